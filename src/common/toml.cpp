@@ -1,0 +1,3 @@
+// The single translation unit that holds toml++'s implementation.
+#define TOML_IMPLEMENTATION
+#include "common/toml.h"

@@ -1,0 +1,74 @@
+#include "entry/entry.h"
+
+#include <algorithm>
+
+#include "entry/exit_codes.h"
+#include "entry/folder_guard.h"
+#include "entry/log.h"
+#include "entry/modes.h"
+#include "entry/paths.h"
+
+namespace tamsel {
+namespace {
+
+bool has_argument(const std::vector<std::string>& arguments, std::string_view wanted) {
+    return std::any_of(arguments.begin() + (arguments.empty() ? 0 : 1), arguments.end(),
+                       [&](const std::string& argument) { return argument == wanted; });
+}
+
+bool runs_as_system_account(Account& account) {
+    const auto user = account.process_user();
+    return user && account.is_well_known(*user, WellKnownSid::local_system);
+}
+
+}  // namespace
+
+Mode select_mode(const std::vector<std::string>& arguments) {
+    if (has_argument(arguments, "/close")) return Mode::close;
+    if (has_argument(arguments, "/window")) return Mode::window;
+    if (has_argument(arguments, "/phase2")) return Mode::phase_two;
+    return Mode::check_run;
+}
+
+RunContext make_run_context(const std::string& program_dir, const std::string& program_data,
+                            const BuildSettings& settings) {
+    RunContext context;
+    context.program_dir = program_dir;
+    context.main_exe = join_path(program_dir, "Tamsel.exe");
+    context.data_dir = join_path(program_data, "Tam_Sel");
+    context.update_dir = join_path(context.data_dir, "update");
+    context.feed_url = "https://" + settings.update_host + "/tamsel/news.toml";
+    context.files_prefix = "https://" + settings.update_host + "/tamsel/files/";
+    context.working_key = settings.working_key;
+    context.reserve_key = settings.reserve_key;
+    return context;
+}
+
+int run_entry(const std::vector<std::string>& arguments, Platform& platform, const BuildSettings& settings) {
+    // Every mode, the window helper included, runs only as the system account.
+    if (!runs_as_system_account(platform.account)) return exit_code::not_system_account;
+
+    const Mode mode = select_mode(arguments);
+    if (mode == Mode::close) return close_mode(platform);
+    if (mode == Mode::window) return window_mode(platform);
+
+    const auto own_path = platform.system.own_executable_path();
+    const auto program_dir = own_path ? parent_folder(*own_path) : std::nullopt;
+    if (!program_dir) return exit_code::own_folder_missing;
+    const auto program_data = platform.system.known_folder_path(KnownFolder::program_data);
+    if (!program_data) return exit_code::own_folder_missing;
+    const RunContext context = make_run_context(*program_dir, *program_data, settings);
+
+    if (platform.system.create_owned_mutex(std::string(update_mutex_name)) != MutexCreation::created)
+        return exit_code::another_pass_runs;
+
+    if (!folder_is_guarded(context.data_dir, platform.files, platform.security, platform.account) ||
+        !folder_is_guarded(context.update_dir, platform.files, platform.security, platform.account))
+        return exit_code::folder_refused;
+
+    Log log(platform.files, platform.clock, context.update_dir);
+    if (mode == Mode::phase_two) return phase_two(context, log, platform);
+    return check_run(context, log, platform);
+}
+
+}  // namespace tamsel

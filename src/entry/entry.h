@@ -1,0 +1,35 @@
+// The process entry: privilege check, mode selection, run context, the
+// single-instance mutex, the folder guard and the hand-over to a mode.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "entry/run_context.h"
+#include "platform/platform.h"
+
+namespace tamsel {
+
+enum class Mode { close, window, phase_two, check_run };
+
+inline constexpr std::string_view update_mutex_name = "Global\\Tam_Sel.Update";
+
+// Arguments after the first are compared whole and case-sensitively; "/close"
+// beats "/window", which beats "/phase2"; anything else is a check run.
+Mode select_mode(const std::vector<std::string>& arguments);
+
+// The constants a build carries.
+struct BuildSettings {
+    std::string update_host;
+    PublicKey working_key{};
+    PublicKey reserve_key{};
+};
+
+// Builds the run context from the two folders and the build's constants.
+RunContext make_run_context(const std::string& program_dir, const std::string& program_data,
+                            const BuildSettings& settings);
+
+// Runs one process from its arguments to its exit code.
+int run_entry(const std::vector<std::string>& arguments, Platform& platform, const BuildSettings& settings);
+
+}  // namespace tamsel

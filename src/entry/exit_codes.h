@@ -1,0 +1,15 @@
+#pragma once
+
+namespace tamsel::exit_code {
+inline constexpr int done = 0;
+// Not a verdict of the updater: a mode that this build does not carry yet.
+// No finished mode ever returns it, so nobody can mistake it for success.
+inline constexpr int not_built = 1;
+inline constexpr int not_system_account = 2;
+inline constexpr int another_pass_runs = 3;
+inline constexpr int folder_refused = 4;
+inline constexpr int state_unusable = 5;
+inline constexpr int own_folder_missing = 6;
+inline constexpr int close_failed = 7;
+inline constexpr int window_failed = 8;
+}  // namespace tamsel::exit_code

@@ -1,0 +1,85 @@
+#include "entry/log.h"
+
+#include <cstdio>
+
+#include "entry/paths.h"
+
+namespace tamsel {
+namespace {
+
+constexpr std::uint64_t ticks_per_second = 10'000'000;
+constexpr std::uint64_t ticks_1601_to_1970 = 116'444'736'000'000'000;
+
+struct CivilDay {
+    std::int64_t year;
+    unsigned month;
+    unsigned day;
+};
+
+// Days since 1970-01-01 to a proleptic Gregorian date (eras of 400 years).
+CivilDay civil_from_days(std::int64_t z) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<std::uint64_t>(z - era * 146097);
+    const std::uint64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400;
+    const std::uint64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::uint64_t mp = (5 * doy + 2) / 153;
+    const auto d = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
+    const auto m = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
+    return {m <= 2 ? y + 1 : y, m, d};
+}
+
+}  // namespace
+
+std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime) {
+    if (filetime < ticks_1601_to_1970) return 0;
+    return (filetime - ticks_1601_to_1970) / ticks_per_second;
+}
+
+std::uint64_t unix_now(Clock& clock) { return unix_seconds_from_filetime(clock.filetime_now()); }
+
+std::string utc_timestamp(std::uint64_t unix_seconds) {
+    const std::uint64_t second_of_day = unix_seconds % 86400;
+    const CivilDay day = civil_from_days(static_cast<std::int64_t>(unix_seconds / 86400));
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(day.year),
+                  day.month, day.day, static_cast<unsigned>(second_of_day / 3600),
+                  static_cast<unsigned>(second_of_day % 3600 / 60), static_cast<unsigned>(second_of_day % 60));
+    return text;
+}
+
+std::string log_line(std::uint64_t unix_seconds, std::string_view message, std::uint32_t number) {
+    std::string line = utc_timestamp(unix_seconds);
+    line += ' ';
+    line += message;
+    line += ' ';
+    line += std::to_string(number);
+    line += "\r\n";
+    return line;
+}
+
+Log::Log(Files& files, Clock& clock, const std::string& update_dir)
+    : files_(files),
+      clock_(clock),
+      path_(join_path(update_dir, "updater.log")),
+      previous_path_(join_path(update_dir, "updater.log.1")) {}
+
+void Log::write(std::string_view message, std::uint32_t number) {
+    const std::string line = log_line(unix_now(clock_), message, number);
+    const std::uint64_t size = files_.size(path_).value_or(0);
+    if (size + line.size() > log_size_limit) {
+        // A failed rotation is ignored: the line then goes to the current file.
+        files_.replace_file(path_, previous_path_);
+    }
+    const auto file = files_.open_append(path_);
+    if (!file) return;
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const auto written = file->write(line.data() + done, line.size() - done);
+        if (!written || *written == 0) return;
+        done += *written;
+    }
+}
+
+}  // namespace tamsel

@@ -1,0 +1,45 @@
+// The updater's log: one line per verdict, appended to updater.log in the
+// update folder, with one earlier generation kept as updater.log.1.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace tamsel {
+
+// Whole seconds since 1970 from a FILETIME reading; 0 for a clock before 1970.
+std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime);
+// The wall clock in whole seconds since 1970 (0 before 1970).
+std::uint64_t unix_now(Clock& clock);
+// "YYYY-MM-DDTHH:MM:SSZ" in UTC for seconds since 1970 (the year has at least
+// four digits).
+std::string utc_timestamp(std::uint64_t unix_seconds);
+// One whole log line: timestamp, message and number, ended by CR LF.
+std::string log_line(std::uint64_t unix_seconds, std::string_view message, std::uint32_t number);
+
+inline constexpr std::uint64_t log_size_limit = 65536;
+
+class Log {
+public:
+    // Touches no file.
+    Log(Files& files, Clock& clock, const std::string& update_dir);
+
+    // Appends one line, rotating first when the line would take the file past
+    // 65,536 bytes. Never fails towards the caller: a line that cannot be
+    // written is lost.
+    void write(std::string_view message, std::uint32_t number = 0);
+
+    const std::string& path() const { return path_; }
+    const std::string& previous_path() const { return previous_path_; }
+
+private:
+    Files& files_;
+    Clock& clock_;
+    std::string path_;
+    std::string previous_path_;
+};
+
+}  // namespace tamsel

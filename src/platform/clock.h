@@ -1,0 +1,18 @@
+// Time for the logic: the wall clock and every wait go through here, so unit
+// tests can run minutes of waiting on a virtual clock in microseconds.
+#pragma once
+#include <cstdint>
+
+namespace tamsel {
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // The system's precise wall clock in 100-nanosecond ticks since
+    // 1601-01-01 UTC (a FILETIME), as GetSystemTimePreciseAsFileTime gives it.
+    virtual std::uint64_t filetime_now() = 0;
+    // Blocks the calling thread for the given milliseconds.
+    virtual void sleep_ms(std::uint32_t milliseconds) = 0;
+};
+
+}  // namespace tamsel

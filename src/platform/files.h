@@ -1,0 +1,54 @@
+// Files: the few file operations the updater needs, with Windows semantics.
+// Paths are UTF-8; the Win32 side converts them to UTF-16.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tamsel {
+
+// An open file. Closing happens when the object is destroyed.
+class FileHandle {
+public:
+    virtual ~FileHandle() = default;
+    // One write request; returns the bytes accepted (possibly fewer than
+    // asked, possibly 0) or nothing when the write failed.
+    virtual std::optional<std::size_t> write(const void* data, std::size_t size) = 0;
+    // One read request; returns the bytes read (0 at the end) or nothing on failure.
+    virtual std::optional<std::size_t> read(void* buffer, std::size_t size) = 0;
+    // Pushes written data through to the disk (FlushFileBuffers).
+    virtual bool flush() = 0;
+};
+
+enum class OpenForRead {
+    opened,
+    not_found,  // the file or a folder on its path does not exist
+    failed,     // any other reason
+};
+
+// All attributes set: what GetFileAttributesW returns for a path that
+// cannot be read.
+inline constexpr std::uint32_t invalid_file_attributes = 0xFFFFFFFFu;
+
+class Files {
+public:
+    virtual ~Files() = default;
+    // Append-only access (no overwrite), created when missing, sharing read,
+    // write and delete with other processes.
+    virtual std::unique_ptr<FileHandle> open_append(const std::string& path) = 0;
+    // Created or truncated, write access, sharing read, write and delete.
+    virtual std::unique_ptr<FileHandle> create_truncate(const std::string& path) = 0;
+    // Read access, sharing read, write and delete. `file` is set when opened.
+    virtual OpenForRead open_read(const std::string& path, std::unique_ptr<FileHandle>& file) = 0;
+    // The size from the file system's metadata, or nothing when it cannot be read.
+    virtual std::optional<std::uint64_t> size(const std::string& path) = 0;
+    // Move with replace-existing and write-through (MoveFileExW, flags 9).
+    virtual bool replace_file(const std::string& from, const std::string& to) = 0;
+    virtual bool remove(const std::string& path) = 0;
+    // GetFileAttributesW; invalid_file_attributes when the path cannot be read.
+    virtual std::uint32_t attributes(const std::string& path) = 0;
+};
+
+}  // namespace tamsel

@@ -1,0 +1,20 @@
+// The set of platform interfaces one pass works with. Each composition root
+// (product, testbed, unit tests) fills it with its own implementations.
+#pragma once
+#include "platform/account.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/security.h"
+#include "platform/system.h"
+
+namespace tamsel {
+
+struct Platform {
+    Account& account;
+    Clock& clock;
+    Files& files;
+    Security& security;
+    System& system;
+};
+
+}  // namespace tamsel

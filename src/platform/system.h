@@ -1,0 +1,43 @@
+// System: the process's own executable, known folders, the local calendar,
+// version information and named mutexes.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tamsel {
+
+enum class KnownFolder {
+    program_data,  // FOLDERID_ProgramData
+    windows,       // FOLDERID_Windows
+};
+
+enum class MutexCreation {
+    created,         // a new mutex, owned by this process until it ends
+    already_exists,  // ERROR_ALREADY_EXISTS: another process holds the name
+    failed,
+};
+
+class System {
+public:
+    virtual ~System() = default;
+    // The full path of the running executable, or nothing.
+    virtual std::optional<std::string> own_executable_path() = 0;
+    // SHGetKnownFolderPath with no flags and no token, converted to UTF-8;
+    // nothing when it fails or the path does not convert without loss.
+    virtual std::optional<std::string> known_folder_path(KnownFolder folder) = 0;
+    // CreateMutexW with initial ownership. A created mutex is kept, handle and
+    // all, until the process ends.
+    virtual MutexCreation create_owned_mutex(const std::string& name) = 0;
+    // OpenMutexW(SYNCHRONIZE): whether a mutex of that name exists now.
+    virtual bool mutex_exists(const std::string& name) = 0;
+    // Today's local date through GetDateFormatEx with the empty locale name,
+    // no flags, the current time and the given picture; nothing on failure.
+    virtual std::optional<std::string> local_date_text(const std::string& picture) = 0;
+    // The raw version resource of a file (GetFileVersionInfoSizeW, then
+    // GetFileVersionInfoW), or nothing when the file has none.
+    virtual std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) = 0;
+};
+
+}  // namespace tamsel

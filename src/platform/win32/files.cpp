@@ -1,0 +1,104 @@
+#include <windows.h>
+
+#include "platform/win32/implementations.h"
+#include "platform/win32/text.h"
+
+namespace tamsel::win32 {
+namespace {
+
+class Win32FileHandle final : public FileHandle {
+public:
+    explicit Win32FileHandle(HANDLE handle) : handle_(handle) {}
+    ~Win32FileHandle() override { CloseHandle(handle_); }
+    Win32FileHandle(const Win32FileHandle&) = delete;
+    Win32FileHandle& operator=(const Win32FileHandle&) = delete;
+
+    std::optional<std::size_t> write(const void* data, std::size_t size) override {
+        DWORD written = 0;
+        const DWORD ask = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
+        if (!WriteFile(handle_, data, ask, &written, nullptr)) return std::nullopt;
+        return written;
+    }
+    std::optional<std::size_t> read(void* buffer, std::size_t size) override {
+        DWORD got = 0;
+        const DWORD ask = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
+        if (!ReadFile(handle_, buffer, ask, &got, nullptr)) return std::nullopt;
+        return got;
+    }
+    bool flush() override { return FlushFileBuffers(handle_) != 0; }
+
+private:
+    HANDLE handle_;
+};
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::unique_ptr<FileHandle> open(const std::string& path, DWORD access, DWORD disposition) {
+    const auto wide = to_wide(path);
+    if (!wide) return nullptr;
+    HANDLE h = CreateFileW(wide->c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32FileHandle>(h);
+}
+
+}  // namespace
+
+std::unique_ptr<FileHandle> Win32Files::open_append(const std::string& path) {
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end,
+    // whatever other writers do to the file meanwhile.
+    return open(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS);
+}
+
+std::unique_ptr<FileHandle> Win32Files::create_truncate(const std::string& path) {
+    return open(path, GENERIC_WRITE, CREATE_ALWAYS);
+}
+
+OpenForRead Win32Files::open_read(const std::string& path, std::unique_ptr<FileHandle>& file) {
+    file.reset();
+    const auto wide = to_wide(path);
+    if (!wide) return OpenForRead::failed;
+    HANDLE h = CreateFileW(wide->c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+            return OpenForRead::not_found;
+        default:
+            return OpenForRead::failed;
+        }
+    }
+    file = std::make_unique<Win32FileHandle>(h);
+    return OpenForRead::opened;
+}
+
+std::optional<std::uint64_t> Win32Files::size(const std::string& path) {
+    const auto wide = to_wide(path);
+    if (!wide) return std::nullopt;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool Win32Files::replace_file(const std::string& from, const std::string& to) {
+    const auto wide_from = to_wide(from);
+    const auto wide_to = to_wide(to);
+    if (!wide_from || !wide_to) return false;
+    return MoveFileExW(wide_from->c_str(), wide_to->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool Win32Files::remove(const std::string& path) {
+    const auto wide = to_wide(path);
+    return wide && DeleteFileW(wide->c_str()) != 0;
+}
+
+std::uint32_t Win32Files::attributes(const std::string& path) {
+    const auto wide = to_wide(path);
+    if (!wide) return invalid_file_attributes;
+    return GetFileAttributesW(wide->c_str());
+}
+
+}  // namespace tamsel::win32

@@ -1,0 +1,55 @@
+// The Win32 implementations of the platform interfaces, for the composition
+// roots (the product, the testbed) and the platform tests.
+#pragma once
+#include "platform/account.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/security.h"
+#include "platform/system.h"
+
+namespace tamsel::win32 {
+
+class Win32Clock final : public Clock {
+public:
+    std::uint64_t filetime_now() override;
+    void sleep_ms(std::uint32_t milliseconds) override;
+};
+
+class Win32Files final : public Files {
+public:
+    std::unique_ptr<FileHandle> open_append(const std::string& path) override;
+    std::unique_ptr<FileHandle> create_truncate(const std::string& path) override;
+    OpenForRead open_read(const std::string& path, std::unique_ptr<FileHandle>& file) override;
+    std::optional<std::uint64_t> size(const std::string& path) override;
+    bool replace_file(const std::string& from, const std::string& to) override;
+    bool remove(const std::string& path) override;
+    std::uint32_t attributes(const std::string& path) override;
+};
+
+class Win32Account : public Account {
+public:
+    std::optional<Sid> process_user() override;
+    bool is_well_known(const Sid& sid, WellKnownSid which) override;
+};
+
+class Win32Security final : public Security {
+public:
+    std::optional<OwnerAndDacl> owner_and_dacl(const std::string& path) override;
+};
+
+// Reads owner and DACL out of a self-relative security descriptor in memory
+// with GetSecurityDescriptorOwner/Dacl, GetAclInformation and GetAce. Shared by
+// Win32Security and the platform tests, which build descriptors from SDDL.
+std::optional<OwnerAndDacl> read_owner_and_dacl(const void* descriptor);
+
+class Win32System final : public System {
+public:
+    std::optional<std::string> own_executable_path() override;
+    std::optional<std::string> known_folder_path(KnownFolder folder) override;
+    MutexCreation create_owned_mutex(const std::string& name) override;
+    bool mutex_exists(const std::string& name) override;
+    std::optional<std::string> local_date_text(const std::string& picture) override;
+    std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
+};
+
+}  // namespace tamsel::win32

@@ -1,0 +1,75 @@
+#include <windows.h>
+#include <shlobj.h>
+#include <knownfolders.h>
+
+#include "platform/win32/implementations.h"
+#include "platform/win32/text.h"
+
+namespace tamsel::win32 {
+
+std::optional<std::string> Win32System::own_executable_path() {
+    // Long paths are allowed for; stop growing at the longest NT path.
+    for (DWORD capacity = MAX_PATH; capacity <= 32768; capacity *= 2) {
+        std::wstring buffer(capacity, L'\0');
+        const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), capacity);
+        if (n == 0) return std::nullopt;
+        if (n < capacity) return to_utf8(buffer.data(), n);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> Win32System::known_folder_path(KnownFolder folder) {
+    const KNOWNFOLDERID& id = folder == KnownFolder::program_data ? FOLDERID_ProgramData : FOLDERID_Windows;
+    PWSTR path = nullptr;
+    const HRESULT hr = SHGetKnownFolderPath(id, 0, nullptr, &path);
+    std::optional<std::string> result;
+    if (SUCCEEDED(hr) && path != nullptr) result = to_utf8(path, wcslen(path));
+    CoTaskMemFree(path);  // freed in every case, as the call's contract asks
+    return result;
+}
+
+MutexCreation Win32System::create_owned_mutex(const std::string& name) {
+    const auto wide = to_wide(name);
+    if (!wide) return MutexCreation::failed;
+    HANDLE h = CreateMutexW(nullptr, TRUE, wide->c_str());
+    const DWORD error = GetLastError();
+    if (h == nullptr) return MutexCreation::failed;
+    if (error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(h);
+        return MutexCreation::already_exists;
+    }
+    // The handle is kept on purpose: the system frees the mutex when the
+    // process ends, so a crashed pass never blocks the next one.
+    return MutexCreation::created;
+}
+
+bool Win32System::mutex_exists(const std::string& name) {
+    const auto wide = to_wide(name);
+    if (!wide) return false;
+    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, wide->c_str());
+    if (h == nullptr) return false;
+    CloseHandle(h);
+    return true;
+}
+
+std::optional<std::string> Win32System::local_date_text(const std::string& picture) {
+    const auto wide_picture = to_wide(picture);
+    if (!wide_picture) return std::nullopt;
+    wchar_t buffer[64] = {};
+    const int n = GetDateFormatEx(L"", 0, nullptr, wide_picture->c_str(), buffer, 64, nullptr);
+    if (n <= 0) return std::nullopt;
+    return to_utf8(buffer, static_cast<std::size_t>(n - 1));  // n counts the terminating zero
+}
+
+std::optional<std::vector<std::uint8_t>> Win32System::file_version_info(const std::string& path) {
+    const auto wide = to_wide(path);
+    if (!wide) return std::nullopt;
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(wide->c_str(), &ignored);
+    if (size == 0) return std::nullopt;
+    std::vector<std::uint8_t> data(size, 0);
+    if (!GetFileVersionInfoW(wide->c_str(), 0, size, data.data())) return std::nullopt;
+    return data;
+}
+
+}  // namespace tamsel::win32

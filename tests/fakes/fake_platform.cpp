@@ -1,0 +1,154 @@
+#include "fakes/fake_platform.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tamsel::fakes {
+
+std::uint64_t filetime_from_unix(std::int64_t unix_seconds) {
+    const std::int64_t ticks = unix_seconds * 10'000'000 + 116'444'736'000'000'000;
+    return ticks < 0 ? 0 : static_cast<std::uint64_t>(ticks);
+}
+
+class FakeFileHandle final : public FileHandle {
+public:
+    FakeFileHandle(FakeFiles& owner, std::string path, bool append)
+        : owner_(owner), path_(std::move(path)), append_(append) {}
+
+    std::optional<std::size_t> write(const void* data, std::size_t size) override {
+        if (owner_.zero_write) return 0;
+        std::size_t n = std::min(size, owner_.max_write_chunk);
+        if (owner_.fail_write_after) {
+            if (owner_.bytes_written_ >= *owner_.fail_write_after) return std::nullopt;
+            n = std::min(n, *owner_.fail_write_after - owner_.bytes_written_);
+        }
+        auto& content = owner_.files[path_];
+        const char* bytes = static_cast<const char*>(data);
+        if (append_) {
+            content.append(bytes, n);
+        } else {
+            if (content.size() < position_ + n) content.resize(position_ + n);
+            std::memcpy(content.data() + position_, bytes, n);
+            position_ += n;
+        }
+        owner_.bytes_written_ += n;
+        return n;
+    }
+
+    std::optional<std::size_t> read(void* buffer, std::size_t size) override {
+        const auto it = owner_.files.find(path_);
+        if (it == owner_.files.end()) return std::nullopt;
+        if (owner_.fail_read_after && owner_.bytes_read_ >= *owner_.fail_read_after) return std::nullopt;
+        const std::string& content = it->second;
+        const std::size_t n = std::min(size, content.size() - std::min(position_, content.size()));
+        std::memcpy(buffer, content.data() + position_, n);
+        position_ += n;
+        owner_.bytes_read_ += n;
+        return n;
+    }
+
+    bool flush() override {
+        owner_.journal.push_back("flush " + path_);
+        return !owner_.fail_flush;
+    }
+
+private:
+    FakeFiles& owner_;
+    std::string path_;
+    bool append_;
+    std::size_t position_ = 0;
+};
+
+bool FakeFiles::folder_of_exists(const std::string& path) const {
+    const auto cut = path.find_last_of("\\/");
+    return cut == std::string::npos || folders.count(path.substr(0, cut)) != 0;
+}
+
+std::unique_ptr<FileHandle> FakeFiles::open_append(const std::string& path) {
+    if (fail_open_append || !folder_of_exists(path)) return nullptr;
+    files.try_emplace(path);
+    return std::make_unique<FakeFileHandle>(*this, path, true);
+}
+
+std::unique_ptr<FileHandle> FakeFiles::create_truncate(const std::string& path) {
+    if (fail_create || !folder_of_exists(path)) return nullptr;
+    journal.push_back("create " + path);
+    files[path].clear();
+    return std::make_unique<FakeFileHandle>(*this, path, false);
+}
+
+OpenForRead FakeFiles::open_read(const std::string& path, std::unique_ptr<FileHandle>& file) {
+    file.reset();
+    if (!exists(path)) return OpenForRead::not_found;
+    if (fail_open_read) return OpenForRead::failed;
+    file = std::make_unique<FakeFileHandle>(*this, path, false);
+    return OpenForRead::opened;
+}
+
+std::optional<std::uint64_t> FakeFiles::size(const std::string& path) {
+    const auto it = files.find(path);
+    if (fail_size || it == files.end()) return std::nullopt;
+    return it->second.size();
+}
+
+bool FakeFiles::replace_file(const std::string& from, const std::string& to) {
+    journal.push_back("replace " + from + " " + to);
+    const auto it = files.find(from);
+    if (fail_replace || it == files.end()) return false;
+    files[to] = std::move(it->second);
+    files.erase(from);
+    return true;
+}
+
+bool FakeFiles::remove(const std::string& path) {
+    journal.push_back("remove " + path);
+    if (fail_remove) return false;
+    return files.erase(path) != 0;
+}
+
+std::uint32_t FakeFiles::attributes(const std::string& path) {
+    if (folders.count(path) != 0) return 0x10;
+    if (files.count(path) != 0) return 0x80;
+    return invalid_file_attributes;
+}
+
+bool FakeAccount::is_well_known(const Sid& sid, WellKnownSid which) {
+    switch (which) {
+    case WellKnownSid::local_system: return sid == system_sid();
+    case WellKnownSid::administrators: return sid == admins_sid();
+    case WellKnownSid::creator_owner: return sid == creator_owner_sid();
+    }
+    return false;
+}
+
+std::optional<OwnerAndDacl> FakeSecurity::owner_and_dacl(const std::string& path) {
+    const auto it = descriptors.find(path);
+    if (it == descriptors.end()) return std::nullopt;
+    return it->second;
+}
+
+MutexCreation FakeSystem::create_owned_mutex(const std::string& name) {
+    if (fail_mutex) return MutexCreation::failed;
+    if (mutexes.count(name) != 0) return MutexCreation::already_exists;
+    mutexes.insert(name);
+    created_mutexes.push_back(name);
+    return MutexCreation::created;
+}
+
+std::optional<std::vector<std::uint8_t>> FakeSystem::file_version_info(const std::string& path) {
+    const auto it = version_infos.find(path);
+    if (it == version_infos.end()) return std::nullopt;
+    return it->second;
+}
+
+void FakePlatform::add_guarded_folder(const std::string& path) {
+    files.folders.insert(path);
+    OwnerAndDacl descriptor;
+    descriptor.owner = FakeAccount::system_sid();
+    descriptor.entries.push_back({0, 0x1F01FF, FakeAccount::system_sid()});
+    descriptor.entries.push_back({0, 0x1F01FF, FakeAccount::admins_sid()});
+    descriptor.entries.push_back({0, 0x1200A9, FakeAccount::user_sid()});
+    security.descriptors[path] = descriptor;
+}
+
+}  // namespace tamsel::fakes

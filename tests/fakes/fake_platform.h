@@ -1,0 +1,125 @@
+// In-memory fakes of the platform interfaces for the unit tier, with a
+// virtual clock: waits advance time instead of taking it.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tamsel::fakes {
+
+// FILETIME ticks for a moment given in seconds since 1970 (may be negative).
+std::uint64_t filetime_from_unix(std::int64_t unix_seconds);
+
+class FakeClock final : public Clock {
+public:
+    std::uint64_t now = filetime_from_unix(1'790'000'000);  // late 2026
+    std::uint64_t slept_ms = 0;
+
+    std::uint64_t filetime_now() override { return now; }
+    void sleep_ms(std::uint32_t milliseconds) override {
+        slept_ms += milliseconds;
+        now += std::uint64_t{milliseconds} * 10'000;
+    }
+    void set_unix(std::int64_t unix_seconds) { now = filetime_from_unix(unix_seconds); }
+};
+
+// A flat in-memory file system: paths are plain keys, folders are a set.
+// Every mutating call is recorded in `journal` so tests can check order.
+class FakeFiles final : public Files {
+public:
+    std::map<std::string, std::string> files;
+    std::set<std::string> folders;
+    std::vector<std::string> journal;
+
+    // Failure injection.
+    bool fail_open_append = false;
+    bool fail_create = false;
+    bool fail_open_read = false;       // open fails for a reason other than absence
+    bool fail_size = false;
+    bool fail_replace = false;
+    bool fail_remove = false;
+    bool fail_flush = false;
+    std::optional<std::size_t> fail_write_after;  // bytes accepted before writes fail
+    std::optional<std::size_t> fail_read_after;   // bytes read before reads fail
+    std::size_t max_write_chunk = SIZE_MAX;      // partial writes
+    bool zero_write = false;                      // writes accept nothing
+
+    std::unique_ptr<FileHandle> open_append(const std::string& path) override;
+    std::unique_ptr<FileHandle> create_truncate(const std::string& path) override;
+    OpenForRead open_read(const std::string& path, std::unique_ptr<FileHandle>& file) override;
+    std::optional<std::uint64_t> size(const std::string& path) override;
+    bool replace_file(const std::string& from, const std::string& to) override;
+    bool remove(const std::string& path) override;
+    std::uint32_t attributes(const std::string& path) override;
+
+    bool exists(const std::string& path) const { return files.count(path) != 0; }
+
+private:
+    friend class FakeFileHandle;
+    bool folder_of_exists(const std::string& path) const;
+    std::size_t bytes_written_ = 0;
+    std::size_t bytes_read_ = 0;
+};
+
+class FakeAccount final : public Account {
+public:
+    // SIDs are opaque byte strings here; these three play the well-known ones.
+    static Sid system_sid() { return Sid{'S', 'Y'}; }
+    static Sid admins_sid() { return Sid{'A', 'D'}; }
+    static Sid creator_owner_sid() { return Sid{'C', 'O'}; }
+    static Sid user_sid() { return Sid{'U', 'S'}; }
+
+    std::optional<Sid> user = system_sid();
+
+    std::optional<Sid> process_user() override { return user; }
+    bool is_well_known(const Sid& sid, WellKnownSid which) override;
+};
+
+class FakeSecurity final : public Security {
+public:
+    std::map<std::string, OwnerAndDacl> descriptors;
+    std::optional<OwnerAndDacl> owner_and_dacl(const std::string& path) override;
+};
+
+class FakeSystem final : public System {
+public:
+    std::optional<std::string> exe_path = std::string("C:\\Program Files\\Tamsel\\tamsel-update.exe");
+    std::optional<std::string> program_data = std::string("C:\\ProgramData");
+    std::optional<std::string> windows_folder = std::string("C:\\Windows");
+    std::set<std::string> mutexes;  // names held by other processes
+    bool fail_mutex = false;
+    std::vector<std::string> created_mutexes;
+    std::optional<std::string> today = std::string("2026-12-08");
+    std::map<std::string, std::vector<std::uint8_t>> version_infos;
+
+    std::optional<std::string> own_executable_path() override { return exe_path; }
+    std::optional<std::string> known_folder_path(KnownFolder folder) override {
+        return folder == KnownFolder::program_data ? program_data : windows_folder;
+    }
+    MutexCreation create_owned_mutex(const std::string& name) override;
+    bool mutex_exists(const std::string& name) override { return mutexes.count(name) != 0; }
+    std::optional<std::string> local_date_text(const std::string&) override { return today; }
+    std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
+};
+
+// All fakes together, wired into a Platform.
+struct FakePlatform {
+    FakeAccount account;
+    FakeClock clock;
+    FakeFiles files;
+    FakeSecurity security;
+    FakeSystem system;
+    Platform platform{account, clock, files, security, system};
+
+    // Creates a folder with a well-protected descriptor (owner SYSTEM, only
+    // trusted trustees get changing rights).
+    void add_guarded_folder(const std::string& path);
+};
+
+}  // namespace tamsel::fakes

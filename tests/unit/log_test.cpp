@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include "entry/log.h"
+#include "fakes/fake_platform.h"
+
+namespace tamsel {
+namespace {
+
+using fakes::FakeClock;
+using fakes::FakeFiles;
+using fakes::filetime_from_unix;
+
+TEST(LogLine, TimestampsByteForByte) {
+    struct Case {
+        std::int64_t unix_seconds;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {0, "1970-01-01T00:00:00Z"},
+        {1796581133, "2026-12-06T18:18:53Z"},
+        {1830297599, "2027-12-31T23:59:59Z"},
+        {1830297600, "2028-01-01T00:00:00Z"},
+        {1835395200, "2028-02-29T00:00:00Z"},
+        {4107542399, "2100-02-28T23:59:59Z"},
+        {4107542400, "2100-03-01T00:00:00Z"},
+        {951782400, "2000-02-29T00:00:00Z"},
+        {253402300799, "9999-12-31T23:59:59Z"},
+        {253402300800, "10000-01-01T00:00:00Z"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(utc_timestamp(static_cast<std::uint64_t>(c.unix_seconds)), c.expected) << c.unix_seconds;
+    }
+}
+
+TEST(LogLine, FractionsOfASecondAreDroppedAndEarlyClocksReadAs1970) {
+    EXPECT_EQ(unix_seconds_from_filetime(filetime_from_unix(1796581133) + 9'999'999), 1796581133u);
+    EXPECT_EQ(unix_seconds_from_filetime(filetime_from_unix(-1)), 0u);
+    EXPECT_EQ(unix_seconds_from_filetime(0), 0u);
+    FakeClock clock;
+    clock.set_unix(-86400 * 365);
+    EXPECT_EQ(unix_now(clock), 0u);
+}
+
+TEST(LogLine, FieldsAndLineEnd) {
+    EXPECT_EQ(log_line(1796581133, "feed request", 0), "2026-12-06T18:18:53Z feed request 0\r\n");
+    EXPECT_EQ(log_line(1796581133, "raise: window appeared", 3), "2026-12-06T18:18:53Z raise: window appeared 3\r\n");
+    EXPECT_EQ(log_line(0, "x", 4294967295u), "1970-01-01T00:00:00Z x 4294967295\r\n");
+}
+
+class LogTest : public ::testing::Test {
+protected:
+    FakeFiles files;
+    FakeClock clock;
+    const std::string dir = "C:\\ProgramData\\Tam_Sel\\update";
+    const std::string path = dir + "\\updater.log";
+    const std::string previous = dir + "\\updater.log.1";
+    void SetUp() override {
+        files.folders.insert(dir);
+        clock.set_unix(1796581133);
+    }
+    // A message that makes the whole line exactly `length` bytes.
+    static std::string message_for_line_of(std::size_t length) {
+        return std::string(length - std::string("2026-12-06T18:18:53Z  0\r\n").size(), 'm');
+    }
+};
+
+TEST_F(LogTest, CreatesTheFileWithTheFirstLineAndNoPreviousGeneration) {
+    Log log(files, clock, dir);
+    EXPECT_TRUE(files.files.empty()) << "creating a Log touches no file";
+    log.write("feed request", 0);
+    log.write("close: done", 3);
+    EXPECT_EQ(files.files.at(path),
+              "2026-12-06T18:18:53Z feed request 0\r\n2026-12-06T18:18:53Z close: done 3\r\n");
+    EXPECT_FALSE(files.exists(previous));
+}
+
+TEST_F(LogTest, RotatesOnlyWhenTheLineWouldPassTheLimit) {
+    for (const std::size_t line_length : {36u, 37u}) {
+        SCOPED_TRACE(line_length);
+        files.files.clear();
+        files.files[path] = std::string(65500, 'a');
+        files.files[previous] = "older generation";
+        Log log(files, clock, dir);
+        log.write(message_for_line_of(line_length), 0);
+        if (line_length == 36) {
+            EXPECT_EQ(files.files.at(path).size(), 65536u);
+            EXPECT_EQ(files.files.at(previous), "older generation");
+        } else {
+            EXPECT_EQ(files.files.at(previous), std::string(65500, 'a'));
+            EXPECT_EQ(files.files.at(path).size(), 37u);
+        }
+    }
+}
+
+TEST_F(LogTest, AFailedRotationStillAppends) {
+    files.files[path] = std::string(65530, 'a');
+    files.fail_replace = true;
+    Log log(files, clock, dir);
+    log.write("feed request", 0);
+    EXPECT_EQ(files.files.at(path).size(), 65530u + 37u);
+    EXPECT_FALSE(files.exists(previous));
+}
+
+TEST_F(LogTest, AFailedSizeQueryCountsAsEmpty) {
+    files.files[path] = std::string(65530, 'a');
+    files.fail_size = true;
+    Log log(files, clock, dir);
+    log.write("feed request", 0);
+    EXPECT_FALSE(files.exists(previous));
+    EXPECT_EQ(files.files.at(path).size(), 65530u + 37u);
+}
+
+TEST_F(LogTest, PartialWritesAreRepeatedAndFailuresLoseTheLineQuietly) {
+    files.max_write_chunk = 5;
+    Log log(files, clock, dir);
+    log.write("feed request", 0);
+    EXPECT_EQ(files.files.at(path), "2026-12-06T18:18:53Z feed request 0\r\n");
+
+    files.max_write_chunk = SIZE_MAX;
+    files.zero_write = true;
+    log.write("lost", 0);  // a write that accepts nothing ends the attempt
+    files.zero_write = false;
+    files.fail_open_append = true;
+    log.write("lost too", 0);
+    EXPECT_EQ(files.files.at(path), "2026-12-06T18:18:53Z feed request 0\r\n");
+}
+
+TEST_F(LogTest, AMissingFolderLosesLinesWithoutCreatingAnything) {
+    Log log(files, clock, dir + "\\missing");
+    log.write("feed request", 0);
+    EXPECT_TRUE(files.files.empty());
+}
+
+}  // namespace
+}  // namespace tamsel
