@@ -1,0 +1,125 @@
+#include "state/calendar_date.h"
+
+#include <limits>
+
+namespace tamsel {
+namespace {
+
+constexpr std::string_view date_spelling_error = "a date is written YYYY-MM-DD";
+constexpr std::string_view time_only_error = "a date, not a time of day";
+constexpr std::string_view no_such_day_error = "no such day in that month";
+constexpr std::string_view date_expectation = "a date, written 2026-09-02 or \"2026-09-02\"";
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Three or four characters: four digits, or a sign followed by three digits.
+std::optional<std::int32_t> parse_year(std::string_view field) {
+    std::int32_t sign = 1;
+    std::string_view digits = field;
+    if (field[0] == '+' || field[0] == '-') {
+        sign = field[0] == '-' ? -1 : 1;
+        digits = field.substr(1);
+    }
+    std::int32_t value = 0;
+    for (const char c : digits) {
+        if (!is_digit(c)) return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return sign * value;
+}
+
+// Two characters: two digits, or "+" followed by one digit.
+std::optional<std::uint32_t> parse_two_digit_field(std::string_view field) {
+    if (field[0] == '+') {
+        if (!is_digit(field[1])) return std::nullopt;
+        return static_cast<std::uint32_t>(field[1] - '0');
+    }
+    if (!is_digit(field[0]) || !is_digit(field[1])) return std::nullopt;
+    return static_cast<std::uint32_t>((field[0] - '0') * 10 + (field[1] - '0'));
+}
+
+bool is_real_day(std::int32_t year, std::uint32_t month, std::uint32_t day) {
+    return month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(year, month);
+}
+
+std::string_view toml_type_name(toml::node_type type) {
+    switch (type) {
+    case toml::node_type::none: return "nothing";
+    case toml::node_type::table: return "table";
+    case toml::node_type::array: return "array";
+    case toml::node_type::string: return "string";
+    case toml::node_type::integer: return "integer";
+    case toml::node_type::floating_point: return "float";
+    case toml::node_type::boolean: return "boolean";
+    case toml::node_type::date: return "date";
+    case toml::node_type::time: return "time";
+    case toml::node_type::date_time: return "date-time";
+    }
+    return "value";
+}
+
+std::variant<CalendarDate, std::string> from_toml_date(const toml::date& date) {
+    const std::int32_t year = date.year;
+    if (!is_real_day(year, date.month, date.day)) return std::string(no_such_day_error);
+    return CalendarDate{year, date.month, date.day};
+}
+
+}  // namespace
+
+bool is_leap_year(std::int32_t year) {
+    // The remainders are only compared with zero, so the sign of C++'s
+    // remainder for negative years does not matter.
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+std::uint32_t days_in_month(std::int32_t year, std::uint32_t month) {
+    switch (month) {
+    case 1: case 3: case 5: case 7: case 8: case 10: case 12: return 31;
+    case 4: case 6: case 9: case 11: return 30;
+    case 2: return is_leap_year(year) ? 29 : 28;
+    default: return 0;
+    }
+}
+
+std::optional<CalendarDate> parse_calendar_date(std::string_view text) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+    const auto year = parse_year(text.substr(0, 4));
+    const auto month = parse_two_digit_field(text.substr(5, 2));
+    const auto day = parse_two_digit_field(text.substr(8, 2));
+    if (!year || !month || !day || !is_real_day(*year, *month, *day)) return std::nullopt;
+    return CalendarDate{*year, *month, *day};
+}
+
+std::variant<CalendarDate, std::string> calendar_date_from_toml(const toml::node& value) {
+    if (const auto* text = value.as_string()) {
+        if (const auto date = parse_calendar_date(text->get())) return *date;
+        return std::string(date_spelling_error);
+    }
+    if (const auto* date = value.as_date()) return from_toml_date(date->get());
+    if (const auto* date_time = value.as_date_time()) {
+        // The time of day and any offset say nothing about the day meant.
+        return from_toml_date(date_time->get().date);
+    }
+    if (value.is_time()) return std::string(time_only_error);
+    if (const auto* table = value.as_table()) {
+        if (table->empty()) return std::string("datetime key not found");
+        return std::string("expected field with custom name");
+    }
+    std::string error = "invalid type: ";
+    error += toml_type_name(value.type());
+    error += ", expected ";
+    error += date_expectation;
+    return error;
+}
+
+toml::date calendar_date_to_toml(const CalendarDate& date) {
+    constexpr auto max_year = std::numeric_limits<std::uint16_t>::max();
+    constexpr auto max_small = std::numeric_limits<std::uint8_t>::max();
+    toml::date result;
+    result.year = date.year >= 0 && date.year <= max_year ? static_cast<std::uint16_t>(date.year) : std::uint16_t{0};
+    result.month = date.month <= max_small ? static_cast<std::uint8_t>(date.month) : std::uint8_t{1};
+    result.day = date.day <= max_small ? static_cast<std::uint8_t>(date.day) : std::uint8_t{1};
+    return result;
+}
+
+}  // namespace tamsel
