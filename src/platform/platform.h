@@ -4,6 +4,7 @@
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/http.h"
 #include "platform/security.h"
 #include "platform/system.h"
 
@@ -13,6 +14,7 @@ struct Platform {
     Account& account;
     Clock& clock;
     Files& files;
+    Https& https;
     Security& security;
     System& system;
 };

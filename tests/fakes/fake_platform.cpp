@@ -141,6 +141,34 @@ std::optional<std::vector<std::uint8_t>> FakeSystem::file_version_info(const std
     return it->second;
 }
 
+FakeHttpsResponse FakeHttpsResponse::body(const std::string& body, std::size_t chunk_size) {
+    FakeHttpsResponse response;
+    for (std::size_t at = 0; at < body.size(); at += chunk_size) response.chunks.push_back(body.substr(at, chunk_size));
+    return response;
+}
+
+std::optional<std::uint64_t> FakeHttps::https_get(const HttpsRequest& request, const BodySink& sink) {
+    requests.push_back(request);
+    FakeHttpsResponse not_found;
+    not_found.status = 404;
+    const auto it = responses.find("https://" + request.host + request.path);
+    const FakeHttpsResponse& response = it == responses.end() ? not_found : it->second;
+    if (response.no_connection || response.status != request.expected_status) return std::nullopt;
+    std::uint64_t count = 0;
+    for (std::size_t i = 0; i < response.chunks.size(); ++i) {
+        if (response.fail_after_chunks && i >= *response.fail_after_chunks) return std::nullopt;
+        const std::string& chunk = response.chunks[i];
+        ++chunks_read;
+        count += chunk.size();
+        if (count > sink.limit) return std::nullopt;
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(chunk.data());
+        if (!sink.write || !sink.write(std::span<const std::uint8_t>(bytes, chunk.size()))) return std::nullopt;
+    }
+    // A break due after the last chunk replaces the clean end of the body.
+    if (response.fail_after_chunks) return std::nullopt;
+    return count;
+}
+
 void FakePlatform::add_guarded_folder(const std::string& path) {
     files.folders.insert(path);
     OwnerAndDacl descriptor;

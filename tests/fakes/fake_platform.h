@@ -67,6 +67,30 @@ private:
     std::size_t bytes_read_ = 0;
 };
 
+// A scripted update server. Each address ("https://" + host + path) answers
+// as set in `responses`; any other answers 404. The body is handed over in
+// the given chunks, under the same rules as the real fetch: the status
+// check, the running count against the sink's limit, the sink's refusal.
+struct FakeHttpsResponse {
+    bool no_connection = false;  // fails before any status arrives
+    std::uint32_t status = 200;
+    std::vector<std::string> chunks;
+    std::optional<std::size_t> fail_after_chunks;  // the connection breaks after that many chunks
+
+    // A 200 answer with `body` cut into chunks of at most `chunk_size` bytes.
+    static FakeHttpsResponse body(const std::string& body, std::size_t chunk_size = 8192);
+};
+
+class FakeHttps final : public Https {
+public:
+    std::map<std::string, FakeHttpsResponse> responses;
+    std::vector<HttpsRequest> requests;  // every call, in order
+    std::size_t chunks_read = 0;         // chunks taken from the server, over all calls
+
+    void serve(const std::string& address, FakeHttpsResponse response) { responses[address] = std::move(response); }
+    std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
+};
+
 class FakeAccount final : public Account {
 public:
     // SIDs are opaque byte strings here; these three play the well-known ones.
@@ -113,9 +137,10 @@ struct FakePlatform {
     FakeAccount account;
     FakeClock clock;
     FakeFiles files;
+    FakeHttps https;
     FakeSecurity security;
     FakeSystem system;
-    Platform platform{account, clock, files, security, system};
+    Platform platform{account, clock, files, https, security, system};
 
     // Creates a folder with a well-protected descriptor (owner SYSTEM, only
     // trusted trustees get changing rights).

@@ -4,6 +4,7 @@
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/http.h"
 #include "platform/security.h"
 #include "platform/system.h"
 
@@ -24,6 +25,11 @@ public:
     bool replace_file(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
+};
+
+class Win32Https final : public Https {
+public:
+    std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
 };
 
 class Win32Account : public Account {

@@ -1,0 +1,47 @@
+// HTTPS: one synchronous GET whose body streams through a caller's sink.
+// The feed request and the setup download both fetch through here; the
+// Win32 side is WinHTTP.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace tamsel {
+
+// What a caller asks for. The defaults are the values both callers use.
+// Host and path are UTF-8; the path begins with "/".
+struct HttpsRequest {
+    std::string host;
+    std::string path = "/";
+    std::uint16_t port = 443;
+    bool secure = true;  // TLS (WINHTTP_FLAG_SECURE)
+    std::string verb = "GET";
+    std::uint32_t resolve_timeout_ms = 10000;
+    std::uint32_t connect_timeout_ms = 10000;
+    std::uint32_t send_timeout_ms = 20000;
+    std::uint32_t receive_timeout_ms = 20000;
+    std::uint32_t expected_status = 200;
+};
+
+// Where the body goes. The sink belongs to the caller; the fetch only calls
+// `write` with each chunk, in order, and never hands it more than `limit`
+// bytes in total. `write` returns false to stop the fetch.
+struct BodySink {
+    std::uint64_t limit = 0;
+    std::function<bool(std::span<const std::uint8_t> chunk)> write;
+};
+
+class Https {
+public:
+    virtual ~Https() = default;
+    // One GET. On success, the number of body bytes handed to the sink.
+    // Nothing on any failure: no connection, TLS or certificate refused, a
+    // status other than the expected one (the body is then not read), a body
+    // beyond the sink's limit, a sink that refused a chunk, a time-out. The
+    // kinds are not told apart, and nothing is kept between calls.
+    virtual std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) = 0;
+};
+
+}  // namespace tamsel
