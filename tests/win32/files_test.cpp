@@ -1,0 +1,127 @@
+// File semantics the log and the state file rely on, on the real platform.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "entry/log.h"
+#include "platform/win32/implementations.h"
+#include "platform/win32/text.h"
+
+namespace tamsel {
+namespace {
+
+class Win32FilesTest : public ::testing::Test {
+protected:
+    win32::Win32Files files;
+    win32::Win32Clock clock;
+    std::string dir;
+    void SetUp() override {
+        wchar_t temp[MAX_PATH + 1] = {};
+        ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+        const std::wstring wide = std::wstring(temp) + L"tamsel-files-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(wide.c_str(), nullptr);
+        dir = win32::to_utf8(wide).value();
+    }
+    void TearDown() override {
+        for (const char* name : {"\\updater.log", "\\updater.log.1", "\\a", "\\b"}) files.remove(dir + name);
+        RemoveDirectoryW(win32::to_wide(dir)->c_str());
+    }
+    std::string read_all(const std::string& path) {
+        std::unique_ptr<FileHandle> file;
+        if (files.open_read(path, file) != OpenForRead::opened) return "<none>";
+        std::string text;
+        char buffer[4096];
+        while (auto n = file->read(buffer, sizeof buffer)) {
+            if (*n == 0) break;
+            text.append(buffer, *n);
+        }
+        return text;
+    }
+};
+
+TEST_F(Win32FilesTest, LogLinesAppendWhileAnotherProgramHoldsTheFileOpen) {
+    Log log(files, clock, dir);
+    log.write("first", 0);
+    // Another program reads the log with full sharing while lines arrive.
+    HANDLE other = CreateFileW(win32::to_wide(log.path())->c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    log.write("second", 7);
+    CloseHandle(other);
+    const std::string text = read_all(log.path());
+    ASSERT_EQ(text.size(), 2 * 29u + 1);
+    EXPECT_EQ(text.substr(20, 10), " first 0\r\n");
+    EXPECT_EQ(text.substr(text.size() - 11), " second 7\r\n");
+}
+
+TEST_F(Win32FilesTest, RotationReplacesTheOlderGeneration) {
+    Log log(files, clock, dir);
+    {
+        auto big = files.create_truncate(log.path());
+        ASSERT_TRUE(big);
+        const std::string filler(65520, 'x');
+        ASSERT_EQ(big->write(filler.data(), filler.size()).value_or(0), filler.size());
+    }
+    {
+        auto older = files.create_truncate(log.previous_path());
+        ASSERT_TRUE(older);
+        ASSERT_EQ(older->write("old", 3).value_or(0), 3u);
+    }
+    log.write("rotates", 0);
+    EXPECT_EQ(files.size(log.previous_path()).value_or(0), 65520u);
+    EXPECT_EQ(files.size(log.path()).value_or(0), 30u);
+}
+
+TEST_F(Win32FilesTest, OpenForReadTellsAbsenceFromOtherFailures) {
+    std::unique_ptr<FileHandle> file;
+    EXPECT_EQ(files.open_read(dir + "\\a", file), OpenForRead::not_found);
+    EXPECT_EQ(files.open_read(dir + "\\no-such-folder\\a", file), OpenForRead::not_found);
+    EXPECT_FALSE(file);
+    EXPECT_FALSE(files.size(dir + "\\a").has_value());
+}
+
+TEST_F(Win32FilesTest, ReplaceFileMovesOverAnExistingFile) {
+    for (const char* name : {"\\a", "\\b"}) {
+        auto f = files.create_truncate(dir + name);
+        ASSERT_TRUE(f);
+        ASSERT_EQ(f->write(name, 2).value_or(0), 2u);
+        EXPECT_TRUE(f->flush());
+    }
+    EXPECT_TRUE(files.replace_file(dir + "\\a", dir + "\\b"));
+    EXPECT_EQ(read_all(dir + "\\b"), "\\a");
+    EXPECT_EQ(read_all(dir + "\\a"), "<none>");
+    EXPECT_FALSE(files.replace_file(dir + "\\a", dir + "\\b"));
+}
+
+TEST(Win32Clock, ReadsAPlausibleWallClock) {
+    win32::Win32Clock clock;
+    const std::uint64_t now = unix_now(clock);
+    EXPECT_GT(now, 1'700'000'000u);  // after November 2023
+    EXPECT_LT(now, 4'102'444'800u);  // before 2100
+}
+
+TEST(Win32System, FindsItsOwnFoldersAndMutexes) {
+    win32::Win32System system;
+    const auto exe = system.own_executable_path();
+    ASSERT_TRUE(exe.has_value());
+    EXPECT_NE(exe->find("tamsel_platform_tests"), std::string::npos);
+    EXPECT_TRUE(system.known_folder_path(KnownFolder::program_data).has_value());
+    EXPECT_TRUE(system.known_folder_path(KnownFolder::windows).has_value());
+
+    const std::string name = "Local\\Tamsel.Test." + std::to_string(GetCurrentProcessId());
+    EXPECT_FALSE(system.mutex_exists(name));
+    EXPECT_EQ(system.create_owned_mutex(name), MutexCreation::created);
+    EXPECT_TRUE(system.mutex_exists(name));
+    EXPECT_EQ(system.create_owned_mutex(name), MutexCreation::already_exists);
+
+    const auto today = system.local_date_text("yyyy'-'MM'-'dd");
+    ASSERT_TRUE(today.has_value());
+    EXPECT_EQ(today->size(), 10u);
+    EXPECT_EQ((*today)[4], '-');
+}
+
+}  // namespace
+}  // namespace tamsel

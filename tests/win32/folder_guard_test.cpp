@@ -1,0 +1,107 @@
+// The folder guard's walk over real security descriptors, built from SDDL
+// with the platform's own converter, and over real folders.
+#include <windows.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "entry/folder_guard.h"
+#include "platform/win32/implementations.h"
+#include "platform/win32/text.h"
+
+namespace tamsel {
+namespace {
+
+struct SddlCase {
+    const char* name;
+    const wchar_t* sddl;
+    bool accepted;
+};
+
+// Builds the descriptor, reads it back through the same accessors the
+// product uses, and judges it with the Win32 SID tests.
+std::optional<bool> verdict_for(const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
+        return std::nullopt;
+    win32::Win32Account account;
+    const auto read = win32::read_owner_and_dacl(sd);
+    LocalFree(sd);
+    if (!read) return false;
+    const bool owner_trusted =
+        read->owner && (account.is_well_known(*read->owner, WellKnownSid::local_system) ||
+                        account.is_well_known(*read->owner, WellKnownSid::administrators));
+    return guard_verdict(owner_trusted, grants_of(read->entries, account));
+}
+
+class GuardOnSddl : public ::testing::TestWithParam<SddlCase> {};
+
+TEST_P(GuardOnSddl, GivesTheExpectedVerdict) {
+    const auto verdict = verdict_for(GetParam().sddl);
+    ASSERT_TRUE(verdict.has_value()) << "SDDL did not convert";
+    EXPECT_EQ(*verdict, GetParam().accepted);
+}
+
+// SY = SYSTEM, BA = Administrators, BU = Users, WD = Everyone, CO = CREATOR
+// OWNER; FA = full control, 0x1200a9 = read and execute.
+INSTANTIATE_TEST_SUITE_P(
+    Descriptors, GuardOnSddl,
+    ::testing::Values(
+        SddlCase{"AdminsOwnUsersReadExecute", L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", true},
+        SddlCase{"OrdinaryOwner", L"O:BUD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)", false},
+        SddlCase{"UsersMayAddSubfolders", L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200ad;;;BU)", false},
+        SddlCase{"InheritOnlyGenericWriteForUsers", L"O:BAD:(A;;FA;;;SY)(A;OICIIO;GW;;;BU)", false},
+        SddlCase{"CreatorOwnerFullControl", L"O:SYD:(A;;FA;;;SY)(A;OICIIO;GA;;;CO)", true},
+        SddlCase{"EveryoneDeniedAmongTrustedGrants", L"O:SYD:(D;;FA;;;WD)(A;;FA;;;SY)(A;;FA;;;BA)", true},
+        SddlCase{"ProtectedEmptyDaclOwnedBySystem", L"O:SYD:P", true},
+        SddlCase{"NullDacl", L"O:SYD:NO_ACCESS_CONTROL", false},
+        SddlCase{"UsersMayOnlyReadAttributes", L"O:SYD:(A;;FA;;;SY)(A;;0x100080;;;BU)", true},
+        SddlCase{"UsersMayWriteTheDacl", L"O:SYD:(A;;FA;;;SY)(A;;WD;;;BU)", false},
+        SddlCase{"AuditEntryInTheDaclCountsAsAGrant", L"O:SYD:(A;;FA;;;SY)(AU;SA;FA;;;WD)", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class GuardOnFolders : public ::testing::Test {
+protected:
+    std::wstring base;
+    void SetUp() override {
+        wchar_t temp[MAX_PATH + 1] = {};
+        ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+        base = std::wstring(temp) + L"tamsel-guard-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(base.c_str(), nullptr);
+    }
+    void TearDown() override {
+        RemoveDirectoryW((base + L"\\link").c_str());
+        RemoveDirectoryW((base + L"\\real").c_str());
+        RemoveDirectoryW(base.c_str());
+    }
+    std::string utf8(const std::wstring& w) { return win32::to_utf8(w).value(); }
+};
+
+TEST_F(GuardOnFolders, RefusesWhatIsMissingOrNotAFolderOrALink) {
+    win32::Win32Files files;
+    win32::Win32Security security;
+    win32::Win32Account account;
+    EXPECT_FALSE(folder_is_guarded(utf8(base + L"\\missing"), files, security, account));
+    EXPECT_EQ(files.attributes(utf8(base + L"\\missing")), invalid_file_attributes);
+
+    ASSERT_TRUE(CreateDirectoryW((base + L"\\real").c_str(), nullptr));
+    const std::wstring link = base + L"\\link";
+    ASSERT_TRUE(CreateSymbolicLinkW(link.c_str(), (base + L"\\real").c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY));
+    const std::uint32_t attributes = files.attributes(utf8(link));
+    ASSERT_NE(attributes, invalid_file_attributes);
+    EXPECT_NE(attributes & 0x400u, 0u) << "a symbolic link is a reparse point";
+    EXPECT_FALSE(folder_is_guarded(utf8(link), files, security, account));
+}
+
+TEST_F(GuardOnFolders, ReadsTheOwnerAndDaclOfARealFolder) {
+    win32::Win32Security security;
+    const auto descriptor = security.owner_and_dacl(utf8(base));
+    ASSERT_TRUE(descriptor.has_value());
+    EXPECT_TRUE(descriptor->owner.has_value());
+    EXPECT_FALSE(descriptor->entries.empty());
+}
+
+}  // namespace
+}  // namespace tamsel
