@@ -3,6 +3,7 @@
 #pragma once
 #include "platform/account.h"
 #include "platform/clock.h"
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/security.h"
@@ -13,6 +14,7 @@ namespace tamsel {
 struct Platform {
     Account& account;
     Clock& clock;
+    Crypto& crypto;
     Files& files;
     Https& https;
     Security& security;

@@ -10,6 +10,77 @@ std::uint64_t filetime_from_unix(std::int64_t unix_seconds) {
     return ticks < 0 ? 0 : static_cast<std::uint64_t>(ticks);
 }
 
+Sha256Digest FakeCrypto::digest_of(std::string_view bytes) {
+    // Four FNV-1a lanes with different seeds, spread over 32 bytes.
+    Sha256Digest digest{};
+    for (std::size_t lane = 0; lane < 4; ++lane) {
+        std::uint64_t h = 0xcbf29ce484222325ull ^ (lane * 0x9E3779B97F4A7C15ull);
+        for (const char c : bytes) {
+            h ^= static_cast<unsigned char>(c);
+            h *= 0x100000001b3ull;
+        }
+        h ^= bytes.size();
+        for (std::size_t i = 0; i < 8; ++i) digest[lane * 8 + i] = static_cast<std::uint8_t>(h >> (8 * i));
+    }
+    return digest;
+}
+
+EcdsaSignature FakeCrypto::sign(const EcPublicKeyBytes& key, std::string_view document) {
+    const Sha256Digest digest = digest_of(document);
+    EcdsaSignature signature{};
+    for (std::size_t i = 0; i < signature.size(); ++i) {
+        signature[i] = static_cast<std::uint8_t>(digest[i % digest.size()] ^ key[i] ^ 0x5A);
+    }
+    valid_.insert({key, digest, signature});
+    return signature;
+}
+
+class FakeDigester final : public Sha256Digester {
+public:
+    explicit FakeDigester(FakeCrypto& owner) : owner_(owner) { ++owner_.open_handles; }
+    ~FakeDigester() override { --owner_.open_handles; }
+    bool add(const void* data, std::size_t size) override {
+        if (owner_.fail_add || finished_) return false;
+        bytes_.append(static_cast<const char*>(data), size);
+        owner_.hashed.append(static_cast<const char*>(data), size);
+        return true;
+    }
+    std::optional<Sha256Digest> finish() override {
+        if (owner_.fail_finish || finished_) return std::nullopt;
+        finished_ = true;
+        return FakeCrypto::digest_of(bytes_);
+    }
+
+private:
+    FakeCrypto& owner_;
+    std::string bytes_;
+    bool finished_ = false;
+};
+
+class FakeEcdsa final : public EcdsaP256Verifier {
+public:
+    explicit FakeEcdsa(FakeCrypto& owner) : owner_(owner) { ++owner_.open_handles; }
+    ~FakeEcdsa() override { --owner_.open_handles; }
+    bool verify(const EcPublicKeyBytes& key, const Sha256Digest& digest, const EcdsaSignature& signature) override {
+        owner_.keys_tried.push_back(key);
+        if (owner_.failing_imports.count(key) != 0) return false;
+        return owner_.valid_.count({key, digest, signature}) != 0;
+    }
+
+private:
+    FakeCrypto& owner_;
+};
+
+std::unique_ptr<Sha256Digester> FakeCrypto::begin_sha256() {
+    if (fail_begin) return nullptr;
+    return std::make_unique<FakeDigester>(*this);
+}
+
+std::unique_ptr<EcdsaP256Verifier> FakeCrypto::open_ecdsa_p256() {
+    if (fail_open_ecdsa) return nullptr;
+    return std::make_unique<FakeEcdsa>(*this);
+}
+
 class FakeFileHandle final : public FileHandle {
 public:
     FakeFileHandle(FakeFiles& owner, std::string path, bool append)

@@ -6,7 +6,9 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <tuple>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -27,6 +29,35 @@ public:
         now += std::uint64_t{milliseconds} * 10'000;
     }
     void set_unix(std::int64_t unix_seconds) { now = filetime_from_unix(unix_seconds); }
+};
+
+// Stand-in cryptography. Its digest is a cheap deterministic mix of the
+// bytes, not SHA-256 (digest_of gives the same value for expectations); a
+// signature verifies only when `sign` made it for that key and digest. The
+// real CNG code is tested under Wine.
+class FakeCrypto final : public Crypto {
+public:
+    // Failure injection.
+    bool fail_begin = false;
+    bool fail_add = false;
+    bool fail_finish = false;
+    bool fail_open_ecdsa = false;
+    std::set<EcPublicKeyBytes> failing_imports;  // keys whose import fails
+
+    std::string hashed;                          // every byte added, over all digests
+    std::vector<EcPublicKeyBytes> keys_tried;    // each verify call's key, in order
+    int open_handles = 0;                        // digesters and verifiers not yet released
+
+    static Sha256Digest digest_of(std::string_view bytes);
+    // A signature by `key` over `document` that this fake will accept.
+    EcdsaSignature sign(const EcPublicKeyBytes& key, std::string_view document);
+
+    std::unique_ptr<Sha256Digester> begin_sha256() override;
+    std::unique_ptr<EcdsaP256Verifier> open_ecdsa_p256() override;
+
+private:
+    friend class FakeEcdsa;
+    std::set<std::tuple<EcPublicKeyBytes, Sha256Digest, EcdsaSignature>> valid_;
 };
 
 // A flat in-memory file system: paths are plain keys, folders are a set.
@@ -136,11 +167,12 @@ public:
 struct FakePlatform {
     FakeAccount account;
     FakeClock clock;
+    FakeCrypto crypto;
     FakeFiles files;
     FakeHttps https;
     FakeSecurity security;
     FakeSystem system;
-    Platform platform{account, clock, files, https, security, system};
+    Platform platform{account, clock, crypto, files, https, security, system};
 
     // Creates a folder with a well-protected descriptor (owner SYSTEM, only
     // trusted trustees get changing rights).

@@ -3,6 +3,7 @@
 #pragma once
 #include "platform/account.h"
 #include "platform/clock.h"
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/security.h"
@@ -14,6 +15,12 @@ class Win32Clock final : public Clock {
 public:
     std::uint64_t filetime_now() override;
     void sleep_ms(std::uint32_t milliseconds) override;
+};
+
+class Win32Crypto final : public Crypto {
+public:
+    std::unique_ptr<Sha256Digester> begin_sha256() override;
+    std::unique_ptr<EcdsaP256Verifier> open_ecdsa_p256() override;
 };
 
 class Win32Files final : public Files {

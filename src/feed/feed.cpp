@@ -1,0 +1,200 @@
+#include "feed/feed.h"
+
+#include <limits>
+
+#include "common/toml.h"
+#include "state/calendar_date.h"
+
+namespace tamsel {
+namespace {
+
+// Values are read strictly by their TOML type: toml++'s value<T>() would
+// turn 25.0 into 25 and 1 into true, which a feed must not get away with.
+
+const std::string* string_of(const toml::node& node) {
+    const auto* value = node.as_string();
+    return value != nullptr ? &value->get() : nullptr;
+}
+
+std::optional<std::uint64_t> unsigned_of(const toml::node& node) {
+    const auto* value = node.as_integer();
+    if (value == nullptr || value->get() < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(value->get());
+}
+
+// A language section: a table with string `title` and `text` (other keys
+// ignored), or an array of exactly two strings, title first.
+bool is_language_section(const toml::node& node) {
+    if (const auto* table = node.as_table()) {
+        const toml::node* title = table->get("title");
+        const toml::node* text = table->get("text");
+        return title != nullptr && title->is_string() && text != nullptr && text->is_string();
+    }
+    if (const auto* array = node.as_array()) {
+        return array->size() == 2 && (*array)[0].is_string() && (*array)[1].is_string();
+    }
+    return false;
+}
+
+struct RawItem {
+    std::uint64_t id = 0;
+    std::string type;
+    std::optional<std::string> version;
+    bool has_en_or_ru = false;
+};
+
+// Reads one table of the `item` array; nothing when its shape is wrong.
+std::optional<RawItem> read_item(const toml::table& table) {
+    RawItem item;
+    bool has_id = false;
+    bool has_type = false;
+    for (const auto& [key, node] : table) {
+        const std::string_view name = key.str();
+        if (name == "id") {
+            const auto id = unsigned_of(node);
+            if (!id) return std::nullopt;
+            item.id = *id;
+            has_id = true;
+        } else if (name == "type") {
+            const std::string* type = string_of(node);
+            if (type == nullptr) return std::nullopt;
+            item.type = *type;
+            has_type = true;
+        } else if (name == "date") {
+            if (!std::holds_alternative<CalendarDate>(calendar_date_from_toml(node))) return std::nullopt;
+        } else if (name == "version") {
+            const std::string* version = string_of(node);
+            if (version == nullptr) return std::nullopt;
+            item.version = *version;
+        } else if (name == "link") {
+            if (!node.is_string()) return std::nullopt;
+        } else {
+            if (!is_language_section(node)) return std::nullopt;
+            if (name == "en" || name == "ru") item.has_en_or_ru = true;
+        }
+    }
+    if (!has_id || !has_type) return std::nullopt;
+    return item;
+}
+
+// Among the items that count, the "update" item with the greatest id; the
+// earlier of two equal ids stays.
+std::optional<UpdateEntry> choose_update_entry(const std::vector<RawItem>& items) {
+    std::optional<UpdateEntry> chosen;
+    for (const RawItem& item : items) {
+        if (item.type != "news" && item.type != "update") continue;
+        if (item.type == "update" && !item.version) continue;
+        if (!item.has_en_or_ru) continue;
+        if (item.type != "update") continue;  // counting news items are not used further
+        if (!chosen || item.id > chosen->id) chosen = UpdateEntry{item.id, *item.version};
+    }
+    return chosen;
+}
+
+std::optional<std::uint8_t> hex_digit(char c) {
+    if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
+    return std::nullopt;
+}
+
+FeedSection<Download> read_download(const toml::node* node) {
+    FeedSection<Download> section;
+    if (node == nullptr) return section;
+    section.state = SectionState::malformed;
+    const toml::table* table = node->as_table();
+    if (table == nullptr) return section;
+
+    const toml::node* version = table->get("version");
+    const toml::node* url = table->get("url");
+    const toml::node* sha256 = table->get("sha256");
+    const toml::node* size = table->get("size");
+    if (version == nullptr || url == nullptr || sha256 == nullptr || size == nullptr) return section;
+    const std::string* version_text = string_of(*version);
+    const std::string* url_text = string_of(*url);
+    const std::string* sha256_text = string_of(*sha256);
+    const std::optional<std::uint64_t> size_value = unsigned_of(*size);
+    if (version_text == nullptr || url_text == nullptr || sha256_text == nullptr || !size_value) return section;
+
+    Download& download = section.value;
+    if (sha256_text->size() != 2 * download.sha256.size() || *size_value == 0 || version_text->empty() ||
+        url_text->empty()) {
+        return section;
+    }
+    for (std::size_t i = 0; i < download.sha256.size(); ++i) {
+        const auto high = hex_digit((*sha256_text)[2 * i]);
+        const auto low = hex_digit((*sha256_text)[2 * i + 1]);
+        if (!high || !low) return section;
+        download.sha256[i] = static_cast<std::uint8_t>(*high << 4 | *low);
+    }
+    download.version = *version_text;
+    download.url = *url_text;
+    download.size = *size_value;
+    section.state = SectionState::present;
+    return section;
+}
+
+FeedSection<Stop> read_stop(const toml::node* node) {
+    FeedSection<Stop> section;
+    if (node == nullptr) return section;
+    section.state = SectionState::malformed;
+    const toml::table* table = node->as_table();
+    if (table == nullptr) return section;
+
+    Stop& stop = section.value;
+    if (const toml::node* versions = table->get("versions")) {
+        const toml::array* array = versions->as_array();
+        if (array == nullptr) return section;
+        for (const toml::node& element : *array) {
+            const std::string* text = string_of(element);
+            if (text == nullptr) return section;
+            stop.versions.push_back(*text);
+        }
+    }
+    if (const toml::node* revoke = table->get("revoke_working")) {
+        const auto* flag = revoke->as_boolean();
+        if (flag == nullptr) return section;
+        stop.revoke_working = flag->get();
+    }
+    section.state = SectionState::present;
+    return section;
+}
+
+}  // namespace
+
+std::variant<Feed, FeedError> parse_feed(std::string_view document) {
+    toml::parse_result parsed = toml::parse(document, std::string_view{"news.toml"});
+    if (!parsed) return FeedError::document;
+    const toml::table& root = parsed.table();
+
+    // The whole shape is read before the schema is judged, so a newer schema
+    // with a broken item is still a document error.
+    const toml::node* schema_node = root.get("schema");
+    if (schema_node == nullptr) return FeedError::document;
+    const std::optional<std::uint64_t> schema = unsigned_of(*schema_node);
+    if (!schema || *schema > std::numeric_limits<std::uint32_t>::max()) return FeedError::document;
+
+    std::vector<RawItem> items;
+    if (const toml::node* item_node = root.get("item")) {
+        const toml::array* array = item_node->as_array();
+        if (array == nullptr) return FeedError::document;
+        items.reserve(array->size());
+        for (const toml::node& element : *array) {
+            const toml::table* table = element.as_table();
+            if (table == nullptr) return FeedError::document;
+            std::optional<RawItem> item = read_item(*table);
+            if (!item) return FeedError::document;
+            items.push_back(std::move(*item));
+        }
+    }
+
+    if (*schema != 1) return FeedError::schema;
+
+    Feed feed;
+    feed.update_entry = choose_update_entry(items);
+    feed.download = read_download(root.get("download"));
+    feed.stop = read_stop(root.get("stop"));
+    return feed;
+}
+
+}  // namespace tamsel

@@ -1,0 +1,62 @@
+// The feed document: the TOML text behind the signature line, read into the
+// record the check run decides with.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "feed/feed_error.h"
+
+namespace tamsel {
+
+// The chosen update entry: the counting "update" item with the greatest id.
+struct UpdateEntry {
+    std::uint64_t id = 0;
+    std::string version;
+};
+
+// The setup program on offer.
+struct Download {
+    std::string version;
+    std::string url;
+    std::array<std::uint8_t, 32> sha256{};
+    std::uint64_t size = 0;
+};
+
+// The stop order.
+struct Stop {
+    std::vector<std::string> versions;  // in document order
+    bool revoke_working = false;
+};
+
+// A section of the document that is read after the document's shape has
+// been accepted: a broken one does not refuse the document, so the check run
+// can name it in its own verdict.
+enum class SectionState { absent, malformed, present };
+
+template <typename T>
+struct FeedSection {
+    SectionState state = SectionState::absent;
+    T value{};  // meaningful only when present
+
+    bool absent() const { return state == SectionState::absent; }
+    bool malformed() const { return state == SectionState::malformed; }
+    bool present() const { return state == SectionState::present; }
+};
+
+struct Feed {
+    std::optional<UpdateEntry> update_entry;
+    FeedSection<Download> download;
+    FeedSection<Stop> stop;
+};
+
+// Parses the document exactly as it follows the signature line. Fails with
+// FeedError::document for a syntax or shape error, or FeedError::schema for
+// a well-formed document whose schema is not 1.
+std::variant<Feed, FeedError> parse_feed(std::string_view document);
+
+}  // namespace tamsel
