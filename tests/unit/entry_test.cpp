@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include "entry/entry.h"
+#include "entry/exit_codes.h"
+#include "entry/paths.h"
+#include "fakes/fake_platform.h"
+
+namespace tamsel {
+namespace {
+
+using fakes::FakeAccount;
+using fakes::FakePlatform;
+
+TEST(SelectMode, ComparesWholeArgumentsCaseSensitivelyAfterTheFirst) {
+    struct Case {
+        std::vector<std::string> arguments;
+        Mode mode;
+    };
+    const Case cases[] = {
+        {{"updater.exe"}, Mode::check_run},
+        {{}, Mode::check_run},
+        {{"updater.exe", "/close"}, Mode::close},
+        {{"updater.exe", "/window"}, Mode::window},
+        {{"updater.exe", "/phase2"}, Mode::phase_two},
+        {{"updater.exe", "/window", "/close"}, Mode::close},
+        {{"updater.exe", "/phase2", "/window"}, Mode::window},
+        {{"updater.exe", "x", "y", "/phase2"}, Mode::phase_two},
+        {{"updater.exe", "/Close"}, Mode::check_run},
+        {{"updater.exe", "close"}, Mode::check_run},
+        {{"updater.exe", "/close "}, Mode::check_run},
+        {{"updater.exe", " /window"}, Mode::check_run},
+        {{"updater.exe", "-phase2"}, Mode::check_run},
+        {{"updater.exe", "/PHASE2"}, Mode::check_run},
+        {{"updater.exe", "/phase2x"}, Mode::check_run},
+        {{"updater.exe", "unknown", "--help"}, Mode::check_run},
+        // The program's own path is never looked at.
+        {{"/close"}, Mode::check_run},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const auto& a : c.arguments) shown += "[" + a + "]";
+        EXPECT_EQ(select_mode(c.arguments), c.mode) << shown;
+    }
+}
+
+TEST(RunContext, BuildsFoldersAndAddressesFromTheBuildConstants) {
+    BuildSettings settings;
+    settings.update_host = "updates.example";
+    settings.working_key[0] = 1;
+    settings.reserve_key[63] = 2;
+    const RunContext context = make_run_context("C:\\Program Files\\Tamsel", "C:\\ProgramData", settings);
+    EXPECT_EQ(context.program_dir, "C:\\Program Files\\Tamsel");
+    EXPECT_EQ(context.main_exe, "C:\\Program Files\\Tamsel\\Tamsel.exe");
+    EXPECT_EQ(context.data_dir, "C:\\ProgramData\\Tam_Sel");
+    EXPECT_EQ(context.update_dir, "C:\\ProgramData\\Tam_Sel\\update");
+    EXPECT_EQ(context.feed_url, "https://updates.example/tamsel/news.toml");
+    EXPECT_EQ(context.files_prefix, "https://updates.example/tamsel/files/");
+    EXPECT_EQ(context.working_key[0], 1);
+    EXPECT_EQ(context.reserve_key[63], 2);
+}
+
+TEST(Paths, JoinAndParent) {
+    EXPECT_EQ(join_path("C:\\ProgramData", "Tam_Sel"), "C:\\ProgramData\\Tam_Sel");
+    EXPECT_EQ(join_path("C:\\", "Tam_Sel"), "C:\\Tam_Sel");
+    EXPECT_EQ(parent_folder("C:\\Program Files\\Tamsel\\tamsel-update.exe"), "C:\\Program Files\\Tamsel");
+    EXPECT_EQ(parent_folder("C:\\tamsel-update.exe"), "C:\\");
+    EXPECT_EQ(parent_folder("tamsel-update.exe"), std::nullopt);
+    EXPECT_EQ(parent_folder("\\\\?\\C:\\x\\u.exe"), "\\\\?\\C:\\x");
+}
+
+class EntryTest : public ::testing::Test {
+protected:
+    FakePlatform fake;
+    BuildSettings settings{"localhost", {}, {}};
+    const std::string data_dir = "C:\\ProgramData\\Tam_Sel";
+    const std::string update_dir = data_dir + "\\update";
+    void SetUp() override {
+        fake.add_guarded_folder(data_dir);
+        fake.add_guarded_folder(update_dir);
+    }
+    int run(std::vector<std::string> arguments = {}) {
+        arguments.insert(arguments.begin(), "tamsel-update.exe");
+        return run_entry(arguments, fake.platform, settings);
+    }
+};
+
+TEST_F(EntryTest, EveryModeNeedsTheSystemAccount) {
+    for (const std::optional<Sid>& user : {std::optional<Sid>(FakeAccount::admins_sid()),
+                                           std::optional<Sid>(FakeAccount::user_sid()), std::optional<Sid>()}) {
+        fake.account.user = user;
+        for (const char* argument : {"", "/close", "/window", "/phase2"}) {
+            EXPECT_EQ(run({argument}), exit_code::not_system_account) << argument;
+        }
+    }
+    EXPECT_TRUE(fake.system.created_mutexes.empty());
+    EXPECT_TRUE(fake.files.files.empty());
+}
+
+TEST_F(EntryTest, TheWindowHelperTakesNoMutexAndNeedsNoFolders) {
+    fake.system.mutexes.insert(std::string(update_mutex_name));
+    fake.system.exe_path.reset();
+    fake.system.program_data.reset();
+    for (const char* argument : {"/close", "/window"}) {
+        const int code = run({argument});
+        EXPECT_NE(code, exit_code::another_pass_runs) << argument;
+        EXPECT_NE(code, exit_code::own_folder_missing) << argument;
+    }
+    EXPECT_TRUE(fake.system.created_mutexes.empty());
+}
+
+TEST_F(EntryTest, MissingOwnFoldersEndWith6BeforeTheMutex) {
+    fake.system.exe_path = "tamsel-update.exe";  // no folder part
+    EXPECT_EQ(run(), exit_code::own_folder_missing);
+    fake.system.exe_path.reset();
+    EXPECT_EQ(run({"/phase2"}), exit_code::own_folder_missing);
+    fake.system.exe_path = "C:\\Tamsel\\tamsel-update.exe";
+    fake.system.program_data.reset();
+    EXPECT_EQ(run(), exit_code::own_folder_missing);
+    EXPECT_TRUE(fake.system.created_mutexes.empty());
+}
+
+TEST_F(EntryTest, AnotherPassOrAFailedMutexEndsWith3) {
+    fake.system.mutexes.insert(std::string(update_mutex_name));
+    EXPECT_EQ(run(), exit_code::another_pass_runs);
+    EXPECT_EQ(run({"/phase2"}), exit_code::another_pass_runs);
+    fake.system.mutexes.clear();
+    fake.system.fail_mutex = true;
+    EXPECT_EQ(run(), exit_code::another_pass_runs);
+}
+
+TEST_F(EntryTest, TakesTheUpdateMutexByItsExactName) {
+    run();
+    ASSERT_EQ(fake.system.created_mutexes.size(), 1u);
+    EXPECT_EQ(fake.system.created_mutexes[0], "Global\\Tam_Sel.Update");
+}
+
+TEST_F(EntryTest, ARefusedFolderEndsWith4AndWritesNothing) {
+    struct Case {
+        const char* name;
+        void (*spoil)(FakePlatform&, const std::string& data, const std::string& update);
+    };
+    const Case cases[] = {
+        {"update folder missing",
+         [](FakePlatform& f, const std::string&, const std::string& u) {
+             f.files.folders.erase(u);
+             f.security.descriptors.erase(u);
+         }},
+        {"data folder missing",
+         [](FakePlatform& f, const std::string& d, const std::string&) { f.files.folders.erase(d); }},
+        {"everyone may write the update folder",
+         [](FakePlatform& f, const std::string&, const std::string& u) {
+             f.security.descriptors[u].entries.push_back({0, 0x2, FakeAccount::user_sid()});
+         }},
+        {"data folder owned by a user",
+         [](FakePlatform& f, const std::string& d, const std::string&) {
+             f.security.descriptors[d].owner = FakeAccount::user_sid();
+         }},
+    };
+    for (const Case& c : cases) {
+        FakePlatform local;
+        local.add_guarded_folder(data_dir);
+        local.add_guarded_folder(update_dir);
+        c.spoil(local, data_dir, update_dir);
+        const auto folders_before = local.files.folders;
+        EXPECT_EQ(run_entry({"u.exe"}, local.platform, settings), exit_code::folder_refused) << c.name;
+        EXPECT_TRUE(local.files.files.empty()) << c.name;
+        EXPECT_EQ(local.files.folders, folders_before) << "the guard creates no folder: " << c.name;
+    }
+}
+
+TEST_F(EntryTest, GuardedFoldersReachTheMode) {
+    const int code = run();
+    EXPECT_NE(code, exit_code::folder_refused);
+    EXPECT_NE(code, exit_code::another_pass_runs);
+}
+
+}  // namespace
+}  // namespace tamsel
