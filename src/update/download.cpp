@@ -1,0 +1,82 @@
+#include "update/download.h"
+
+#include "feed/https_address.h"
+#include "feed/sha256_hasher.h"
+
+namespace tamsel {
+namespace {
+
+bool write_whole(FileHandle& file, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const auto written = file.write(data, size);
+        if (!written || *written == 0) return false;
+        data += *written;
+        size -= *written;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string_view download_message(DownloadOutcome outcome) {
+    switch (outcome) {
+    case DownloadOutcome::no_target: return "download refused: no target";
+    case DownloadOutcome::network_or_oversize: return "download refused: network or oversize";
+    case DownloadOutcome::size_differs: return "download refused: size differs";
+    case DownloadOutcome::sha256_differs: return "download refused: SHA-256 differs";
+    case DownloadOutcome::disk: return "download refused: disk";
+    case DownloadOutcome::verified: return "download verified";
+    }
+    return "download refused: disk";
+}
+
+DownloadOutcome download_setup(const Download& offer, const std::string& final_path, const std::string& partial_path,
+                               Files& files, Https& https, Crypto& crypto) {
+    const auto address = split_https_address(offer.url);
+    if (!address) return DownloadOutcome::no_target;
+
+    files.remove(partial_path);  // a leftover of an interrupted run; failure is harmless
+    auto file = files.create_truncate(partial_path);
+    if (!file) return DownloadOutcome::disk;
+    Sha256Hasher hasher(crypto);
+    // The empty partial file stays; the next download deletes it first.
+    if (!hasher.begin()) return DownloadOutcome::disk;
+
+    HttpsRequest request;
+    request.host = address->host;
+    request.path = address->path;
+    bool write_ok = true;
+    BodySink sink;
+    sink.limit = offer.size;
+    // Each chunk goes to the file, then into the digest: the body is never
+    // held whole, whatever its size.
+    sink.write = [&](std::span<const std::uint8_t> chunk) {
+        if (!write_whole(*file, chunk.data(), chunk.size()) || !hasher.add(chunk.data(), chunk.size())) {
+            write_ok = false;
+        }
+        return write_ok;
+    };
+    const auto received = https.https_get(request, sink);
+    const bool flushed = file->flush();
+    file.reset();  // closed before it is judged, renamed or deleted
+
+    DownloadOutcome outcome = DownloadOutcome::verified;
+    std::optional<Sha256Digest> digest;
+    if (!flushed || !write_ok) {
+        outcome = DownloadOutcome::disk;
+    } else if (!received) {
+        outcome = DownloadOutcome::network_or_oversize;
+    } else if (!(digest = hasher.finish())) {
+        outcome = DownloadOutcome::disk;
+    } else if (*received != offer.size || *received > largest_setup) {
+        outcome = DownloadOutcome::size_differs;
+    } else if (*digest != offer.sha256) {
+        outcome = DownloadOutcome::sha256_differs;
+    } else if (!files.replace_file(partial_path, final_path)) {
+        outcome = DownloadOutcome::disk;
+    }
+    if (outcome != DownloadOutcome::verified) files.remove(partial_path);
+    return outcome;
+}
+
+}  // namespace tamsel

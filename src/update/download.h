@@ -1,0 +1,32 @@
+// Download of a setup program into the update folder: streamed through a
+// partial file and a SHA-256 digest, judged against the offer, and renamed to
+// its final name only when every check passed.
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "feed/feed.h"
+#include "platform/crypto.h"
+#include "platform/files.h"
+#include "platform/http.h"
+
+namespace tamsel {
+
+enum class DownloadOutcome {
+    no_target,
+    network_or_oversize,
+    size_differs,
+    sha256_differs,
+    disk,
+    verified,
+};
+
+std::string_view download_message(DownloadOutcome outcome);
+
+// The largest setup program a download accepts, whatever the offer says.
+inline constexpr std::uint64_t largest_setup = 16777216;
+
+DownloadOutcome download_setup(const Download& offer, const std::string& final_path, const std::string& partial_path,
+                               Files& files, Https& https, Crypto& crypto);
+
+}  // namespace tamsel
