@@ -1,0 +1,204 @@
+#include "tools/feed_tool.h"
+
+#include <cstring>
+#include <vector>
+
+#include <openssl/bio.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/ec.h>
+#include <openssl/obj_mac.h>
+#include <openssl/param_build.h>
+#include <openssl/pem.h>
+
+namespace tamsel::tool {
+namespace {
+
+template <typename T, void (*free_fn)(T*)>
+struct Deleter {
+    void operator()(T* p) const { free_fn(p); }
+};
+using Bio = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
+using Bignum = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
+using EcdsaSig = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
+using MdCtx = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
+using ParamBld = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>>;
+using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM, OSSL_PARAM_free>>;
+
+bool is_p256(EVP_PKEY* key) {
+    char group[64] = {};
+    std::size_t length = 0;
+    return EVP_PKEY_base_id(key) == EVP_PKEY_EC &&
+           EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, &length) == 1 &&
+           std::strcmp(group, SN_X9_62_prime256v1) == 0;
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::string to_hex(const std::uint8_t* bytes, std::size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+Pkey generate_p256_key() { return Pkey(EVP_EC_gen(SN_X9_62_prime256v1)); }
+
+std::string private_key_pem(EVP_PKEY* key) {
+    Bio bio(BIO_new(BIO_s_mem()));
+    if (!bio || PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) return {};
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &data);
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+std::optional<Pkey> read_private_key_pem(std::string_view pem, std::string& why) {
+    Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    Pkey key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    if (!key) {
+        why = "no PEM private key";
+        return std::nullopt;
+    }
+    if (!is_p256(key.get())) {
+        why = "not a P-256 key";
+        return std::nullopt;
+    }
+    return key;
+}
+
+std::optional<PublicKey> public_key_bytes(EVP_PKEY* key) {
+    if (!is_p256(key)) return std::nullopt;
+    BIGNUM* x = nullptr;
+    BIGNUM* y = nullptr;
+    const bool got = EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_EC_PUB_X, &x) == 1 &&
+                     EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_EC_PUB_Y, &y) == 1;
+    Bignum x_owner(x);
+    Bignum y_owner(y);
+    PublicKey bytes{};
+    if (!got || BN_bn2binpad(x, bytes.data(), 32) != 32 || BN_bn2binpad(y, bytes.data() + 32, 32) != 32) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<PublicKey> parse_public_key(std::string_view text, std::string& why) {
+    if (text.find("-----BEGIN") != std::string_view::npos) {
+        Bio bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
+        const bool is_private = text.find("PRIVATE KEY") != std::string_view::npos;
+        Pkey key(!bio ? nullptr
+                 : is_private ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                              : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+        if (!key) {
+            why = "no PEM key";
+            return std::nullopt;
+        }
+        const auto bytes = public_key_bytes(key.get());
+        if (!bytes) why = "not a P-256 key";
+        return bytes;
+    }
+    while (!text.empty() && std::strchr(" \t\r\n", text.back()) != nullptr) text.remove_suffix(1);
+    while (!text.empty() && std::strchr(" \t\r\n", text.front()) != nullptr) text.remove_prefix(1);
+    PublicKey bytes{};
+    if (text.size() != 2 * bytes.size()) {
+        why = "a public key is 128 hex digits";
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int high = hex_value(text[2 * i]);
+        const int low = hex_value(text[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            why = "a public key is 128 hex digits";
+            return std::nullopt;
+        }
+        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
+    }
+    return bytes;
+}
+
+std::optional<Signature> sign_document(EVP_PKEY* key, std::string_view document) {
+    MdCtx ctx(EVP_MD_CTX_new());
+    std::size_t der_size = 0;
+    if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key) != 1 ||
+        EVP_DigestSign(ctx.get(), nullptr, &der_size, reinterpret_cast<const unsigned char*>(document.data()),
+                       document.size()) != 1) {
+        return std::nullopt;
+    }
+    std::vector<unsigned char> der(der_size);
+    if (EVP_DigestSign(ctx.get(), der.data(), &der_size, reinterpret_cast<const unsigned char*>(document.data()),
+                       document.size()) != 1) {
+        return std::nullopt;
+    }
+    // OpenSSL gives DER with minimal integers; the updater takes r and s as
+    // fixed 32-byte fields, so short values are padded at the front.
+    const unsigned char* p = der.data();
+    EcdsaSig sig(d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(der_size)));
+    if (!sig) return std::nullopt;
+    const BIGNUM* r = nullptr;
+    const BIGNUM* s = nullptr;
+    ECDSA_SIG_get0(sig.get(), &r, &s);
+    Signature out{};
+    if (BN_bn2binpad(r, out.data(), 32) != 32 || BN_bn2binpad(s, out.data() + 32, 32) != 32) return std::nullopt;
+    return out;
+}
+
+bool verify_document(const PublicKey& key, std::string_view document, const Signature& signature) {
+    unsigned char point[65];
+    point[0] = 0x04;  // uncompressed
+    std::memcpy(point + 1, key.data(), key.size());
+    ParamBld build(OSSL_PARAM_BLD_new());
+    if (!build ||
+        OSSL_PARAM_BLD_push_utf8_string(build.get(), OSSL_PKEY_PARAM_GROUP_NAME, SN_X9_62_prime256v1, 0) != 1 ||
+        OSSL_PARAM_BLD_push_octet_string(build.get(), OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point) != 1) {
+        return false;
+    }
+    Params params(OSSL_PARAM_BLD_to_param(build.get()));
+    PkeyCtx from(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
+    EVP_PKEY* raw = nullptr;
+    if (!params || !from || EVP_PKEY_fromdata_init(from.get()) != 1 ||
+        EVP_PKEY_fromdata(from.get(), &raw, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
+        return false;
+    }
+    Pkey pkey(raw);
+
+    EcdsaSig sig(ECDSA_SIG_new());
+    BIGNUM* r = BN_bin2bn(signature.data(), 32, nullptr);
+    BIGNUM* s = BN_bin2bn(signature.data() + 32, 32, nullptr);
+    if (!sig || !r || !s || ECDSA_SIG_set0(sig.get(), r, s) != 1) {
+        BN_free(r);
+        BN_free(s);
+        return false;
+    }
+    unsigned char* der = nullptr;
+    const int der_size = i2d_ECDSA_SIG(sig.get(), &der);
+    if (der_size <= 0) return false;
+    std::unique_ptr<unsigned char, void (*)(unsigned char*)> der_owner(der, [](unsigned char* d) { OPENSSL_free(d); });
+
+    MdCtx ctx(EVP_MD_CTX_new());
+    return ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, pkey.get()) == 1 &&
+           EVP_DigestVerify(ctx.get(), der, static_cast<std::size_t>(der_size),
+                            reinterpret_cast<const unsigned char*>(document.data()), document.size()) == 1;
+}
+
+std::string feed_answer(const Signature& signature, std::string_view document) {
+    static_assert(std::tuple_size_v<Signature> == 64, "88 Base64 characters and a terminator");
+    unsigned char base64[89];
+    const int length = EVP_EncodeBlock(base64, signature.data(), static_cast<int>(signature.size()));
+    std::string answer = "signature = \"";
+    answer.append(reinterpret_cast<const char*>(base64), static_cast<std::size_t>(length));
+    answer += "\"\n";
+    answer.append(document);
+    return answer;
+}
+
+}  // namespace tamsel::tool

@@ -1,0 +1,48 @@
+// The vendor side of the feed signature, on OpenSSL's libcrypto: P-256 keys,
+// signing a document into a feed answer, and checking an answer against the
+// two public keys as the updater does.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <openssl/evp.h>
+
+namespace tamsel::tool {
+
+using PublicKey = std::array<std::uint8_t, 64>;   // X || Y, big-endian
+using Signature = std::array<std::uint8_t, 64>;   // r || s, big-endian
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
+
+// Failures carry a one-line reason for the command line.
+struct Failure {
+    std::string reason;
+};
+
+Pkey generate_p256_key();
+// PKCS#8 PEM of the private key.
+std::string private_key_pem(EVP_PKEY* key);
+// The private key of a PEM text; refused unless it is a P-256 key.
+std::optional<Pkey> read_private_key_pem(std::string_view pem, std::string& why);
+// X || Y of a P-256 key (private or public).
+std::optional<PublicKey> public_key_bytes(EVP_PKEY* key);
+// A public key given as 128 hex digits, or as a PEM text with a P-256
+// public or private key.
+std::optional<PublicKey> parse_public_key(std::string_view text, std::string& why);
+// ECDSA over SHA-256 of the document, as r || s with each padded to 32 bytes.
+std::optional<Signature> sign_document(EVP_PKEY* key, std::string_view document);
+// Whether r || s verifies over SHA-256 of the document with the key.
+bool verify_document(const PublicKey& key, std::string_view document, const Signature& signature);
+// The feed answer: the signature line, one line feed, the document's bytes.
+std::string feed_answer(const Signature& signature, std::string_view document);
+
+std::string to_hex(const std::uint8_t* bytes, std::size_t size);
+
+}  // namespace tamsel::tool
