@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "state/toml_reading.h"
+
 namespace tamsel {
 namespace {
 
@@ -40,22 +42,6 @@ std::optional<std::uint32_t> parse_two_digit_field(std::string_view field) {
 
 bool is_real_day(std::int32_t year, std::uint32_t month, std::uint32_t day) {
     return month >= 1 && month <= 12 && day >= 1 && day <= days_in_month(year, month);
-}
-
-std::string_view toml_type_name(toml::node_type type) {
-    switch (type) {
-    case toml::node_type::none: return "nothing";
-    case toml::node_type::table: return "table";
-    case toml::node_type::array: return "array";
-    case toml::node_type::string: return "string";
-    case toml::node_type::integer: return "integer";
-    case toml::node_type::floating_point: return "float";
-    case toml::node_type::boolean: return "boolean";
-    case toml::node_type::date: return "date";
-    case toml::node_type::time: return "time";
-    case toml::node_type::date_time: return "date-time";
-    }
-    return "value";
 }
 
 std::variant<CalendarDate, std::string> from_toml_date(const toml::date& date) {
@@ -105,11 +91,7 @@ std::variant<CalendarDate, std::string> calendar_date_from_toml(const toml::node
         if (table->empty()) return std::string("datetime key not found");
         return std::string("expected field with custom name");
     }
-    std::string error = "invalid type: ";
-    error += toml_type_name(value.type());
-    error += ", expected ";
-    error += date_expectation;
-    return error;
+    return invalid_type_error(value, date_expectation);
 }
 
 toml::date calendar_date_to_toml(const CalendarDate& date) {

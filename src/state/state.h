@@ -1,0 +1,56 @@
+// The persistent state (state.toml in the update folder): the updater's only
+// memory between runs.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "platform/files.h"
+#include "state/calendar_date.h"
+
+namespace tamsel {
+
+// The installation in flight (the table [pending]).
+struct Pending {
+    std::string version;  // the version being installed, as the feed wrote it
+    std::string from;     // the installed version text when it began
+    std::vector<std::uint32_t> sessions;  // where the main program was closed
+    bool rollback_copy = false;  // the previous setup program was kept as rollback-setup.exe
+    bool rolling_back = false;   // the setup in flight is that rollback copy
+    std::uint64_t since = 0;     // unix_now when it began
+    friend bool operator==(const Pending&, const Pending&) = default;
+};
+
+// The whole file, fields in the file's order. Default-constructed it is the
+// empty state, which is also what a missing file reads as.
+struct State {
+    bool working_key_revoked = false;
+    std::vector<std::string> stopped;  // only grows, no duplicates
+    std::vector<std::string> failed;   // only grows (add_failed), no duplicates
+    std::optional<CalendarDate> last_try;
+    std::optional<Pending> pending;
+    friend bool operator==(const State&, const State&) = default;
+};
+
+// Reads state.toml. A missing file (or folder) is the empty state and creates
+// nothing. Anything that cannot be read, decoded, parsed or mapped strictly
+// onto State gives the reason as text instead; callers only log that the state
+// is unreadable.
+std::variant<State, std::string> read_state(Files& files, const std::string& path);
+
+// The file's exact text, CR LF line ends; nothing when the state cannot be
+// written faithfully (a text that is not UTF-8, a `since` beyond what a TOML
+// integer holds).
+std::optional<std::string> state_text(const State& state);
+
+// Rewrites state.toml whole through state.toml.tmp and replace_file; false on
+// any failure, with the previous state.toml left as it was.
+bool write_state(Files& files, const State& state, const std::string& path);
+
+// Appends `version` to state.failed unless the same text is already there.
+void add_failed(State& state, std::string_view version);
+
+}  // namespace tamsel
