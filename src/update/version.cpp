@@ -1,0 +1,102 @@
+#include "update/version.h"
+
+namespace tamsel {
+namespace {
+
+// The Unicode White_Space characters in UTF-8.
+constexpr std::string_view white_space[] = {
+    "\t", "\n", "\v", "\f", "\r", " ",
+    "\xC2\x85",                                  // U+0085
+    "\xC2\xA0",                                  // U+00A0
+    "\xE1\x9A\x80",                              // U+1680
+    "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85",
+    "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A",  // U+2000 to U+200A
+    "\xE2\x80\xA8",                              // U+2028
+    "\xE2\x80\xA9",                              // U+2029
+    "\xE2\x80\xAF",                              // U+202F
+    "\xE2\x81\x9F",                              // U+205F
+    "\xE3\x80\x80",                              // U+3000
+};
+
+std::string_view trim(std::string_view text) {
+    bool trimmed = true;
+    while (trimmed && !text.empty()) {
+        trimmed = false;
+        for (const std::string_view blank : white_space) {
+            if (text.starts_with(blank)) {
+                text.remove_prefix(blank.size());
+                trimmed = true;
+            }
+            if (text.ends_with(blank)) {
+                text.remove_suffix(blank.size());
+                trimmed = true;
+            }
+        }
+    }
+    return text;
+}
+
+std::uint32_t read_piece(std::string_view piece) {
+    piece = trim(piece);
+    if (!piece.empty() && piece.front() == '+') piece.remove_prefix(1);
+    if (piece.empty()) return 0;
+    std::uint64_t value = 0;
+    for (const char c : piece) {
+        if (c < '0' || c > '9') return 0;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        if (value > 0xFFFFFFFFu) return 0;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::uint32_t le32(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+    return std::uint32_t{bytes[offset]} | std::uint32_t{bytes[offset + 1]} << 8 |
+           std::uint32_t{bytes[offset + 2]} << 16 | std::uint32_t{bytes[offset + 3]} << 24;
+}
+
+std::uint16_t le16(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+    return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+}
+
+constexpr std::size_t max_version_info = 0x100000;
+// VS_FIXEDFILEINFO follows the VS_VERSIONINFO header and its key at offset 40.
+constexpr std::size_t fixed_info_offset = 40;
+constexpr std::uint32_t fixed_info_signature = 0xFEEF04BD;
+
+}  // namespace
+
+VersionNumber read_version_number(std::string_view text) {
+    VersionNumber number{};
+    for (std::size_t position = 0; position < number.size(); ++position) {
+        const auto dot = text.find('.');
+        number[position] = read_piece(text.substr(0, dot));
+        if (dot == std::string_view::npos) break;  // the missing pieces read as 0
+        text.remove_prefix(dot + 1);
+    }
+    return number;
+}
+
+bool is_newer(std::string_view offered, std::string_view installed) {
+    return read_version_number(offered) > read_version_number(installed);
+}
+
+std::optional<std::string> version_text_from_info(const std::vector<std::uint8_t>& info) {
+    if (info.empty() || info.size() > max_version_info) return std::nullopt;
+    if (info.size() < fixed_info_offset + 16) return std::nullopt;
+    if (le32(info, fixed_info_offset) != fixed_info_signature) return std::nullopt;
+    // dwFileVersionMS at offset 48 holds major (high word) and minor (low
+    // word); dwFileVersionLS at 52 holds build (high word) and a fourth
+    // number (low word) that is not part of the text.
+    const std::uint16_t major = le16(info, fixed_info_offset + 10);
+    const std::uint16_t minor = le16(info, fixed_info_offset + 8);
+    const std::uint16_t build = le16(info, fixed_info_offset + 14);
+    return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
+}
+
+std::optional<std::string> installed_version_text(System& system, const std::string& path) {
+    const auto info = system.file_version_info(path);
+    if (!info) return std::nullopt;
+    return version_text_from_info(*info);
+}
+
+}  // namespace tamsel
