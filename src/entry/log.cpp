@@ -8,7 +8,6 @@ namespace tamsel {
 namespace {
 
 constexpr std::uint64_t ticks_per_second = 10'000'000;
-constexpr std::uint64_t ticks_1601_to_1970 = 116'444'736'000'000'000;
 
 struct CivilDay {
     std::int64_t year;
@@ -33,8 +32,8 @@ CivilDay civil_from_days(std::int64_t z) {
 }  // namespace
 
 std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime) {
-    if (filetime < ticks_1601_to_1970) return 0;
-    return (filetime - ticks_1601_to_1970) / ticks_per_second;
+    if (filetime < filetime_unix_epoch) return 0;
+    return (filetime - filetime_unix_epoch) / ticks_per_second;
 }
 
 std::uint64_t unix_now(Clock& clock) { return unix_seconds_from_filetime(clock.filetime_now()); }

@@ -10,6 +10,9 @@
 
 namespace tamsel {
 
+// 1970-01-01T00:00:00Z as a FILETIME (100-ns ticks since 1601).
+inline constexpr std::uint64_t filetime_unix_epoch = 116'444'736'000'000'000;
+
 // Whole seconds since 1970 from a FILETIME reading; 0 for a clock before 1970.
 std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime);
 // The wall clock in whole seconds since 1970 (0 before 1970).

@@ -1,9 +1,119 @@
+#include <string>
+
+#include "common/utf8.h"
 #include "entry/exit_codes.h"
 #include "entry/modes.h"
+#include "entry/paths.h"
+#include "feed/https_address.h"
+#include "feed/signature.h"
+#include "session/session_bridge.h"
+#include "state/state.h"
+#include "update/check_run.h"
+#include "update/decision.h"
+#include "update/installation.h"
+#include "update/installer.h"
+#include "update/version.h"
 
 namespace tamsel {
+namespace {
 
-// The check run arrives with the update decision; until then it claims nothing.
-int check_run(const RunContext&, Log&, Platform&) { return exit_code::not_built; }
+// The whole answer is held in memory; nothing larger is ever parsed.
+constexpr std::uint64_t feed_answer_limit = 262144;
+constexpr const char* date_picture = "yyyy'-'MM'-'dd";
+
+std::optional<std::string> fetch_feed(const RunContext& context, Https& https) {
+    const auto address = split_https_address(context.feed_url);
+    if (!address) return std::nullopt;
+    HttpsRequest request;
+    request.host = address->host;
+    request.path = address->path;
+    std::string answer;
+    BodySink sink;
+    sink.limit = feed_answer_limit;
+    sink.write = [&answer](std::span<const std::uint8_t> chunk) {
+        answer.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+        return true;
+    };
+    if (!https.https_get(request, sink)) return std::nullopt;
+    if (!is_valid_utf8(answer)) return std::nullopt;
+    return answer;
+}
+
+}  // namespace
+
+int check_run(const RunContext& context, Log& log, Platform& platform, SessionBridge& bridge) {
+    const std::string state_path = join_path(context.update_dir, state_file_name);
+    auto read = read_state(platform.files, state_path);
+    if (!std::holds_alternative<State>(read)) {
+        log.write("state unreadable", 0);
+        return exit_code::state_unusable;
+    }
+    State state = std::move(std::get<State>(read));
+
+    if (state.pending && settle_pending(context, log, state, platform, bridge) == Settled::in_flight)
+        return exit_code::done;
+
+    const auto today_text = platform.system.local_date_text(date_picture);
+    const auto today = today_text ? parse_calendar_date(*today_text) : std::nullopt;
+    if (!today) {
+        log.write("no date", 0);
+        return exit_code::done;
+    }
+    if (state.last_try == today) return exit_code::done;  // once a day, silently
+    state.last_try = today;
+    if (!write_state(platform.files, state, state_path)) {
+        log.write("state not written", 0);
+        return exit_code::state_unusable;
+    }
+
+    log.write("feed request", 0);
+    const auto answer = fetch_feed(context, platform.https);
+    if (!answer) {
+        log.write("feed: no answer", 0);
+        return exit_code::done;
+    }
+    const auto split = split_feed_answer(*answer);
+    if (const auto* error = std::get_if<FeedError>(&split)) {
+        log.write(feed_error_message(*error), 0);
+        return exit_code::done;
+    }
+    const FeedAnswer& signed_answer = std::get<FeedAnswer>(split);
+    const auto key_used = verify_feed_signature(platform.crypto, signed_answer.document, signed_answer.signature,
+                                                context.working_key, context.reserve_key);
+    if (!key_used) {
+        log.write(feed_error_message(FeedError::signature), 0);
+        return exit_code::done;
+    }
+    const auto parsed = parse_feed(signed_answer.document);
+    if (const auto* error = std::get_if<FeedError>(&parsed)) {
+        log.write(feed_error_message(*error), 0);
+        return exit_code::done;
+    }
+    const Feed& feed = std::get<Feed>(parsed);
+
+    if (*key_used == KeyUsed::working && state.working_key_revoked) {
+        log.write(verdict_message(Verdict::working_key_revoked), 0);
+        return exit_code::done;
+    }
+    if (take_in_stop_order(state, feed, *key_used)) {
+        log.write("the reserve key spoke: [stop] taken in", 0);
+        // Not checked: the next pass reads whatever the file then holds.
+        write_state(platform.files, state, state_path);
+    }
+
+    // Read only now, after the signature and the stop order.
+    const std::string installed = installed_version_text(platform.system, context.main_exe).value_or("");
+    const auto decision = decide_update(*key_used, feed, state, installed, context.files_prefix);
+    if (const auto* verdict = std::get_if<Verdict>(&decision)) {
+        log.write(verdict_message(*verdict), 0);
+        return exit_code::done;
+    }
+    return start_installation(context, log, state, std::get<Download>(decision), installed, platform, bridge);
+}
+
+int check_run(const RunContext& context, Log& log, Platform& platform) {
+    const auto bridge = make_session_bridge(platform);
+    return check_run(context, log, platform, *bridge);
+}
 
 }  // namespace tamsel

@@ -1,0 +1,16 @@
+// The check run: the default mode, from the state file to at most a started
+// installation, once a day.
+#pragma once
+#include "entry/log.h"
+#include "entry/run_context.h"
+#include "platform/platform.h"
+#include "session/session_bridge.h"
+
+namespace tamsel {
+
+// The feed, the signature, the stop order and the update decision, with the
+// session bridge given (the two-argument form in entry/modes.h builds the
+// platform's own).
+int check_run(const RunContext& context, Log& log, Platform& platform, SessionBridge& bridge);
+
+}  // namespace tamsel

@@ -1,0 +1,88 @@
+#include "update/decision.h"
+
+#include <algorithm>
+
+#include "update/version.h"
+
+namespace tamsel {
+namespace {
+
+bool holds(const std::vector<std::string>& list, std::string_view text) {
+    return std::find(list.begin(), list.end(), text) != list.end();
+}
+
+bool is_plain_part(std::string_view part) {
+    if (part.empty() || part == "." || part == "..") return false;
+    return std::all_of(part.begin(), part.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+               c == '.' || c == '_';
+    });
+}
+
+}  // namespace
+
+std::string_view verdict_message(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::working_key_revoked: return "refused: the working key is revoked";
+    case Verdict::no_download: return "nothing to install: no [download]";
+    case Verdict::download_malformed: return "refused: [download] malformed";
+    case Verdict::stop_malformed: return "refused: [stop] malformed";
+    case Verdict::no_update_entry: return "refused: no update entry of the version";
+    case Verdict::not_newer: return "nothing to install: not newer";
+    case Verdict::version_stopped: return "refused: the version is stopped";
+    case Verdict::version_failed_before: return "refused: the version failed here before";
+    case Verdict::foreign_address: return "refused: foreign address";
+    case Verdict::over_size_limit: return "refused: over 16 MB";
+    }
+    return "refused: [download] malformed";
+}
+
+bool take_in_stop_order(State& state, const Feed& feed, KeyUsed key_used) {
+    if (key_used != KeyUsed::reserve || !feed.stop.present()) return false;
+    bool changed = false;
+    if (feed.stop.value.revoke_working && !state.working_key_revoked) {
+        state.working_key_revoked = true;
+        changed = true;
+    }
+    for (const std::string& version : feed.stop.value.versions) {
+        if (!holds(state.stopped, version)) {
+            state.stopped.push_back(version);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+bool is_under_files_prefix(std::string_view url, std::string_view files_prefix) {
+    if (url.substr(0, files_prefix.size()) != files_prefix || url.size() < files_prefix.size()) return false;
+    std::string_view rest = url.substr(files_prefix.size());
+    if (rest.empty() || rest.size() > address_tail_limit) return false;
+    while (true) {
+        const auto slash = rest.find('/');
+        if (!is_plain_part(rest.substr(0, slash))) return false;
+        if (slash == std::string_view::npos) return true;
+        rest.remove_prefix(slash + 1);
+    }
+}
+
+std::variant<Download, Verdict> decide_update(KeyUsed key_used, const Feed& feed, const State& state,
+                                              std::string_view installed_version, std::string_view files_prefix) {
+    if (key_used == KeyUsed::working && state.working_key_revoked) return Verdict::working_key_revoked;
+    if (feed.download.absent()) return Verdict::no_download;
+    if (feed.download.malformed()) return Verdict::download_malformed;
+    const Download& offer = feed.download.value;
+    if (!feed.update_entry || feed.update_entry->version != offer.version) return Verdict::no_update_entry;
+    if (installed_version.empty() || !is_newer(offer.version, installed_version)) return Verdict::not_newer;
+    // Only the reserve key's stop order counts; the working key's is ignored.
+    if (key_used == KeyUsed::reserve) {
+        if (feed.stop.malformed()) return Verdict::stop_malformed;
+        if (feed.stop.present() && holds(feed.stop.value.versions, offer.version)) return Verdict::version_stopped;
+    }
+    if (holds(state.stopped, offer.version)) return Verdict::version_stopped;
+    if (holds(state.failed, offer.version)) return Verdict::version_failed_before;
+    if (!is_under_files_prefix(offer.url, files_prefix)) return Verdict::foreign_address;
+    if (offer.size > download_size_limit) return Verdict::over_size_limit;
+    return offer;
+}
+
+}  // namespace tamsel

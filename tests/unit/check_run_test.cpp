@@ -1,0 +1,341 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "entry/exit_codes.h"
+#include "entry/log.h"
+#include "fakes/fake_platform.h"
+#include "state/state.h"
+#include "update/check_run.h"
+#include "update/installation.h"
+
+namespace tamsel {
+namespace {
+
+using fakes::FakeCrypto;
+using fakes::FakeHttpsResponse;
+
+std::string base64(const EcdsaSignature& bytes) {
+    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::uint32_t n = (bytes[i] << 16) | ((i + 1 < bytes.size() ? bytes[i + 1] : 0) << 8) |
+                                (i + 2 < bytes.size() ? bytes[i + 2] : 0);
+        out += alphabet[(n >> 18) & 63];
+        out += alphabet[(n >> 12) & 63];
+        out += i + 1 < bytes.size() ? alphabet[(n >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? alphabet[n & 63] : '=';
+    }
+    return out;
+}
+
+// A version resource just long enough to carry the fixed file information.
+std::vector<std::uint8_t> version_info(std::uint16_t major, std::uint16_t minor, std::uint16_t build) {
+    std::vector<std::uint8_t> info(92, 0);
+    const std::uint32_t signature = 0xFEEF04BD;
+    for (int i = 0; i < 4; ++i) info[40 + i] = static_cast<std::uint8_t>(signature >> (8 * i));
+    const auto put16 = [&](std::size_t at, std::uint16_t v) {
+        info[at] = static_cast<std::uint8_t>(v);
+        info[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    };
+    put16(48, minor);
+    put16(50, major);
+    put16(54, build);
+    return info;
+}
+
+class RecordingBridge final : public SessionBridge {
+public:
+    std::vector<std::vector<std::uint32_t>> raised;
+    std::vector<std::uint32_t> program_sessions(const std::string&) override { return {}; }
+    bool close_program(const std::string&, std::uint32_t, Log&) override { return true; }
+    void raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions, Log&) override {
+        EXPECT_EQ(main_exe, "C:\\Program Files\\Tamsel\\Tamsel.exe");
+        raised.push_back(sessions);
+    }
+};
+
+constexpr std::int64_t now_unix = 1796581133;  // 2026-12-06T18:18:53Z
+
+class CheckRunTest : public ::testing::Test {
+protected:
+    fakes::FakePlatform fake;
+    RecordingBridge bridge;
+    RunContext context;
+    const std::string update_dir = "C:\\ProgramData\\Tam_Sel\\update";
+    const std::string state_path = update_dir + "\\state.toml";
+    const std::string log_path = update_dir + "\\updater.log";
+    const std::string feed_url = "https://localhost/tamsel/news.toml";
+    const std::string setup_url = "https://localhost/tamsel/files/setup-2.0.0.exe";
+    const std::string setup_body = "MZ setup program 2.0.0";
+
+    void SetUp() override {
+        context.program_dir = "C:\\Program Files\\Tamsel";
+        context.main_exe = context.program_dir + "\\Tamsel.exe";
+        context.data_dir = "C:\\ProgramData\\Tam_Sel";
+        context.update_dir = update_dir;
+        context.feed_url = feed_url;
+        context.files_prefix = "https://localhost/tamsel/files/";
+        for (std::size_t i = 0; i < 64; ++i) {
+            context.working_key[i] = static_cast<std::uint8_t>(i);
+            context.reserve_key[i] = static_cast<std::uint8_t>(200 - i);
+        }
+        fake.files.folders.insert(update_dir);
+        fake.clock.set_unix(now_unix);
+        fake.system.today = "2026-12-06";
+        fake.system.version_infos[context.main_exe] = version_info(1, 0, 0);
+        fake.https.serve(setup_url, FakeHttpsResponse::body(setup_body));
+    }
+
+    std::string document(const std::string& version = "2.0.0", const std::string& extra = "") {
+        std::string sha;
+        static const char* hex = "0123456789abcdef";
+        for (const std::uint8_t b : FakeCrypto::digest_of(setup_body)) {
+            sha += hex[b >> 4];
+            sha += hex[b & 15];
+        }
+        return "schema = 1\n[[item]]\nid = 7\ntype = \"update\"\nversion = \"" + version +
+               "\"\nen = { title = \"New\", text = \"Better\" }\n[download]\nversion = \"" + version +
+               "\"\nurl = \"" + setup_url + "\"\nsha256 = \"" + sha + "\"\nsize = " +
+               std::to_string(setup_body.size()) + "\n" + extra;
+    }
+    void serve_feed(const std::string& doc, const PublicKey& key) {
+        const std::string answer = "signature = \"" + base64(fake.crypto.sign(key, doc)) + "\"\n" + doc;
+        fake.https.serve(feed_url, FakeHttpsResponse::body(answer));
+    }
+    int run() {
+        Log log(fake.files, fake.clock, update_dir);
+        return check_run(context, log, fake.platform, bridge);
+    }
+    // The log's messages, each with its number, without timestamps.
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        const auto it = fake.files.files.find(log_path);
+        if (it == fake.files.files.end()) return out;
+        std::size_t start = 0;
+        while (start < it->second.size()) {
+            const auto end = it->second.find("\r\n", start);
+            out.push_back(it->second.substr(start + 21, end - start - 21));
+            start = end + 2;
+        }
+        return out;
+    }
+    State state() {
+        auto read = read_state(fake.files, state_path);
+        EXPECT_TRUE(std::holds_alternative<State>(read));
+        return std::holds_alternative<State>(read) ? std::get<State>(read) : State{};
+    }
+    void put_state(const State& s) { ASSERT_TRUE(write_state(fake.files, s, state_path)); }
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(CheckRunTest, WithoutAStateFileItFetchesAndWritesTodayAsTried) {
+    fake.system.version_infos[context.main_exe] = version_info(2, 0, 0);
+    serve_feed(document("2.0.0"), context.working_key);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), (Lines{"feed request 0", "nothing to install: not newer 0"}));
+    EXPECT_EQ(fake.files.files.at(state_path), "working_key_revoked = false\r\nlast_try = 2026-12-06\r\n");
+
+    // The request is the feed's, with the fetch's fixed settings.
+    ASSERT_EQ(fake.https.requests.size(), 1u);
+    EXPECT_EQ(fake.https.requests[0].host, "localhost");
+    EXPECT_EQ(fake.https.requests[0].path, "/tamsel/news.toml");
+    EXPECT_EQ(fake.https.requests[0].receive_timeout_ms, 20000u);
+}
+
+TEST_F(CheckRunTest, ASecondStartOnTheSameDayIsSilent) {
+    serve_feed(document(), context.working_key);
+    State tried;
+    tried.last_try = CalendarDate{2026, 12, 6};
+    put_state(tried);
+    const std::string before = fake.files.files.at(state_path);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), Lines{});
+    EXPECT_TRUE(fake.https.requests.empty());
+    EXPECT_EQ(fake.files.files.at(state_path), before);
+}
+
+TEST_F(CheckRunTest, AnUnreadableStateEndsWith5AndIsLeftAlone) {
+    fake.files.files[state_path] = "working_key_revoked = 1\r\n";
+    EXPECT_EQ(run(), exit_code::state_unusable);
+    EXPECT_EQ(lines(), Lines{"state unreadable 0"});
+    EXPECT_EQ(fake.files.files.at(state_path), "working_key_revoked = 1\r\n");
+    EXPECT_TRUE(fake.https.requests.empty());
+}
+
+TEST_F(CheckRunTest, AFailedWriteOfTheTryEndsWith5BeforeAnyFetch) {
+    fake.files.fail_replace = true;
+    EXPECT_EQ(run(), exit_code::state_unusable);
+    EXPECT_EQ(lines(), Lines{"state not written 0"});
+    EXPECT_TRUE(fake.https.requests.empty());
+}
+
+TEST_F(CheckRunTest, NoUsableDateEndsQuietlyWithoutWriting) {
+    for (const std::optional<std::string>& today :
+         {std::optional<std::string>(), std::optional<std::string>("2026-13-01"),
+          std::optional<std::string>("6.12.2026")}) {
+        fake.files.files.erase(log_path);
+        fake.system.today = today;
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(lines(), Lines{"no date 0"});
+        EXPECT_FALSE(fake.files.exists(state_path));
+    }
+}
+
+TEST_F(CheckRunTest, FeedFailuresAreLoggedAndTodayStaysTried) {
+    const std::string doc = document();
+    const std::string good_line = "signature = \"" + base64(fake.crypto.sign(context.working_key, doc)) + "\"\n";
+    const std::string foreign_line =
+        "signature = \"" + base64(fake.crypto.sign(PublicKey{}, doc)) + "\"\n";
+    struct Case {
+        const char* name;
+        std::optional<std::string> answer;  // nothing: the server is down
+        std::uint32_t status;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"server down", std::nullopt, 200, "feed: no answer 0"},
+        {"not found", good_line + doc, 404, "feed: no answer 0"},
+        {"not UTF-8", good_line + doc + "# \xff\n", 200, "feed: no answer 0"},
+        {"over the answer limit", good_line + doc + "#" + std::string(262144, 'x') + "\n", 200,
+         "feed: no answer 0"},
+        {"no line break", "signature = \"x\"", 200, "feed signature line refused 0"},
+        {"bad signature line", "sig = \"AAAA\"\n" + doc, 200, "feed signature line refused 0"},
+        {"tampered document", good_line + doc + "# tampered\n", 200, "feed signature did not verify 0"},
+        {"unknown key", foreign_line + doc, 200, "feed signature did not verify 0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.files.files.clear();
+        fake.https.requests.clear();
+        if (c.answer) {
+            auto response = FakeHttpsResponse::body(*c.answer);
+            response.status = c.status;
+            fake.https.serve(feed_url, response);
+        } else {
+            FakeHttpsResponse down;
+            down.no_connection = true;
+            fake.https.serve(feed_url, down);
+        }
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(lines(), (Lines{"feed request 0", c.line}));
+        EXPECT_EQ(state().last_try, (CalendarDate{2026, 12, 6}));
+    }
+}
+
+TEST_F(CheckRunTest, DocumentRefusals) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"schema = 2\n", "feed from a newer schema 0"},
+        {"schema = 1\nschema = 1\n", "feed document refused 0"},
+        {"schema = \"1\"\n", "feed document refused 0"},
+    };
+    for (const auto& [doc, line] : cases) {
+        fake.files.files.clear();
+        serve_feed(doc, context.working_key);
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(lines(), (Lines{"feed request 0", line})) << doc;
+    }
+}
+
+TEST_F(CheckRunTest, AWorkingKeyFeedAfterRevocationIsRefused) {
+    State revoked;
+    revoked.working_key_revoked = true;
+    put_state(revoked);
+    serve_feed(document("2.0.0", "[stop]\nversions = [\"9.9\"]\nrevoke_working = false\n"), context.working_key);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), (Lines{"feed request 0", "refused: the working key is revoked 0"}));
+    EXPECT_TRUE(state().stopped.empty()) << "a working-key stop order is never taken in";
+}
+
+TEST_F(CheckRunTest, TheReserveKeysStopOrderIsTakenInAndCountsAtOnce) {
+    serve_feed(document("2.0.0", "[stop]\nversions = [\"2.0.0\"]\nrevoke_working = true\n"), context.reserve_key);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), (Lines{"feed request 0", "the reserve key spoke: [stop] taken in 0",
+                              "refused: the version is stopped 0"}));
+    EXPECT_EQ(fake.files.files.at(state_path),
+              "working_key_revoked = true\r\nstopped = [\"2.0.0\"]\r\nlast_try = 2026-12-06\r\n");
+}
+
+TEST_F(CheckRunTest, WithoutAReadableInstalledVersionNothingIsNewer) {
+    fake.system.version_infos.clear();
+    serve_feed(document("2.0.0"), context.working_key);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), (Lines{"feed request 0", "nothing to install: not newer 0"}));
+}
+
+TEST_F(CheckRunTest, ADueUpdateIsDownloadedAndVerified) {
+    serve_feed(document("2.0.0"), context.working_key);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), (Lines{"feed request 0", "download verified 0"}));
+    EXPECT_EQ(fake.files.files.at(update_dir + "\\downloaded-setup.exe"), setup_body);
+}
+
+TEST_F(CheckRunTest, ARefusedDownloadIsLogged) {
+    serve_feed(document("2.0.0"), context.working_key);
+    fake.https.serve(setup_url, FakeHttpsResponse::body(setup_body.substr(1)));
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), (Lines{"feed request 0", "download refused: size differs 0"}));
+    EXPECT_FALSE(fake.files.exists(update_dir + "\\downloaded-setup.exe"));
+}
+
+TEST_F(CheckRunTest, APendingRecordIsInFlightForAnHour) {
+    serve_feed(document("2.0.0"), context.working_key);
+    struct Case {
+        const char* name;
+        std::int64_t clock;
+        std::uint64_t since;
+        bool in_flight;
+    };
+    const Case cases[] = {
+        {"a minute old", now_unix, now_unix - 60, true},
+        {"3599 seconds", now_unix, now_unix - 3599, true},
+        {"3600 seconds", now_unix, now_unix - 3600, false},
+        {"two hours", now_unix, now_unix - 7200, false},
+        {"since in the future", now_unix, now_unix + 100000, true},
+        {"clock before 1970", -100, 0, true},
+        {"clock at the 1970 epoch, record from then", 3600, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.files.files.clear();
+        fake.https.requests.clear();
+        bridge.raised.clear();
+        fake.clock.set_unix(c.clock);
+        State pending_state;
+        pending_state.pending = Pending{"2.0.0", "1.0.0", {2, 5}, true, false, c.since};
+        put_state(pending_state);
+        fake.files.files[update_dir + "\\rollback-setup.exe"] = "previous setup";
+        const std::string before = fake.files.files.at(state_path);
+
+        EXPECT_EQ(run(), exit_code::done);
+        if (c.in_flight) {
+            EXPECT_EQ(lines(), Lines{"an installation is in flight 0"});
+            EXPECT_EQ(fake.files.files.at(state_path), before);
+            EXPECT_TRUE(fake.https.requests.empty());
+            EXPECT_TRUE(bridge.raised.empty());
+        } else {
+            ASSERT_GE(lines().size(), 2u);
+            EXPECT_EQ(lines()[0], "an installation did not finish 0");
+            EXPECT_EQ(lines()[1], "feed request 0");
+            EXPECT_EQ(bridge.raised, (std::vector<std::vector<std::uint32_t>>{{2, 5}}));
+            EXPECT_EQ(fake.files.files.at(update_dir + "\\installed-setup.exe"), "previous setup");
+            EXPECT_FALSE(state().pending.has_value());
+        }
+    }
+}
+
+TEST_F(CheckRunTest, AGivenUpRecordAlreadyTriedTodayEndsAfterSettling) {
+    State s;
+    s.last_try = CalendarDate{2026, 12, 6};
+    s.pending = Pending{"2.0.0", "1.0.0", {}, false, false, static_cast<std::uint64_t>(now_unix - 3600)};
+    put_state(s);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), Lines{"an installation did not finish 0"});
+    EXPECT_EQ(fake.files.files.at(state_path), "working_key_revoked = false\r\nlast_try = 2026-12-06\r\n");
+    EXPECT_TRUE(fake.https.requests.empty());
+}
+
+}  // namespace
+}  // namespace tamsel

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include "update/decision.h"
+
+namespace tamsel {
+namespace {
+
+constexpr const char* prefix = "https://localhost/tamsel/files/";
+
+Feed offer_of(const std::string& version, const std::string& url = std::string(prefix) + "setup.exe",
+              std::uint64_t size = 1000) {
+    Feed feed;
+    feed.update_entry = UpdateEntry{7, version};
+    feed.download.state = SectionState::present;
+    feed.download.value.version = version;
+    feed.download.value.url = url;
+    feed.download.value.size = size;
+    return feed;
+}
+
+void add_stop(Feed& feed, std::vector<std::string> versions, bool revoke = false) {
+    feed.stop.state = SectionState::present;
+    feed.stop.value.versions = std::move(versions);
+    feed.stop.value.revoke_working = revoke;
+}
+
+TEST(DecideUpdate, VerdictsInTheirOrder) {
+    struct Case {
+        const char* name;
+        KeyUsed key;
+        Feed feed;
+        State state;
+        std::string installed;
+        std::optional<Verdict> verdict;  // nothing: due
+    };
+    State revoked;
+    revoked.working_key_revoked = true;
+    State stopped_here;
+    stopped_here.stopped = {"2.0.0"};
+    State failed_here;
+    failed_here.failed = {"2.0.0"};
+    State failed_other_text;
+    failed_other_text.failed = {"2.0"};
+
+    Feed no_download = offer_of("2.0.0");
+    no_download.download = {};
+    Feed malformed_download = offer_of("2.0.0");
+    malformed_download.download.state = SectionState::malformed;
+    Feed no_entry = offer_of("2.0.0");
+    no_entry.update_entry.reset();
+    Feed other_entry = offer_of("2.0.0");
+    other_entry.update_entry->version = "2.0";
+    Feed malformed_stop = offer_of("2.0.0");
+    malformed_stop.stop.state = SectionState::malformed;
+    Feed stop_names_it = offer_of("2.0.0");
+    add_stop(stop_names_it, {"1.0", "2.0.0"});
+    Feed stop_names_other_text = offer_of("2.0.0");
+    add_stop(stop_names_other_text, {"2.0"});
+    Feed revoked_with_stop = offer_of("2.0.0");
+    add_stop(revoked_with_stop, {"2.0.0"});
+
+    const std::vector<Case> cases = {
+        {"due", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", std::nullopt},
+        {"due with the reserve key", KeyUsed::reserve, offer_of("2.0.0"), revoked, "1.0.0", std::nullopt},
+        {"working key revoked", KeyUsed::working, offer_of("2.0.0"), revoked, "1.0.0", Verdict::working_key_revoked},
+        {"revoked wins over a stop section", KeyUsed::working, revoked_with_stop, revoked, "1.0.0",
+         Verdict::working_key_revoked},
+        {"no download", KeyUsed::working, no_download, {}, "1.0.0", Verdict::no_download},
+        {"download malformed", KeyUsed::working, malformed_download, {}, "1.0.0", Verdict::download_malformed},
+        {"no update entry", KeyUsed::working, no_entry, {}, "1.0.0", Verdict::no_update_entry},
+        {"entry of another text", KeyUsed::working, other_entry, {}, "1.0.0", Verdict::no_update_entry},
+        {"nothing installed", KeyUsed::working, offer_of("2.0.0"), {}, "", Verdict::not_newer},
+        {"same version", KeyUsed::working, offer_of("2.0.0"), {}, "2.0.0", Verdict::not_newer},
+        {"older", KeyUsed::working, offer_of("1.9"), {}, "2.0.0", Verdict::not_newer},
+        {"reserve key, stop malformed", KeyUsed::reserve, malformed_stop, {}, "1.0.0", Verdict::stop_malformed},
+        {"reserve key, stop malformed, not newer", KeyUsed::reserve, malformed_stop, {}, "2.0.0",
+         Verdict::not_newer},
+        {"working key, stop malformed is ignored", KeyUsed::working, malformed_stop, {}, "1.0.0", std::nullopt},
+        {"reserve key, stop names it", KeyUsed::reserve, stop_names_it, {}, "1.0.0", Verdict::version_stopped},
+        {"working key, its stop is ignored", KeyUsed::working, stop_names_it, {}, "1.0.0", std::nullopt},
+        {"stop list is byte for byte", KeyUsed::reserve, stop_names_other_text, {}, "1.0.0", std::nullopt},
+        {"stopped here", KeyUsed::working, offer_of("2.0.0"), stopped_here, "1.0.0", Verdict::version_stopped},
+        {"failed here", KeyUsed::working, offer_of("2.0.0"), failed_here, "1.0.0", Verdict::version_failed_before},
+        {"failed list is byte for byte", KeyUsed::working, offer_of("2.0.0"), failed_other_text, "1.0.0",
+         std::nullopt},
+        {"foreign address", KeyUsed::working, offer_of("2.0.0", "https://elsewhere/tamsel/files/s.exe"), {},
+         "1.0.0", Verdict::foreign_address},
+        {"exactly 16 MiB", KeyUsed::working, offer_of("2.0.0", std::string(prefix) + "s.exe", 16777216), {},
+         "1.0.0", std::nullopt},
+        {"one byte over 16 MiB", KeyUsed::working, offer_of("2.0.0", std::string(prefix) + "s.exe", 16777217), {},
+         "1.0.0", Verdict::over_size_limit},
+        {"foreign address before size", KeyUsed::working, offer_of("2.0.0", "https://x/", 16777217), {}, "1.0.0",
+         Verdict::foreign_address},
+    };
+    for (const Case& c : cases) {
+        const auto result = decide_update(c.key, c.feed, c.state, c.installed, prefix);
+        if (c.verdict) {
+            ASSERT_TRUE(std::holds_alternative<Verdict>(result)) << c.name;
+            EXPECT_EQ(std::get<Verdict>(result), *c.verdict) << c.name;
+        } else {
+            ASSERT_TRUE(std::holds_alternative<Download>(result)) << c.name;
+            EXPECT_EQ(std::get<Download>(result).url, c.feed.download.value.url) << c.name;
+        }
+    }
+}
+
+TEST(DecideUpdate, VerdictTexts) {
+    const std::pair<Verdict, const char*> texts[] = {
+        {Verdict::working_key_revoked, "refused: the working key is revoked"},
+        {Verdict::no_download, "nothing to install: no [download]"},
+        {Verdict::download_malformed, "refused: [download] malformed"},
+        {Verdict::stop_malformed, "refused: [stop] malformed"},
+        {Verdict::no_update_entry, "refused: no update entry of the version"},
+        {Verdict::not_newer, "nothing to install: not newer"},
+        {Verdict::version_stopped, "refused: the version is stopped"},
+        {Verdict::version_failed_before, "refused: the version failed here before"},
+        {Verdict::foreign_address, "refused: foreign address"},
+        {Verdict::over_size_limit, "refused: over 16 MB"},
+    };
+    int code = 0;
+    for (const auto& [verdict, text] : texts) {
+        EXPECT_EQ(verdict_message(verdict), text);
+        EXPECT_EQ(static_cast<int>(verdict), code++) << text;
+    }
+}
+
+TEST(FilesPrefix, TheAddressRule) {
+    const std::string p = prefix;
+    struct Case {
+        std::string url;
+        bool under;
+    };
+    const Case cases[] = {
+        {p + "setup.exe", true},
+        {p + "v2.0.1/tamsel-setup_2.0.1.exe", true},
+        {p + std::string(200, 'a'), true},
+        {p + std::string(201, 'a'), false},
+        {p, false},
+        {p + "a/../b.exe", false},
+        {p + "../b.exe", false},
+        {p + "./b.exe", false},
+        {p + "a//b.exe", false},
+        {p + "a/", false},
+        {p + "/a", false},
+        {p + "a?b=1", false},
+        {p + "a%2Fb", false},
+        {p + "a:b", false},
+        {p + "a\\b", false},
+        {p + "a b", false},
+        {p + "caf\xc3\xa9.exe", false},
+        {p + "...", true},  // only "." and ".." are special
+        {"https://LOCALHOST/tamsel/files/setup.exe", false},
+        {"https://localhost/tamsel/Files/setup.exe", false},
+        {"https://localhost/tamsel/files", false},
+        {"http://localhost/tamsel/files/setup.exe", false},
+        {"", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(is_under_files_prefix(c.url, prefix), c.under) << c.url;
+}
+
+TEST(TakeInStopOrder, OnlyAPresentStopOfTheReserveKeyChangesTheState) {
+    Feed feed = offer_of("2.0.0");
+    add_stop(feed, {"1.5", "2.0.0", "1.5"}, true);
+
+    State state;
+    EXPECT_FALSE(take_in_stop_order(state, feed, KeyUsed::working));
+    EXPECT_EQ(state, State{});
+
+    EXPECT_TRUE(take_in_stop_order(state, feed, KeyUsed::reserve));
+    EXPECT_TRUE(state.working_key_revoked);
+    EXPECT_EQ(state.stopped, (std::vector<std::string>{"1.5", "2.0.0"}));
+
+    // Taking the same order in again changes nothing.
+    EXPECT_FALSE(take_in_stop_order(state, feed, KeyUsed::reserve));
+
+    // The flag is never set back; a new text is appended at the end.
+    add_stop(feed, {"3.0"}, false);
+    EXPECT_TRUE(take_in_stop_order(state, feed, KeyUsed::reserve));
+    EXPECT_TRUE(state.working_key_revoked);
+    EXPECT_EQ(state.stopped, (std::vector<std::string>{"1.5", "2.0.0", "3.0"}));
+
+    feed.stop.state = SectionState::malformed;
+    feed.stop.value.versions = {"4.0"};
+    EXPECT_FALSE(take_in_stop_order(state, feed, KeyUsed::reserve));
+    EXPECT_EQ(state.stopped.size(), 3u);
+}
+
+TEST(TakeInStopOrder, RevokingAloneCountsAsAChange) {
+    Feed feed = offer_of("2.0.0");
+    add_stop(feed, {}, true);
+    State state;
+    EXPECT_TRUE(take_in_stop_order(state, feed, KeyUsed::reserve));
+    EXPECT_TRUE(state.stopped.empty());
+}
+
+}  // namespace
+}  // namespace tamsel
