@@ -55,8 +55,8 @@ bool Win32System::mutex_exists(const std::string& name) {
 std::optional<std::string> Win32System::local_date_text(const std::string& picture) {
     const auto wide_picture = to_wide(picture);
     if (!wide_picture) return std::nullopt;
-    wchar_t buffer[64] = {};
-    const int n = GetDateFormatEx(L"", 0, nullptr, wide_picture->c_str(), buffer, 64, nullptr);
+    wchar_t buffer[32] = {};
+    const int n = GetDateFormatEx(L"", 0, nullptr, wide_picture->c_str(), buffer, 32, nullptr);
     if (n <= 0) return std::nullopt;
     return to_utf8(buffer, static_cast<std::size_t>(n - 1));  // n counts the terminating zero
 }
@@ -66,7 +66,8 @@ std::optional<std::vector<std::uint8_t>> Win32System::file_version_info(const st
     if (!wide) return std::nullopt;
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(wide->c_str(), &ignored);
-    if (size == 0) return std::nullopt;
+    // No version resource, or one too large to be a real one.
+    if (size == 0 || size > 0x100000) return std::nullopt;
     std::vector<std::uint8_t> data(size, 0);
     if (!GetFileVersionInfoW(wide->c_str(), 0, size, data.data())) return std::nullopt;
     return data;
