@@ -192,5 +192,15 @@ TEST(ParseFeed, BytesThatAreNoTomlText) {
     }
 }
 
+TEST(ParseFeed, DeepNestingIsRefusedWithoutExhaustingTheStack) {
+    for (const std::string opener : {"[", "{ a = ", "[{ a = "}) {
+        std::string text = "schema = 1\nx = ";
+        for (int i = 0; i < 60000; ++i) text += opener;
+        const auto result = parse_feed(text);
+        ASSERT_TRUE(std::holds_alternative<FeedError>(result)) << opener;
+        EXPECT_EQ(std::get<FeedError>(result), FeedError::document);
+    }
+}
+
 }  // namespace
 }  // namespace tamsel
