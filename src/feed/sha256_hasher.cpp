@@ -1,5 +1,7 @@
 #include "feed/sha256_hasher.h"
 
+#include <utility>
+
 namespace tamsel {
 
 bool Sha256Hasher::begin() {
