@@ -67,3 +67,101 @@ class HeldMutex:
                 self.process.wait(timeout=20)
         self.process.stdout.close()
         return False
+
+
+# --- the updater installed beside a stand-in main program, and its server
+
+PROGRAM_DIR = PREFIX / "drive_c" / "Program Files" / "Tamsel"
+SERVER_ROOT = BUILD_DIR / "e2e-server"
+FEED_FILE = SERVER_ROOT / "tamsel" / "news.toml"
+FILES_DIR = SERVER_ROOT / "tamsel" / "files"
+FILES_PREFIX = "https://localhost/tamsel/files/"
+KEYS = SOURCE_DIR / "tests" / "keys"
+
+
+def standin(target: str) -> Path:
+    return BUILD_DIR / "tests" / "standin" / target / "Tamsel.exe"
+
+
+def install_program(main_program: str = "standin_v1_0_0") -> None:
+    """Puts the testbed, as tamsel-update.exe, and a stand-in Tamsel.exe (or
+    none) into the program folder."""
+    if PROGRAM_DIR.exists():
+        shutil.rmtree(PROGRAM_DIR)
+    PROGRAM_DIR.mkdir(parents=True)
+    shutil.copy2(exe("tamsel-testbed.exe"), PROGRAM_DIR / "tamsel-update.exe")
+    if main_program:
+        shutil.copy2(standin(main_program), PROGRAM_DIR / "Tamsel.exe")
+
+
+def run_updater(*args: str, timeout: float = RUN_TIMEOUT) -> int:
+    done = subprocess.run([str(WINE_RUN), "--prefix", str(PREFIX), str(PROGRAM_DIR / "tamsel-update.exe"), *args],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=timeout)
+    return done.returncode
+
+
+def feed_tool() -> Path:
+    explicit = os.environ.get("TAMSEL_FEED_TOOL")
+    if explicit:
+        return Path(explicit)
+    return SOURCE_DIR / "build" / "native" / "tools" / "tamsel-feed"
+
+
+def publish_feed(document: str, key: str = "working") -> None:
+    """Signs a document with a test key (tamsel-feed) and serves it as the feed."""
+    FEED_FILE.parent.mkdir(parents=True, exist_ok=True)
+    doc_path = SERVER_ROOT / "document.toml"
+    doc_path.write_bytes(document.encode("utf-8"))
+    subprocess.run([str(feed_tool()), "sign", str(KEYS / f"test-only-{key}.pem"), str(doc_path), str(FEED_FILE)],
+                   check=True, stdout=subprocess.DEVNULL, timeout=60)
+
+
+def publish_setup(name: str, body: bytes) -> str:
+    FILES_DIR.mkdir(parents=True, exist_ok=True)
+    (FILES_DIR / name).write_bytes(body)
+    return FILES_PREFIX + name
+
+
+def feed_document(version: str, url: str, sha256: str, size: int, extra: str = "", schema: int = 1) -> str:
+    return (f"schema = {schema}\n"
+            "[[item]]\n"
+            "id = 7\n"
+            "type = \"update\"\n"
+            f"version = \"{version}\"\n"
+            "en = { title = \"Tamsel " + version + "\", text = \"A better Tamsel.\" }\n"
+            "[download]\n"
+            f"version = \"{version}\"\n"
+            f"url = \"{url}\"\n"
+            f"sha256 = \"{sha256}\"\n"
+            f"size = {size}\n" + extra)
+
+
+def fresh_server_root() -> None:
+    if SERVER_ROOT.exists():
+        shutil.rmtree(SERVER_ROOT)
+    (SERVER_ROOT / "tamsel" / "files").mkdir(parents=True)
+
+
+def log_lines() -> list:
+    """The log's lines without their time stamps: "message number"."""
+    path = UPDATE_DIR / "updater.log"
+    if not path.exists():
+        return []
+    text = path.read_bytes().decode("utf-8")
+    assert text.endswith("\r\n") or text == "", repr(text[-40:])
+    return [line.split(" ", 1)[1] for line in text.split("\r\n")[:-1]]
+
+
+def state_bytes():
+    path = UPDATE_DIR / "state.toml"
+    return path.read_bytes() if path.exists() else None
+
+
+def https_server(root):
+    """The local update server serving `root` (the test run's shared one when
+    there is one)."""
+    import sys
+    sys.path.insert(0, str(SOURCE_DIR / "tests" / "support"))
+    import https_server as server_module
+    return server_module.serve_folder(root)
