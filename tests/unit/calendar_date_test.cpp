@@ -21,14 +21,6 @@ TEST(CalendarDate, LeapYearsFollowTheGregorianRuleAlsoForNegativeYears) {
     for (const auto& c : cases) EXPECT_EQ(is_leap_year(c.year), c.leap) << c.year;
 }
 
-TEST(CalendarDate, MonthLengths) {
-    const std::uint32_t lengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    for (std::uint32_t month = 1; month <= 12; ++month) EXPECT_EQ(days_in_month(2026, month), lengths[month - 1]);
-    EXPECT_EQ(days_in_month(2028, 2), 29u);
-    EXPECT_EQ(days_in_month(2026, 0), 0u);
-    EXPECT_EQ(days_in_month(2026, 13), 0u);
-}
-
 TEST(CalendarDate, TextParser) {
     struct Case {
         const char* text;

@@ -10,79 +10,58 @@
 namespace tamsel {
 namespace {
 
-TEST(VersionNumber, ReadingTexts) {
+// Every row is checked both ways round: is_newer(a, b) and is_newer(b, a).
+TEST(VersionText, ComparesAsFourNumbers) {
+    enum Order { newer, same, older };
     struct Case {
-        std::string text;
-        VersionNumber expected;
+        std::string a;
+        std::string b;
+        Order order;
     };
     const std::vector<Case> cases = {
-        {"1.2.3.4", {1, 2, 3, 4}},
-        {"1.2", {1, 2, 0, 0}},
-        {"01.02", {1, 2, 0, 0}},
-        {"1.2.3.4.5", {1, 2, 3, 4}},
-        {"1.2.x", {1, 2, 0, 0}},
-        {"1.2.-1", {1, 2, 0, 0}},
-        {"1.2.99999999999", {1, 2, 0, 0}},
-        {"4294967295.4294967296", {4294967295u, 0, 0, 0}},
-        {"1..2", {1, 0, 2, 0}},
-        {"1.2.", {1, 2, 0, 0}},
-        {".5", {0, 5, 0, 0}},
-        {"", {0, 0, 0, 0}},
-        {" 1 . 3 ", {1, 3, 0, 0}},
-        {"\t1\r\n.\v2\f", {1, 2, 0, 0}},
-        {"\xE3\x80\x80" "7\xE3\x80\x80.8", {7, 8, 0, 0}},                    // U+3000
-        {"\xC2\xA0\xC2\x85" "1.\xE2\x80\x8A" "2\xE2\x80\xAF\xE2\x81\x9F", {1, 2, 0, 0}},  // U+00A0, U+0085, U+200A, U+202F, U+205F
-        {"\xE1\x9A\x80" "3.\xE2\x80\xA8" "4\xE2\x80\xA9", {3, 4, 0, 0}},      // U+1680, U+2028, U+2029
-        {"\xE2\x80\x8B" "5", {0, 0, 0, 0}},  // U+200B is no white space
-        {"1 2", {0, 0, 0, 0}},
-        {"+3", {3, 0, 0, 0}},
-        {" +3 .+0", {3, 0, 0, 0}},
-        {"+", {0, 0, 0, 0}},
-        {"-", {0, 0, 0, 0}},
-        {"++3", {0, 0, 0, 0}},
-        {"+ 3", {0, 0, 0, 0}},
-        {"3+", {0, 0, 0, 0}},
-        {"1e3.0x10", {0, 0, 0, 0}},
-        {"\xEF\xBC\x91.2", {0, 2, 0, 0}},  // a full-width digit is not an ASCII digit
-        {"00000000000000000001.1", {1, 1, 0, 0}},
-        {"\xff.2", {0, 2, 0, 0}},
+        {"1.10", "1.9", newer},  // numbers, not letters
+        {"2", "1.9.9.9", newer},
+        {"1.2", "1.2.0.0", same},
+        {"01.02", "1.2", same},
+        {"1.2.3.4.5", "1.2.3.4", same},  // the fifth piece is ignored
+        {"1.2.3.5", "1.2.3.4.9", newer},
+        {"1.2.x", "1.2.0.0", same},
+        {"1.2.-1", "1.2.0.0", same},
+        {"1.2.99999999999", "1.2.0.0", same},
+        {"1.2.4294967296", "1.2", same},
+        {"1.2.4294967295", "1.2.4294967294", newer},
+        {"00000000000000000001.1", "1.1", same},
+        {"1..2", "1.0.2", same},  // empty pieces are kept and read as 0
+        {"1.2.", "1.2", same},
+        {".5", "0.5", same},
+        {"", "0.0.0.0", same},
+        {"0.0.0.1", "", newer},
+        {" 1 . 3 ", "1.3", same},
+        {"\t1\r\n.\v2\f", "1.2", same},
+        {"\xE3\x80\x80" "7\xE3\x80\x80.8", "7.8", same},  // U+3000
+        {"\xC2\xA0\xC2\x85" "1.\xE2\x80\x8A" "2\xE2\x80\xAF\xE2\x81\x9F", "1.2", same},  // U+00A0 U+0085 U+200A U+202F U+205F
+        {"\xE1\x9A\x80" "3.\xE2\x80\xA8" "4\xE2\x80\xA9", "3.4", same},  // U+1680 U+2028 U+2029
+        {"\xE2\x80\x8B" "5", "0", same},  // U+200B is no white space
+        {"\xEF\xBC\x91", "0", same},      // a full-width digit is no ASCII digit
+        {"\xff.2", "0.2", same},
+        {"+3", "3", same},
+        {" +3 .+0", "3", same},
+        {"+3", "2.99", newer},
+        {"1 2", "0", same},
+        {"+", "0", same},
+        {"-", "0", same},
+        {"++3", "0", same},
+        {"+ 3", "0", same},
+        {"3+", "0", same},
+        {"1e3", "0", same},
+        {"4.12.305.8", "4.12.305", newer},
+        {"4.12.306", "4.12.305", newer},
+        {"4.12.304.9", "4.12.305", older},
     };
-    for (const auto& c : cases) EXPECT_EQ(read_version_number(c.text), c.expected) << c.text;
-}
-
-TEST(VersionNumber, NewerThan) {
-    struct Case {
-        const char* offered;
-        const char* installed;
-        bool newer;
-    };
-    const std::vector<Case> cases = {
-        {"1.10", "1.9", true},
-        {"1.9", "1.10", false},
-        {"2", "1.9.9.9", true},
-        {"1.9.9.9", "2", false},
-        {"1.2", "1.2.0.0", false},
-        {"1.2.0.0", "1.2", false},
-        {"01.02", "1.2", false},
-        {"1.2", "01.02", false},
-        {"1.2.3.4.5", "1.2.3.4", false},
-        {"1.2.3.5", "1.2.3.4.9", true},
-        {"1.2.x", "1.2", false},
-        {"1.2.-1", "1.2", false},
-        {"1.2.99999999999", "1.2", false},
-        {"1.2.1", "1.2.99999999999", true},
-        {" 1 . 3 ", "1.2.9", true},
-        {"+3", "2.99", true},
-        {"4.12.305", "4.12.305", false},
-        {"4.12.305.8", "4.12.305", true},
-        {"4.12.306", "4.12.305", true},
-        {"4.12.304.9", "4.12.305", false},
-        {"", "", false},
-        {"0.0.0.1", "", true},
-        {"1.0", "garbage", true},
-        {"4294967295.0", "4294967294.4294967295", true},
-    };
-    for (const auto& c : cases) EXPECT_EQ(is_newer(c.offered, c.installed), c.newer) << c.offered << " vs " << c.installed;
+    for (const auto& c : cases) {
+        EXPECT_EQ(is_newer(c.a, c.b), c.order == newer) << '"' << c.a << "\" vs \"" << c.b << '"';
+        EXPECT_EQ(is_newer(c.b, c.a), c.order == older) << '"' << c.b << "\" vs \"" << c.a << '"';
+    }
 }
 
 // A version information block as GetFileVersionInfoW lays it out: the
