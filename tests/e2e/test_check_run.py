@@ -35,6 +35,7 @@ class CheckRun(unittest.TestCase):
         self.server.set_root(h.SERVER_ROOT)
         h.fresh_folders()
         h.install_program("standin_v1_0_0")
+        h.FEED_FILE.unlink(missing_ok=True)
         self.url = h.publish_setup("setup-2.0.0.exe", SETUP)
         self.sha = hashlib.sha256(SETUP).hexdigest()
 

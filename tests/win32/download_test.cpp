@@ -115,8 +115,6 @@ TEST_F(Win32Download, RefusalsLeaveTheOlderSetupAndNoPartialFile) {
         {"one byte long", offer("/bytes/100000", 99999, pattern(99999)), DownloadOutcome::network_or_oversize},
         {"one byte changed", offer("/bytes/100000", 100000, changed), DownloadOutcome::sha256_differs},
         {"not found", offer("/status/404", 100000, body), DownloadOutcome::network_or_oversize},
-        {"cut short by the server", offer("/length-short/100000", 100000, body),
-         DownloadOutcome::network_or_oversize},
         {"a port in the address", offer(":443/bytes/100000", 100000, body), DownloadOutcome::no_target},
     };
     for (const Case& c : cases) {
@@ -126,6 +124,17 @@ TEST_F(Win32Download, RefusalsLeaveTheOlderSetupAndNoPartialFile) {
         EXPECT_EQ(read(final_path), "older setup");
         EXPECT_EQ(read(partial_path), "<none>");
     }
+}
+
+TEST_F(Win32Download, AConnectionClosedEarlyIsRefused) {
+    // WinHTTP under Wine takes the early close for the end of the body (size
+    // differs); Windows may report the transfer as failed. Either refuses.
+    const std::string body = pattern(100000);
+    put(final_path, "older setup");
+    const DownloadOutcome outcome = download(offer("/length-short/100000", 100000, body));
+    EXPECT_TRUE(outcome == DownloadOutcome::size_differs || outcome == DownloadOutcome::network_or_oversize);
+    EXPECT_EQ(read(final_path), "older setup");
+    EXPECT_EQ(read(partial_path), "<none>");
 }
 
 TEST_F(Win32Download, ExactlySixteenMebibytesAreVerified) {
