@@ -178,6 +178,7 @@ bool FakeFiles::remove(const std::string& path) {
 }
 
 std::uint32_t FakeFiles::attributes(const std::string& path) {
+    if (folder_links.count(path) != 0) return 0x410;
     if (folders.count(path) != 0) return 0x10;
     if (files.count(path) != 0) return 0x80;
     return invalid_file_attributes;

@@ -66,6 +66,7 @@ class FakeFiles final : public Files {
 public:
     std::map<std::string, std::string> files;
     std::set<std::string> folders;
+    std::set<std::string> folder_links;  // folders that are links or junctions (reparse points)
     std::vector<std::string> journal;
 
     // Failure injection.

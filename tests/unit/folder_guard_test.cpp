@@ -78,6 +78,10 @@ TEST(FolderIsGuarded, NeedsARealDirectoryAndAReadableDescriptor) {
     fake.security.descriptors["C:\\file"] = fake.security.descriptors["C:\\d"];
     EXPECT_FALSE(folder_is_guarded("C:\\file", fake.files, fake.security, fake.account));
 
+    fake.files.folder_links.insert("C:\\d");  // a link to a well-protected folder
+    EXPECT_FALSE(folder_is_guarded("C:\\d", fake.files, fake.security, fake.account));
+    fake.files.folder_links.clear();
+
     fake.files.folders.insert("C:\\unreadable");  // no descriptor: the read failed
     EXPECT_FALSE(folder_is_guarded("C:\\unreadable", fake.files, fake.security, fake.account));
 
