@@ -24,12 +24,5 @@ private:
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     TestbedAccount account;
-    tamsel::win32::Win32Clock clock;
-    tamsel::win32::Win32Crypto crypto;
-    tamsel::win32::Win32Files files;
-    tamsel::win32::Win32Https https;
-    tamsel::win32::Win32Security security;
-    tamsel::win32::Win32System system;
-    tamsel::Platform platform{account, clock, crypto, files, https, security, system};
-    return tamsel::run_entry(tamsel::app::command_line_arguments(), platform, tamsel::app::build_settings());
+    return tamsel::app::run_process(account);
 }

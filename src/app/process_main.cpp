@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "build_constants.h"
+#include "platform/win32/implementations.h"
 #include "platform/win32/text.h"
 
 namespace tamsel::app {
@@ -28,6 +29,17 @@ BuildSettings build_settings() {
     settings.working_key = build::working_key;
     settings.reserve_key = build::reserve_key;
     return settings;
+}
+
+int run_process(Account& account) {
+    win32::Win32Clock clock;
+    win32::Win32Crypto crypto;
+    win32::Win32Files files;
+    win32::Win32Https https;
+    win32::Win32Security security;
+    win32::Win32System system;
+    Platform platform{account, clock, crypto, files, https, security, system};
+    return run_entry(command_line_arguments(), platform, build_settings());
 }
 
 }  // namespace tamsel::app

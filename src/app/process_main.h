@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "entry/entry.h"
+#include "platform/account.h"
 
 namespace tamsel::app {
 
@@ -12,5 +13,9 @@ namespace tamsel::app {
 std::vector<std::string> command_line_arguments();
 // The constants compiled into this build.
 BuildSettings build_settings();
+
+// Runs the process on the Win32 implementations with the given account
+// interface (the one place where the product and the testbed differ).
+int run_process(Account& account);
 
 }  // namespace tamsel::app

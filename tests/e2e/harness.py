@@ -4,6 +4,7 @@ import os
 import shutil
 import subprocess
 import time
+import unittest
 from pathlib import Path
 
 BUILD_DIR = Path(os.environ.get("TAMSEL_BUILD_DIR", Path(__file__).resolve().parents[2] / "build" / "mingw"))
@@ -165,3 +166,26 @@ def https_server(root):
     sys.path.insert(0, str(SOURCE_DIR / "tests" / "support"))
     import https_server as server_module
     return server_module.serve_folder(root)
+
+
+class ServedCase(unittest.TestCase):
+    """A scenario against the local update server: each test starts with
+    fresh data folders, the updater beside a stand-in Tamsel.exe 1.0.0.0, and
+    an empty feed."""
+
+    @classmethod
+    def setUpClass(cls):
+        fresh_server_root()
+        cls.server = https_server(SERVER_ROOT)
+        cls.server.__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.__exit__(None, None, None)
+
+    def setUp(self):
+        self.server.reset()
+        self.server.set_root(SERVER_ROOT)
+        fresh_folders()
+        install_program("standin_v1_0_0")
+        FEED_FILE.unlink(missing_ok=True)

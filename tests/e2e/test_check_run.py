@@ -19,23 +19,9 @@ def today() -> str:
     return time.strftime("%Y-%m-%d")
 
 
-class CheckRun(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        h.fresh_server_root()
-        cls.server = h.https_server(h.SERVER_ROOT)
-        cls.server.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.__exit__(None, None, None)
-
+class CheckRun(h.ServedCase):
     def setUp(self):
-        self.server.reset()
-        self.server.set_root(h.SERVER_ROOT)
-        h.fresh_folders()
-        h.install_program("standin_v1_0_0")
-        h.FEED_FILE.unlink(missing_ok=True)
+        super().setUp()
         self.url = h.publish_setup("setup-2.0.0.exe", SETUP)
         self.sha = hashlib.sha256(SETUP).hexdigest()
 
