@@ -16,7 +16,8 @@ cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j 2 --target tamsel-testbed standin_v1_0_0 >/dev/null
 
 build=$root/build/mingw
-prefix=$build/wineprefix
+# A prefix of its own, so the test tiers' folders never mix with this one.
+prefix=$build/main-job-wineprefix
 harness=$root/tests/support/wine-run
 "$harness" --prefix "$prefix" --setup
 
