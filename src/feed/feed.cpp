@@ -22,29 +22,63 @@ std::optional<std::uint64_t> unsigned_of(const toml::node& node) {
     return static_cast<std::uint64_t>(value->get());
 }
 
-// A language section: a table with string `title` and `text` (other keys
-// ignored), or an array of exactly two strings, title first.
-bool is_language_section(const toml::node& node) {
-    if (const auto* table = node.as_table()) {
-        const toml::node* title = table->get("title");
-        const toml::node* text = table->get("text");
-        return title != nullptr && title->is_string() && text != nullptr && text->is_string();
-    }
-    if (const auto* array = node.as_array()) {
-        return array->size() == 2 && (*array)[0].is_string() && (*array)[1].is_string();
-    }
-    return false;
-}
+// One language section of an item.
+struct RawText {
+    std::string title;
+    std::string text;
+};
 
+// One table of the `item` array. Only `id`, `type`, `version` and whether an
+// `en` or `ru` section exists are used further; the rest is read for its shape.
 struct RawItem {
     std::uint64_t id = 0;
     std::string type;
+    std::optional<CalendarDate> date;
     std::optional<std::string> version;
-    bool has_en_or_ru = false;
+    std::optional<std::string> link;
+    std::vector<std::pair<std::string, RawText>> texts;  // by language code, in document order
+
+    bool has_text_in(std::string_view language) const {
+        for (const auto& [code, text] : texts) {
+            if (code == language) return true;
+        }
+        return false;
+    }
 };
 
+// The top-level table. `download` and `stop` stay raw values of the tree
+// (nullptr when absent), validated on their own after the shape is read.
+struct RawFeed {
+    std::uint32_t schema = 0;
+    std::vector<RawItem> items;
+    const toml::node* download = nullptr;
+    const toml::node* stop = nullptr;
+};
+
+// A table with string `title` and `text` (other keys ignored), or an array of
+// exactly two strings, title first.
+std::optional<RawText> read_raw_text(const toml::node& node) {
+    if (const auto* table = node.as_table()) {
+        const toml::node* title = table->get("title");
+        const toml::node* text = table->get("text");
+        if (title == nullptr || text == nullptr) return std::nullopt;
+        const std::string* title_text = string_of(*title);
+        const std::string* text_text = string_of(*text);
+        if (title_text == nullptr || text_text == nullptr) return std::nullopt;
+        return RawText{*title_text, *text_text};
+    }
+    if (const auto* array = node.as_array()) {
+        if (array->size() != 2) return std::nullopt;
+        const std::string* title_text = string_of((*array)[0]);
+        const std::string* text_text = string_of((*array)[1]);
+        if (title_text == nullptr || text_text == nullptr) return std::nullopt;
+        return RawText{*title_text, *text_text};
+    }
+    return std::nullopt;
+}
+
 // Reads one table of the `item` array; nothing when its shape is wrong.
-std::optional<RawItem> read_item(const toml::table& table) {
+std::optional<RawItem> read_raw_item(const toml::table& table) {
     RawItem item;
     bool has_id = false;
     bool has_type = false;
@@ -61,20 +95,51 @@ std::optional<RawItem> read_item(const toml::table& table) {
             item.type = *type;
             has_type = true;
         } else if (name == "date") {
-            if (!std::holds_alternative<CalendarDate>(calendar_date_from_toml(node))) return std::nullopt;
+            const auto date = calendar_date_from_toml(node);
+            if (!std::holds_alternative<CalendarDate>(date)) return std::nullopt;
+            item.date = std::get<CalendarDate>(date);
         } else if (name == "version") {
             const std::string* version = string_of(node);
             if (version == nullptr) return std::nullopt;
             item.version = *version;
         } else if (name == "link") {
-            if (!node.is_string()) return std::nullopt;
+            const std::string* link = string_of(node);
+            if (link == nullptr) return std::nullopt;
+            item.link = *link;
         } else {
-            if (!is_language_section(node)) return std::nullopt;
-            if (name == "en" || name == "ru") item.has_en_or_ru = true;
+            auto text = read_raw_text(node);
+            if (!text) return std::nullopt;
+            item.texts.emplace_back(std::string(name), std::move(*text));
         }
     }
     if (!has_id || !has_type) return std::nullopt;
     return item;
+}
+
+// The document's shape; nothing for a document error.
+std::optional<RawFeed> read_raw_feed(const toml::table& root) {
+    RawFeed feed;
+    const toml::node* schema_node = root.get("schema");
+    if (schema_node == nullptr) return std::nullopt;
+    const std::optional<std::uint64_t> schema = unsigned_of(*schema_node);
+    if (!schema || *schema > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    feed.schema = static_cast<std::uint32_t>(*schema);
+
+    if (const toml::node* item_node = root.get("item")) {
+        const toml::array* array = item_node->as_array();
+        if (array == nullptr) return std::nullopt;
+        feed.items.reserve(array->size());
+        for (const toml::node& element : *array) {
+            const toml::table* table = element.as_table();
+            if (table == nullptr) return std::nullopt;
+            std::optional<RawItem> item = read_raw_item(*table);
+            if (!item) return std::nullopt;
+            feed.items.push_back(std::move(*item));
+        }
+    }
+    feed.download = root.get("download");
+    feed.stop = root.get("stop");
+    return feed;
 }
 
 // Among the items that count, the "update" item with the greatest id; the
@@ -84,7 +149,7 @@ std::optional<UpdateEntry> choose_update_entry(const std::vector<RawItem>& items
     for (const RawItem& item : items) {
         if (item.type != "news" && item.type != "update") continue;
         if (item.type == "update" && !item.version) continue;
-        if (!item.has_en_or_ru) continue;
+        if (!item.has_text_in("en") && !item.has_text_in("ru")) continue;
         if (item.type != "update") continue;  // counting news items are not used further
         if (!chosen || item.id > chosen->id) chosen = UpdateEntry{item.id, *item.version};
     }
@@ -165,35 +230,17 @@ FeedSection<Stop> read_stop(const toml::node* node) {
 std::variant<Feed, FeedError> parse_feed(std::string_view document) {
     toml::parse_result parsed = toml::parse(document, std::string_view{"news.toml"});
     if (!parsed) return FeedError::document;
-    const toml::table& root = parsed.table();
 
     // The whole shape is read before the schema is judged, so a newer schema
     // with a broken item is still a document error.
-    const toml::node* schema_node = root.get("schema");
-    if (schema_node == nullptr) return FeedError::document;
-    const std::optional<std::uint64_t> schema = unsigned_of(*schema_node);
-    if (!schema || *schema > std::numeric_limits<std::uint32_t>::max()) return FeedError::document;
-
-    std::vector<RawItem> items;
-    if (const toml::node* item_node = root.get("item")) {
-        const toml::array* array = item_node->as_array();
-        if (array == nullptr) return FeedError::document;
-        items.reserve(array->size());
-        for (const toml::node& element : *array) {
-            const toml::table* table = element.as_table();
-            if (table == nullptr) return FeedError::document;
-            std::optional<RawItem> item = read_item(*table);
-            if (!item) return FeedError::document;
-            items.push_back(std::move(*item));
-        }
-    }
-
-    if (*schema != 1) return FeedError::schema;
+    const std::optional<RawFeed> raw = read_raw_feed(parsed.table());
+    if (!raw) return FeedError::document;
+    if (raw->schema != 1) return FeedError::schema;
 
     Feed feed;
-    feed.update_entry = choose_update_entry(items);
-    feed.download = read_download(root.get("download"));
-    feed.stop = read_stop(root.get("stop"));
+    feed.update_entry = choose_update_entry(raw->items);
+    feed.download = read_download(raw->download);
+    feed.stop = read_stop(raw->stop);
     return feed;
 }
 

@@ -10,7 +10,7 @@ class NoSessionBridge final : public SessionBridge {
 public:
     std::vector<std::uint32_t> program_sessions(const std::string&) override { return {}; }
     bool close_program(const std::string&, std::uint32_t, Log&) override { return false; }
-    void raise_program(const std::string&, const std::vector<std::uint32_t>&, Log&) override {}
+    bool raise_program(const std::string&, const std::vector<std::uint32_t>&, Log&) override { return false; }
 };
 
 }  // namespace

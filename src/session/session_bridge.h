@@ -20,8 +20,9 @@ public:
     // Closes main_exe in one session (politely, then by force); false when it
     // could not be closed. Logs its own lines with the session's number.
     virtual bool close_program(const std::string& main_exe, std::uint32_t session, Log& log) = 0;
-    // Starts main_exe again in each of the sessions and checks its window.
-    virtual void raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions,
+    // Starts main_exe again in each of the sessions and checks its window;
+    // true when it was verified to be up in all of them.
+    virtual bool raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions,
                                Log& log) = 0;
 };
 

@@ -50,9 +50,10 @@ public:
     std::vector<std::vector<std::uint32_t>> raised;
     std::vector<std::uint32_t> program_sessions(const std::string&) override { return {}; }
     bool close_program(const std::string&, std::uint32_t, Log&) override { return true; }
-    void raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions, Log&) override {
+    bool raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions, Log&) override {
         EXPECT_EQ(main_exe, "C:\\Program Files\\Tamsel\\Tamsel.exe");
         raised.push_back(sessions);
+        return false;  // the pass must go on whatever the raise reports
     }
 };
 

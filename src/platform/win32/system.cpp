@@ -8,8 +8,8 @@
 namespace tamsel::win32 {
 
 std::optional<std::string> Win32System::own_executable_path() {
-    // Long paths are allowed for; stop growing at the longest NT path.
-    for (DWORD capacity = MAX_PATH; capacity <= 32768; capacity *= 2) {
+    // Long paths are allowed for, up to the longest NT path (32,767 units).
+    for (const DWORD capacity : {DWORD{MAX_PATH}, DWORD{4096}, DWORD{32768}}) {
         std::wstring buffer(capacity, L'\0');
         const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), capacity);
         if (n == 0) return std::nullopt;
