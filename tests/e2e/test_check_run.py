@@ -15,6 +15,12 @@ import harness as h  # noqa: E402
 SETUP = b"MZ" + b"stand-in setup program 2.0.0 " * 100
 
 
+def pending_state(since: int) -> bytes:
+    """A state file with an installation of 2.0.0 over 1.0.0 in flight since then."""
+    return ("working_key_revoked = false\r\n\r\n[pending]\r\nversion = \"2.0.0\"\r\nfrom = \"1.0.0\"\r\n"
+            f"sessions = []\r\nrollback_copy = false\r\nrolling_back = false\r\nsince = {since}\r\n").encode()
+
+
 def today() -> str:
     return time.strftime("%Y-%m-%d")
 
@@ -120,8 +126,7 @@ class CheckRun(h.ServedCase):
 
     def test_an_installation_a_minute_old_is_in_flight(self):
         since = int(time.time()) - 60
-        pending = ("working_key_revoked = false\r\n\r\n[pending]\r\nversion = \"2.0.0\"\r\nfrom = \"1.0.0\"\r\n"
-                   f"sessions = []\r\nrollback_copy = false\r\nrolling_back = false\r\nsince = {since}\r\n").encode()
+        pending = pending_state(since)
         (h.UPDATE_DIR / "state.toml").write_bytes(pending)
         self.offer()
         self.run_pass()
@@ -130,9 +135,7 @@ class CheckRun(h.ServedCase):
 
     def test_an_installation_two_hours_old_is_given_up_and_the_pass_goes_on(self):
         since = int(time.time()) - 7200
-        (h.UPDATE_DIR / "state.toml").write_bytes(
-            ("working_key_revoked = false\r\n\r\n[pending]\r\nversion = \"2.0.0\"\r\nfrom = \"1.0.0\"\r\n"
-             f"sessions = []\r\nrollback_copy = false\r\nrolling_back = false\r\nsince = {since}\r\n").encode())
+        (h.UPDATE_DIR / "state.toml").write_bytes(pending_state(since))
         self.offer(version="1.0.0")
         day = self.run_pass()
         self.assertEqual(h.log_lines(), ["an installation did not finish 0", "feed request 0",
