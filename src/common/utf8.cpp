@@ -1,44 +1,72 @@
 #include "common/utf8.h"
 
-#include <cstddef>
-
 namespace tamsel {
 
+namespace {
+constexpr char32_t replacement = 0xFFFD;
+}
+
+DecodedCodePoint decode_code_point(std::string_view text) {
+    if (text.empty()) return {replacement, 0, false};
+    const auto lead = static_cast<unsigned char>(text[0]);
+    if (lead < 0x80) return {lead, 1, true};
+    std::size_t length = 0;
+    char32_t value = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;  // the allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        value = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        value = lead & 0x0Fu;
+        if (lead == 0xE0) low = 0xA0;   // overlong
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        value = lead & 0x07u;
+        if (lead == 0xF0) low = 0x90;   // overlong
+        if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+    } else {
+        return {replacement, 1, false};  // stray continuation byte or a lead never used
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        // The bytes taken so far are the maximal subpart when this one is missing or does not fit.
+        if (k >= text.size()) return {replacement, k, false};
+        const auto next = static_cast<unsigned char>(text[k]);
+        if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return {replacement, k, false};
+        value = (value << 6) | (next & 0x3Fu);
+    }
+    return {value, length, true};
+}
+
 bool is_valid_utf8(std::string_view text) {
-    std::size_t i = 0;
-    const std::size_t size = text.size();
-    while (i < size) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;  // the allowed range of the second byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        if (size - i < length) return false;
-        const auto second = static_cast<unsigned char>(text[i + 1]);
-        if (second < low || second > high) return false;
-        for (std::size_t k = 2; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if (next < 0x80 || next > 0xBF) return false;
-        }
-        i += length;
+    while (!text.empty()) {
+        const DecodedCodePoint step = decode_code_point(text);
+        if (!step.valid) return false;
+        text.remove_prefix(step.length);
     }
     return true;
+}
+
+void append_utf8(std::string& out, char32_t code_point) {
+    if ((code_point >= 0xD800 && code_point <= 0xDFFF) || code_point > 0x10FFFF) code_point = replacement;
+    const auto put = [&out](char32_t byte) { out.push_back(static_cast<char>(byte)); };
+    if (code_point < 0x80) {
+        put(code_point);
+    } else if (code_point < 0x800) {
+        put(0xC0 | (code_point >> 6));
+        put(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        put(0xE0 | (code_point >> 12));
+        put(0x80 | ((code_point >> 6) & 0x3F));
+        put(0x80 | (code_point & 0x3F));
+    } else {
+        put(0xF0 | (code_point >> 18));
+        put(0x80 | ((code_point >> 12) & 0x3F));
+        put(0x80 | ((code_point >> 6) & 0x3F));
+        put(0x80 | (code_point & 0x3F));
+    }
 }
 
 }  // namespace tamsel
