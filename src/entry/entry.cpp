@@ -7,6 +7,7 @@
 #include "entry/log.h"
 #include "entry/modes.h"
 #include "entry/paths.h"
+#include "session/window_helper.h"
 
 namespace tamsel {
 namespace {
@@ -24,8 +25,8 @@ bool runs_as_system_account(Account& account) {
 }  // namespace
 
 Mode select_mode(const std::vector<std::string>& arguments) {
-    if (has_argument(arguments, "/close")) return Mode::close;
-    if (has_argument(arguments, "/window")) return Mode::window;
+    if (has_argument(arguments, close_argument)) return Mode::close;
+    if (has_argument(arguments, window_argument)) return Mode::window;
     if (has_argument(arguments, "/phase2")) return Mode::phase_two;
     return Mode::check_run;
 }

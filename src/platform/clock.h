@@ -11,6 +11,9 @@ public:
     // The system's precise wall clock in 100-nanosecond ticks since
     // 1601-01-01 UTC (a FILETIME), as GetSystemTimePreciseAsFileTime gives it.
     virtual std::uint64_t filetime_now() = 0;
+    // Milliseconds from a monotonic clock (GetTickCount64): for measuring
+    // waits, which must not jump when the wall clock is set.
+    virtual std::uint64_t monotonic_ms() = 0;
     // Blocks the calling thread for the given milliseconds.
     virtual void sleep_ms(std::uint32_t milliseconds) = 0;
 };

@@ -4,8 +4,10 @@
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/crypto.h"
+#include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/http.h"
+#include "platform/processes.h"
 #include "platform/security.h"
 #include "platform/system.h"
 
@@ -17,6 +19,8 @@ struct Platform {
     Crypto& crypto;
     Files& files;
     Https& https;
+    Processes& processes;
+    Desktop& desktop;
     Security& security;
     System& system;
 };

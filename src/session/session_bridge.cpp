@@ -1,20 +1,33 @@
 #include "session/session_bridge.h"
 
+#include "session/census.h"
+#include "session/raise_close.h"
+
 namespace tamsel {
 namespace {
 
-// The census, closing and raising arrive with the session bridge. Until then
-// the product finds the program in no session and raises nothing; nothing
-// that runs today relies on more (installations stop after the download).
-class NoSessionBridge final : public SessionBridge {
+class PlatformSessionBridge final : public SessionBridge {
 public:
-    std::vector<std::uint32_t> program_sessions(const std::string&) override { return {}; }
-    bool close_program(const std::string&, std::uint32_t, Log&) override { return false; }
-    bool raise_program(const std::string&, const std::vector<std::uint32_t>&, Log&) override { return false; }
+    explicit PlatformSessionBridge(Platform& platform) : platform_(platform) {}
+
+    std::vector<std::uint32_t> program_sessions(const std::string& main_exe) override {
+        return tamsel::program_sessions(platform_.processes, main_exe);
+    }
+    bool close_program(const std::string& main_exe, std::uint32_t session, Log& log) override {
+        return tamsel::close_program(platform_, session, main_exe, log);
+    }
+    bool raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions, Log& log) override {
+        return tamsel::raise_program(platform_, sessions, main_exe, log);
+    }
+
+private:
+    Platform& platform_;
 };
 
 }  // namespace
 
-std::unique_ptr<SessionBridge> make_session_bridge(Platform&) { return std::make_unique<NoSessionBridge>(); }
+std::unique_ptr<SessionBridge> make_session_bridge(Platform& platform) {
+    return std::make_unique<PlatformSessionBridge>(platform);
+}
 
 }  // namespace tamsel

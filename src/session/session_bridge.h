@@ -2,10 +2,9 @@
 // runs, closing it in one session, and starting it again in a list of them.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
-
-#include <memory>
 
 #include "entry/log.h"
 #include "platform/platform.h"
@@ -26,8 +25,8 @@ public:
                                Log& log) = 0;
 };
 
-
-// The bridge the product uses.
+// The bridge over the platform's processes, desktop and clock: the
+// product's, and the one the unit tier drives with fakes.
 std::unique_ptr<SessionBridge> make_session_bridge(Platform& platform);
 
 }  // namespace tamsel

@@ -189,3 +189,63 @@ class ServedCase(unittest.TestCase):
         fresh_folders()
         install_program("standin_v1_0_0")
         FEED_FILE.unlink(missing_ok=True)
+
+
+# --- programs running in the session, and the bridge probe
+
+PROGRAM_EXE_WINDOWS = "C:\\Program Files\\Tamsel\\Tamsel.exe"
+UPDATE_DIR_WINDOWS = "C:\\ProgramData\\Tam_Sel\\update"
+PROBE = "tamsel-bridge-probe.exe"
+
+
+def probe(*args: str, timeout: float = RUN_TIMEOUT) -> list:
+    """Runs the bridge probe and returns the lines it printed."""
+    done = subprocess.run([str(WINE_RUN), "--prefix", str(PREFIX), str(exe(PROBE)), *args],
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=timeout, text=True)
+    if done.returncode != 0:
+        raise RuntimeError(f"probe {args} ended with {done.returncode}: {done.stderr}")
+    return done.stdout.split()
+
+
+def census(path: str = PROGRAM_EXE_WINDOWS) -> list:
+    """The (process id, session) pairs the updater's census finds for the path."""
+    words = probe("census", path)
+    return list(zip(words[0::2], words[1::2]))
+
+
+class RunningProgram:
+    """A program started in the Wine session by this test (a stand-in
+    Tamsel.exe, usually), waited for or ended when the test is done."""
+
+    def __init__(self, windows_path: str = PROGRAM_EXE_WINDOWS, seconds: int = 60):
+        env = dict(os.environ, TAMSEL_STANDIN_SECONDS=str(seconds))
+        self.path = windows_path
+        self.process = subprocess.Popen([str(WINE_RUN), "--prefix", str(PREFIX), windows_path],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, env=env)
+
+    def wait_until_counted(self, timeout: float = 30) -> None:
+        deadline = time.monotonic() + timeout
+        while not census(self.path):
+            if time.monotonic() > deadline or self.process.poll() is not None:
+                raise RuntimeError(f"{self.path} did not come up")
+            time.sleep(0.2)
+
+    def exit_code(self, timeout: float = 30):
+        return self.process.wait(timeout=timeout)
+
+    def end(self) -> None:
+        if self.process.poll() is None:
+            probe("end", self.path)  # the Windows process, by the ids the census gives
+            try:
+                self.process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait(timeout=20)
+
+
+def end_programs(windows_path: str = PROGRAM_EXE_WINDOWS) -> None:
+    """Ends what a test started indirectly (a raise starts the program through
+    the shell): every instance the census finds at that path."""
+    probe("end", windows_path)

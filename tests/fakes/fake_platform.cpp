@@ -252,3 +252,196 @@ void FakePlatform::add_guarded_folder(const std::string& path) {
 }
 
 }  // namespace tamsel::fakes
+
+namespace tamsel::fakes {
+
+class FakeToken final : public Token {
+public:
+    FakeToken(FakeProcesses& owner, std::string kind) : owner_(owner), kind(std::move(kind)) { ++owner_.open_handles; }
+    ~FakeToken() override { --owner_.open_handles; }
+    FakeProcesses& owner_;
+    std::string kind;
+};
+
+class FakeProcessHandle final : public ProcessHandle {
+public:
+    FakeProcessHandle(FakeProcesses& owner, std::uint32_t process_id) : owner_(owner), id_(process_id) {
+        ++owner_.open_handles;
+    }
+    ~FakeProcessHandle() override { --owner_.open_handles; }
+
+    WaitResult wait(std::uint32_t milliseconds) override {
+        owner_.waits_ms.push_back(milliseconds);
+        if (owner_.fail_wait) return WaitResult::failed;
+        const FakeProcess& process = *owner_.find(id_);
+        const std::uint64_t now = owner_.clock_.monotonic;
+        if (!owner_.alive(process)) return WaitResult::ended;
+        if (process.ends_at && *process.ends_at - now <= milliseconds) {
+            owner_.clock_.advance_ms(*process.ends_at - now);
+            return WaitResult::ended;
+        }
+        owner_.clock_.advance_ms(milliseconds);
+        return WaitResult::timed_out;
+    }
+    std::optional<std::uint32_t> exit_code() override {
+        if (owner_.fail_exit_code) return std::nullopt;
+        const FakeProcess& process = *owner_.find(id_);
+        return owner_.alive(process) ? 259u : process.exit_code.value_or(0);  // 259: STILL_ACTIVE
+    }
+
+private:
+    FakeProcesses& owner_;
+    std::uint32_t id_;
+};
+
+std::uint32_t FakeProcesses::run_program(const std::string& path, std::uint32_t session, std::string name) {
+    FakeProcess process;
+    process.process_id = next_id_++;
+    process.session_id = session;
+    process.name = std::move(name);
+    process.path = path;
+    table.push_back(process);
+    return process.process_id;
+}
+
+bool FakeProcesses::alive(const FakeProcess& process) const {
+    return !process.ends_at || clock_.monotonic < *process.ends_at;
+}
+
+FakeProcess* FakeProcesses::find(std::uint32_t process_id) {
+    for (FakeProcess& process : table)
+        if (process.process_id == process_id) return &process;
+    return nullptr;
+}
+
+std::vector<FakeLaunch> FakeProcesses::launches_ending(std::string_view suffix) const {
+    std::vector<FakeLaunch> found;
+    for (const FakeLaunch& launch : launches)
+        if (launch.command_line.size() >= suffix.size() &&
+            launch.command_line.compare(launch.command_line.size() - suffix.size(), suffix.size(), suffix) == 0)
+            found.push_back(launch);
+    return found;
+}
+
+std::optional<std::vector<ProcessEntry>> FakeProcesses::enumerate() {
+    ++enumerations;
+    if (fail_enumerate) return std::nullopt;
+    std::vector<ProcessEntry> entries;
+    for (const FakeProcess& process : table)
+        if (alive(process)) entries.push_back({process.session_id, process.process_id, process.name});
+    return entries;
+}
+
+std::optional<std::string> FakeProcesses::image_path(std::uint32_t process_id) {
+    const FakeProcess* process = find(process_id);
+    if (!process || !alive(*process) || !process->path) return std::nullopt;
+    // The real query has room for 259 units and the terminating zero.
+    if (process->path->size() >= 260) return std::nullopt;
+    return process->path;
+}
+
+bool FakeProcesses::terminate(std::uint32_t process_id, std::uint32_t exit_code) {
+    FakeProcess* process = find(process_id);
+    if (!process || !alive(*process)) return false;
+    terminated.push_back(process_id);
+    if (process->survives_terminate) return true;
+    process->ends_at = clock_.monotonic;
+    process->exit_code = exit_code;
+    return true;
+}
+
+std::unique_ptr<Token> FakeProcesses::duplicate_own_token() {
+    if (fail_duplicate) return nullptr;
+    return std::make_unique<FakeToken>(*this, "own:0");
+}
+
+bool FakeProcesses::set_token_session(Token& token, std::uint32_t session_id) {
+    if (fail_set_session) return false;
+    static_cast<FakeToken&>(token).kind = "own:" + std::to_string(session_id);
+    return true;
+}
+
+std::unique_ptr<Token> FakeProcesses::user_token(std::uint32_t session_id) {
+    if (!logged_on.count(session_id)) return nullptr;
+    return std::make_unique<FakeToken>(*this, "user:" + std::to_string(session_id));
+}
+
+std::unique_ptr<ProcessHandle> FakeProcesses::launch(std::string token, const std::string& application,
+                                                     const std::string& command_line) {
+    FakeLaunch launch{std::move(token), application, command_line, clock_.monotonic};
+    launches.push_back(launch);
+    const FakeStartResult result = on_start ? on_start(launch) : FakeStartResult{};
+    if (!result.created) return nullptr;
+    FakeProcess process;
+    process.process_id = next_id_++;
+    process.name = application.substr(application.find_last_of('\\') + 1);
+    process.path = application;
+    process.session_id = 0;
+    if (result.runs_ms) process.ends_at = clock_.monotonic + *result.runs_ms;
+    process.exit_code = result.exit_code;
+    table.push_back(process);
+    return std::make_unique<FakeProcessHandle>(*this, process.process_id);
+}
+
+std::unique_ptr<ProcessHandle> FakeProcesses::start_as_user(Token& token, const std::string& application,
+                                                            const std::string& command_line) {
+    return launch(static_cast<FakeToken&>(token).kind, application, command_line);
+}
+
+std::unique_ptr<ProcessHandle> FakeProcesses::start(const std::string& application, const std::string& command_line) {
+    return launch("", application, command_line);
+}
+
+WindowId FakeDesktop::add_window(std::uint64_t appears_after, std::optional<std::uint64_t> dies_after,
+                                 std::string class_name) {
+    FakeWindow window;
+    window.id = 0x1000 + windows.size() * 0x10;
+    window.class_name = std::move(class_name);
+    window.appears_at = clock_.monotonic + appears_after;
+    if (dies_after) window.dies_at = clock_.monotonic + *dies_after;
+    windows.push_back(window);
+    return window.id;
+}
+
+bool FakeDesktop::alive(const FakeWindow& window) const {
+    return clock_.monotonic >= window.appears_at && (!window.dies_at || clock_.monotonic < *window.dies_at);
+}
+
+std::optional<WindowId> FakeDesktop::find_window(const std::string& class_name) {
+    looks.push_back(clock_.monotonic);
+    for (const FakeWindow& window : windows)
+        if (window.class_name == class_name && alive(window)) return window.id;
+    return std::nullopt;
+}
+
+bool FakeDesktop::post_end_session(WindowId window) {
+    if (fail_post) return false;
+    posted.push_back(window);
+    return true;
+}
+
+bool FakeDesktop::is_window(WindowId id) {
+    for (const FakeWindow& window : windows)
+        if (window.id == id) return alive(window);
+    return false;
+}
+
+}  // namespace tamsel::fakes
+
+namespace tamsel::fakes {
+
+std::vector<std::string> log_messages(const FakeFiles& files, const std::string& log_path) {
+    std::vector<std::string> out;
+    const auto it = files.files.find(log_path);
+    if (it == files.files.end()) return out;
+    const std::string& text = it->second;
+    const std::size_t stamp = std::string_view("2026-12-08T00:00:00Z ").size();
+    for (std::size_t start = 0; start < text.size();) {
+        const auto end = text.find("\r\n", start);
+        out.push_back(text.substr(start + stamp, end - start - stamp));
+        start = end + 2;
+    }
+    return out;
+}
+
+}  // namespace tamsel::fakes

@@ -2,6 +2,7 @@
 // virtual clock: waits advance time instead of taking it.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,10 +24,20 @@ public:
     std::uint64_t now = filetime_from_unix(1'790'000'000);  // late 2026
     std::uint64_t slept_ms = 0;
 
+    std::uint64_t monotonic = 5'000'000;  // ms; unrelated to the wall clock, as on Windows
+    std::vector<std::uint32_t> sleeps;    // every sleep, in order
+
     std::uint64_t filetime_now() override { return now; }
+    std::uint64_t monotonic_ms() override { return monotonic; }
     void sleep_ms(std::uint32_t milliseconds) override {
+        sleeps.push_back(milliseconds);
         slept_ms += milliseconds;
-        now += std::uint64_t{milliseconds} * 10'000;
+        advance_ms(milliseconds);
+    }
+    // Time passing without a sleep (a wait for a process, say).
+    void advance_ms(std::uint64_t milliseconds) {
+        now += milliseconds * 10'000;
+        monotonic += milliseconds;
     }
     void set_unix(std::int64_t unix_seconds) { now = filetime_from_unix(unix_seconds); }
 };
@@ -164,6 +175,113 @@ public:
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
 };
 
+// The machine's processes on the virtual clock. A process runs from when it
+// is listed or started until `ends_at` (monotonic ms), or for ever.
+struct FakeProcess {
+    std::uint32_t process_id = 0;
+    std::uint32_t session_id = 1;
+    std::string name = "Tamsel.exe";
+    std::optional<std::string> path;  // nothing: cannot be opened or queried
+    std::optional<std::uint64_t> ends_at;
+    bool survives_terminate = false;
+    std::optional<std::uint32_t> exit_code;
+};
+
+// One start through start_as_user or start.
+struct FakeLaunch {
+    std::string token;  // "own:<session>", "user:<session>" or "" for a plain start
+    std::string application;
+    std::string command_line;
+    std::uint64_t at = 0;  // monotonic ms
+};
+
+// What a started process does: whether it was made, how long it runs and
+// with what exit code it ends.
+struct FakeStartResult {
+    bool created = true;
+    std::optional<std::uint64_t> runs_ms = 0;  // nothing: runs for ever
+    std::uint32_t exit_code = 0;
+};
+
+class FakeProcesses final : public Processes {
+public:
+    explicit FakeProcesses(FakeClock& clock) : clock_(clock) {}
+
+    std::vector<FakeProcess> table;
+    bool fail_enumerate = false;
+    bool fail_duplicate = false;
+    bool fail_set_session = false;
+    bool fail_wait = false;
+    bool fail_exit_code = false;
+    std::set<std::uint32_t> logged_on;  // sessions with a user token
+    std::function<FakeStartResult(const FakeLaunch&)> on_start;  // default: made, ends at once with 0
+
+    std::vector<FakeLaunch> launches;
+    std::vector<std::uint32_t> terminated;   // process ids, in order
+    std::vector<std::uint32_t> waits_ms;     // every wait's time-out, in order
+    std::size_t enumerations = 0;
+    int open_handles = 0;  // tokens and process handles not yet closed
+
+    // A running Tamsel.exe at `path` in `session`; returns its process id.
+    std::uint32_t run_program(const std::string& path, std::uint32_t session, std::string name = "Tamsel.exe");
+    bool alive(const FakeProcess& process) const;
+    FakeProcess* find(std::uint32_t process_id);
+    // The launches whose command line ends with `suffix`.
+    std::vector<FakeLaunch> launches_ending(std::string_view suffix) const;
+
+    std::optional<std::vector<ProcessEntry>> enumerate() override;
+    std::optional<std::string> image_path(std::uint32_t process_id) override;
+    bool terminate(std::uint32_t process_id, std::uint32_t exit_code) override;
+    std::unique_ptr<Token> duplicate_own_token() override;
+    bool set_token_session(Token& token, std::uint32_t session_id) override;
+    std::unique_ptr<Token> user_token(std::uint32_t session_id) override;
+    std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
+                                                 const std::string& command_line) override;
+    std::unique_ptr<ProcessHandle> start(const std::string& application, const std::string& command_line) override;
+
+private:
+    friend class FakeProcessHandle;
+    std::unique_ptr<ProcessHandle> launch(std::string token, const std::string& application,
+                                          const std::string& command_line);
+    FakeClock& clock_;
+    std::uint32_t next_id_ = 1000;
+};
+
+// Top-level windows of one desktop on the virtual clock.
+struct FakeWindow {
+    WindowId id = 0;
+    std::string class_name = "Tamsel.Hidden";
+    std::uint64_t appears_at = 0;            // monotonic ms
+    std::optional<std::uint64_t> dies_at;    // monotonic ms
+};
+
+class FakeDesktop final : public Desktop {
+public:
+    explicit FakeDesktop(FakeClock& clock) : clock_(clock) {}
+
+    std::vector<FakeWindow> windows;
+    bool fail_post = false;
+    std::vector<WindowId> posted;
+    std::vector<std::uint64_t> looks;  // monotonic ms of every find_window
+
+    // A window of the program's class from `appears_after` ms from now until
+    // `dies_after` ms from now (or for ever); returns its id.
+    WindowId add_window(std::uint64_t appears_after, std::optional<std::uint64_t> dies_after = std::nullopt,
+                        std::string class_name = "Tamsel.Hidden");
+
+    std::optional<WindowId> find_window(const std::string& class_name) override;
+    bool post_end_session(WindowId window) override;
+    bool is_window(WindowId window) override;
+
+private:
+    bool alive(const FakeWindow& window) const;
+    FakeClock& clock_;
+};
+
+// The messages of a log file in the fake files, each with its number and
+// without its time stamp ("close: ended 2").
+std::vector<std::string> log_messages(const FakeFiles& files, const std::string& log_path);
+
 // All fakes together, wired into a Platform.
 struct FakePlatform {
     FakeAccount account;
@@ -173,7 +291,9 @@ struct FakePlatform {
     FakeHttps https;
     FakeSecurity security;
     FakeSystem system;
-    Platform platform{account, clock, crypto, files, https, security, system};
+    FakeProcesses processes{clock};
+    FakeDesktop desktop{clock};
+    Platform platform{account, clock, crypto, files, https, processes, desktop, security, system};
 
     // Creates a folder with a well-protected descriptor (owner SYSTEM, only
     // trusted trustees get changing rights).

@@ -110,18 +110,7 @@ protected:
         return check_run(context, log, fake.platform, bridge);
     }
     // The log's messages, each with its number, without timestamps.
-    std::vector<std::string> lines() const {
-        std::vector<std::string> out;
-        const auto it = fake.files.files.find(log_path);
-        if (it == fake.files.files.end()) return out;
-        std::size_t start = 0;
-        while (start < it->second.size()) {
-            const auto end = it->second.find("\r\n", start);
-            out.push_back(it->second.substr(start + 21, end - start - 21));
-            start = end + 2;
-        }
-        return out;
-    }
+    std::vector<std::string> lines() const { return fakes::log_messages(fake.files, log_path); }
     State state() {
         auto read = read_state(fake.files, state_path);
         EXPECT_TRUE(std::holds_alternative<State>(read));

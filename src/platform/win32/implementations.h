@@ -4,8 +4,10 @@
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/crypto.h"
+#include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/http.h"
+#include "platform/processes.h"
 #include "platform/security.h"
 #include "platform/system.h"
 
@@ -14,6 +16,7 @@ namespace tamsel::win32 {
 class Win32Clock final : public Clock {
 public:
     std::uint64_t filetime_now() override;
+    std::uint64_t monotonic_ms() override;
     void sleep_ms(std::uint32_t milliseconds) override;
 };
 
@@ -63,6 +66,26 @@ public:
     bool mutex_exists(const std::string& name) override;
     std::optional<std::string> local_date_text(const std::string& picture) override;
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
+};
+
+class Win32Processes final : public Processes {
+public:
+    std::optional<std::vector<ProcessEntry>> enumerate() override;
+    std::optional<std::string> image_path(std::uint32_t process_id) override;
+    bool terminate(std::uint32_t process_id, std::uint32_t exit_code) override;
+    std::unique_ptr<Token> duplicate_own_token() override;
+    bool set_token_session(Token& token, std::uint32_t session_id) override;
+    std::unique_ptr<Token> user_token(std::uint32_t session_id) override;
+    std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
+                                                 const std::string& command_line) override;
+    std::unique_ptr<ProcessHandle> start(const std::string& application, const std::string& command_line) override;
+};
+
+class Win32Desktop final : public Desktop {
+public:
+    std::optional<WindowId> find_window(const std::string& class_name) override;
+    bool post_end_session(WindowId window) override;
+    bool is_window(WindowId window) override;
 };
 
 }  // namespace tamsel::win32

@@ -30,4 +30,21 @@ std::optional<std::string> to_utf8(const wchar_t* text, std::size_t length) {
 
 std::optional<std::string> to_utf8(const std::wstring& text) { return to_utf8(text.data(), text.size()); }
 
+std::string to_utf8_lossy(const wchar_t* text, std::size_t length) {
+    // Done by hand rather than left to WideCharToMultiByte's defaults, so the
+    // replacement is the same on every Windows and under Wine.
+    std::wstring repaired(text, length);
+    for (std::size_t i = 0; i < repaired.size(); ++i) {
+        const wchar_t unit = repaired[i];
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (high && i + 1 < repaired.size() && repaired[i + 1] >= 0xDC00 && repaired[i + 1] <= 0xDFFF) {
+            ++i;  // a proper pair
+        } else if (high || low) {
+            repaired[i] = 0xFFFD;
+        }
+    }
+    return to_utf8(repaired).value_or(std::string());
+}
+
 }  // namespace tamsel::win32

@@ -1,0 +1,78 @@
+// Processes and sessions: the machine's process list, starting processes
+// (into a user's session or beside the updater), waiting for them, ending
+// them. Paths and command lines are UTF-8; the Win32 side converts them.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tamsel {
+
+// One process as the session API reports it.
+struct ProcessEntry {
+    std::uint32_t session_id = 0;
+    std::uint32_t process_id = 0;
+    std::string name;  // the image name; empty when it was not valid UTF-16
+};
+
+enum class WaitResult {
+    ended,
+    timed_out,
+    failed,
+};
+
+// A started process. Destroying the object closes the handle; the process
+// itself goes on running.
+class ProcessHandle {
+public:
+    virtual ~ProcessHandle() = default;
+    // WaitForSingleObject for at most the given milliseconds.
+    virtual WaitResult wait(std::uint32_t milliseconds) = 0;
+    // GetExitCodeProcess; nothing when the query fails.
+    virtual std::optional<std::uint32_t> exit_code() = 0;
+};
+
+// A token handle, closed when the object is destroyed.
+class Token {
+public:
+    virtual ~Token() = default;
+};
+
+class Processes {
+public:
+    virtual ~Processes() = default;
+    // WTSEnumerateProcessesW on the local machine (reserved 0, version 1),
+    // copied out and freed with WTSFreeMemory; nothing when it fails.
+    virtual std::optional<std::vector<ProcessEntry>> enumerate() = 0;
+    // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION), QueryFullProcessImageNameW
+    // in the Win32 form into 260 units, close. Unpaired surrogates become
+    // U+FFFD. Nothing when the process cannot be opened or queried (a path of
+    // 260 units or more does not fit).
+    virtual std::optional<std::string> image_path(std::uint32_t process_id) = 0;
+    // OpenProcess(PROCESS_TERMINATE), TerminateProcess with the exit code,
+    // close. False when it could not be opened or ended.
+    virtual bool terminate(std::uint32_t process_id, std::uint32_t exit_code) = 0;
+
+    // The updater's own process token (all access) duplicated as a primary
+    // token (all access, SecurityImpersonation); the process token is closed.
+    virtual std::unique_ptr<Token> duplicate_own_token() = 0;
+    // SetTokenInformation(TokenSessionId) with a 4-byte session id.
+    virtual bool set_token_session(Token& token, std::uint32_t session_id) = 0;
+    // WTSQueryUserToken: the token of the user logged on to the session.
+    virtual std::unique_ptr<Token> user_token(std::uint32_t session_id) = 0;
+
+    // CreateProcessAsUserW on the desktop "winsta0\default": no attributes,
+    // no inheritance, flags 0, the caller's environment and folder. The
+    // thread handle is closed at once; nullptr when the process was not made.
+    virtual std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
+                                                         const std::string& command_line) = 0;
+    // CreateProcessW beside the updater: same account, session, environment
+    // and folder, a start-up record that is zero but for its size. The thread
+    // handle is closed at once; nullptr when the process was not made.
+    virtual std::unique_ptr<ProcessHandle> start(const std::string& application,
+                                                 const std::string& command_line) = 0;
+};
+
+}  // namespace tamsel

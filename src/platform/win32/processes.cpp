@@ -1,0 +1,145 @@
+#include <windows.h>
+#include <wtsapi32.h>
+
+#include "platform/win32/implementations.h"
+#include "platform/win32/text.h"
+
+namespace tamsel::win32 {
+namespace {
+
+class Win32Token final : public Token {
+public:
+    explicit Win32Token(HANDLE handle) : handle_(handle) {}
+    ~Win32Token() override { CloseHandle(handle_); }
+    Win32Token(const Win32Token&) = delete;
+    Win32Token& operator=(const Win32Token&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+class Win32ProcessHandle final : public ProcessHandle {
+public:
+    explicit Win32ProcessHandle(HANDLE handle) : handle_(handle) {}
+    ~Win32ProcessHandle() override { CloseHandle(handle_); }
+    Win32ProcessHandle(const Win32ProcessHandle&) = delete;
+    Win32ProcessHandle& operator=(const Win32ProcessHandle&) = delete;
+
+    WaitResult wait(std::uint32_t milliseconds) override {
+        switch (WaitForSingleObject(handle_, milliseconds)) {
+        case WAIT_OBJECT_0: return WaitResult::ended;
+        case WAIT_TIMEOUT: return WaitResult::timed_out;
+        default: return WaitResult::failed;
+        }
+    }
+    std::optional<std::uint32_t> exit_code() override {
+        DWORD code = 0;
+        if (!GetExitCodeProcess(handle_, &code)) return std::nullopt;
+        return code;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// The thread handle is never used: it is closed at once, the process handle
+// goes to the caller.
+std::unique_ptr<ProcessHandle> adopt(const PROCESS_INFORMATION& started) {
+    CloseHandle(started.hThread);
+    return std::make_unique<Win32ProcessHandle>(started.hProcess);
+}
+
+}  // namespace
+
+std::optional<std::vector<ProcessEntry>> Win32Processes::enumerate() {
+    WTS_PROCESS_INFOW* list = nullptr;
+    DWORD count = 0;
+    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count)) return std::nullopt;
+    std::vector<ProcessEntry> entries;
+    entries.reserve(count);
+    for (DWORD i = 0; i < count; ++i) {
+        ProcessEntry entry;
+        entry.session_id = list[i].SessionId;
+        entry.process_id = list[i].ProcessId;
+        if (list[i].pProcessName != nullptr)
+            entry.name = to_utf8(list[i].pProcessName, wcslen(list[i].pProcessName)).value_or(std::string());
+        entries.push_back(std::move(entry));
+    }
+    WTSFreeMemory(list);
+    return entries;
+}
+
+std::optional<std::string> Win32Processes::image_path(std::uint32_t process_id) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+    if (process == nullptr) return std::nullopt;
+    // MAX_PATH units and no more: the installed program's path is short, and a
+    // path that does not fit is not the installed program.
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    const BOOL ok = QueryFullProcessImageNameW(process, 0, buffer, &size);
+    CloseHandle(process);
+    if (!ok) return std::nullopt;
+    return to_utf8_lossy(buffer, size);
+}
+
+bool Win32Processes::terminate(std::uint32_t process_id, std::uint32_t exit_code) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, process_id);
+    if (process == nullptr) return false;
+    const BOOL ended = TerminateProcess(process, exit_code);
+    CloseHandle(process);
+    return ended != 0;
+}
+
+std::unique_ptr<Token> Win32Processes::duplicate_own_token() {
+    HANDLE own = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return nullptr;
+    HANDLE duplicate = nullptr;
+    const BOOL ok = DuplicateTokenEx(own, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, &duplicate);
+    CloseHandle(own);
+    if (!ok) return nullptr;
+    return std::make_unique<Win32Token>(duplicate);
+}
+
+bool Win32Processes::set_token_session(Token& token, std::uint32_t session_id) {
+    DWORD session = session_id;
+    return SetTokenInformation(static_cast<Win32Token&>(token).get(), TokenSessionId, &session, sizeof session) != 0;
+}
+
+std::unique_ptr<Token> Win32Processes::user_token(std::uint32_t session_id) {
+    HANDLE token = nullptr;
+    if (!WTSQueryUserToken(session_id, &token)) return nullptr;
+    return std::make_unique<Win32Token>(token);
+}
+
+std::unique_ptr<ProcessHandle> Win32Processes::start_as_user(Token& token, const std::string& application,
+                                                             const std::string& command_line) {
+    const auto wide_application = to_wide(application);
+    auto wide_command = to_wide(command_line);
+    if (!wide_application || !wide_command) return nullptr;
+    wchar_t desktop[] = L"winsta0\\default";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop;
+    PROCESS_INFORMATION started{};
+    // CreateProcessAsUserW may write into the command line: it is our own copy.
+    if (!CreateProcessAsUserW(static_cast<Win32Token&>(token).get(), wide_application->c_str(),
+                              wide_command->data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+        return nullptr;
+    return adopt(started);
+}
+
+std::unique_ptr<ProcessHandle> Win32Processes::start(const std::string& application, const std::string& command_line) {
+    const auto wide_application = to_wide(application);
+    auto wide_command = to_wide(command_line);
+    if (!wide_application || !wide_command) return nullptr;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(wide_application->c_str(), wide_command->data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started))
+        return nullptr;
+    return adopt(started);
+}
+
+}  // namespace tamsel::win32

@@ -1,0 +1,43 @@
+#include "session/census.h"
+
+#include <algorithm>
+
+#include "common/unicode_lower.h"
+
+namespace tamsel {
+
+std::vector<CensusEntry> find_program_processes(Processes& processes, const std::string& program_path) {
+    // Locale-free full lower-casing on both sides: a path that differs only in
+    // letter case (in any script) is the same program, and nothing depends on
+    // the language of the machine.
+    const std::string wanted_path = lower_case_full(program_path);
+    const std::string wanted_name = lower_case_full("Tamsel.exe");
+
+    std::vector<CensusEntry> census;
+    const auto listed = processes.enumerate();
+    if (!listed) return census;
+    for (const ProcessEntry& process : *listed) {
+        // The cheap name test first: only candidates are ever opened.
+        if (lower_case_full(process.name) != wanted_name) continue;
+        const auto path = processes.image_path(process.process_id);
+        if (!path) continue;  // ended meanwhile, access refused, or too long
+        if (lower_case_full(*path) == wanted_path) census.push_back({process.process_id, process.session_id});
+    }
+    return census;
+}
+
+std::vector<std::uint32_t> program_sessions(Processes& processes, const std::string& program_path) {
+    std::vector<std::uint32_t> sessions;
+    for (const CensusEntry& entry : find_program_processes(processes, program_path))
+        sessions.push_back(entry.session_id);
+    std::sort(sessions.begin(), sessions.end());
+    sessions.erase(std::unique(sessions.begin(), sessions.end()), sessions.end());
+    return sessions;
+}
+
+bool runs_in_session(const std::vector<CensusEntry>& census, std::uint32_t session_id) {
+    return std::any_of(census.begin(), census.end(),
+                       [&](const CensusEntry& entry) { return entry.session_id == session_id; });
+}
+
+}  // namespace tamsel

@@ -1,0 +1,30 @@
+// The session census: which running processes are the installed main program,
+// and in which sessions they run.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/processes.h"
+
+namespace tamsel {
+
+struct CensusEntry {
+    std::uint32_t process_id = 0;
+    std::uint32_t session_id = 0;
+    friend bool operator==(const CensusEntry&, const CensusEntry&) = default;
+};
+
+// The processes whose reported name is Tamsel.exe and whose full image path
+// is the program path, both compared after full Unicode lower-casing, in the
+// order the platform reports them. Never fails: a failed enumeration is an
+// empty census.
+std::vector<CensusEntry> find_program_processes(Processes& processes, const std::string& program_path);
+
+// The sessions of the census, ascending, each once.
+std::vector<std::uint32_t> program_sessions(Processes& processes, const std::string& program_path);
+
+// Whether any entry of the census carries the session.
+bool runs_in_session(const std::vector<CensusEntry>& census, std::uint32_t session_id);
+
+}  // namespace tamsel

@@ -1,0 +1,37 @@
+// Reaching into users' sessions: starting the window helper there, closing
+// the main program in one session and starting it again in a list of them.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "entry/log.h"
+#include "platform/platform.h"
+
+namespace tamsel {
+
+inline constexpr std::uint32_t helper_wait_ms = 85'000;     // longest wait for one raise helper
+inline constexpr std::uint64_t polite_wait_seconds = 10;    // whole Unix seconds
+inline constexpr std::uint32_t close_poll_ms = 500;
+inline constexpr std::uint32_t terminated_exit_code = 1;
+inline constexpr std::uint32_t after_terminate_ms = 2'000;
+
+// A copy of the updater, still the system account, moved into the session
+// and started with the argument ("/window" or "/close"). nullptr when the
+// token work or the process creation failed.
+std::unique_ptr<ProcessHandle> start_window_helper(Processes& processes, std::uint32_t session_id,
+                                                   const std::string& own_path, std::string_view argument);
+
+// Starts the program as the user of each session where it does not run yet,
+// then has a window helper confirm its window in every session kept; true
+// when every kept session confirmed (also for an empty list).
+bool raise_program(Platform& platform, const std::vector<std::uint32_t>& sessions, const std::string& program_path,
+                   Log& log);
+
+// Closes the program in one session: asked politely, then ended by force.
+// True when it no longer runs there.
+bool close_program(Platform& platform, std::uint32_t session_id, const std::string& program_path, Log& log);
+
+}  // namespace tamsel

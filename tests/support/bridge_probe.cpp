@@ -1,0 +1,68 @@
+// Test helper: drives the session bridge on the real Win32 platform, so the
+// platform tier can census, close and raise stand-in programs as the updater
+// would. With "/close" or "/window" it is the testbed itself, because the
+// bridge starts its window helpers as copies of its own executable.
+//
+//   tamsel-bridge-probe census PATH             prints "pid session" per instance
+//   tamsel-bridge-probe close SESSION PATH DIR  prints true or false; log in DIR
+//   tamsel-bridge-probe raise PATH DIR [SESSION...]
+//   tamsel-bridge-probe end PATH                ends every instance (test clean-up)
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/process_main.h"
+#include "app/testbed_account.h"
+#include "entry/log.h"
+#include "session/census.h"
+#include "session/raise_close.h"
+
+int wmain() {
+    using namespace tamsel;
+    app::TestbedAccount account;
+    const std::vector<std::string> arguments = app::command_line_arguments();
+    for (const std::string& argument : arguments)
+        if (argument == "/close" || argument == "/window") return app::run_process(account);
+    if (arguments.size() < 3) {
+        std::fputs("usage: tamsel-bridge-probe census|close|raise|end ...\n", stderr);
+        return 2;
+    }
+
+    win32::Win32Clock clock;
+    win32::Win32Crypto crypto;
+    win32::Win32Desktop desktop;
+    win32::Win32Files files;
+    win32::Win32Https https;
+    win32::Win32Processes processes;
+    win32::Win32Security security;
+    win32::Win32System system;
+    Platform platform{account, clock, crypto, files, https, processes, desktop, security, system};
+
+    const std::string& command = arguments[1];
+    if (command == "census" || command == "end") {
+        for (const CensusEntry& entry : find_program_processes(processes, arguments[2])) {
+            if (command == "end") processes.terminate(entry.process_id, 1);
+            std::printf("%lu %lu\n", static_cast<unsigned long>(entry.process_id),
+                        static_cast<unsigned long>(entry.session_id));
+        }
+        return 0;
+    }
+    if (command == "close" && arguments.size() == 5) {
+        Log log(files, clock, arguments[4]);
+        const auto session = static_cast<std::uint32_t>(std::stoul(arguments[2]));
+        std::puts(close_program(platform, session, arguments[3], log) ? "true" : "false");
+        return 0;
+    }
+    if (command == "raise" && arguments.size() >= 4) {
+        Log log(files, clock, arguments[3]);
+        std::vector<std::uint32_t> sessions;
+        for (std::size_t i = 4; i < arguments.size(); ++i)
+            sessions.push_back(static_cast<std::uint32_t>(std::stoul(arguments[i])));
+        std::puts(raise_program(platform, sessions, arguments[2], log) ? "true" : "false");
+        return 0;
+    }
+    std::fputs("tamsel-bridge-probe: unknown command\n", stderr);
+    return 2;
+}

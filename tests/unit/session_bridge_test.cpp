@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "entry/log.h"
+#include "fakes/fake_platform.h"
+#include "session/census.h"
+#include "session/raise_close.h"
+
+namespace tamsel {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Sessions = std::vector<std::uint32_t>;
+
+const std::string program = "C:\\Program Files\\Tamsel\\Tamsel.exe";
+const std::string updater = "C:\\Program Files\\Tamsel\\tamsel-update.exe";
+const std::string update_dir = "C:\\ProgramData\\Tam_Sel\\update";
+
+struct CensusCase {
+    const char* what;
+    std::string program_path;
+    std::vector<fakes::FakeProcess> processes;
+    std::vector<CensusEntry> census;
+    Sessions sessions;
+};
+
+fakes::FakeProcess process(std::uint32_t id, std::uint32_t session, std::optional<std::string> path = program,
+                           std::string name = "Tamsel.exe") {
+    fakes::FakeProcess p;
+    p.process_id = id;
+    p.session_id = session;
+    p.path = std::move(path);
+    p.name = std::move(name);
+    return p;
+}
+
+TEST(Census, FindsTheInstalledProgramInEverySession) {
+    const std::string long_path = "C:\\" + std::string(246, 'x') + "\\Tamsel.exe";  // 260 units: too long
+    const std::vector<CensusCase> cases = {
+        {"nothing running", program, {}, {}, {}},
+        {"name and path in capitals", program,
+         {process(7, 1, "C:\\PROGRAM FILES\\TAMSEL\\TAMSEL.EXE", "TAMSEL.EXE")}, {{7, 1}}, {1}},
+        {"the same name from another folder", program, {process(7, 1, "C:\\Temp\\Tamsel.exe")}, {}, {}},
+        {"the right path under another name", program, {process(7, 1, program, "Tamsel2.exe")}, {}, {}},
+        {"two in session 2, one in session 1", program,
+         {process(4, 2), process(5, 1), process(6, 2)}, {{4, 2}, {5, 1}, {6, 2}}, {1, 2}},
+        {"sessions reported as 5, 3, 5", program,
+         {process(1, 5), process(2, 3), process(3, 5)}, {{1, 5}, {2, 3}, {3, 5}}, {3, 5}},
+        {"a process that cannot be opened is skipped", program,
+         {process(1, 1, std::nullopt), process(2, 4)}, {{2, 4}}, {4}},
+        {"an image path of 260 units or more", long_path, {process(1, 1, long_path)}, {}, {}},
+        // Full lower-casing: U+0130 becomes "i" and U+0307 on both sides.
+        {"a folder name outside ASCII", "C:\\\xC4\xB0stanbul\\Tamsel.exe",
+         {process(9, 3, "C:\\i\xCC\x87STANBUL\\TAMSEL.exe")}, {{9, 3}}, {3}},
+        {"an invalid program path still compares", "C:\\\xFF\\Tamsel.exe",
+         {process(9, 3, "C:\\\xEF\xBF\xBD\\Tamsel.exe")}, {{9, 3}}, {3}},
+    };
+    for (const CensusCase& c : cases) {
+        fakes::FakePlatform fake;
+        fake.processes.table = c.processes;
+        fake.processes.table.push_back(process(99, 1, "C:\\Windows\\explorer.exe", "explorer.exe"));
+        EXPECT_EQ(find_program_processes(fake.processes, c.program_path), c.census) << c.what;
+        EXPECT_EQ(program_sessions(fake.processes, c.program_path), c.sessions) << c.what;
+    }
+}
+
+TEST(Census, AFailedEnumerationFindsNothing) {
+    fakes::FakePlatform fake;
+    fake.processes.run_program(program, 1);
+    fake.processes.fail_enumerate = true;
+    EXPECT_TRUE(find_program_processes(fake.processes, program).empty());
+    EXPECT_TRUE(program_sessions(fake.processes, program).empty());
+}
+
+class BridgeTest : public ::testing::Test {
+protected:
+    fakes::FakePlatform fake;
+    Log log{fake.files, fake.clock, update_dir};
+
+    void SetUp() override {
+        fake.system.exe_path = updater;
+        fake.files.folders.insert(update_dir);
+    }
+    Lines lines() const { return fakes::log_messages(fake.files, update_dir + "\\updater.log"); }
+    bool close(std::uint32_t session) { return close_program(fake.platform, session, program, log); }
+    bool raise(const Sessions& sessions) { return raise_program(fake.platform, sessions, program, log); }
+    // The program closes itself `after_ms` after a close helper is started.
+    void program_obeys_after(std::uint32_t pid, std::uint64_t after_ms) {
+        fake.processes.on_start = [this, pid, after_ms](const fakes::FakeLaunch& launch) {
+            if (launch.command_line.ends_with(" /close")) fake.processes.find(pid)->ends_at = launch.at + after_ms;
+            return fakes::FakeStartResult{};
+        };
+    }
+};
+
+TEST_F(BridgeTest, CloseWhereTheProgramDoesNotRunDoesNothing) {
+    fake.processes.run_program(program, 2);
+    EXPECT_TRUE(close(1));
+    EXPECT_EQ(lines(), Lines{});
+    EXPECT_TRUE(fake.processes.launches.empty());
+}
+
+TEST_F(BridgeTest, AProgramThatObeysClosesByItself) {
+    const auto pid = fake.processes.run_program(program, 3);
+    program_obeys_after(pid, 1'200);
+    EXPECT_TRUE(close(3));
+    EXPECT_EQ(lines(), (Lines{"close: asked politely 3", "close: the program closed by itself 3"}));
+    ASSERT_EQ(fake.processes.launches.size(), 1u);
+    const fakes::FakeLaunch& helper = fake.processes.launches[0];
+    EXPECT_EQ(helper.token, "own:3");
+    EXPECT_EQ(helper.application, updater);
+    EXPECT_EQ(helper.command_line, "\"" + updater + "\" /close");
+    EXPECT_EQ(fake.clock.slept_ms, 1'500u);
+    EXPECT_TRUE(fake.processes.terminated.empty());
+    EXPECT_EQ(fake.processes.open_handles, 0);
+}
+
+TEST_F(BridgeTest, ThePoliteWaitCountsWholeSeconds) {
+    struct Case {
+        std::uint64_t into_second_ms;
+        std::uint64_t polite_ms;
+    };
+    for (const Case c : {Case{0, 10'000}, Case{1, 10'000}, Case{499, 10'000}, Case{500, 9'500}, Case{999, 9'500}}) {
+        fakes::FakePlatform fresh;
+        fresh.system.exe_path = updater;
+        fresh.files.folders.insert(update_dir);
+        Log fresh_log{fresh.files, fresh.clock, update_dir};
+        fresh.clock.set_unix(1'790'000'000);
+        fresh.clock.advance_ms(c.into_second_ms);
+        const auto pid = fresh.processes.run_program(program, 1);
+        EXPECT_TRUE(close_program(fresh.platform, 1, program, fresh_log));
+        EXPECT_EQ(fresh.processes.terminated, std::vector<std::uint32_t>{pid});
+        EXPECT_EQ(fresh.clock.slept_ms, c.polite_ms + 2'000) << c.into_second_ms;
+        EXPECT_EQ(fresh.clock.sleeps.back(), 2'000u);
+    }
+}
+
+TEST_F(BridgeTest, AProgramThatIgnoresTheRequestIsEndedInItsSessionOnly) {
+    const auto first = fake.processes.run_program(program, 2);
+    const auto elsewhere = fake.processes.run_program(program, 5);
+    const auto second = fake.processes.run_program(program, 2);
+    EXPECT_TRUE(close(2));
+    EXPECT_EQ(lines(), (Lines{"close: asked politely 2", "close: ended 2"}));
+    EXPECT_EQ(fake.processes.terminated, (std::vector<std::uint32_t>{first, second}));
+    EXPECT_EQ(fake.processes.find(first)->exit_code, 1u);
+    EXPECT_TRUE(fake.processes.alive(*fake.processes.find(elsewhere)));
+}
+
+TEST_F(BridgeTest, AProgramThatSurvivesIsStillRunning) {
+    const auto pid = fake.processes.run_program(program, 1);
+    fake.processes.find(pid)->survives_terminate = true;
+    EXPECT_FALSE(close(1));
+    EXPECT_EQ(lines(), (Lines{"close: asked politely 1", "close: still running 1"}));
+}
+
+TEST_F(BridgeTest, WithoutAHelperTheProgramIsEndedAtOnce) {
+    for (int failure = 0; failure < 4; ++failure) {
+        fakes::FakePlatform fresh;
+        fresh.system.exe_path = updater;
+        fresh.files.folders.insert(update_dir);
+        Log fresh_log{fresh.files, fresh.clock, update_dir};
+        fresh.processes.run_program(program, 1);
+        if (failure == 0) fresh.system.exe_path.reset();
+        if (failure == 1) fresh.processes.fail_duplicate = true;
+        if (failure == 2) fresh.processes.fail_set_session = true;
+        if (failure == 3) fresh.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
+        EXPECT_TRUE(close_program(fresh.platform, 1, program, fresh_log));
+        EXPECT_EQ(fakes::log_messages(fresh.files, update_dir + "\\updater.log"),
+                  (Lines{"close: the helper did not start 1", "close: ended 1"}));
+        EXPECT_EQ(fresh.clock.sleeps, std::vector<std::uint32_t>{2'000}) << failure;
+        EXPECT_EQ(fresh.processes.open_handles, 0);
+    }
+}
+
+TEST_F(BridgeTest, BeforeNineteenSeventyThePoliteWaitHasNoDeadline) {
+    fake.clock.set_unix(-5'000);
+    const auto pid = fake.processes.run_program(program, 1);
+    program_obeys_after(pid, 95'000);
+    EXPECT_TRUE(close(1));
+    EXPECT_EQ(lines(), (Lines{"close: asked politely 1", "close: the program closed by itself 1"}));
+    EXPECT_EQ(fake.clock.slept_ms, 95'000u);
+}
+
+TEST_F(BridgeTest, RaiseOfNoSessionsIsTrueAndSilent) {
+    EXPECT_TRUE(raise({}));
+    EXPECT_EQ(lines(), Lines{});
+    EXPECT_TRUE(fake.processes.launches.empty());
+}
+
+TEST_F(BridgeTest, RaiseStartsTheProgramAsTheUserThenConfirmsItsWindow) {
+    fake.processes.logged_on = {1, 4};
+    fake.processes.run_program(program, 4);  // already up there: nothing started
+    EXPECT_TRUE(raise({4, 1}));
+    EXPECT_EQ(lines(), Lines{});
+    ASSERT_EQ(fake.processes.launches.size(), 3u);
+    EXPECT_EQ(fake.processes.launches[0].token, "user:1");
+    EXPECT_EQ(fake.processes.launches[0].application, "C:\\Windows\\explorer.exe");
+    EXPECT_EQ(fake.processes.launches[0].command_line, "\"C:\\Windows\\explorer.exe\" \"" + program + "\"");
+    EXPECT_EQ(fake.processes.launches[1].token, "own:4");
+    EXPECT_EQ(fake.processes.launches[1].command_line, "\"" + updater + "\" /window");
+    EXPECT_EQ(fake.processes.launches[2].token, "own:1");
+    EXPECT_EQ(fake.processes.open_handles, 0);
+}
+
+TEST_F(BridgeTest, EveryHelperStartsBeforeTheFirstWait) {
+    fake.processes.logged_on = {1, 2, 3};
+    fake.processes.on_start = [](const fakes::FakeLaunch& launch) {
+        return fakes::FakeStartResult{true, launch.command_line.ends_with("/window") ? 70'000u : 0u, 0};
+    };
+    const std::uint64_t start = fake.clock.monotonic;
+    EXPECT_TRUE(raise({1, 2, 3}));
+    for (const auto& helper : fake.processes.launches_ending("/window")) EXPECT_EQ(helper.at, start);
+    EXPECT_EQ(fake.clock.monotonic - start, 70'000u);  // side by side, not 210 s
+}
+
+TEST_F(BridgeTest, RaiseVerdictsPerSession) {
+    struct Case {
+        const char* what;
+        std::function<void(fakes::FakePlatform&)> arrange;
+        bool result;
+        Lines lines;
+    };
+    const auto helper_result = [](fakes::FakeStartResult helper) {
+        return [helper](fakes::FakePlatform& f) {
+            f.processes.on_start = [helper](const fakes::FakeLaunch& launch) {
+                return launch.command_line.ends_with("/window") ? helper : fakes::FakeStartResult{};
+            };
+        };
+    };
+    const std::vector<Case> cases = {
+        {"nobody logged on", [](fakes::FakePlatform& f) { f.processes.logged_on.clear(); }, true,
+         {"raise: nobody in the session 6"}},
+        {"no Windows folder", [](fakes::FakePlatform& f) { f.system.windows_folder.reset(); }, true,
+         {"raise: start refused 6"}},
+        {"the shell not started", [](fakes::FakePlatform& f) {
+             f.processes.on_start = [](const fakes::FakeLaunch& launch) {
+                 return fakes::FakeStartResult{launch.token != "user:6"};
+             };
+         }, true, {"raise: start refused 6"}},
+        {"own path unknown", [](fakes::FakePlatform& f) { f.system.exe_path.reset(); }, false,
+         {"raise: the window helper did not start 6"}},
+        {"helper not created", helper_result({false}), false, {"raise: the window helper did not start 6"}},
+        {"window never up", helper_result({true, 60'000, 8}), false,
+         {"raise: the program's window did not appear or did not live 6"}},
+        {"helper hangs", helper_result({true, std::nullopt, 0}), false,
+         {"raise: the program's window did not appear or did not live 6"}},
+        {"wait fails", [](fakes::FakePlatform& f) { f.processes.fail_wait = true; }, false,
+         {"raise: the program's window did not appear or did not live 6"}},
+        {"exit code unreadable", [](fakes::FakePlatform& f) { f.processes.fail_exit_code = true; }, false,
+         {"raise: the program's window did not appear or did not live 6"}},
+    };
+    for (const Case& c : cases) {
+        fakes::FakePlatform f;
+        f.system.exe_path = updater;
+        f.files.folders.insert(update_dir);
+        f.processes.logged_on = {6};
+        c.arrange(f);
+        Log fresh_log{f.files, f.clock, update_dir};
+        EXPECT_EQ(raise_program(f.platform, {6}, program, fresh_log), c.result) << c.what;
+        EXPECT_EQ(fakes::log_messages(f.files, update_dir + "\\updater.log"), c.lines) << c.what;
+        EXPECT_EQ(f.processes.open_handles, 0) << c.what;
+        EXPECT_TRUE(f.processes.terminated.empty()) << c.what;  // a hanging helper is left running
+        for (const std::uint32_t wait : f.processes.waits_ms) EXPECT_EQ(wait, 85'000u) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace tamsel

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+#include "entry/entry.h"
+#include "entry/exit_codes.h"
+#include "entry/modes.h"
+#include "fakes/fake_platform.h"
+
+namespace tamsel {
+namespace {
+
+struct WindowCase {
+    const char* what;
+    std::vector<std::pair<std::uint64_t, std::optional<std::uint64_t>>> windows;  // appears, dies (ms from start)
+    int exit_code;
+    std::uint64_t elapsed_ms;
+};
+
+TEST(WindowMode, TimingOfTheLookAndTheWatch) {
+    const std::vector<WindowCase> cases = {
+        {"present from the start and staying", {{0, std::nullopt}}, exit_code::done, 10'000},
+        {"appearing after 30 s", {{30'000, std::nullopt}}, exit_code::done, 40'000},
+        {"never appearing", {}, exit_code::window_failed, 60'000},
+        {"appearing at the last look", {{60'000, std::nullopt}}, exit_code::done, 70'000},
+        {"appearing just after the last look", {{60'001, std::nullopt}}, exit_code::window_failed, 60'000},
+        {"closed 5 s after it was found", {{0, 5'000}}, exit_code::window_failed, 5'000},
+        {"closed at 9.9 s of the watch", {{0, 9'900}}, exit_code::window_failed, 10'000},
+        {"closed at 10.1 s of the watch", {{0, 10'100}}, exit_code::done, 10'000},
+        {"replaced by a new window after 3 s", {{0, 3'000}, {3'000, std::nullopt}}, exit_code::window_failed, 3'000},
+        {"found in its last moment", {{0, 1}}, exit_code::window_failed, 250},
+    };
+    for (const WindowCase& c : cases) {
+        fakes::FakePlatform fake;
+        for (const auto& [appears, dies] : c.windows) fake.desktop.add_window(appears, dies);
+        fake.desktop.add_window(0, std::nullopt, "Tamsel.Other");  // another class never counts
+        const std::uint64_t start = fake.clock.monotonic;
+        EXPECT_EQ(window_mode(fake.platform), c.exit_code) << c.what;
+        EXPECT_EQ(fake.clock.monotonic - start, c.elapsed_ms) << c.what;
+        for (const std::uint32_t pause : fake.clock.sleeps) EXPECT_EQ(pause, 250u) << c.what;
+    }
+}
+
+TEST(WindowMode, MeasuresOnTheMonotonicClockNotTheWallClock) {
+    fakes::FakePlatform fake;
+    fake.desktop.add_window(0);
+    fake.clock.set_unix(-100);  // a wall clock before 1970 changes nothing
+    EXPECT_EQ(window_mode(fake.platform), exit_code::done);
+    EXPECT_EQ(fake.clock.slept_ms, 10'000u);
+}
+
+TEST(CloseMode, PostsTheCloseMessageToTheWindowFound) {
+    struct Case {
+        bool window;
+        bool post_fails;
+        int exit_code;
+    };
+    for (const Case c : {Case{true, false, exit_code::done}, Case{false, false, exit_code::close_failed},
+                         Case{true, true, exit_code::close_failed}}) {
+        fakes::FakePlatform fake;
+        const WindowId window = c.window ? fake.desktop.add_window(0) : 0;
+        fake.desktop.fail_post = c.post_fails;
+        EXPECT_EQ(close_mode(fake.platform), c.exit_code);
+        EXPECT_EQ(fake.desktop.posted, c.window && !c.post_fails ? std::vector<WindowId>{window} : std::vector<WindowId>{});
+        EXPECT_EQ(fake.clock.slept_ms, 0u);  // it never waits
+    }
+}
+
+TEST(WindowHelperEntry, ReportsOnlyThroughItsExitCode) {
+    fakes::FakePlatform fake;
+    fake.system.mutexes.insert("Global\\Tam_Sel.Update");  // a pass is running
+    BuildSettings settings;
+    EXPECT_EQ(run_entry({"tamsel-update.exe", "/close"}, fake.platform, settings), exit_code::close_failed);
+    EXPECT_EQ(run_entry({"tamsel-update.exe", "/window"}, fake.platform, settings), exit_code::window_failed);
+    fake.desktop.add_window(0);
+    EXPECT_EQ(run_entry({"tamsel-update.exe", "/window", "/close"}, fake.platform, settings), exit_code::done);
+    EXPECT_EQ(fake.desktop.posted.size(), 1u);  // "/close" wins
+    EXPECT_TRUE(fake.files.files.empty());
+    EXPECT_TRUE(fake.files.journal.empty());
+    EXPECT_TRUE(fake.system.created_mutexes.empty());
+}
+
+}  // namespace
+}  // namespace tamsel
