@@ -199,13 +199,20 @@ PROBE = "tamsel-bridge-probe.exe"
 
 
 def probe(*args: str, timeout: float = RUN_TIMEOUT) -> list:
-    """Runs the bridge probe and returns the lines it printed."""
-    done = subprocess.run([str(WINE_RUN), "--prefix", str(PREFIX), str(exe(PROBE)), *args],
-                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=timeout, text=True)
-    if done.returncode != 0:
-        raise RuntimeError(f"probe {args} ended with {done.returncode}: {done.stderr}")
-    return done.stdout.split()
+    """Runs the bridge probe and returns the words it printed. Its output goes
+    to a file, not a pipe: programs that a raise starts may inherit the
+    probe's standard handles and would hold a pipe open after it ended."""
+    import tempfile
+    with tempfile.TemporaryFile() as out:
+        env = dict(os.environ, TAMSEL_STANDIN_SECONDS="60")  # for programs a raise starts
+        code = subprocess.run([str(WINE_RUN), "--prefix", str(PREFIX), str(exe(PROBE)), *args],
+                              stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                              timeout=timeout, env=env).returncode
+        out.seek(0)
+        text = out.read().decode("utf-8", "replace")
+    if code != 0:
+        raise RuntimeError(f"probe {args} ended with {code}: {text}")
+    return text.split()
 
 
 def census(path: str = PROGRAM_EXE_WINDOWS) -> list:
