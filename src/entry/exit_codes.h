@@ -2,9 +2,7 @@
 
 namespace tamsel::exit_code {
 inline constexpr int done = 0;
-// Not a verdict of the updater: a mode that this build does not carry yet.
-// No finished mode ever returns it, so nobody can mistake it for success.
-inline constexpr int not_built = 1;
+// 1 is never used: it is what a crash or the C runtime may leave behind.
 inline constexpr int not_system_account = 2;
 inline constexpr int another_pass_runs = 3;
 inline constexpr int folder_refused = 4;

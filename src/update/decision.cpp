@@ -72,7 +72,8 @@ std::variant<Download, Verdict> decide_update(KeyUsed key_used, const Feed& feed
     if (feed.download.malformed()) return Verdict::download_malformed;
     const Download& offer = feed.download.value;
     if (!feed.update_entry || feed.update_entry->version != offer.version) return Verdict::no_update_entry;
-    if (installed_version.empty() || !is_newer(offer.version, installed_version)) return Verdict::not_newer;
+    if (installed_version.empty() || !is_newer_than_installed(offer.version, installed_version))
+        return Verdict::not_newer;
     // Only the reserve key's stop order counts; the working key's is ignored.
     if (key_used == KeyUsed::reserve) {
         if (feed.stop.malformed()) return Verdict::stop_malformed;

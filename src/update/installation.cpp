@@ -6,10 +6,22 @@
 #include "update/installer.h"
 
 namespace tamsel {
+namespace {
+
+// Ends an installation that will not go ahead: the record goes, the
+// previous setup program returns to its place. The write is not checked:
+// the next pass reads whatever the file then holds.
+void abandon(const RunContext& context, State& state, Files& files, bool rollback_copy) {
+    state.pending.reset();
+    restore_rollback_copy(files, context.update_dir, rollback_copy);
+    write_state(files, state, join_path(context.update_dir, state_file_name));
+}
+
+}  // namespace
 
 Settled settle_pending(const RunContext& context, Log& log, State& state, Platform& platform,
                        SessionBridge& bridge) {
-    const Pending& pending = *state.pending;
+    Pending& pending = *state.pending;
     const std::uint64_t reading = platform.clock.filetime_now();
     const std::uint64_t now = unix_seconds_from_filetime(reading);
     // A `since` in the future (the clock was set back) counts as age 0; a
@@ -18,26 +30,65 @@ Settled settle_pending(const RunContext& context, Log& log, State& state, Platfo
     const bool clock_usable = reading >= filetime_unix_epoch;
     if (!clock_usable || age < install_deadline) {
         log.write("an installation is in flight", 0);
+        // A `since` further ahead than one deadline is not a clock set back a
+        // little but a clock that ran fast or a damaged record: counted from
+        // now, it is given up within the hour instead of blocking every
+        // update until the clock catches up.
+        if (clock_usable && pending.since > now + install_deadline) {
+            pending.since = now;
+            write_state(platform.files, state, join_path(context.update_dir, state_file_name));
+        }
         return Settled::in_flight;
     }
     log.write("an installation did not finish", 0);
     bridge.raise_program(context.main_exe, pending.sessions, log);
-    restore_rollback_copy(platform.files, context.update_dir, pending.rollback_copy);
-    state.pending.reset();
-    write_state(platform.files, state, join_path(context.update_dir, state_file_name));
+    const bool rollback_copy = pending.rollback_copy;
+    abandon(context, state, platform.files, rollback_copy);
     return Settled::given_up;
 }
 
-int start_installation(const RunContext& context, Log& log, State&, const Download& download,
-                       const std::string&, Platform& platform, SessionBridge&) {
-    const DownloadOutcome outcome =
-        download_setup(download, join_path(context.update_dir, downloaded_setup_name),
-                       join_path(context.update_dir, partial_setup_name), platform.files, platform.https,
-                       platform.crypto);
+int start_installation(const RunContext& context, Log& log, State& state, const Download& download,
+                       const std::string& installed_version, Platform& platform, SessionBridge& bridge) {
+    Files& files = platform.files;
+    const std::string setup_path = join_path(context.update_dir, downloaded_setup_name);
+    const DownloadOutcome outcome = download_setup(download, setup_path, join_path(context.update_dir, partial_setup_name),
+                                                   files, platform.https, platform.crypto);
     log.write(download_message(outcome), 0);
-    // Setting the installed setup aside, the pending record, closing the
-    // program and running the setup arrive with the installer run. Until then
-    // the pass ends here: the verified setup waits in the update folder.
+    if (outcome != DownloadOutcome::verified) return exit_code::done;
+
+    const bool rollback_copy = set_aside_installed_setup(files, context.update_dir);
+
+    Pending pending;
+    pending.version = download.version;
+    pending.from = installed_version;
+    pending.sessions = bridge.program_sessions(context.main_exe);
+    pending.rollback_copy = rollback_copy;
+    pending.rolling_back = false;
+    pending.since = unix_now(platform.clock);
+    state.pending = pending;
+    if (!write_state(files, state, join_path(context.update_dir, state_file_name))) {
+        log.write("state not written", 0);
+        // Without this the set-aside copy would stay aside, and the next
+        // installation would find no installed-setup.exe to keep for rollback.
+        restore_rollback_copy(files, context.update_dir, rollback_copy);
+        return exit_code::state_unusable;
+    }
+
+    for (const std::uint32_t session : pending.sessions) {
+        if (bridge.close_program(context.main_exe, session, log)) continue;
+        log.write("the program could not be closed: nothing installed", 0);
+        state.pending.reset();
+        bridge.raise_program(context.main_exe, pending.sessions, log);
+        abandon(context, state, files, rollback_copy);
+        return exit_code::done;
+    }
+
+    if (!run_setup(platform.processes, setup_path, join_path(context.update_dir, setup_log_name))) {
+        log.write("setup not started", 0);
+        abandon(context, state, files, rollback_copy);
+        return exit_code::done;
+    }
+    log.write("setup started", 0);
     return exit_code::done;
 }
 

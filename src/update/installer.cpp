@@ -10,6 +10,16 @@ bool set_aside_installed_setup(Files& files, const std::string& update_dir) {
     return files.replace_file(installed, join_path(update_dir, rollback_setup_name));
 }
 
+std::string setup_command_line(const std::string& setup_path, const std::string& log_path) {
+    // Paths go in as they are: Windows paths cannot hold a double quote.
+    return "\"" + setup_path + "\" " + setup_flags + " \"/LOG=" + log_path + "\"";
+}
+
+bool run_setup(Processes& processes, const std::string& setup_path, const std::string& log_path) {
+    // Both handles close at once: the updater never waits for the setup.
+    return processes.start(setup_path, setup_command_line(setup_path, log_path)) != nullptr;
+}
+
 void restore_rollback_copy(Files& files, const std::string& update_dir, bool rollback_copy) {
     if (!rollback_copy) return;
     const std::string rollback = join_path(update_dir, rollback_setup_name);

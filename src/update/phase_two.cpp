@@ -1,9 +1,112 @@
+#include "update/phase_two.h"
+
 #include "entry/exit_codes.h"
 #include "entry/modes.h"
+#include "entry/paths.h"
+#include "state/state.h"
+#include "update/installer.h"
+#include "update/version.h"
 
 namespace tamsel {
+namespace {
 
-// Phase two arrives with the installer run; until then it claims nothing.
-int phase_two(const RunContext&, Log&, Platform&) { return exit_code::not_built; }
+// Waits until the setup mutex is gone, at most 180 s while the clock can
+// tell; the mutex is only tested for existence, never held or waited on.
+void wait_for_setup(Platform& platform, Log& log) {
+    const std::uint64_t deadline = unix_now(platform.clock) + setup_wait_seconds;
+    while (platform.system.mutex_exists(setup_mutex_name)) {
+        const std::uint64_t reading = platform.clock.filetime_now();
+        if (reading >= filetime_unix_epoch && unix_seconds_from_filetime(reading) >= deadline) {
+            log.write("phase two: the installer did not end", 0);
+            return;
+        }
+        platform.clock.sleep_ms(setup_poll_ms);
+    }
+}
+
+}  // namespace
+
+int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBridge& bridge) {
+    Files& files = platform.files;
+    const auto in_update_dir = [&](const char* name) { return join_path(context.update_dir, name); };
+    wait_for_setup(platform, log);
+
+    const std::string state_path = in_update_dir(state_file_name);
+    auto read = read_state(files, state_path);
+    if (!std::holds_alternative<State>(read)) {
+        log.write("state unreadable", 0);
+        return exit_code::state_unusable;
+    }
+    State state = std::move(std::get<State>(read));
+    if (!state.pending) {
+        log.write("phase two: nothing in flight", 0);
+        return exit_code::done;
+    }
+    const Pending pending = *state.pending;
+    const std::string installed = installed_version_text(platform.system, context.main_exe).value_or("");
+    files.remove(in_update_dir(downloaded_setup_name));  // a failure is ignored
+
+    // Every way out below but the rollback's start ends the installation:
+    // the record goes, and the write is not checked (a record left behind
+    // is given up by a later check run).
+    const auto settle = [&] {
+        state.pending.reset();
+        write_state(files, state, state_path);
+        return exit_code::done;
+    };
+
+    if (pending.rolling_back) {
+        bridge.raise_program(context.main_exe, pending.sessions, log);
+        if (is_installed_version(pending.from, installed)) {
+            log.write("rolled back", 0);
+            files.remove(in_update_dir(rollback_setup_name));
+        } else {
+            log.write("rollback did not restore the version", 0);
+        }
+        return settle();
+    }
+
+    if (!is_installed_version(pending.version, installed)) {
+        log.write("setup did not install", 0);
+        bridge.raise_program(context.main_exe, pending.sessions, log);
+        restore_rollback_copy(files, context.update_dir, pending.rollback_copy);
+        return settle();
+    }
+
+    if (bridge.raise_program(context.main_exe, pending.sessions, log)) {
+        log.write("updated", 0);
+        files.remove(in_update_dir(rollback_setup_name));
+        return settle();
+    }
+
+    // Installed but not up: never install this version here again.
+    add_failed(state, pending.version);
+    const std::string rollback_path = in_update_dir(rollback_setup_name);
+    if (!pending.rollback_copy || !files.size(rollback_path)) {
+        log.write("did not start, and there is no copy to roll back to", 0);
+        return settle();
+    }
+    for (const std::uint32_t session : pending.sessions) bridge.close_program(context.main_exe, session, log);
+    Pending rollback = pending;
+    rollback.since = unix_now(platform.clock);
+    rollback.rollback_copy = true;
+    rollback.rolling_back = true;
+    state.pending = rollback;
+    if (!write_state(files, state, state_path)) {
+        log.write("state not written", 0);
+        return exit_code::state_unusable;
+    }
+    if (run_setup(platform.processes, rollback_path, in_update_dir(setup_log_name))) {
+        log.write("did not start: rollback started", 0);
+        return exit_code::done;
+    }
+    log.write("did not start: rollback not started", 0);
+    return settle();
+}
+
+int phase_two(const RunContext& context, Log& log, Platform& platform) {
+    const auto bridge = make_session_bridge(platform);
+    return phase_two(context, log, platform, *bridge);
+}
 
 }  // namespace tamsel

@@ -80,6 +80,23 @@ bool is_newer(std::string_view offered, std::string_view installed) {
     return read_version_number(offered) > read_version_number(installed);
 }
 
+namespace {
+VersionNumber first_three_pieces(std::string_view text) {
+    VersionNumber number = read_version_number(text);
+    number[3] = 0;
+    return number;
+}
+}  // namespace
+
+bool is_newer_than_installed(std::string_view offered, std::string_view installed) {
+    return first_three_pieces(offered) > first_three_pieces(installed);
+}
+
+bool is_installed_version(std::string_view recorded, std::string_view installed) {
+    // An installed version that could not be read equals nothing.
+    return !installed.empty() && first_three_pieces(recorded) == first_three_pieces(installed);
+}
+
 std::optional<std::string> version_text_from_info(const std::vector<std::uint8_t>& info) {
     if (info.empty() || info.size() > max_version_info) return std::nullopt;
     if (info.size() < fixed_info_offset + 16) return std::nullopt;

@@ -26,6 +26,14 @@ VersionNumber read_version_number(std::string_view text);
 // Whether `offered` is a higher version than `installed`. Never fails.
 bool is_newer(std::string_view offered, std::string_view installed);
 
+// The same tests against what an installed program can show: its version
+// text has three numbers (the fourth file-version number is never read), so
+// only the first three pieces of either side count. An offer that differs
+// from the installed program only in a fourth piece is not newer, and a
+// setup that installed "2.1.0" installed an offer written "2.1.0.0" or "02.1.0".
+bool is_newer_than_installed(std::string_view offered, std::string_view installed);
+bool is_installed_version(std::string_view recorded, std::string_view installed);
+
 // The installed version text "major.minor.build" from the raw version
 // resource of a file, read from the fixed file information at its place in
 // the block; nothing when the block is empty, larger than 1 MiB, too short or

@@ -142,7 +142,7 @@ std::unique_ptr<FileHandle> FakeFiles::open_append(const std::string& path) {
 }
 
 std::unique_ptr<FileHandle> FakeFiles::create_truncate(const std::string& path) {
-    if (fail_create || !folder_of_exists(path)) return nullptr;
+    if (fail_create || fail_create_paths.count(path) || !folder_of_exists(path)) return nullptr;
     journal.push_back("create " + path);
     files[path].clear();
     return std::make_unique<FakeFileHandle>(*this, path, false);
@@ -442,6 +442,24 @@ std::vector<std::string> log_messages(const FakeFiles& files, const std::string&
         start = end + 2;
     }
     return out;
+}
+
+}  // namespace tamsel::fakes
+
+namespace tamsel::fakes {
+
+std::vector<std::uint8_t> version_info(std::uint16_t major, std::uint16_t minor, std::uint16_t build) {
+    std::vector<std::uint8_t> info(92, 0);
+    const std::uint32_t signature = 0xFEEF04BD;
+    for (int i = 0; i < 4; ++i) info[40 + i] = static_cast<std::uint8_t>(signature >> (8 * i));
+    const auto put16 = [&](std::size_t at, std::uint16_t v) {
+        info[at] = static_cast<std::uint8_t>(v);
+        info[at + 1] = static_cast<std::uint8_t>(v >> 8);
+    };
+    put16(48, minor);
+    put16(50, major);
+    put16(54, build);
+    return info;
 }
 
 }  // namespace tamsel::fakes

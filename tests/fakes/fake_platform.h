@@ -83,6 +83,7 @@ public:
     // Failure injection.
     bool fail_open_append = false;
     bool fail_create = false;
+    std::set<std::string> fail_create_paths;  // creates of these paths fail
     bool fail_open_read = false;       // open fails for a reason other than absence
     bool fail_size = false;
     bool fail_replace = false;
@@ -160,6 +161,7 @@ public:
     std::optional<std::string> program_data = std::string("C:\\ProgramData");
     std::optional<std::string> windows_folder = std::string("C:\\Windows");
     std::set<std::string> mutexes;  // names held by other processes
+    std::function<bool(const std::string&)> mutex_exists_hook;  // when set, answers mutex_exists
     bool fail_mutex = false;
     std::vector<std::string> created_mutexes;
     std::optional<std::string> today = std::string("2026-12-08");
@@ -170,7 +172,9 @@ public:
         return folder == KnownFolder::program_data ? program_data : windows_folder;
     }
     MutexCreation create_owned_mutex(const std::string& name) override;
-    bool mutex_exists(const std::string& name) override { return mutexes.count(name) != 0; }
+    bool mutex_exists(const std::string& name) override {
+        return mutex_exists_hook ? mutex_exists_hook(name) : mutexes.count(name) != 0;
+    }
     std::optional<std::string> local_date_text(const std::string&) override { return today; }
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
 };
@@ -277,6 +281,10 @@ private:
     bool alive(const FakeWindow& window) const;
     FakeClock& clock_;
 };
+
+// A version resource just long enough to carry the fixed file information
+// of a file version major.minor.build.0.
+std::vector<std::uint8_t> version_info(std::uint16_t major, std::uint16_t minor, std::uint16_t build);
 
 // The messages of a log file in the fake files, each with its number and
 // without its time stamp ("close: ended 2").

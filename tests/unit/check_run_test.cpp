@@ -6,6 +6,7 @@
 #include "entry/exit_codes.h"
 #include "entry/log.h"
 #include "fakes/fake_platform.h"
+#include "fakes/scripted_bridge.h"
 #include "state/state.h"
 #include "update/check_run.h"
 #include "update/installation.h"
@@ -30,39 +31,14 @@ std::string base64(const EcdsaSignature& bytes) {
     return out;
 }
 
-// A version resource just long enough to carry the fixed file information.
-std::vector<std::uint8_t> version_info(std::uint16_t major, std::uint16_t minor, std::uint16_t build) {
-    std::vector<std::uint8_t> info(92, 0);
-    const std::uint32_t signature = 0xFEEF04BD;
-    for (int i = 0; i < 4; ++i) info[40 + i] = static_cast<std::uint8_t>(signature >> (8 * i));
-    const auto put16 = [&](std::size_t at, std::uint16_t v) {
-        info[at] = static_cast<std::uint8_t>(v);
-        info[at + 1] = static_cast<std::uint8_t>(v >> 8);
-    };
-    put16(48, minor);
-    put16(50, major);
-    put16(54, build);
-    return info;
-}
-
-class RecordingBridge final : public SessionBridge {
-public:
-    std::vector<std::vector<std::uint32_t>> raised;
-    std::vector<std::uint32_t> program_sessions(const std::string&) override { return {}; }
-    bool close_program(const std::string&, std::uint32_t, Log&) override { return true; }
-    bool raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions, Log&) override {
-        EXPECT_EQ(main_exe, "C:\\Program Files\\Tamsel\\Tamsel.exe");
-        raised.push_back(sessions);
-        return false;  // the pass must go on whatever the raise reports
-    }
-};
+using fakes::version_info;
 
 constexpr std::int64_t now_unix = 1796581133;  // 2026-12-06T18:18:53Z
 
 class CheckRunTest : public ::testing::Test {
 protected:
     fakes::FakePlatform fake;
-    RecordingBridge bridge;
+    fakes::ScriptedBridge bridge;
     RunContext context;
     const std::string update_dir = "C:\\ProgramData\\Tam_Sel\\update";
     const std::string state_path = update_dir + "\\state.toml";
@@ -258,8 +234,9 @@ TEST_F(CheckRunTest, WithoutAReadableInstalledVersionNothingIsNewer) {
 TEST_F(CheckRunTest, ADueUpdateIsDownloadedAndVerified) {
     serve_feed(document("2.0.0"), context.working_key);
     EXPECT_EQ(run(), exit_code::done);
-    EXPECT_EQ(lines(), (Lines{"feed request 0", "download verified 0"}));
+    EXPECT_EQ(lines(), (Lines{"feed request 0", "download verified 0", "setup started 0"}));
     EXPECT_EQ(fake.files.files.at(update_dir + "\\downloaded-setup.exe"), setup_body);
+    EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {}, false, false, now_unix}));
 }
 
 TEST_F(CheckRunTest, ARefusedDownloadIsLogged) {
@@ -271,19 +248,22 @@ TEST_F(CheckRunTest, ARefusedDownloadIsLogged) {
 }
 
 TEST_F(CheckRunTest, APendingRecordIsInFlightForAnHour) {
-    serve_feed(document("2.0.0"), context.working_key);
+    serve_feed(document("1.0.0"), context.working_key);  // nothing new: the restored copy stays
     struct Case {
         const char* name;
         std::int64_t clock;
         std::uint64_t since;
         bool in_flight;
+        std::optional<std::uint64_t> since_written = std::nullopt;  // in flight, record rewritten
     };
     const Case cases[] = {
         {"a minute old", now_unix, now_unix - 60, true},
         {"3599 seconds", now_unix, now_unix - 3599, true},
         {"3600 seconds", now_unix, now_unix - 3600, false},
         {"two hours", now_unix, now_unix - 7200, false},
-        {"since in the future", now_unix, now_unix + 100000, true},
+        {"since up to an hour in the future", now_unix, now_unix + 3600, true},
+        {"since further in the future", now_unix, now_unix + 3601, true, now_unix},
+        {"since years in the future", now_unix, now_unix + 100'000'000, true, now_unix},
         {"clock before 1970", -100, 0, true},
         {"clock at the 1970 epoch, record from then", 3600, 0, false},
     };
@@ -302,7 +282,11 @@ TEST_F(CheckRunTest, APendingRecordIsInFlightForAnHour) {
         EXPECT_EQ(run(), exit_code::done);
         if (c.in_flight) {
             EXPECT_EQ(lines(), Lines{"an installation is in flight 0"});
-            EXPECT_EQ(fake.files.files.at(state_path), before);
+            if (c.since_written) {
+                EXPECT_EQ(state().pending->since, *c.since_written);
+            } else {
+                EXPECT_EQ(fake.files.files.at(state_path), before);
+            }
             EXPECT_TRUE(fake.https.requests.empty());
             EXPECT_TRUE(bridge.raised.empty());
         } else {

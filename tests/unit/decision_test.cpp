@@ -72,6 +72,7 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
         {"nothing installed", KeyUsed::working, offer_of("2.0.0"), {}, "", Verdict::not_newer},
         {"same version", KeyUsed::working, offer_of("2.0.0"), {}, "2.0.0", Verdict::not_newer},
         {"older", KeyUsed::working, offer_of("1.9"), {}, "2.0.0", Verdict::not_newer},
+        {"newer only in a fourth piece", KeyUsed::working, offer_of("2.0.0.1"), {}, "2.0.0", Verdict::not_newer},
         {"reserve key, stop malformed", KeyUsed::reserve, malformed_stop, {}, "1.0.0", Verdict::stop_malformed},
         {"reserve key, stop malformed, not newer", KeyUsed::reserve, malformed_stop, {}, "2.0.0",
          Verdict::not_newer},

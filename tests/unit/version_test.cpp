@@ -64,6 +64,32 @@ TEST(VersionText, ComparesAsFourNumbers) {
     }
 }
 
+// Against an installed program only three pieces exist: a fourth piece can
+// neither make an offer due nor keep a setup from counting as installed.
+TEST(VersionText, AgainstTheInstalledTextOnlyThreePiecesCount) {
+    struct Case {
+        const char* offered;
+        const char* installed;
+        bool newer;
+        bool installed_it;
+    };
+    const Case cases[] = {
+        {"4.12.305.8", "4.12.305", false, true},
+        {"4.12.306", "4.12.305", true, false},
+        {"4.12.306.1", "4.12.305", true, false},
+        {"2.1.0.0", "2.1.0", false, true},
+        {"02.1.0", "2.1.0", false, true},
+        {"2.1", "2.1.0", false, true},
+        {"2.1.0", "2.1.1", false, false},
+        {"1.0.0", "", true, false},
+        {"0.0.0", "", false, false},  // an unreadable installed version equals nothing
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(is_newer_than_installed(c.offered, c.installed), c.newer) << c.offered << " over " << c.installed;
+        EXPECT_EQ(is_installed_version(c.offered, c.installed), c.installed_it) << c.offered << " as " << c.installed;
+    }
+}
+
 // A version information block as GetFileVersionInfoW lays it out: the
 // VS_VERSIONINFO header with its key, then VS_FIXEDFILEINFO at offset 40.
 std::vector<std::uint8_t> version_info(std::uint16_t a, std::uint16_t b, std::uint16_t c, std::uint16_t d,

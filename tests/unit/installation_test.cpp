@@ -1,0 +1,310 @@
+// The installation's two halves on fakes: steps 2 to 5 of a check run that
+// starts one, and phase two with its rollback.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "entry/exit_codes.h"
+#include "entry/log.h"
+#include "fakes/fake_platform.h"
+#include "fakes/scripted_bridge.h"
+#include "state/state.h"
+#include "update/installation.h"
+#include "update/installer.h"
+#include "update/phase_two.h"
+
+namespace tamsel {
+namespace {
+
+using Lines = std::vector<std::string>;
+using Sessions = std::vector<std::uint32_t>;
+constexpr std::uint64_t now_unix = 1'796'581'133;
+
+class InstallationTest : public ::testing::Test {
+public:  // the case tables arrange the fixture through lambdas
+    fakes::FakePlatform fake;
+    fakes::ScriptedBridge bridge;
+    RunContext context;
+    const std::string dir = "C:\\ProgramData\\Tam_Sel\\update";
+    const std::string state_path = dir + "\\state.toml";
+    const std::string url = "https://localhost/tamsel/files/setup-2.0.0.exe";
+    const std::string body = "MZ setup 2.0.0";
+
+    void SetUp() override {
+        context.main_exe = "C:\\Program Files\\Tamsel\\Tamsel.exe";
+        context.update_dir = dir;
+        fake.files.folders.insert(dir);
+        fake.clock.set_unix(static_cast<std::int64_t>(now_unix));
+        fake.https.serve(url, fakes::FakeHttpsResponse::body(body));
+        fake.files.files[dir + "\\installed-setup.exe"] = "setup 1.0.0";
+    }
+    std::string file(const char* name) const {
+        const auto it = fake.files.files.find(dir + "\\" + name);
+        return it == fake.files.files.end() ? "<none>" : it->second;
+    }
+    Lines lines() const { return fakes::log_messages(fake.files, dir + "\\updater.log"); }
+    State state() {
+        auto read = read_state(fake.files, state_path);
+        return std::holds_alternative<State>(read) ? std::get<State>(read) : State{};
+    }
+    int start() {
+        Download offer;
+        offer.version = "2.0.0";
+        offer.url = url;
+        offer.size = body.size();
+        offer.sha256 = fakes::FakeCrypto::digest_of(body);
+        State s;
+        s.last_try = CalendarDate{2026, 12, 6};
+        Log log(fake.files, fake.clock, dir);
+        return start_installation(context, log, s, offer, "1.0.0", fake.platform, bridge);
+    }
+    std::vector<std::string> setup_launches() const {
+        std::vector<std::string> out;
+        for (const auto& launch : fake.processes.launches) out.push_back(launch.command_line);
+        return out;
+    }
+};
+
+const std::string setup_run = "\"C:\\ProgramData\\Tam_Sel\\update\\downloaded-setup.exe\" "
+                              "/VERYSILENT /SUPPRESSMSGBOXES /NORESTART /UPDATE "
+                              "\"/LOG=C:\\ProgramData\\Tam_Sel\\update\\setup.log\"";
+
+TEST(SetupCommandLine, QuotesThePathAndTheWholeLogSwitch) {
+    EXPECT_EQ(setup_command_line("C:\\Pro gram\\set up.exe", "C:\\a b\\setup.log"),
+              "\"C:\\Pro gram\\set up.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART /UPDATE \"/LOG=C:\\a b\\setup.log\"");
+}
+
+TEST_F(InstallationTest, StartRecordsClosesAndRunsTheSetup) {
+    bridge.sessions = {1, 3};
+    EXPECT_EQ(start(), exit_code::done);
+    EXPECT_EQ(lines(), (Lines{"download verified 0", "setup started 0"}));
+    EXPECT_EQ(bridge.closed, (Sessions{1, 3}));
+    EXPECT_EQ(setup_launches(), std::vector<std::string>{setup_run});
+    EXPECT_EQ(fake.processes.launches[0].application, dir + "\\downloaded-setup.exe");
+    EXPECT_EQ(fake.processes.open_handles, 0);
+    EXPECT_EQ(file("rollback-setup.exe"), "setup 1.0.0");
+    EXPECT_EQ(file("installed-setup.exe"), "<none>");
+    EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {1, 3}, true, false, now_unix}));
+}
+
+TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
+    struct Case {
+        const char* what;
+        std::function<void(InstallationTest&)> arrange;
+        Lines lines;
+        std::vector<Sessions> raised;
+    };
+    const std::vector<Case> cases = {
+        {"the program could not be closed",
+         [](InstallationTest& t) {
+             t.bridge.sessions = {1, 3, 5};
+             t.bridge.unclosable = {3};
+         },
+         {"download verified 0", "the program could not be closed: nothing installed 0"}, {{1, 3, 5}}},
+        {"the setup does not start",
+         [](InstallationTest& t) {
+             t.fake.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
+         },
+         {"download verified 0", "setup not started 0"}, {}},
+    };
+    for (const Case& c : cases) {
+        InstallationTest& t = *this;
+        t.fake.files.files.erase(dir + "\\updater.log");
+        t.fake.files.files.erase(state_path);
+        t.fake.files.files[dir + "\\installed-setup.exe"] = "setup 1.0.0";
+        t.bridge = fakes::ScriptedBridge{};
+        c.arrange(t);
+        EXPECT_EQ(start(), exit_code::done) << c.what;
+        EXPECT_EQ(lines(), c.lines) << c.what;
+        EXPECT_EQ(bridge.raised, c.raised) << c.what;
+        EXPECT_EQ(file("installed-setup.exe"), "setup 1.0.0") << c.what;
+        EXPECT_EQ(file("rollback-setup.exe"), "<none>") << c.what;
+        EXPECT_EQ(state(), (State{false, {}, {}, CalendarDate{2026, 12, 6}, std::nullopt})) << c.what;
+    }
+}
+
+TEST_F(InstallationTest, ARecordThatCannotBeWrittenPutsTheRollbackCopyBack) {
+    bridge.sessions = {2};
+    fake.files.fail_create_paths = {state_path + ".tmp"};
+    EXPECT_EQ(start(), exit_code::state_unusable);
+    EXPECT_EQ(lines(), (Lines{"download verified 0", "state not written 0"}));
+    EXPECT_EQ(file("installed-setup.exe"), "setup 1.0.0");
+    EXPECT_EQ(file("rollback-setup.exe"), "<none>");
+    EXPECT_TRUE(bridge.closed.empty());
+    EXPECT_TRUE(fake.processes.launches.empty());
+}
+
+// ---------------------------------------------------------------- phase two
+
+class PhaseTwoTest : public InstallationTest {
+public:
+    void SetUp() override {
+        InstallationTest::SetUp();
+        fake.files.files[dir + "\\downloaded-setup.exe"] = "setup 2.0.0";
+        fake.files.files[dir + "\\rollback-setup.exe"] = "setup 1.0.0";
+        fake.files.files.erase(dir + "\\installed-setup.exe");
+        installed(2, 0, 0);
+    }
+    void installed(std::uint16_t a, std::uint16_t b, std::uint16_t c) {
+        fake.system.version_infos[context.main_exe] = fakes::version_info(a, b, c);
+    }
+    void record(Pending pending, std::vector<std::string> failed = {}) {
+        State s;
+        s.failed = std::move(failed);
+        s.pending = std::move(pending);
+        ASSERT_TRUE(write_state(fake.files, s, state_path));
+    }
+    int run() {
+        Log log(fake.files, fake.clock, dir);
+        return phase_two(context, log, fake.platform, bridge);
+    }
+};
+
+const Pending update_in_flight{"2.0.0", "1.0.0", {1, 4}, true, false, now_unix - 60};
+
+TEST_F(PhaseTwoTest, Verdicts) {
+    struct Case {
+        const char* what;
+        Pending pending;
+        std::array<std::uint16_t, 3> installed;
+        bool raise_result;
+        Lines lines;
+        std::string rollback_left;   // rollback-setup.exe afterwards
+        std::string installed_left;  // installed-setup.exe afterwards
+        std::vector<std::string> failed;
+    };
+    Pending rolling = update_in_flight;
+    rolling.rolling_back = true;
+    Pending four_pieces = update_in_flight;
+    four_pieces.version = "2.0.0.0";
+    Pending no_copy = update_in_flight;
+    no_copy.rollback_copy = false;
+    const std::vector<Case> cases = {
+        {"updated", update_in_flight, {2, 0, 0}, true, {"updated 0"}, "<none>", "<none>", {}},
+        {"updated, offered with a fourth piece", four_pieces, {2, 0, 0}, true, {"updated 0"}, "<none>", "<none>", {}},
+        {"setup did not install", update_in_flight, {1, 0, 0}, true, {"setup did not install 0"}, "<none>",
+         "setup 1.0.0", {}},
+        {"not up, no copy", no_copy, {2, 0, 0}, false, {"did not start, and there is no copy to roll back to 0"},
+         "setup 1.0.0", "<none>", {"2.0.0"}},
+        {"rolled back", rolling, {1, 0, 0}, false, {"rolled back 0"}, "<none>", "<none>", {}},
+        {"rollback did not restore", rolling, {2, 0, 0}, true, {"rollback did not restore the version 0"},
+         "setup 1.0.0", "<none>", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.files.files.erase(dir + "\\updater.log");
+        bridge = fakes::ScriptedBridge{};
+        bridge.raise_result = c.raise_result;
+        installed(c.installed[0], c.installed[1], c.installed[2]);
+        record(c.pending);
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(lines(), c.lines);
+        EXPECT_EQ(bridge.raised, std::vector<Sessions>{c.pending.sessions});
+        EXPECT_TRUE(bridge.closed.empty());
+        EXPECT_EQ(file("downloaded-setup.exe"), "<none>");
+        EXPECT_EQ(file("rollback-setup.exe"), c.rollback_left);
+        EXPECT_EQ(file("installed-setup.exe"), c.installed_left);
+        EXPECT_EQ(state(), (State{false, {}, c.failed, std::nullopt, std::nullopt}));
+        EXPECT_TRUE(fake.processes.launches.empty());
+    }
+}
+
+TEST_F(PhaseTwoTest, ANewVersionThatDoesNotComeUpIsRolledBack) {
+    record(update_in_flight, {"2.0.0", "1.5.0"});  // failed before: not listed twice
+    fake.clock.advance_ms(30'000);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), Lines{"did not start: rollback started 0"});
+    EXPECT_EQ(bridge.closed, (Sessions{1, 4}));
+    ASSERT_EQ(fake.processes.launches.size(), 1u);
+    EXPECT_EQ(fake.processes.launches[0].application, dir + "\\rollback-setup.exe");
+    EXPECT_EQ(fake.processes.launches[0].command_line,
+              "\"" + dir + "\\rollback-setup.exe\" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART /UPDATE \"/LOG=" + dir +
+                  "\\setup.log\"");
+    const State s = state();
+    EXPECT_EQ(s.failed, (std::vector<std::string>{"2.0.0", "1.5.0"}));
+    EXPECT_EQ(s.pending, (Pending{"2.0.0", "1.0.0", {1, 4}, true, true, now_unix + 30}));
+}
+
+TEST_F(PhaseTwoTest, RollbackFailures) {
+    struct Case {
+        const char* what;
+        std::function<void(PhaseTwoTest&)> arrange;
+        int exit_code;
+        Lines lines;
+        bool record_kept;
+    };
+    const std::vector<Case> cases = {
+        {"copy gone meanwhile", [](PhaseTwoTest& t) { t.fake.files.files.erase(t.dir + "\\rollback-setup.exe"); },
+         exit_code::done, {"did not start, and there is no copy to roll back to 0"}, false},
+        {"rollback does not start",
+         [](PhaseTwoTest& t) {
+             t.fake.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
+         },
+         exit_code::done, {"did not start: rollback not started 0"}, false},
+        {"its record cannot be written", [](PhaseTwoTest& t) { t.fake.files.fail_replace = true; },
+         exit_code::state_unusable, {"state not written 0"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.files.files.erase(dir + "\\updater.log");
+        fake.files.fail_replace = false;
+        fake.processes.on_start = nullptr;
+        record(update_in_flight);
+        c.arrange(*this);
+        EXPECT_EQ(run(), c.exit_code);
+        EXPECT_EQ(lines(), c.lines);
+        fake.files.fail_replace = false;
+        EXPECT_EQ(state().failed, c.record_kept ? std::vector<std::string>{} : std::vector<std::string>{"2.0.0"});
+        EXPECT_EQ(state().pending, c.record_kept ? std::optional<Pending>(update_in_flight) : std::nullopt);
+    }
+}
+
+TEST_F(PhaseTwoTest, NothingInFlightOrAnUnreadableStateTouchesNothing) {
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), Lines{"phase two: nothing in flight 0"});
+    EXPECT_EQ(file("downloaded-setup.exe"), "setup 2.0.0");
+    fake.files.files[state_path] = "pending = 3\r\n";
+    EXPECT_EQ(run(), exit_code::state_unusable);
+    EXPECT_EQ(lines(), (Lines{"phase two: nothing in flight 0", "state unreadable 0"}));
+    EXPECT_EQ(file("downloaded-setup.exe"), "setup 2.0.0");
+    EXPECT_TRUE(bridge.raised.empty());
+}
+
+TEST_F(PhaseTwoTest, TheWaitForTheSetupMutex) {
+    struct Case {
+        const char* what;
+        std::int64_t clock;
+        std::optional<std::uint64_t> gone_after_ms;  // nothing: never
+        std::uint64_t slept_ms;
+        bool did_not_end;
+    };
+    const std::vector<Case> cases = {
+        {"no mutex", static_cast<std::int64_t>(now_unix), 0, 0, false},
+        {"gone at 179.5 s", static_cast<std::int64_t>(now_unix), 179'500, 179'500, false},
+        {"never gone", static_cast<std::int64_t>(now_unix), std::nullopt, 180'000, true},
+        {"clock before 1970: no deadline", -1'000, 400'000, 400'000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.files.files.erase(dir + "\\updater.log");
+        fake.clock.set_unix(c.clock);
+        fake.clock.slept_ms = 0;
+        const std::uint64_t start = fake.clock.monotonic;
+        fake.system.mutex_exists_hook = [this, start, c](const std::string& name) {
+            EXPECT_EQ(name, "Global\\Tam_Sel.Setup");
+            return !c.gone_after_ms || fake.clock.monotonic - start < *c.gone_after_ms;
+        };
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(fake.clock.slept_ms, c.slept_ms);
+        const Lines expected = c.did_not_end ? Lines{"phase two: the installer did not end 0", "phase two: nothing in flight 0"}
+                                             : Lines{"phase two: nothing in flight 0"};
+        EXPECT_EQ(lines(), expected);
+    }
+}
+
+}  // namespace
+}  // namespace tamsel
