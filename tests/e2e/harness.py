@@ -96,8 +96,10 @@ def install_program(main_program: str = "standin_v1_0_0") -> None:
 
 
 def run_updater(*args: str, timeout: float = RUN_TIMEOUT) -> int:
+    # No pipes: the setup program and the programs a raise starts outlive
+    # the pass and would hold them open.
     done = subprocess.run([str(WINE_RUN), "--prefix", str(PREFIX), str(PROGRAM_DIR / "tamsel-update.exe"), *args],
-                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                           timeout=timeout)
     return done.returncode
 
@@ -256,3 +258,28 @@ def end_programs(windows_path: str = PROGRAM_EXE_WINDOWS) -> None:
     """Ends what a test started indirectly (a raise starts the program through
     the shell): every instance the census finds at that path."""
     probe("end", windows_path)
+
+
+def setup_program(target: str) -> bytes:
+    """The bytes of a stand-in setup program (tests/standin)."""
+    return (BUILD_DIR / "tests" / "standin" / target / "setup.exe").read_bytes()
+
+
+PHASE_TWO_ENDINGS = ("phase two: nothing in flight", "rolled back", "rollback did not restore the version",
+                     "setup did not install", "updated", "did not start: rollback not started",
+                     "did not start, and there is no copy to roll back to", "state not written", "state unreadable")
+
+
+def wait_for_phase_two(count: int = 1, timeout: float = 240) -> list:
+    """Waits until phase two has ended `count` times (a rollback's own phase
+    two is the second) and the single-instance mutex is free again; returns
+    the log lines."""
+    deadline = time.monotonic() + timeout
+    while True:
+        lines = log_lines()
+        ended = sum(1 for line in lines if line.rsplit(" ", 1)[0] in PHASE_TWO_ENDINGS)
+        if ended >= count and probe("gone", UPDATE_MUTEX, "60") == ["gone"]:
+            return log_lines()
+        if time.monotonic() > deadline:
+            raise AssertionError(f"phase two did not end: {lines}")
+        time.sleep(0.5)

@@ -7,6 +7,7 @@
 //   tamsel-bridge-probe close SESSION PATH DIR  prints true or false; log in DIR
 //   tamsel-bridge-probe raise PATH DIR [SESSION...]
 //   tamsel-bridge-probe end PATH                ends every instance (test clean-up)
+//   tamsel-bridge-probe gone MUTEX SECONDS      waits until no mutex has the name; prints gone or held
 #include <windows.h>
 
 #include <cstdio>
@@ -41,6 +42,12 @@ int wmain() {
     Platform platform{account, clock, crypto, files, https, processes, desktop, security, system};
 
     const std::string& command = arguments[1];
+    if (command == "gone" && arguments.size() == 4) {
+        const std::uint64_t until = clock.monotonic_ms() + 1000 * std::stoull(arguments[3]);
+        while (system.mutex_exists(arguments[2]) && clock.monotonic_ms() < until) clock.sleep_ms(100);
+        std::puts(system.mutex_exists(arguments[2]) ? "held" : "gone");
+        return 0;
+    }
     if (command == "census" || command == "end") {
         for (const CensusEntry& entry : find_program_processes(processes, arguments[2])) {
             if (command == "end") processes.terminate(entry.process_id, 1);
