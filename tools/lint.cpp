@@ -225,14 +225,6 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
     }
     if (!feed.stop.absent()) {
         const toml::source_region& where = stop_node->source();
-        if (signer == KeyUsed::working) {
-            findings.at(Severity::warning, where,
-                        "[stop] is ignored: this answer is signed with the working key; only the reserve key's "
-                        "stop order counts");
-        } else if (!is_answer) {
-            findings.at(Severity::warning, where,
-                        "[stop] counts only in a feed signed with the reserve key: sign this document with it");
-        }
         if (feed.stop.malformed() && signer != KeyUsed::working) {
             if (const toml::table* table = stop_node->as_table()) {
                 blame_keys(*table, stop_values(), "refused: [stop] malformed:", {},
@@ -244,6 +236,14 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
             } else {
                 findings.at(Severity::error, where, "refused: [stop] malformed: stop must be a table, written [stop]");
             }
+        }
+        if (signer == KeyUsed::working) {
+            findings.at(Severity::warning, where,
+                        "[stop] is ignored: this answer is signed with the working key; only the reserve key's "
+                        "stop order counts");
+        } else if (!is_answer) {
+            findings.at(Severity::warning, where,
+                        "[stop] counts only in a feed signed with the reserve key: sign this document with it");
         }
     }
     warn_dropped_updates(root, findings);
