@@ -166,7 +166,12 @@ public:
         if (address == feed_url_) return serve(options_.answer, sink);
         if (!options_.files_folder) throw DownloadNotAttempted{address};
         if (request.host != options_.host) return std::nullopt;  // no other server answers
-        const std::filesystem::path file = std::filesystem::path(*options_.files_folder) / request.path.substr(1);
+        // The address comes from the feed under test: a path that climbs out
+        // of the publish folder is served nothing (the client's address rule
+        // refuses such paths before any download anyway).
+        const std::filesystem::path relative = std::filesystem::path(request.path.substr(1)).lexically_normal();
+        if (relative.empty() || relative.is_absolute() || *relative.begin() == "..") return std::nullopt;
+        const std::filesystem::path file = std::filesystem::path(*options_.files_folder) / relative;
         std::ifstream in(file, std::ios::binary);
         if (!in || std::filesystem::is_directory(file)) return std::nullopt;
         std::ostringstream body;
