@@ -152,7 +152,10 @@ std::optional<Signature> sign_document(EVP_PKEY* key, std::string_view document)
     return out;
 }
 
-bool verify_document(const PublicKey& key, std::string_view document, const Signature& signature) {
+namespace {
+
+// An EVP key from X || Y; nullptr when the point is not on the curve.
+Pkey public_pkey(const PublicKey& key) {
     unsigned char point[65];
     point[0] = 0x04;  // uncompressed
     std::memcpy(point + 1, key.data(), key.size());
@@ -160,34 +163,60 @@ bool verify_document(const PublicKey& key, std::string_view document, const Sign
     if (!build ||
         OSSL_PARAM_BLD_push_utf8_string(build.get(), OSSL_PKEY_PARAM_GROUP_NAME, SN_X9_62_prime256v1, 0) != 1 ||
         OSSL_PARAM_BLD_push_octet_string(build.get(), OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point) != 1) {
-        return false;
+        return nullptr;
     }
     Params params(OSSL_PARAM_BLD_to_param(build.get()));
     PkeyCtx from(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
     EVP_PKEY* raw = nullptr;
     if (!params || !from || EVP_PKEY_fromdata_init(from.get()) != 1 ||
         EVP_PKEY_fromdata(from.get(), &raw, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
-        return false;
+        return nullptr;
     }
-    Pkey pkey(raw);
+    return Pkey(raw);
+}
 
+// r || s as the DER that OpenSSL verifies; empty when it cannot be built.
+std::vector<unsigned char> signature_der(const Signature& signature) {
     EcdsaSig sig(ECDSA_SIG_new());
     BIGNUM* r = BN_bin2bn(signature.data(), 32, nullptr);
     BIGNUM* s = BN_bin2bn(signature.data() + 32, 32, nullptr);
     if (!sig || !r || !s || ECDSA_SIG_set0(sig.get(), r, s) != 1) {
         BN_free(r);
         BN_free(s);
-        return false;
+        return {};
     }
     unsigned char* der = nullptr;
     const int der_size = i2d_ECDSA_SIG(sig.get(), &der);
-    if (der_size <= 0) return false;
-    std::unique_ptr<unsigned char, void (*)(unsigned char*)> der_owner(der, [](unsigned char* d) { OPENSSL_free(d); });
+    if (der_size <= 0) return {};
+    std::vector<unsigned char> bytes(der, der + der_size);
+    OPENSSL_free(der);
+    return bytes;
+}
 
-    MdCtx ctx(EVP_MD_CTX_new());
-    return ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, pkey.get()) == 1 &&
-           EVP_DigestVerify(ctx.get(), der, static_cast<std::size_t>(der_size),
-                            reinterpret_cast<const unsigned char*>(document.data()), document.size()) == 1;
+}  // namespace
+
+bool verify_document(const PublicKey& key, std::string_view document, const Signature& signature) {
+    const auto digest = sha256(document);
+    return digest && verify_digest(key, *digest, signature);
+}
+
+bool verify_digest(const PublicKey& key, const Digest& digest, const Signature& signature) {
+    const Pkey pkey = public_pkey(key);
+    const std::vector<unsigned char> der = signature_der(signature);
+    if (!pkey || der.empty()) return false;
+    PkeyCtx ctx(EVP_PKEY_CTX_new(pkey.get(), nullptr));
+    return ctx && EVP_PKEY_verify_init(ctx.get()) == 1 &&
+           EVP_PKEY_verify(ctx.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
+}
+
+std::optional<Digest> sha256(std::string_view bytes) {
+    Digest digest{};
+    unsigned int size = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_sha256(), nullptr) != 1 ||
+        size != digest.size()) {
+        return std::nullopt;
+    }
+    return digest;
 }
 
 std::string feed_answer(const Signature& signature, std::string_view document) {

@@ -15,6 +15,7 @@ namespace tamsel::tool {
 
 using PublicKey = std::array<std::uint8_t, 64>;   // X || Y, big-endian
 using Signature = std::array<std::uint8_t, 64>;   // r || s, big-endian
+using Digest = std::array<std::uint8_t, 32>;      // SHA-256
 
 struct PkeyFree {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -40,6 +41,9 @@ std::optional<PublicKey> parse_public_key(std::string_view text, std::string& wh
 std::optional<Signature> sign_document(EVP_PKEY* key, std::string_view document);
 // Whether r || s verifies over SHA-256 of the document with the key.
 bool verify_document(const PublicKey& key, std::string_view document, const Signature& signature);
+// Whether r || s verifies over a SHA-256 digest computed elsewhere.
+bool verify_digest(const PublicKey& key, const Digest& digest, const Signature& signature);
+std::optional<Digest> sha256(std::string_view bytes);
 // The feed answer: the signature line, one line feed, the document's bytes.
 std::string feed_answer(const Signature& signature, std::string_view document);
 

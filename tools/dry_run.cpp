@@ -1,0 +1,381 @@
+#include "tools/dry_run.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "entry/entry.h"
+#include "entry/log.h"
+#include "entry/paths.h"
+#include "feed/https_address.h"
+#include "update/check_run.h"
+#include "update/version.h"
+
+namespace tamsel::tool {
+namespace {
+
+// Where the client's files live. Only their names matter to the pass.
+const std::string program_dir = "C:\\Program Files\\Tamsel";
+const std::string program_data = "C:\\ProgramData";
+
+// The pass's output, in the order it happens: the log lines as written, and
+// the steps that would act on the machine.
+class Transcript {
+public:
+    explicit Transcript(std::ostream& out) : out_(out) {}
+    void log_bytes(std::string_view bytes) {
+        pending_line_ += bytes;
+        for (std::size_t end; (end = pending_line_.find("\r\n")) != std::string::npos;) {
+            out_ << "  " << pending_line_.substr(0, end) << "\n";
+            pending_line_.erase(0, end + 2);
+        }
+    }
+    void would(const std::string& step) { out_ << "  [would] " << step << "\n"; }
+    void note(const std::string& text) { out_ << "  [dry run] " << text << "\n"; }
+
+private:
+    std::ostream& out_;
+    std::string pending_line_;
+};
+
+// The update folder in memory. Every append to updater.log goes to the
+// transcript as well.
+class MemoryFiles final : public Files {
+public:
+    MemoryFiles(Transcript& transcript, std::string log_path, std::string update_dir)
+        : transcript_(transcript), log_path_(std::move(log_path)), update_dir_(std::move(update_dir)) {}
+
+    std::map<std::string, std::string> files;
+
+    std::unique_ptr<FileHandle> open_append(const std::string& path) override {
+        return std::make_unique<Handle>(*this, path, 0);
+    }
+    std::unique_ptr<FileHandle> create_truncate(const std::string& path) override {
+        files[path].clear();
+        return std::make_unique<Handle>(*this, path, 0);
+    }
+    OpenForRead open_read(const std::string& path, std::unique_ptr<FileHandle>& file) override {
+        if (files.count(path) == 0) return OpenForRead::not_found;
+        file = std::make_unique<Handle>(*this, path, 0);
+        return OpenForRead::opened;
+    }
+    std::optional<std::uint64_t> size(const std::string& path) override {
+        const auto it = files.find(path);
+        if (it == files.end()) return std::nullopt;
+        return it->second.size();
+    }
+    bool replace_file(const std::string& from, const std::string& to) override {
+        const auto it = files.find(from);
+        if (it == files.end()) return false;
+        std::string bytes = std::move(it->second);
+        files.erase(it);
+        files[to] = std::move(bytes);
+        return true;
+    }
+    bool remove(const std::string& path) override { return files.erase(path) != 0; }
+    std::uint32_t attributes(const std::string& path) override {
+        if (path == update_dir_ || update_dir_.starts_with(path + "\\")) return 0x10;  // FILE_ATTRIBUTE_DIRECTORY
+        return files.count(path) != 0 ? 0x80 : invalid_file_attributes;                 // FILE_ATTRIBUTE_NORMAL
+    }
+
+private:
+    // Reads from the start, appends at the end: all the pass ever does.
+    class Handle final : public FileHandle {
+    public:
+        Handle(MemoryFiles& owner, std::string path, std::size_t position)
+            : owner_(owner), path_(std::move(path)), position_(position) {}
+        std::optional<std::size_t> write(const void* data, std::size_t size) override {
+            const std::string_view bytes(static_cast<const char*>(data), size);
+            owner_.files[path_].append(bytes);
+            if (path_ == owner_.log_path_) owner_.transcript_.log_bytes(bytes);
+            return size;
+        }
+        std::optional<std::size_t> read(void* buffer, std::size_t size) override {
+            const std::string& bytes = owner_.files[path_];
+            const std::size_t n = std::min(size, bytes.size() - std::min(position_, bytes.size()));
+            std::memcpy(buffer, bytes.data() + position_, n);
+            position_ += n;
+            return n;
+        }
+        bool flush() override { return true; }
+
+    private:
+        MemoryFiles& owner_;
+        std::string path_;
+        std::size_t position_;
+    };
+
+    Transcript& transcript_;
+    std::string log_path_;
+    std::string update_dir_;
+};
+
+// SHA-256 and ECDSA P-256 through OpenSSL in place of CNG.
+class OpenSslCrypto final : public Crypto {
+public:
+    std::unique_ptr<Sha256Digester> begin_sha256() override { return std::make_unique<Digester>(); }
+    std::unique_ptr<EcdsaP256Verifier> open_ecdsa_p256() override { return std::make_unique<Verifier>(); }
+
+private:
+    class Digester final : public Sha256Digester {
+    public:
+        Digester() : ctx_(EVP_MD_CTX_new()) { ok_ = ctx_ && EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr) == 1; }
+        ~Digester() override { EVP_MD_CTX_free(ctx_); }
+        Digester(const Digester&) = delete;
+        Digester& operator=(const Digester&) = delete;
+        bool add(const void* data, std::size_t size) override {
+            ok_ = ok_ && EVP_DigestUpdate(ctx_, data, size) == 1;
+            return ok_;
+        }
+        std::optional<Sha256Digest> finish() override {
+            Sha256Digest digest{};
+            unsigned int size = 0;
+            const bool done = ok_ && EVP_DigestFinal_ex(ctx_, digest.data(), &size) == 1 && size == digest.size();
+            ok_ = false;
+            if (!done) return std::nullopt;
+            return digest;
+        }
+
+    private:
+        EVP_MD_CTX* ctx_;
+        bool ok_ = false;
+    };
+    class Verifier final : public EcdsaP256Verifier {
+    public:
+        bool verify(const EcPublicKeyBytes& key, const Sha256Digest& digest,
+                    const EcdsaSignature& signature) override {
+            return verify_digest(key, digest, signature);
+        }
+    };
+};
+
+// The update server: the feed answer at the feed address and, when a publish
+// folder is given, its files at their paths. The fetch keeps the real one's
+// rules: a missing file is a 404, and the body goes to the sink in chunks of
+// 8192 bytes against its limit.
+class PublishFolderServer final : public Https {
+public:
+    PublishFolderServer(const DryRunOptions& options, std::string feed_url)
+        : options_(options), feed_url_(std::move(feed_url)) {}
+
+    std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override {
+        const std::string address = "https://" + request.host + request.path;
+        if (address == feed_url_) return serve(options_.answer, sink);
+        if (!options_.files_folder) throw DownloadNotAttempted{address};
+        if (request.host != options_.host) return std::nullopt;  // no other server answers
+        // The address comes from the feed under test: a path that climbs out
+        // of the publish folder is served nothing (the client's address rule
+        // refuses such paths before any download anyway).
+        const std::filesystem::path relative = std::filesystem::path(request.path.substr(1)).lexically_normal();
+        if (relative.empty() || relative.is_absolute() || *relative.begin() == "..") return std::nullopt;
+        const std::filesystem::path file = std::filesystem::path(*options_.files_folder) / relative;
+        std::ifstream in(file, std::ios::binary);
+        if (!in || std::filesystem::is_directory(file)) return std::nullopt;
+        std::ostringstream body;
+        body << in.rdbuf();
+        return serve(body.str(), sink);
+    }
+
+    // Thrown when the pass reaches the setup download and no publish folder
+    // was given: it ends the dry run there instead of logging a download
+    // failure that a real client would not see.
+    struct DownloadNotAttempted {
+        std::string address;
+    };
+
+private:
+    static std::optional<std::uint64_t> serve(std::string_view body, const BodySink& sink) {
+        std::uint64_t count = 0;
+        for (std::size_t at = 0; at < body.size(); at += 8192) {
+            const std::string_view chunk = body.substr(at, 8192);
+            count += chunk.size();
+            if (count > sink.limit) return std::nullopt;
+            if (!sink.write(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size())))
+                return std::nullopt;
+        }
+        return count;
+    }
+
+    const DryRunOptions& options_;
+    std::string feed_url_;
+};
+
+class FixedClock final : public Clock {
+public:
+    explicit FixedClock(std::uint64_t unix_seconds) : now_(filetime_unix_epoch + unix_seconds * 10'000'000) {}
+    std::uint64_t filetime_now() override { return now_; }
+    void sleep_ms(std::uint32_t milliseconds) override { now_ += std::uint64_t{milliseconds} * 10'000; }
+
+private:
+    std::uint64_t now_;
+};
+
+class ClientSystem final : public System {
+public:
+    ClientSystem(const DryRunOptions& options, std::string main_exe)
+        : options_(options), main_exe_(std::move(main_exe)) {}
+    std::optional<std::string> own_executable_path() override {
+        return join_path(program_dir, "tamsel-update.exe");
+    }
+    std::optional<std::string> known_folder_path(KnownFolder folder) override {
+        return folder == KnownFolder::program_data ? program_data : "C:\\Windows";
+    }
+    MutexCreation create_owned_mutex(const std::string&) override { return MutexCreation::created; }
+    bool mutex_exists(const std::string&) override { return false; }
+    std::optional<std::string> local_date_text(const std::string&) override { return options_.today; }
+    std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override {
+        if (path != main_exe_ || !options_.installed) return std::nullopt;
+        return version_resource(*options_.installed);
+    }
+
+private:
+    const DryRunOptions& options_;
+    std::string main_exe_;
+};
+
+// The check run never asks who it runs as or how a folder is protected (the
+// entry did that before); these only complete the platform.
+class SystemAccount final : public Account {
+public:
+    std::optional<Sid> process_user() override { return Sid{1}; }
+    bool is_well_known(const Sid&, WellKnownSid which) override { return which == WellKnownSid::local_system; }
+};
+class NoSecurity final : public Security {
+public:
+    std::optional<OwnerAndDacl> owner_and_dacl(const std::string&) override { return std::nullopt; }
+};
+
+// Closing and raising are printed, never done. The program counts as closed
+// at once, as a program that honours the close request would be.
+class PrintingBridge final : public SessionBridge {
+public:
+    PrintingBridge(const DryRunOptions& options, Transcript& transcript)
+        : options_(options), transcript_(transcript) {}
+    std::vector<std::uint32_t> program_sessions(const std::string&) override { return options_.sessions; }
+    bool close_program(const std::string& main_exe, std::uint32_t session, Log&) override {
+        transcript_.would("close " + main_exe + " in session " + std::to_string(session) +
+                          " (the log then holds its \"close: ...\" lines with the number " +
+                          std::to_string(session) + ")");
+        return true;
+    }
+    bool raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions, Log&) override {
+        std::string list;
+        for (const std::uint32_t session : sessions) list += (list.empty() ? "" : ", ") + std::to_string(session);
+        if (!sessions.empty()) transcript_.would("start " + main_exe + " again in sessions " + list);
+        return true;
+    }
+
+private:
+    const DryRunOptions& options_;
+    Transcript& transcript_;
+};
+
+std::string sessions_text(const std::vector<std::uint32_t>& sessions) {
+    if (sessions.empty()) return "none";
+    std::string text;
+    for (const std::uint32_t session : sessions) text += (text.empty() ? "" : ",") + std::to_string(session);
+    return text;
+}
+
+void print_lines(std::ostream& out, std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        out << "  " << line << "\n";
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> version_resource(const std::string& file_version) {
+    std::uint16_t parts[4] = {};
+    std::size_t count = 0;
+    std::string_view rest = file_version;
+    while (true) {
+        const std::size_t dot = rest.find('.');
+        const std::string_view piece = rest.substr(0, dot);
+        if (count == 4 || piece.empty() || piece.size() > 5) return std::nullopt;
+        unsigned value = 0;
+        for (const char c : piece) {
+            if (c < '0' || c > '9') return std::nullopt;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (value > 65535) return std::nullopt;
+        parts[count++] = static_cast<std::uint16_t>(value);
+        if (dot == std::string_view::npos) break;
+        rest.remove_prefix(dot + 1);
+    }
+    // VS_VERSIONINFO's header and key, then VS_FIXEDFILEINFO at offset 40:
+    // its signature, then dwFileVersionMS (major, minor) and LS (build, fourth).
+    std::vector<std::uint8_t> info(92, 0);
+    const auto put = [&info](std::size_t at, std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) info[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    };
+    put(40, 0xFEEF04BD, 4);
+    put(48, parts[1], 2);
+    put(50, parts[0], 2);
+    put(52, parts[3], 2);
+    put(54, parts[2], 2);
+    return info;
+}
+
+int dry_run(const DryRunOptions& options, std::ostream& out) {
+    const RunContext context =
+        make_run_context(program_dir, program_data, BuildSettings{options.host, options.working_key, options.reserve_key});
+    Transcript transcript(out);
+    MemoryFiles files(transcript, join_path(context.update_dir, "updater.log"), context.update_dir);
+    const std::string state_path = join_path(context.update_dir, "state.toml");
+    if (options.state) files.files[state_path] = *options.state;
+
+    FixedClock clock(options.now_unix);
+    OpenSslCrypto crypto;
+    PublishFolderServer server(options, context.feed_url);
+    SystemAccount account;
+    NoSecurity security;
+    ClientSystem system(options, context.main_exe);
+    Platform platform{account, clock, crypto, files, server, security, system};
+    PrintingBridge bridge(options, transcript);
+    Log log(files, clock, context.update_dir);
+
+    const auto installed_info = options.installed ? version_resource(*options.installed) : std::nullopt;
+    const auto installed_text = installed_info ? version_text_from_info(*installed_info) : std::nullopt;
+    out << "client: " << context.main_exe << " " << installed_text.value_or("(no version resource)")
+        << ", runs in sessions " << sessions_text(options.sessions) << "; today " << options.today << "; server "
+        << options.host << "; " << (options.state ? "state.toml given" : "no state.toml") << "\n";
+    out << "updater.log:\n";
+    int code = 0;
+    try {
+        code = check_run(context, log, platform, bridge);
+    } catch (const PublishFolderServer::DownloadNotAttempted& stop) {
+        transcript.note("download not attempted: " + stop.address);
+        transcript.note("the update is due; give --files PUBLISH-FOLDER to follow the pass further");
+        out << "the pass stops at the download in this dry run\n";
+        files.files.erase(join_path(context.update_dir, "downloaded-setup.part"));  // left by stopping it there
+        code = -1;
+    }
+    if (code >= 0) out << "exit code: " << code << "\n";
+
+    const auto state = files.files.find(state_path);
+    if (state == files.files.end()) {
+        out << "state.toml: none\n";
+    } else {
+        out << "state.toml:\n";
+        print_lines(out, state->second);
+    }
+    out << "update folder:";
+    const char* separator = " ";
+    for (const auto& [path, bytes] : files.files) {
+        out << separator << path.substr(context.update_dir.size() + 1) << " (" << bytes.size() << " bytes)";
+        separator = ", ";
+    }
+    out << "\n";
+    return code;
+}
+
+}  // namespace tamsel::tool

@@ -1,0 +1,38 @@
+// A dry run of the updater's check run on the vendor's machine: the real
+// check-run code over a platform made of files in memory, OpenSSL for the
+// cryptography, the feed answer and (optionally) a publish folder as the
+// update server. Nothing is fetched, closed or started; the log lines are
+// printed as the pass writes them, and the steps that would act on the
+// machine are printed as what would happen.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/feed_tool.h"
+
+namespace tamsel::tool {
+
+struct DryRunOptions {
+    std::string answer;                        // the feed answer's bytes, served at the feed address
+    std::optional<std::string> state;          // state.toml's bytes; none: no state file yet
+    std::optional<std::string> installed;      // the main program's file version; none: no version resource
+    std::optional<std::string> files_folder;   // publish folder served as the update server's root
+    std::string host;                          // the update server the client was built for
+    PublicKey working_key{};
+    PublicKey reserve_key{};
+    std::string today;                         // the client's local date, YYYY-MM-DD
+    std::uint64_t now_unix = 0;                // the client's clock
+    std::vector<std::uint32_t> sessions;       // sessions in which the main program runs
+};
+
+// The version resource a main program of that file version carries: up to
+// four numbers of 0 to 65535 joined by "."; nothing for any other text.
+std::optional<std::vector<std::uint8_t>> version_resource(const std::string& file_version);
+
+// Runs one check run and prints its transcript. Returns the pass's exit code.
+int dry_run(const DryRunOptions& options, std::ostream& out);
+
+}  // namespace tamsel::tool

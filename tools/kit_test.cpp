@@ -1,0 +1,405 @@
+// The vendor's kit: publish, lint and dry-run, on their own and chained the
+// way a vendor uses them from the command line.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tools/dry_run.h"
+#include "tools/feed_tool.h"
+#include "tools/lint.h"
+#include "tools/publish.h"
+
+namespace tamsel::tool {
+namespace {
+
+const std::string keys_dir = std::string(TAMSEL_SOURCE_DIR) + "/tests/keys/";
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Pkey test_key(const std::string& name) {
+    std::string why;
+    auto key = read_private_key_pem(read_text(keys_dir + "test-only-" + name + ".pem"), why);
+    return key ? std::move(*key) : nullptr;
+}
+
+PublicKey test_public(const std::string& name) {
+    std::string why;
+    return parse_public_key(read_text(keys_dir + "test-only-" + name + ".hex"), why).value();
+}
+
+std::string signed_answer(const std::string& document, const std::string& key = "working") {
+    return feed_answer(sign_document(test_key(key).get(), document).value(), document);
+}
+
+// ---------------------------------------------------------------- publish
+
+PublishRequest good_request(EVP_PKEY* key) {
+    PublishRequest request;
+    request.setup = "MZ setup 2.0.0";
+    request.setup_name = "Tamsel-2.0.0-setup.exe";
+    request.version = "2.0.0";
+    request.news = {{"en", "Tamsel 2.0", "Faster start."}};
+    request.files_prefix = "https://updates.example.com/tamsel/files/";
+    request.date = "2026-12-08";
+    request.key = key;
+    return request;
+}
+
+struct Refusal {
+    const char* name;
+    void (*change)(PublishRequest&);
+    const char* reason;  // a piece of the reason given; nullptr: published
+};
+
+const Refusal refusals[] = {
+    {"largest setup", [](PublishRequest& r) { r.setup.assign(16777216, 'x'); }, nullptr},
+    {"setup over 16 MiB", [](PublishRequest& r) { r.setup.assign(16777217, 'x'); }, "refused: over 16 MB"},
+    {"empty setup", [](PublishRequest& r) { r.setup.clear(); }, "empty"},
+    {"fourth piece", [](PublishRequest& r) { r.version = "2.0.0.1"; }, "fourth piece"},
+    {"fourth piece 0", [](PublishRequest& r) { r.version = "2.0.0.0"; }, "fourth piece"},
+    {"leading zero", [](PublishRequest& r) { r.version = "2.01.0"; }, "leading zero"},
+    {"piece over 65535", [](PublishRequest& r) { r.version = "2.65536.0"; }, "over 65535"},
+    {"two pieces", [](PublishRequest& r) { r.version = "2.0"; }, "fewer than three"},
+    {"not numbers", [](PublishRequest& r) { r.version = "2.0.0-beta"; }, "not numbers"},
+    {"prefix on another path", [](PublishRequest& r) { r.files_prefix = "https://updates.example.com/files/"; },
+     "https://HOST/tamsel/files/"},
+    {"prefix with a port", [](PublishRequest& r) { r.files_prefix = "https://updates.example.com:8443/tamsel/files/"; },
+     "https://HOST/tamsel/files/"},
+    {"plain http", [](PublishRequest& r) { r.files_prefix = "http://updates.example.com/tamsel/files/"; },
+     "https://HOST/tamsel/files/"},
+    {"name climbs out", [](PublishRequest& r) { r.setup_name = "../Tamsel-setup.exe"; }, "foreign address"},
+    {"name with a space", [](PublishRequest& r) { r.setup_name = "Tamsel setup.exe"; }, "foreign address"},
+    {"name of 201 bytes", [](PublishRequest& r) { r.setup_name = std::string(197, 'a') + ".exe"; }, "foreign address"},
+    {"name in a folder", [](PublishRequest& r) { r.setup_name = "2.0.0/Tamsel-setup.exe"; }, nullptr},
+    {"no en or ru text", [](PublishRequest& r) { r.news = {{"de", "Tamsel 2.0", "Schneller."}}; },
+     "no update entry of the version"},
+    {"answer over 256 KiB", [](PublishRequest& r) { r.news[0].text.assign(262144, 'x'); }, "feed: no answer"},
+    {"no such day", [](PublishRequest& r) { r.date = "2026-02-29"; }, "YYYY-MM-DD"},
+};
+
+TEST(Publish, RefusesWhatClientsWouldRefuseOrMishandle) {
+    const Pkey key = test_key("working");
+    for (const Refusal& row : refusals) {
+        PublishRequest request = good_request(key.get());
+        row.change(request);
+        const auto result = prepare_publication(request);
+        if (row.reason == nullptr) {
+            EXPECT_TRUE(std::holds_alternative<Publication>(result)) << row.name;
+        } else if (const auto* failure = std::get_if<Failure>(&result)) {
+            EXPECT_NE(failure->reason.find(row.reason), std::string::npos) << row.name << ": " << failure->reason;
+        } else {
+            ADD_FAILURE() << row.name << " was published";
+        }
+    }
+}
+
+TEST(Publish, KeepsEarlierItemsAndStopOrderAndReplacesTheSameVersion) {
+    const Pkey key = test_key("working");
+    const std::string earlier =
+        "schema = 1\n[[item]]\nid = 4\ntype = \"news\"\nen = [\"Hello\", \"First news\"]\n"
+        "[[item]]\nid = 7\ntype = \"update\"\nversion = \"2.0.0\"\nen = { title = \"old\", text = \"old\" }\n"
+        "[[item]]\nid = 5\ntype = \"update\"\nversion = \"1.9.0\"\nru = { title = \"t\", text = \"x\" }\n"
+        "[stop]\nversions = [\"1.8.0\"]\n"
+        "[download]\nversion = \"1.9.0\"\nurl = \"https://updates.example.com/tamsel/files/s.exe\"\n"
+        "sha256 = \"" + std::string(64, 'a') + "\"\nsize = 9\n";
+    PublishRequest request = good_request(key.get());
+    request.previous = signed_answer(earlier);
+    const auto result = prepare_publication(request);
+    ASSERT_TRUE(std::holds_alternative<Publication>(result)) << std::get<Failure>(result).reason;
+    const Publication& publication = std::get<Publication>(result);
+    EXPECT_EQ(publication.kept_items, 2u);  // the old 2.0.0 item gives way to the new one
+    EXPECT_NE(publication.document.find("First news"), std::string::npos);
+    EXPECT_NE(publication.document.find("1.8.0"), std::string::npos);
+    EXPECT_EQ(publication.document.find("\"old\""), std::string::npos);
+    EXPECT_NE(publication.document.find("id = 8"), std::string::npos);  // above every earlier id
+    EXPECT_EQ(publication.document.find("1.9.0\"\nurl"), std::string::npos);
+
+    request.previous = "schema = 1\n[[item]]\nid = \"x\"\n";
+    EXPECT_TRUE(std::holds_alternative<Failure>(prepare_publication(request)));
+}
+
+// ---------------------------------------------------------------- lint
+
+struct LintCase {
+    const char* name;
+    std::string file;
+    std::uint32_t line;     // of the first finding
+    std::uint32_t column;
+    const char* message;    // a piece of the first finding
+    int exit_code;
+};
+
+std::string vector_file(const std::string& name) {
+    return read_text(std::string(TAMSEL_VECTORS_DIR) + "/toml-test/tests/invalid/" + name);
+}
+
+TEST(Lint, PlacesAndJudgesWhatIsWrong) {
+    const std::string sha = std::string(64, 'a');
+    const std::string update = "schema = 1\n[[item]]\nid = 1\ntype = \"update\"\nversion = \"2.0.0\"\nen = [\"t\", \"x\"]\n";
+    const std::string download = "[download]\nversion = \"2.0.0\"\nurl = \"https://localhost/tamsel/files/s.exe\"\n"
+                                 "sha256 = \"" + sha + "\"\nsize = 9\n";
+    const LintCase cases[] = {
+        {"toml-test duplicate key", vector_file("key/duplicate-keys-01.toml"), 2, 8, "cannot redefine", 2},
+        {"toml-test bad escape", vector_file("string/bad-escape-01.toml"), 1, 42, "escape", 2},
+        {"toml-test open array", vector_file("array/no-close-01.toml"), 1, 25, "end-of-file", 2},
+        {"toml-test 30 February", vector_file("datetime/feb-30.toml"), 1, 46, "day between 1 and 29", 2},
+        {"toml-test trailing comma", vector_file("inline-table/trailing-comma.toml"), 3, 20, "dangling comma", 2},
+        {"signature line moves every place", signed_answer("schema = 1\nx = [1,\n"), 3, 9, "end-of-file", 2},
+        {"no schema", "item = []\n", 0, 0, "no schema", 2},
+        {"schema as text", "schema = \"1\"\n", 1, 10, "schema must be", 2},
+        {"newer schema", "schema = 2\n", 1, 10, "newer schema", 2},
+        {"item as a table", "schema = 1\n[item]\nid = 1\n", 2, 1, "array of tables", 2},
+        {"negative id", "schema = 1\n[[item]]\nid = -1\ntype = \"news\"\n", 3, 6, "item id must be", 2},
+        {"text that is no section", update + "de = \"x\"\n", 7, 6, "item de must be a language section", 2},
+        {"item without type", "schema = 1\n[[item]]\nid = 1\n", 2, 1, "item has no type", 2},
+        {"short sha256", update + "[download]\nversion = \"2.0.0\"\nurl = \"u\"\nsha256 = \"abc\"\nsize = 1\n", 10, 10,
+         "sha256 must be", 2},
+        {"download without url", update + "[download]\nversion = \"2.0.0\"\nsha256 = \"" + sha + "\"\nsize = 1\n", 7,
+         1, "has no url", 2},
+        {"foreign address", update + download.substr(0, download.find("localhost")) + "elsewhere" +
+                                download.substr(download.find("localhost") + 9), 9, 7, "refused: foreign address", 2},
+        {"over 16 MB", update + download.substr(0, download.find("size")) + "size = 16777217\n", 11, 8,
+         "refused: over 16 MB", 2},
+        {"stop of the wrong shape", "schema = 1\nstop = true\n" + update.substr(11), 2, 8, "[stop] malformed", 2},
+        {"clean", signed_answer(update + download), 0, 0, nullptr, 0},
+        {"reserve key's stop order", signed_answer(update + download + "[stop]\nversions = [\"1.0.0\"]\n", "reserve"),
+         0, 0, nullptr, 0},
+        {"working key's stop order", signed_answer(update + download + "[stop]\nversions = [\"1.0.0\"]\n"), 13, 1,
+         "[stop] is ignored", 1},
+        {"unsigned stop order", update + download + "[stop]\n", 12, 1, "reserve key", 1},
+        {"download without its update item", "schema = 1\n" + download, 2, 1, "no update entry", 1},
+        {"update item that does not count", "schema = 1\n[[item]]\nid = 1\ntype = \"update\"\nde = [\"t\", \"x\"]\n",
+         2, 1, "does not count", 1},
+        {"fourth piece", "schema = 1\n[[item]]\nid = 1\ntype = \"update\"\nversion = \"2.0.0.1\"\nen = [\"t\", \"x\"]\n" +
+                             std::string("[download]\nversion = \"2.0.0.1\"\nurl = \"https://localhost/tamsel/files/s\"\n") +
+                             "sha256 = \"" + sha + "\"\nsize = 9\n",
+         7, 1, "again every day", 1},
+        {"signed by neither key", feed_answer(Signature{1}, update), 1, 1, "did not verify", 2},
+        {"signature line of the wrong form", "signature: \"x\"\n" + update, 1, 1, "signature line refused", 2},
+        {"not UTF-8", "schema = 1\n# \xC0\xAF\n", 0, 0, "not UTF-8", 2},
+        {"answer over 256 KiB", signed_answer(update + download + "# " + std::string(262144, 'x') + "\n"), 0, 0,
+         "262144", 2},
+    };
+    const LintOptions options{test_public("working"), test_public("reserve"), "localhost"};
+    for (const LintCase& row : cases) {
+        const auto findings = lint(row.file, options);
+        EXPECT_EQ(lint_exit_code(findings), row.exit_code) << row.name;
+        if (row.message == nullptr) {
+            EXPECT_TRUE(findings.empty()) << row.name << ": " << findings.front().message;
+            continue;
+        }
+        ASSERT_FALSE(findings.empty()) << row.name;
+        EXPECT_EQ(findings.front().line, row.line) << row.name << ": " << findings.front().message;
+        EXPECT_EQ(findings.front().column, row.column) << row.name << ": " << findings.front().message;
+        EXPECT_NE(findings.front().message.find(row.message), std::string::npos)
+            << row.name << ": " << findings.front().message;
+    }
+}
+
+// ---------------------------------------------------------------- dry-run
+
+// The log lines of a dry run without their time stamps, then the state file.
+struct Transcript {
+    std::vector<std::string> log;
+    std::string state;
+    int exit_code;
+};
+
+Transcript transcript_of(const DryRunOptions& options) {
+    std::ostringstream out;
+    const int code = dry_run(options, out);
+    Transcript result{{}, {}, code};
+    std::istringstream lines(out.str());
+    bool in_state = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "state.toml:") in_state = true;
+        if (!line.starts_with("  ")) continue;
+        if (in_state) {
+            result.state += line.substr(2) + "\n";
+        } else if (line.find("Z ") == 21) {
+            result.log.push_back(line.substr(23));
+        } else {
+            result.log.push_back(line.substr(2));
+        }
+    }
+    return result;
+}
+
+// The check run's scenarios run against the testbed under Wine, here over
+// the dry run's platform: the same lines and the same state.
+TEST(DryRun, GivesTheCheckRunsLinesAndState) {
+    const std::string setup = "MZ stand-in setup program 2.0.0";
+    const auto digest = sha256(setup).value();
+    const auto offer = [&](const std::string& version, const std::string& url, std::uint64_t size,
+                           const std::string& extra = "") {
+        return "schema = 1\n[[item]]\nid = 1\ntype = \"update\"\nversion = \"" + version +
+               "\"\nen = [\"t\", \"x\"]\n[download]\nversion = \"" + version + "\"\nurl = \"" + url +
+               "\"\nsha256 = \"" + to_hex(digest.data(), digest.size()) + "\"\nsize = " + std::to_string(size) + "\n" +
+               extra;
+    };
+    const std::string url = "https://localhost/tamsel/files/setup-2.0.0.exe";
+    const std::string due = offer("2.0.0", url, setup.size());
+    const std::uint64_t now = 1796731200;  // 2026-12-08T12:00:00Z
+    const auto pending = [](std::uint64_t since) {
+        return "working_key_revoked = false\r\n\r\n[pending]\r\nversion = \"2.0.0\"\r\nfrom = \"1.0.0\"\r\n"
+               "sessions = []\r\nrollback_copy = false\r\nrolling_back = false\r\nsince = " +
+               std::to_string(since) + "\r\n";
+    };
+    std::filesystem::path folder = std::filesystem::temp_directory_path() / "tamsel-dry-run-test";
+    std::filesystem::create_directories(folder / "tamsel" / "files");
+    std::ofstream(folder / "tamsel" / "files" / "setup-2.0.0.exe", std::ios::binary) << setup;
+
+    struct Scenario {
+        const char* name;
+        std::string answer;
+        std::optional<std::string> state;
+        std::optional<std::string> installed;
+        bool files;
+        std::vector<std::string> log;
+        std::string state_after;
+        int exit_code;
+    };
+    const auto without_cr = [](std::string text) {
+        std::erase(text, '\r');
+        return text;
+    };
+    const std::string tried = "working_key_revoked = false\nlast_try = 2026-12-08\n";
+    std::string tampered = signed_answer(due);
+    tampered.replace(tampered.find("size = "), 7, "size =  ");
+    const Scenario scenarios[] = {
+        {"not newer", signed_answer(offer("1.0.0", url, setup.size())), {}, "1.0.0", false,
+         {"feed request 0", "nothing to install: not newer 0"}, tried, 0},
+        {"tried today", signed_answer(due), "last_try = 2026-12-08\n", "1.0.0", false, {},
+         "last_try = 2026-12-08\n", 0},
+        {"unreadable state", signed_answer(due), "working_key_revoked = 1\r\n", "1.0.0", false,
+         {"state unreadable 0"}, "working_key_revoked = 1\n", 5},
+        {"tampered", tampered, {}, "1.0.0", false, {"feed request 0", "feed signature did not verify 0"}, tried, 0},
+        {"newer schema", signed_answer("schema = 2\n"), {}, "1.0.0", false,
+         {"feed request 0", "feed from a newer schema 0"}, tried, 0},
+        {"revoked", signed_answer(due), "working_key_revoked = true\r\n", "1.0.0", false,
+         {"feed request 0", "refused: the working key is revoked 0"},
+         "working_key_revoked = true\nlast_try = 2026-12-08\n", 0},
+        {"reserve stop order",
+         signed_answer(offer("2.0.0", url, setup.size(), "[stop]\nversions = [\"2.0.0\", \"1.9.0\"]\nrevoke_working = true\n"),
+                       "reserve"),
+         {}, "1.0.0", false,
+         {"feed request 0", "the reserve key spoke: [stop] taken in 0", "refused: the version is stopped 0"},
+         "working_key_revoked = true\nstopped = [\"2.0.0\", \"1.9.0\"]\nlast_try = 2026-12-08\n", 0},
+        {"foreign address", signed_answer(offer("2.0.0", "https://localhost/elsewhere/s.exe", setup.size())), {},
+         "1.0.0", false, {"feed request 0", "refused: foreign address 0"}, tried, 0},
+        {"over 16 MB", signed_answer(offer("2.0.0", url, 16777217)), {}, "1.0.0", false,
+         {"feed request 0", "refused: over 16 MB 0"}, tried, 0},
+        {"no version resource", signed_answer(due), {}, {}, false,
+         {"feed request 0", "nothing to install: not newer 0"}, tried, 0},
+        {"in flight", signed_answer(due), pending(now - 60), "1.0.0", false, {"an installation is in flight 0"},
+         without_cr(pending(now - 60)), 0},
+        {"given up", signed_answer(offer("1.0.0", url, setup.size())), pending(now - 7200), "1.0.0", false,
+         {"an installation did not finish 0", "feed request 0", "nothing to install: not newer 0"}, tried, 0},
+        {"due, served from the publish folder", signed_answer(due), {}, "1.9.0", true,
+         {"feed request 0", "download verified 0"}, tried, 0},
+        {"due, nothing to serve", signed_answer(due), {}, "1.9.0", false,
+         {"feed request 0", "[dry run] download not attempted: " + url,
+          "[dry run] the update is due; give --files PUBLISH-FOLDER to follow the pass further"},
+         tried, -1},
+    };
+    for (const Scenario& scenario : scenarios) {
+        DryRunOptions options;
+        options.answer = scenario.answer;
+        options.state = scenario.state;
+        options.installed = scenario.installed;
+        if (scenario.files) options.files_folder = folder.string();
+        options.host = "localhost";
+        options.working_key = test_public("working");
+        options.reserve_key = test_public("reserve");
+        options.today = "2026-12-08";
+        options.now_unix = now;
+        const Transcript result = transcript_of(options);
+        EXPECT_EQ(result.log, scenario.log) << scenario.name;
+        EXPECT_EQ(result.state, scenario.state_after) << scenario.name;
+        EXPECT_EQ(result.exit_code, scenario.exit_code) << scenario.name;
+    }
+    std::filesystem::remove_all(folder);
+}
+
+TEST(DryRun, InstalledVersionIsAFileVersionResource) {
+    for (const char* bad : {"", "1..2", "1.2.3.4.5", "65536", "1.x", "-1"}) EXPECT_FALSE(version_resource(bad)) << bad;
+    for (const char* good : {"1", "1.9", "4.12.305.7", "65535.0.65535"}) EXPECT_TRUE(version_resource(good)) << good;
+}
+
+// ---------------------------------------------------------------- the command line
+
+struct ToolRun {
+    int status;
+    std::string output;
+};
+
+ToolRun run(const std::string& arguments) {
+    const std::string command = std::string(TAMSEL_FEED_EXE) + " " + arguments + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::string output;
+    char buffer[512];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST(KitCommandLine, PublishVerifyLintDryRun) {
+    char pattern[] = "/tmp/tamsel-kit-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    std::ofstream(dir / "Tamsel-2.0.0-setup.exe", std::ios::binary) << "MZ setup 2.0.0";
+    std::ofstream(dir / "Tamsel-2.1.0-setup.exe", std::ios::binary) << "MZ setup 2.1.0";
+    const std::string key = keys_dir + "test-only-working.pem";
+    const std::string keys = " --working " + keys_dir + "test-only-working.hex --reserve " + keys_dir +
+                             "test-only-reserve.hex --host updates.example.com";
+    const std::string out = (dir / "publish").string();
+    const std::string news = out + "/tamsel/news.toml";
+    const auto publish = [&](const std::string& version, const std::string& extra = "") {
+        return run("publish --key " + key + " --setup " + (dir / ("Tamsel-" + version + "-setup.exe")).string() +
+                   " --version " + version + " --files-prefix https://updates.example.com/tamsel/files/ --news en "
+                   "'Tamsel " + version + "' 'What is new.' --news ru 'Тамсел' 'Новое.' --out " + out + extra);
+    };
+
+    // A refusal writes nothing.
+    const ToolRun refused = publish("2.0.0", " --version 2.0.0.1");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.output.find("fourth piece"), std::string::npos) << refused.output;
+    EXPECT_FALSE(std::filesystem::exists(out));
+
+    ASSERT_EQ(publish("2.0.0").status, 0);
+    const ToolRun second = publish("2.1.0");
+    ASSERT_EQ(second.status, 0) << second.output;
+    EXPECT_NE(second.output.find("1 earlier item(s) kept"), std::string::npos) << second.output;
+    EXPECT_EQ(run("verify " + news + " " + keys_dir + "test-only-working.hex " + keys_dir + "test-only-reserve.hex")
+                  .output,
+              "working\n");
+    const ToolRun lint_run = run("lint " + news + keys);
+    EXPECT_EQ(lint_run.status, 0) << lint_run.output;
+    EXPECT_EQ(lint_run.output, news + ": clean\n");
+
+    const ToolRun dry = run("dry-run " + news + " --installed 2.0.0 --files " + out + keys);
+    EXPECT_EQ(dry.status, 0) << dry.output;
+    EXPECT_NE(dry.output.find(" feed request 0\n"), std::string::npos) << dry.output;
+    EXPECT_NE(dry.output.find(" download verified 0\n"), std::string::npos) << dry.output;
+    EXPECT_NE(dry.output.find("downloaded-setup.exe (14 bytes)"), std::string::npos) << dry.output;
+
+    // The same version again with other bytes would change a file clients
+    // may be downloading.
+    std::ofstream(dir / "Tamsel-2.1.0-setup.exe", std::ios::binary) << "MZ setup 2.1.0, rebuilt";
+    EXPECT_EQ(publish("2.1.0").status, 2);
+    EXPECT_EQ(run("lint " + news + keys).status, 0);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tamsel::tool

@@ -1,0 +1,34 @@
+// Linting a feed document or answer before it is published: TOML errors with
+// their place, then the verdicts of the updater's own feed code, then the
+// hazards that code lets through.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/feed_tool.h"
+
+namespace tamsel::tool {
+
+enum class Severity { warning, error };
+
+struct Finding {
+    Severity severity = Severity::error;
+    std::uint32_t line = 0;    // in the linted file; 0 when the finding has no place
+    std::uint32_t column = 0;
+    std::string message;
+};
+
+struct LintOptions {
+    PublicKey working_key{};  // to tell which key signed an answer
+    PublicKey reserve_key{};
+    std::string host;         // the update server the clients are built for
+};
+
+std::vector<Finding> lint(std::string_view file, const LintOptions& options);
+
+// 0 clean, 1 warnings only, 2 errors.
+int lint_exit_code(const std::vector<Finding>& findings);
+
+}  // namespace tamsel::tool

@@ -1,0 +1,151 @@
+#include "tools/publish.h"
+
+#include <sstream>
+
+#include "common/toml.h"
+#include "feed/feed.h"
+#include "feed/https_address.h"
+#include "feed/signature.h"
+#include "state/calendar_date.h"
+#include "update/decision.h"
+#include "tools/feed_rules.h"
+
+namespace tamsel::tool {
+namespace {
+
+Failure refuse(std::string reason) { return Failure{std::move(reason)}; }
+
+std::string toml_text(const toml::table& root) {
+    std::ostringstream out;
+    out << toml::toml_formatter(root, toml::format_flags::allow_unicode_strings |
+                                          toml::format_flags::allow_multi_line_strings);
+    out << "\n";
+    return out.str();
+}
+
+// The earlier document's items (and its stop order, which stays in force
+// whoever signs next), without an update item of the version published now.
+std::variant<toml::table, Failure> earlier_sections(std::string_view file, const std::string& version,
+                                                    std::size_t& kept, std::uint64_t& next_id) {
+    std::string_view document = file;
+    if (looks_signed(file)) {
+        const std::size_t line_feed = file.find('\n');
+        document = line_feed == std::string_view::npos ? std::string_view{} : file.substr(line_feed + 1);
+    }
+    toml::parse_result parsed = toml::parse(document, std::string_view{"earlier news.toml"});
+    if (!parsed) {
+        const auto& error = parsed.error();
+        return refuse("the earlier document is no TOML (line " + std::to_string(error.source().begin.line) +
+                      ", column " + std::to_string(error.source().begin.column) + "): " +
+                      std::string(error.description()));
+    }
+    if (!std::holds_alternative<Feed>(parse_feed(document)))
+        return refuse("the earlier document is refused by the updater; run tamsel-feed lint on it");
+    toml::table kept_sections;
+    toml::array items;
+    if (const toml::array* earlier = parsed.table()["item"].as_array()) {
+        for (const toml::node& node : *earlier) {
+            const toml::table& item = *node.as_table();
+            const auto id = item["id"].value<std::int64_t>();
+            if (id && static_cast<std::uint64_t>(*id) >= next_id) next_id = static_cast<std::uint64_t>(*id) + 1;
+            if (item["type"].value_or(std::string_view{}) == "update" &&
+                item["version"].value_or(std::string_view{}) == version) {
+                continue;  // published again: the new item takes its place
+            }
+            items.push_back(item);
+        }
+    }
+    kept = items.size();
+    if (!items.empty()) kept_sections.insert("item", std::move(items));
+    if (const toml::node* stop = parsed.table().get("stop")) kept_sections.insert("stop", *stop);
+    return kept_sections;
+}
+
+}  // namespace
+
+std::variant<Publication, Failure> prepare_publication(const PublishRequest& request) {
+    if (request.setup.empty()) return refuse("the setup program is empty");
+    if (request.setup.size() > setup_size_limit) {
+        return refuse("the setup program has " + std::to_string(request.setup.size()) +
+                      " bytes; clients take at most 16777216 (they would log \"refused: over 16 MB\")");
+    }
+    if (const auto problem = version_text_problem(request.version)) {
+        return refuse("the version " + request.version + " " + *problem +
+                      ": the installed version text (major.minor.build of Tamsel.exe's file version, each 0 to "
+                      "65535 without leading zeros) can never equal it, so clients would never find it installed");
+    }
+    const std::string prefix_host = request.files_prefix.starts_with("https://")
+                                        ? request.files_prefix.substr(8, request.files_prefix.find('/', 8) - 8)
+                                        : std::string();
+    if (!is_plain_host(prefix_host) || request.files_prefix != files_prefix_for(prefix_host)) {
+        return refuse("the files prefix " + request.files_prefix +
+                      " is not https://HOST/tamsel/files/, the only place clients take setup programs from");
+    }
+    Publication publication;
+    publication.url = request.files_prefix + request.setup_name;
+    if (!is_under_files_prefix(publication.url, request.files_prefix) || !split_https_address(publication.url)) {
+        return refuse("the address " + publication.url +
+                      " breaks the clients' address rule: 1 to 200 bytes after the prefix, parts of ASCII letters, "
+                      "digits, \"-\", \".\" and \"_\" joined by single \"/\", no part \".\" or \"..\" "
+                      "(they would log \"refused: foreign address\")");
+    }
+    bool readable = false;
+    for (const NewsText& news : request.news) readable = readable || news.language == "en" || news.language == "ru";
+    if (!readable) {
+        return refuse("the news needs a text in en or ru: clients skip an update item without one "
+                      "(they would log \"refused: no update entry of the version\")");
+    }
+    const auto date = parse_calendar_date(request.date);
+    if (!date) return refuse("the date " + request.date + " is no day written YYYY-MM-DD");
+
+    std::uint64_t next_id = 1;
+    toml::table root;
+    if (request.previous) {
+        auto earlier = earlier_sections(*request.previous, request.version, publication.kept_items, next_id);
+        if (const auto* failure = std::get_if<Failure>(&earlier)) return *failure;
+        root = std::move(std::get<toml::table>(earlier));
+    }
+    root.insert("schema", 1);
+
+    toml::table item;
+    item.insert("id", static_cast<std::int64_t>(next_id));
+    item.insert("type", "update");
+    item.insert("date", calendar_date_to_toml(*date));
+    item.insert("version", request.version);
+    for (const NewsText& news : request.news) {
+        item.insert_or_assign(news.language, toml::table{{"title", news.title}, {"text", news.text}});
+    }
+    if (!root.contains("item")) root.insert("item", toml::array{});
+    root["item"].as_array()->push_back(std::move(item));
+
+    const auto digest = sha256(request.setup);
+    if (!digest) return refuse("SHA-256 failed");
+    publication.sha256 = *digest;
+    root.insert("download", toml::table{{"version", request.version},
+                                        {"url", publication.url},
+                                        {"sha256", to_hex(digest->data(), digest->size())},
+                                        {"size", static_cast<std::int64_t>(request.setup.size())}});
+    publication.document = toml_text(root);
+
+    // The client's own reading of what is about to be published.
+    const auto parsed = parse_feed(publication.document);
+    if (!std::holds_alternative<Feed>(parsed)) {
+        return refuse("the document would be refused: " + std::string(feed_error_message(std::get<FeedError>(parsed))));
+    }
+    const auto decision = decide_update(KeyUsed::working, std::get<Feed>(parsed), State{}, "0.0.0",
+                                        request.files_prefix);
+    if (const auto* verdict = std::get_if<Verdict>(&decision)) {
+        return refuse("clients would not install it: \"" + std::string(verdict_message(*verdict)) + "\"");
+    }
+
+    const auto signature = sign_document(request.key, publication.document);
+    if (!signature) return refuse("signing failed");
+    publication.answer = feed_answer(*signature, publication.document);
+    if (publication.answer.size() > feed_answer_limit) {
+        return refuse("the feed answer would have " + std::to_string(publication.answer.size()) +
+                      " bytes; clients take at most 262144 (they would log \"feed: no answer\")");
+    }
+    return publication;
+}
+
+}  // namespace tamsel::tool
