@@ -207,6 +207,7 @@ class FixedClock final : public Clock {
 public:
     explicit FixedClock(std::uint64_t unix_seconds) : now_(filetime_unix_epoch + unix_seconds * 10'000'000) {}
     std::uint64_t filetime_now() override { return now_; }
+    std::uint64_t monotonic_ms() override { return now_ / 10'000; }
     void sleep_ms(std::uint32_t milliseconds) override { now_ += std::uint64_t{milliseconds} * 10'000; }
 
 private:
@@ -250,6 +251,40 @@ public:
 
 // Closing and raising are printed, never done. The program counts as closed
 // at once, as a program that honours the close request would be.
+// Nothing is started in a dry run: the setup program's start is printed as
+// what would happen, and reported as done so the pass goes on as it would.
+class PrintingProcesses final : public Processes {
+public:
+    explicit PrintingProcesses(Transcript& transcript) : transcript_(transcript) {}
+    std::optional<std::vector<ProcessEntry>> enumerate() override { return std::vector<ProcessEntry>{}; }
+    std::optional<std::string> image_path(std::uint32_t) override { return std::nullopt; }
+    bool terminate(std::uint32_t, std::uint32_t) override { return false; }
+    std::unique_ptr<Token> duplicate_own_token() override { return nullptr; }
+    bool set_token_session(Token&, std::uint32_t) override { return false; }
+    std::unique_ptr<Token> user_token(std::uint32_t) override { return nullptr; }
+    std::unique_ptr<ProcessHandle> start_as_user(Token&, const std::string&, const std::string&) override {
+        return nullptr;
+    }
+    std::unique_ptr<ProcessHandle> start(const std::string&, const std::string& command_line) override {
+        transcript_.would("start " + command_line);
+        return std::make_unique<Started>();
+    }
+
+private:
+    struct Started final : ProcessHandle {
+        WaitResult wait(std::uint32_t) override { return WaitResult::ended; }
+        std::optional<std::uint32_t> exit_code() override { return 0; }
+    };
+    Transcript& transcript_;
+};
+
+class NoDesktop final : public Desktop {
+public:
+    std::optional<WindowId> find_window(const std::string&) override { return std::nullopt; }
+    bool post_end_session(WindowId) override { return false; }
+    bool is_window(WindowId) override { return false; }
+};
+
 class PrintingBridge final : public SessionBridge {
 public:
     PrintingBridge(const DryRunOptions& options, Transcript& transcript)
@@ -339,7 +374,9 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
     SystemAccount account;
     NoSecurity security;
     ClientSystem system(options, context.main_exe);
-    Platform platform{account, clock, crypto, files, server, security, system};
+    PrintingProcesses processes(transcript);
+    NoDesktop desktop;
+    Platform platform{account, clock, crypto, files, server, processes, desktop, security, system};
     PrintingBridge bridge(options, transcript);
     Log log(files, clock, context.update_dir);
 

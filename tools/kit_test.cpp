@@ -306,7 +306,13 @@ TEST(DryRun, GivesTheCheckRunsLinesAndState) {
         {"given up", signed_answer(offer("1.0.0", url, setup.size())), pending(now - 7200), "1.0.0", false,
          {"an installation did not finish 0", "feed request 0", "nothing to install: not newer 0"}, tried, 0},
         {"due, served from the publish folder", signed_answer(due), {}, "1.9.0", true,
-         {"feed request 0", "download verified 0"}, tried, 0},
+         {"feed request 0", "download verified 0",
+          "[would] start \"C:\\ProgramData\\Tam_Sel\\update\\downloaded-setup.exe\" /VERYSILENT /SUPPRESSMSGBOXES "
+          "/NORESTART /UPDATE \"/LOG=C:\\ProgramData\\Tam_Sel\\update\\setup.log\"",
+          "setup started 0"},
+         tried + "\n[pending]\nversion = \"2.0.0\"\nfrom = \"1.9.0\"\nsessions = []\nrollback_copy = false\n"
+                 "rolling_back = false\nsince = 1796731200\n",
+         0},
         {"due, nothing to serve", signed_answer(due), {}, "1.9.0", false,
          {"feed request 0", "[dry run] download not attempted: " + url,
           "[dry run] the update is due; give --files PUBLISH-FOLDER to follow the pass further"},
