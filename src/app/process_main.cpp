@@ -32,16 +32,8 @@ BuildSettings build_settings() {
 }
 
 int run_process(Account& account) {
-    win32::Win32Clock clock;
-    win32::Win32Crypto crypto;
-    win32::Win32Desktop desktop;
-    win32::Win32Files files;
-    win32::Win32Https https;
-    win32::Win32Processes processes;
-    win32::Win32Security security;
-    win32::Win32System system;
-    Platform platform{account, clock, crypto, files, https, processes, desktop, security, system};
-    return run_entry(command_line_arguments(), platform, build_settings());
+    Win32Platform win32(account);
+    return run_entry(command_line_arguments(), win32.platform, build_settings());
 }
 
 }  // namespace tamsel::app

@@ -5,6 +5,7 @@
 
 #include "entry/entry.h"
 #include "platform/account.h"
+#include "platform/win32/implementations.h"
 
 namespace tamsel::app {
 
@@ -13,6 +14,21 @@ namespace tamsel::app {
 std::vector<std::string> command_line_arguments();
 // The constants compiled into this build.
 BuildSettings build_settings();
+
+// Every Win32 implementation, wired into one Platform with the given account.
+struct Win32Platform {
+    explicit Win32Platform(Account& account)
+        : platform{account, clock, crypto, files, https, processes, desktop, security, system} {}
+    win32::Win32Clock clock;
+    win32::Win32Crypto crypto;
+    win32::Win32Desktop desktop;
+    win32::Win32Files files;
+    win32::Win32Https https;
+    win32::Win32Processes processes;
+    win32::Win32Security security;
+    win32::Win32System system;
+    Platform platform;
+};
 
 // Runs the process on the Win32 implementations with the given account
 // interface (the one place where the product and the testbed differ).

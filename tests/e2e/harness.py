@@ -42,20 +42,20 @@ def fresh_folders(data_mode: int = 0o755, update_mode: int = 0o755, make_update:
     DATA_DIR.chmod(data_mode)
 
 
-class HeldMutex:
-    """Another process holding a named mutex, ended by its own pid."""
+class Held:
+    """A process of the test holding something (a mutex, a file) until it is
+    ended by its own pid; it prints "held" once it does."""
 
-    def __init__(self, name: str = UPDATE_MUTEX, seconds: int = 60):
-        self.process = subprocess.Popen(
-            [str(WINE_RUN), "--prefix", str(PREFIX), str(exe("tamsel-hold-mutex.exe")), name, str(seconds)],
-            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    def __init__(self, *command: str):
+        self.process = subprocess.Popen([str(WINE_RUN), "--prefix", str(PREFIX), *command],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
 
     def __enter__(self):
-        deadline = time.monotonic() + 60
         line = self.process.stdout.readline().strip()
-        if line != "held" or time.monotonic() > deadline:
+        if line != "held":
             self.__exit__()
-            raise RuntimeError(f"mutex holder did not take the mutex: {line!r}")
+            raise RuntimeError(f"holder did not start: {line!r}")
         return self
 
     def __exit__(self, *exc):
@@ -68,6 +68,13 @@ class HeldMutex:
                 self.process.wait(timeout=20)
         self.process.stdout.close()
         return False
+
+
+class HeldMutex(Held):
+    """Another process holding a named mutex, as a running pass would."""
+
+    def __init__(self, name: str = UPDATE_MUTEX, seconds: int = 60):
+        super().__init__(str(exe("tamsel-hold-mutex.exe")), name, str(seconds))
 
 
 # --- the updater installed beside a stand-in main program, and its server
@@ -234,9 +241,11 @@ class RunningProgram:
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL, env=env)
 
-    def wait_until_counted(self, timeout: float = 30) -> None:
+    def wait_until_counted(self, window: bool = True, timeout: float = 30) -> None:
+        """Until the census counts it and, unless told otherwise, its window
+        exists (a process is listed a moment before its window is made)."""
         deadline = time.monotonic() + timeout
-        while not census(self.path):
+        while not census(self.path) or (window and probe("window") != ["found"]):
             if time.monotonic() > deadline or self.process.poll() is not None:
                 raise RuntimeError(f"{self.path} did not come up")
             time.sleep(0.2)

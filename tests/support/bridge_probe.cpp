@@ -8,6 +8,9 @@
 //   tamsel-bridge-probe raise PATH DIR [SESSION...]
 //   tamsel-bridge-probe end PATH                ends every instance (test clean-up)
 //   tamsel-bridge-probe gone MUTEX SECONDS      waits until no mutex has the name; prints gone or held
+//   tamsel-bridge-probe window                   prints whether a "Tamsel.Hidden" window exists
+//   tamsel-bridge-probe hold-file PATH SECONDS  keeps PATH open for reading without delete sharing, as
+//                                                any reader that did not ask for it would; prints held
 #include <windows.h>
 
 #include <cstdio>
@@ -16,6 +19,7 @@
 
 #include "app/process_main.h"
 #include "app/testbed_account.h"
+#include "platform/win32/text.h"
 #include "entry/log.h"
 #include "session/census.h"
 #include "session/raise_close.h"
@@ -26,22 +30,36 @@ int wmain() {
     const std::vector<std::string> arguments = app::command_line_arguments();
     for (const std::string& argument : arguments)
         if (argument == "/close" || argument == "/window") return app::run_process(account);
+    if (arguments.size() == 2 && arguments[1] == "window") {
+        app::Win32Platform win32(account);
+        std::puts(win32.desktop.find_window("Tamsel.Hidden") ? "found" : "none");
+        return 0;
+    }
     if (arguments.size() < 3) {
         std::fputs("usage: tamsel-bridge-probe census|close|raise|end ...\n", stderr);
         return 2;
     }
 
-    win32::Win32Clock clock;
-    win32::Win32Crypto crypto;
-    win32::Win32Desktop desktop;
-    win32::Win32Files files;
-    win32::Win32Https https;
-    win32::Win32Processes processes;
-    win32::Win32Security security;
-    win32::Win32System system;
-    Platform platform{account, clock, crypto, files, https, processes, desktop, security, system};
+    app::Win32Platform win32(account);
+    Platform& platform = win32.platform;
+    Clock& clock = win32.clock;
+    Files& files = win32.files;
+    Processes& processes = win32.processes;
+    System& system = win32.system;
 
     const std::string& command = arguments[1];
+    if (command == "hold-file" && arguments.size() == 4) {
+        const auto wide = win32::to_wide(arguments[2]);
+        HANDLE file = wide ? CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                           : INVALID_HANDLE_VALUE;
+        if (file == INVALID_HANDLE_VALUE) return 3;
+        std::puts("held");
+        std::fflush(stdout);
+        Sleep(static_cast<DWORD>(std::stoul(arguments[3])) * 1000u);
+        CloseHandle(file);
+        return 0;
+    }
     if (command == "gone" && arguments.size() == 4) {
         const std::uint64_t until = clock.monotonic_ms() + 1000 * std::stoull(arguments[3]);
         while (system.mutex_exists(arguments[2]) && clock.monotonic_ms() < until) clock.sleep_ms(100);

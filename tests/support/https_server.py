@@ -18,7 +18,9 @@ request path chooses the misbehaviour:
   /redirect-http/REST  302 to http://localhost:CONTROL/REST (plain HTTP,
                        which would answer it)
   /echo                200 with the request line and headers as received
-  anything else        the file of that path under the served folder, or 404
+  anything else        the file of that path under the served folder; where
+                       only NAME.redirect exists, 302 to the address it holds;
+                       else 404
 
 A plain-HTTP control port on 127.0.0.1 changes what new connections get and
 reports what was asked:
@@ -254,6 +256,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         relative = urllib.parse.unquote(path).lstrip("/")
         target = (root / relative).resolve()
+        moved = target.with_name(target.name + ".redirect")
+        if not target.exists() and moved.is_file() and root in moved.parents:
+            self._redirect(moved.read_text().strip())
+            return
         if (target != root and root not in target.parents) or not target.is_file():
             self._answer(404, b"not found\n", "text/plain")
             return
