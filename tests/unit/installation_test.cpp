@@ -308,3 +308,37 @@ TEST_F(PhaseTwoTest, TheWaitForTheSetupMutex) {
 
 }  // namespace
 }  // namespace tamsel
+
+namespace tamsel {
+namespace {
+
+// Clean-up writes are not checked: the verdict and exit code stay, and the
+// file keeps the record for a later check run to give up.
+TEST_F(PhaseTwoTest, AFailedCleanUpWriteKeepsTheVerdictAndTheRecord) {
+    for (const bool installed_it : {true, false}) {
+        SetUp();
+        fake.files.files.erase(dir + "\\updater.log");
+        bridge.raise_result = true;
+        installed(installed_it ? 2 : 1, 0, 0);
+        record(update_in_flight);
+        fake.files.fail_create_paths = {state_path + ".tmp"};
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(lines(), Lines{installed_it ? "updated 0" : "setup did not install 0"});
+        EXPECT_EQ(state().pending, update_in_flight);
+        fake.files.fail_create_paths.clear();
+    }
+}
+
+TEST_F(InstallationTest, AFailedCleanUpWriteStillPutsTheRollbackCopyBack) {
+    fake.processes.on_start = [this](const fakes::FakeLaunch&) {
+        fake.files.fail_create_paths = {state_path + ".tmp"};  // the record was written; the clean-up fails
+        return fakes::FakeStartResult{false};
+    };
+    EXPECT_EQ(start(), exit_code::done);
+    EXPECT_EQ(lines(), (Lines{"download verified 0", "setup not started 0"}));
+    EXPECT_EQ(file("installed-setup.exe"), "setup 1.0.0");
+    EXPECT_TRUE(state().pending.has_value());  // given up by a later check run after an hour
+}
+
+}  // namespace
+}  // namespace tamsel
