@@ -14,6 +14,7 @@
 #include <openssl/ec.h>
 #include <openssl/x509.h>
 
+#include "tools/tool_run.h"
 #include "feed/signature.h"
 #include "tools/feed_tool.h"
 
@@ -130,20 +131,7 @@ TEST(FeedToolSigning, VerificationFailsForAnyOtherDocumentKeyOrSignature) {
     EXPECT_FALSE(verify_document(off_curve, document, *signature));
 }
 
-struct ToolRun {
-    int status;
-    std::string output;
-};
-
-ToolRun run(const std::string& arguments) {
-    const std::string command = std::string(TAMSEL_FEED_EXE) + " " + arguments + " 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string output;
-    char buffer[512];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
+ToolRun run(const std::string& arguments) { return run_tool(arguments, false); }
 
 class FeedToolCommandLine : public ::testing::Test {
 protected:

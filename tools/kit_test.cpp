@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/tool_run.h"
 #include "tools/dry_run.h"
 #include "tools/feed_tool.h"
 #include "tools/lint.h"
@@ -344,20 +345,7 @@ TEST(DryRun, InstalledVersionIsAFileVersionResource) {
 
 // ---------------------------------------------------------------- the command line
 
-struct ToolRun {
-    int status;
-    std::string output;
-};
-
-ToolRun run(const std::string& arguments) {
-    const std::string command = std::string(TAMSEL_FEED_EXE) + " " + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string output;
-    char buffer[512];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
+ToolRun run(const std::string& arguments) { return run_tool(arguments, true); }
 
 TEST(KitCommandLine, PublishVerifyLintDryRun) {
     char pattern[] = "/tmp/tamsel-kit-test-XXXXXX";
