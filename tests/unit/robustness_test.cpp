@@ -471,5 +471,76 @@ TEST(Robustness, EveryPlatformCallFailingInTurn) {
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }
 
+// After a power cut the machine starts again: every process is gone, the
+// users log on again and the program starts in their sessions.
+void restart(Machine& m) {
+    for (fakes::FakeProcess& p : m.fake.processes.table)
+        if (m.fake.processes.alive(p)) p.ends_at = m.fake.clock.monotonic;
+    m.fake.system.mutexes.clear();
+    m.fake.files.crash_after.reset();
+    for (const std::uint32_t s : m.sessions) m.fake.processes.run_program(main_exe, s);
+}
+
+TEST(Robustness, APowerCutAfterEveryFileOperation) {
+    const auto started = std::chrono::steady_clock::now();
+    std::size_t crashes = 0;
+    for (const auto& sessions : session_layouts) {
+        Machine clean(sessions);
+        clean.installation();
+        for (const bool harsh : {false, true}) {
+            for (std::size_t n = 0; n < clean.fake.files.changes; ++n) {
+                SCOPED_TRACE("power cut after file operation " + std::to_string(n) + (harsh ? ", unflushed writes lost" : "") +
+                             " (" + std::to_string(sessions.size()) + " sessions)");
+                Machine m(sessions);
+                m.fake.files.crash_after = n;
+                m.fake.files.lose_unflushed_on_crash = harsh;
+                bool cut = false;
+                try {
+                    m.installation();
+                } catch (const fakes::PowerCut&) {
+                    cut = true;
+                }
+                ASSERT_TRUE(cut);
+                restart(m);
+                // The passes that follow: phase two if a setup program ran, then
+                // the next check runs an hour and a day later, each with the
+                // phase twos of the setups they start.
+                const auto state_reads = [&](const char* when) {
+                    EXPECT_TRUE(std::holds_alternative<State>(read_state(m.fake.files, state_path))) << when;
+                };
+                const auto owed_phase_twos = [&] {
+                    while (m.setups_run > 0) {
+                        --m.setups_run;
+                        m.pass(true);
+                        state_reads("after phase two");
+                    }
+                };
+                state_reads("after the power cut");
+                owed_phase_twos();
+                m.fake.clock.advance_ms(3'600'000);
+                m.installation();
+                state_reads("an hour later");
+                // Cut between setting the copy aside and recording it, the
+                // installed version's setup is kept only as rollback-setup.exe,
+                // which the next installation takes as its rollback copy.
+                EXPECT_TRUE(carried_version(m.fake.files, "installed-setup.exe") == m.installed() ||
+                            (!m.fake.files.exists(path_of("installed-setup.exe")) &&
+                             carried_version(m.fake.files, "rollback-setup.exe") == m.installed()));
+                m.fake.clock.advance_ms(86'400'000);
+                m.fake.system.today = "2026-12-09";
+                m.installation();
+                const auto read = read_state(m.fake.files, state_path);
+                ASSERT_TRUE(std::holds_alternative<State>(read));
+                EXPECT_FALSE(std::get<State>(read).pending.has_value()) << "a pending record left for ever";
+                EXPECT_TRUE(m.installed() == "2.0.0" || m.installed() == "1.0.0");
+                check_machine(m);
+                ++crashes;
+            }
+        }
+    }
+    std::printf("%zu power cuts in %.1f s\n", crashes,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+}
+
 }  // namespace
 }  // namespace tamsel
