@@ -289,7 +289,7 @@ class PrintingBridge final : public SessionBridge {
 public:
     PrintingBridge(const DryRunOptions& options, Transcript& transcript)
         : options_(options), transcript_(transcript) {}
-    std::vector<std::uint32_t> program_sessions(const std::string&) override { return options_.sessions; }
+    std::optional<std::vector<std::uint32_t>> program_sessions(const std::string&) override { return options_.sessions; }
     bool close_program(const std::string& main_exe, std::uint32_t session, Log&) override {
         transcript_.would("close " + main_exe + " in session " + std::to_string(session) +
                           " (the log then holds its \"close: ...\" lines with the number " +

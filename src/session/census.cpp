@@ -7,6 +7,10 @@
 namespace tamsel {
 
 std::vector<CensusEntry> find_program_processes(Processes& processes, const std::string& program_path) {
+    return take_census(processes, program_path).value_or(std::vector<CensusEntry>{});
+}
+
+std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path) {
     // Locale-free full lower-casing on both sides: a path that differs only in
     // letter case (in any script) is the same program, and nothing depends on
     // the language of the machine.
@@ -15,7 +19,7 @@ std::vector<CensusEntry> find_program_processes(Processes& processes, const std:
 
     std::vector<CensusEntry> census;
     const auto listed = processes.enumerate();
-    if (!listed) return census;
+    if (!listed) return std::nullopt;
     for (const ProcessEntry& process : *listed) {
         // The cheap name test first: only candidates are ever opened.
         if (lower_case_full(process.name) != wanted_name) continue;
@@ -27,9 +31,12 @@ std::vector<CensusEntry> find_program_processes(Processes& processes, const std:
 }
 
 std::vector<std::uint32_t> program_sessions(Processes& processes, const std::string& program_path) {
+    return sessions_of(find_program_processes(processes, program_path));
+}
+
+std::vector<std::uint32_t> sessions_of(const std::vector<CensusEntry>& census) {
     std::vector<std::uint32_t> sessions;
-    for (const CensusEntry& entry : find_program_processes(processes, program_path))
-        sessions.push_back(entry.session_id);
+    for (const CensusEntry& entry : census) sessions.push_back(entry.session_id);
     std::sort(sessions.begin(), sessions.end());
     sessions.erase(std::unique(sessions.begin(), sessions.end()), sessions.end());
     return sessions;

@@ -2,6 +2,7 @@
 // and in which sessions they run.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,13 @@ struct CensusEntry {
 // empty census.
 std::vector<CensusEntry> find_program_processes(Processes& processes, const std::string& program_path);
 
+// The same census, but nothing when the enumeration failed: for the callers
+// that must not take "unknown" for "running nowhere".
+std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path);
+
 // The sessions of the census, ascending, each once.
 std::vector<std::uint32_t> program_sessions(Processes& processes, const std::string& program_path);
+std::vector<std::uint32_t> sessions_of(const std::vector<CensusEntry>& census);
 
 // Whether any entry of the census carries the session.
 bool runs_in_session(const std::vector<CensusEntry>& census, std::uint32_t session_id);

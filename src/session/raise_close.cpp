@@ -13,6 +13,12 @@ bool program_runs_in(Processes& processes, const std::string& program_path, std:
     return runs_in_session(find_program_processes(processes, program_path), session_id);
 }
 
+// For closing: a census that could not be taken does not show the program gone.
+bool program_may_run_in(Processes& processes, const std::string& program_path, std::uint32_t session_id) {
+    const auto census = take_census(processes, program_path);
+    return !census || runs_in_session(*census, session_id);
+}
+
 // Starts the program as the session's user through the shell. Whether it
 // comes up is for the window helper to say; false only when nobody is
 // logged on to the session (it is then not verified).
@@ -83,7 +89,7 @@ bool raise_program(Platform& platform, const std::vector<std::uint32_t>& session
 
 bool close_program(Platform& platform, std::uint32_t session_id, const std::string& program_path, Log& log) {
     Processes& processes = platform.processes;
-    if (!program_runs_in(processes, program_path, session_id)) return true;
+    if (!program_may_run_in(processes, program_path, session_id)) return true;
 
     const auto own_path = platform.system.own_executable_path();
     const bool asked = own_path && start_window_helper(processes, session_id, *own_path, close_argument) != nullptr;
@@ -98,7 +104,7 @@ bool close_program(Platform& platform, std::uint32_t session_id, const std::stri
             // Before 1970 no deadline can be told; the wait ends when the program does.
             const std::uint64_t reading = platform.clock.filetime_now();
             if (reading >= filetime_unix_epoch && unix_seconds_from_filetime(reading) >= deadline) break;
-            if (!program_runs_in(processes, program_path, session_id)) {
+            if (!program_may_run_in(processes, program_path, session_id)) {
                 log.write("close: the program closed by itself", session_id);
                 return true;
             }
@@ -111,7 +117,7 @@ bool close_program(Platform& platform, std::uint32_t session_id, const std::stri
         if (entry.session_id == session_id) processes.terminate(entry.process_id, terminated_exit_code);
     }
     platform.clock.sleep_ms(after_terminate_ms);
-    if (program_runs_in(processes, program_path, session_id)) {
+    if (program_may_run_in(processes, program_path, session_id)) {
         log.write("close: still running", session_id);
         return false;
     }

@@ -10,8 +10,10 @@ class PlatformSessionBridge final : public SessionBridge {
 public:
     explicit PlatformSessionBridge(Platform& platform) : platform_(platform) {}
 
-    std::vector<std::uint32_t> program_sessions(const std::string& main_exe) override {
-        return tamsel::program_sessions(platform_.processes, main_exe);
+    std::optional<std::vector<std::uint32_t>> program_sessions(const std::string& main_exe) override {
+        const auto census = take_census(platform_.processes, main_exe);
+        if (!census) return std::nullopt;
+        return sessions_of(*census);
     }
     bool close_program(const std::string& main_exe, std::uint32_t session, Log& log) override {
         return tamsel::close_program(platform_, session, main_exe, log);

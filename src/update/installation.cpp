@@ -61,7 +61,15 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
     Pending pending;
     pending.version = download.version;
     pending.from = installed_version;
-    pending.sessions = bridge.program_sessions(context.main_exe);
+    const auto sessions = bridge.program_sessions(context.main_exe);
+    if (!sessions) {
+        // Where the program runs is unknown. Closing it nowhere would let the
+        // setup run over a running program, which it cannot replace.
+        log.write("the program could not be closed: nothing installed", 0);
+        restore_rollback_copy(files, context.update_dir, rollback_copy);
+        return exit_code::done;
+    }
+    pending.sessions = *sessions;
     pending.rollback_copy = rollback_copy;
     pending.rolling_back = false;
     pending.since = unix_now(platform.clock);

@@ -6,8 +6,13 @@ namespace tamsel {
 
 bool set_aside_installed_setup(Files& files, const std::string& update_dir) {
     const std::string installed = join_path(update_dir, installed_setup_name);
-    if (!files.size(installed)) return false;
-    return files.replace_file(installed, join_path(update_dir, rollback_setup_name));
+    const std::string rollback = join_path(update_dir, rollback_setup_name);
+    // No installed-setup.exe but a rollback copy: an earlier pass set it aside
+    // and was cut short before its record was written, or could not put it
+    // back. It is the installed version's setup; left unowned it would be lost
+    // to the very installation that may need it.
+    if (!files.size(installed)) return files.size(rollback).has_value();
+    return files.replace_file(installed, rollback);
 }
 
 std::string setup_command_line(const std::string& setup_path, const std::string& log_path) {

@@ -15,7 +15,9 @@ inline constexpr const char* setup_log_name = "setup.log";
 inline constexpr const char* state_file_name = "state.toml";
 
 // Moves installed-setup.exe (when there is one) to rollback-setup.exe; true
-// when a rollback copy now exists for this installation.
+// when a rollback copy now exists for this installation. Without an
+// installed-setup.exe, a rollback-setup.exe left by an interrupted pass is
+// kept as the copy.
 bool set_aside_installed_setup(Files& files, const std::string& update_dir);
 
 // Whose existence means that a setup program still runs.

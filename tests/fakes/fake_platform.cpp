@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 namespace tamsel::fakes {
 
@@ -40,13 +41,13 @@ public:
     explicit FakeDigester(FakeCrypto& owner) : owner_(owner) { ++owner_.open_handles; }
     ~FakeDigester() override { --owner_.open_handles; }
     bool add(const void* data, std::size_t size) override {
-        if (owner_.fail_add || finished_) return false;
+        if (owner_.fault("crypto.add") || owner_.fail_add || finished_) return false;
         bytes_.append(static_cast<const char*>(data), size);
         owner_.hashed.append(static_cast<const char*>(data), size);
         return true;
     }
     std::optional<Sha256Digest> finish() override {
-        if (owner_.fail_finish || finished_) return std::nullopt;
+        if (owner_.fault("crypto.finish") || owner_.fail_finish || finished_) return std::nullopt;
         finished_ = true;
         return FakeCrypto::digest_of(bytes_);
     }
@@ -63,7 +64,7 @@ public:
     ~FakeEcdsa() override { --owner_.open_handles; }
     bool verify(const EcPublicKeyBytes& key, const Sha256Digest& digest, const EcdsaSignature& signature) override {
         owner_.keys_tried.push_back(key);
-        if (owner_.failing_imports.count(key) != 0) return false;
+        if (owner_.fault("crypto.verify") || owner_.failing_imports.count(key) != 0) return false;
         return owner_.valid_.count({key, digest, signature}) != 0;
     }
 
@@ -72,12 +73,12 @@ private:
 };
 
 std::unique_ptr<Sha256Digester> FakeCrypto::begin_sha256() {
-    if (fail_begin) return nullptr;
+    if (fault("crypto.begin_sha256") || fail_begin) return nullptr;
     return std::make_unique<FakeDigester>(*this);
 }
 
 std::unique_ptr<EcdsaP256Verifier> FakeCrypto::open_ecdsa_p256() {
-    if (fail_open_ecdsa) return nullptr;
+    if (fault("crypto.open_ecdsa") || fail_open_ecdsa) return nullptr;
     return std::make_unique<FakeEcdsa>(*this);
 }
 
@@ -87,6 +88,9 @@ public:
         : owner_(owner), path_(std::move(path)), append_(append) {}
 
     std::optional<std::size_t> write(const void* data, std::size_t size) override {
+        if (owner_.fault("files.write " + path_)) return std::nullopt;
+        owner_.change();
+        if (!append_) owner_.unflushed_.insert(path_);
         if (owner_.zero_write) return 0;
         std::size_t n = std::min(size, owner_.max_write_chunk);
         if (owner_.fail_write_after) {
@@ -107,6 +111,7 @@ public:
     }
 
     std::optional<std::size_t> read(void* buffer, std::size_t size) override {
+        if (owner_.fault("files.read " + path_)) return std::nullopt;
         const auto it = owner_.files.find(path_);
         if (it == owner_.files.end()) return std::nullopt;
         if (owner_.fail_read_after && owner_.bytes_read_ >= *owner_.fail_read_after) return std::nullopt;
@@ -119,8 +124,13 @@ public:
     }
 
     bool flush() override {
+        if (owner_.fault("files.flush " + path_)) return false;
+        owner_.change();
         owner_.journal.push_back("flush " + path_);
-        return !owner_.fail_flush;
+        if (owner_.fail_flush) return false;
+        owner_.flushed_[path_] = owner_.files[path_];
+        owner_.unflushed_.erase(path_);
+        return true;
     }
 
 private:
@@ -135,21 +145,38 @@ bool FakeFiles::folder_of_exists(const std::string& path) const {
     return cut == std::string::npos || folders.count(path.substr(0, cut)) != 0;
 }
 
+void FakeFiles::change() {
+    if (crash_after && changes >= *crash_after) {
+        if (lose_unflushed_on_crash)
+            for (const auto& [path, content] : torn_)
+                if (files.count(path)) files[path] = content;
+        throw PowerCut{};
+    }
+    ++changes;
+}
+
 std::unique_ptr<FileHandle> FakeFiles::open_append(const std::string& path) {
+    if (fault("files.open_append " + path)) return nullptr;
     if (fail_open_append || !folder_of_exists(path)) return nullptr;
+    change();
     files.try_emplace(path);
     return std::make_unique<FakeFileHandle>(*this, path, true);
 }
 
 std::unique_ptr<FileHandle> FakeFiles::create_truncate(const std::string& path) {
+    if (fault("files.create " + path)) return nullptr;
     if (fail_create || fail_create_paths.count(path) || !folder_of_exists(path)) return nullptr;
+    change();
     journal.push_back("create " + path);
     files[path].clear();
+    flushed_[path].clear();
+    unflushed_.insert(path);
     return std::make_unique<FakeFileHandle>(*this, path, false);
 }
 
 OpenForRead FakeFiles::open_read(const std::string& path, std::unique_ptr<FileHandle>& file) {
     file.reset();
+    if (fault("files.open_read " + path)) return OpenForRead::failed;
     if (!exists(path)) return OpenForRead::not_found;
     if (fail_open_read) return OpenForRead::failed;
     file = std::make_unique<FakeFileHandle>(*this, path, false);
@@ -157,27 +184,42 @@ OpenForRead FakeFiles::open_read(const std::string& path, std::unique_ptr<FileHa
 }
 
 std::optional<std::uint64_t> FakeFiles::size(const std::string& path) {
+    if (fault("files.size " + path)) return std::nullopt;
     const auto it = files.find(path);
     if (fail_size || it == files.end()) return std::nullopt;
     return it->second.size();
 }
 
 bool FakeFiles::replace_file(const std::string& from, const std::string& to) {
+    if (fault("files.replace " + from + " -> " + to)) return false;
+    change();
     journal.push_back("replace " + from + " " + to);
     const auto it = files.find(from);
     if (fail_replace || it == files.end()) return false;
+    // The move itself is written through; bytes not flushed before it are not.
+    if (unflushed_.count(from)) {
+        torn_[to] = flushed_[from];
+    } else {
+        torn_.erase(to);
+    }
+    unflushed_.erase(from);
     files[to] = std::move(it->second);
     files.erase(from);
     return true;
 }
 
 bool FakeFiles::remove(const std::string& path) {
+    if (fault("files.remove " + path)) return false;
+    change();
     journal.push_back("remove " + path);
     if (fail_remove) return false;
+    torn_.erase(path);
+    unflushed_.erase(path);
     return files.erase(path) != 0;
 }
 
 std::uint32_t FakeFiles::attributes(const std::string& path) {
+    if (fault("files.attributes " + path)) return invalid_file_attributes;
     if (folder_links.count(path) != 0) return 0x410;
     if (folders.count(path) != 0) return 0x10;
     if (files.count(path) != 0) return 0x80;
@@ -185,6 +227,9 @@ std::uint32_t FakeFiles::attributes(const std::string& path) {
 }
 
 bool FakeAccount::is_well_known(const Sid& sid, WellKnownSid which) {
+    if (fault("account.is_well_known " + std::string(sid.begin(), sid.end()) + " " +
+              std::to_string(static_cast<int>(which))))
+        return false;
     switch (which) {
     case WellKnownSid::local_system: return sid == system_sid();
     case WellKnownSid::administrators: return sid == admins_sid();
@@ -194,12 +239,14 @@ bool FakeAccount::is_well_known(const Sid& sid, WellKnownSid which) {
 }
 
 std::optional<OwnerAndDacl> FakeSecurity::owner_and_dacl(const std::string& path) {
+    if (fault("security.descriptor " + path)) return std::nullopt;
     const auto it = descriptors.find(path);
     if (it == descriptors.end()) return std::nullopt;
     return it->second;
 }
 
 MutexCreation FakeSystem::create_owned_mutex(const std::string& name) {
+    if (fault("system.create_mutex")) return MutexCreation::failed;
     if (fail_mutex) return MutexCreation::failed;
     if (mutexes.count(name) != 0) return MutexCreation::already_exists;
     mutexes.insert(name);
@@ -208,6 +255,7 @@ MutexCreation FakeSystem::create_owned_mutex(const std::string& name) {
 }
 
 std::optional<std::vector<std::uint8_t>> FakeSystem::file_version_info(const std::string& path) {
+    if (fault("system.version_info " + path)) return std::nullopt;
     const auto it = version_infos.find(path);
     if (it == version_infos.end()) return std::nullopt;
     return it->second;
@@ -220,6 +268,8 @@ FakeHttpsResponse FakeHttpsResponse::body(const std::string& body, std::size_t c
 }
 
 std::optional<std::uint64_t> FakeHttps::https_get(const HttpsRequest& request, const BodySink& sink) {
+    const std::string address = "https://" + request.host + request.path;
+    if (fault("https.get " + address)) return std::nullopt;
     requests.push_back(request);
     FakeHttpsResponse not_found;
     not_found.status = 404;
@@ -229,6 +279,7 @@ std::optional<std::uint64_t> FakeHttps::https_get(const HttpsRequest& request, c
     std::uint64_t count = 0;
     for (std::size_t i = 0; i < response.chunks.size(); ++i) {
         if (response.fail_after_chunks && i >= *response.fail_after_chunks) return std::nullopt;
+        if (fault("https.chunk " + address)) return std::nullopt;  // the connection broke
         const std::string& chunk = response.chunks[i];
         ++chunks_read;
         count += chunk.size();
@@ -239,6 +290,12 @@ std::optional<std::uint64_t> FakeHttps::https_get(const HttpsRequest& request, c
     // A break due after the last chunk replaces the clean end of the body.
     if (response.fail_after_chunks) return std::nullopt;
     return count;
+}
+
+FakePlatform::FakePlatform() {
+    for (FaultPoint* point : std::initializer_list<FaultPoint*>{&account, &clock, &crypto, &files, &https, &security,
+                                                                 &system, &processes, &desktop})
+        point->faults = &faults;
 }
 
 void FakePlatform::add_guarded_folder(const std::string& path) {
@@ -272,7 +329,7 @@ public:
 
     WaitResult wait(std::uint32_t milliseconds) override {
         owner_.waits_ms.push_back(milliseconds);
-        if (owner_.fail_wait) return WaitResult::failed;
+        if (owner_.fault("processes.wait") || owner_.fail_wait) return WaitResult::failed;
         const FakeProcess& process = *owner_.find(id_);
         const std::uint64_t now = owner_.clock_.monotonic;
         if (!owner_.alive(process)) return WaitResult::ended;
@@ -284,7 +341,7 @@ public:
         return WaitResult::timed_out;
     }
     std::optional<std::uint32_t> exit_code() override {
-        if (owner_.fail_exit_code) return std::nullopt;
+        if (owner_.fault("processes.exit_code") || owner_.fail_exit_code) return std::nullopt;
         const FakeProcess& process = *owner_.find(id_);
         return owner_.alive(process) ? 259u : process.exit_code.value_or(0);  // 259: STILL_ACTIVE
     }
@@ -325,7 +382,7 @@ std::vector<FakeLaunch> FakeProcesses::launches_ending(std::string_view suffix) 
 
 std::optional<std::vector<ProcessEntry>> FakeProcesses::enumerate() {
     ++enumerations;
-    if (fail_enumerate) return std::nullopt;
+    if (fault("processes.enumerate") || fail_enumerate) return std::nullopt;
     std::vector<ProcessEntry> entries;
     for (const FakeProcess& process : table)
         if (alive(process)) entries.push_back({process.session_id, process.process_id, process.name});
@@ -334,6 +391,8 @@ std::optional<std::vector<ProcessEntry>> FakeProcesses::enumerate() {
 
 std::optional<std::string> FakeProcesses::image_path(std::uint32_t process_id) {
     const FakeProcess* process = find(process_id);
+    if (fault("processes.image_path " + (process ? std::to_string(process->session_id) : std::string("?"))))
+        return std::nullopt;
     if (!process || !alive(*process) || !process->path) return std::nullopt;
     // The real query has room for 259 units and the terminating zero.
     if (process->path->size() >= 260) return std::nullopt;
@@ -341,6 +400,7 @@ std::optional<std::string> FakeProcesses::image_path(std::uint32_t process_id) {
 }
 
 bool FakeProcesses::terminate(std::uint32_t process_id, std::uint32_t exit_code) {
+    if (fault("processes.terminate")) return false;
     FakeProcess* process = find(process_id);
     if (!process || !alive(*process)) return false;
     terminated.push_back(process_id);
@@ -351,23 +411,24 @@ bool FakeProcesses::terminate(std::uint32_t process_id, std::uint32_t exit_code)
 }
 
 std::unique_ptr<Token> FakeProcesses::duplicate_own_token() {
-    if (fail_duplicate) return nullptr;
+    if (fault("processes.duplicate_token") || fail_duplicate) return nullptr;
     return std::make_unique<FakeToken>(*this, "own:0");
 }
 
 bool FakeProcesses::set_token_session(Token& token, std::uint32_t session_id) {
-    if (fail_set_session) return false;
+    if (fault("processes.set_session " + std::to_string(session_id)) || fail_set_session) return false;
     static_cast<FakeToken&>(token).kind = "own:" + std::to_string(session_id);
     return true;
 }
 
 std::unique_ptr<Token> FakeProcesses::user_token(std::uint32_t session_id) {
-    if (!logged_on.count(session_id)) return nullptr;
+    if (fault("processes.user_token " + std::to_string(session_id)) || !logged_on.count(session_id)) return nullptr;
     return std::make_unique<FakeToken>(*this, "user:" + std::to_string(session_id));
 }
 
 std::unique_ptr<ProcessHandle> FakeProcesses::launch(std::string token, const std::string& application,
                                                      const std::string& command_line) {
+    if (fault("processes.start [" + token + "] " + command_line)) return nullptr;
     FakeLaunch launch{std::move(token), application, command_line, clock_.monotonic};
     launches.push_back(launch);
     const FakeStartResult result = on_start ? on_start(launch) : FakeStartResult{};
@@ -408,6 +469,7 @@ bool FakeDesktop::alive(const FakeWindow& window) const {
 }
 
 std::optional<WindowId> FakeDesktop::find_window(const std::string& class_name) {
+    if (fault("desktop.find_window")) return std::nullopt;
     looks.push_back(clock_.monotonic);
     for (const FakeWindow& window : windows)
         if (window.class_name == class_name && alive(window)) return window.id;
@@ -415,12 +477,13 @@ std::optional<WindowId> FakeDesktop::find_window(const std::string& class_name) 
 }
 
 bool FakeDesktop::post_end_session(WindowId window) {
-    if (fail_post) return false;
+    if (fault("desktop.post") || fail_post) return false;
     posted.push_back(window);
     return true;
 }
 
 bool FakeDesktop::is_window(WindowId id) {
+    if (fault("desktop.is_window")) return false;
     for (const FakeWindow& window : windows)
         if (window.id == id) return alive(window);
     return false;

@@ -19,7 +19,35 @@ namespace tamsel::fakes {
 // FILETIME ticks for a moment given in seconds since 1970 (may be negative).
 std::uint64_t filetime_from_unix(std::int64_t unix_seconds);
 
-class FakeClock final : public Clock {
+// One count over every call into the fakes of a FakePlatform, whatever its
+// kind, so a test can make the N-th platform call fail. Each call leaves a
+// label ("files.create <path>", "processes.start <command line>") so a
+// runner can tell which operation it failed.
+struct Faults {
+    std::vector<std::string> calls;
+    std::optional<std::size_t> fail_call;  // index into `calls` of the call that fails
+
+    bool hit(std::string label) {
+        calls.push_back(std::move(label));
+        return fail_call && calls.size() - 1 == *fail_call;
+    }
+};
+
+// Mixed into each fake: whether this call is the one to fail (besides the
+// fake's own failure flags, which keep working).
+class FaultPoint {
+public:
+    Faults* faults = nullptr;
+
+protected:
+    bool fault(std::string label) { return faults != nullptr && faults->hit(std::move(label)); }
+};
+
+// Thrown by FakeFiles at its crash point: the power goes out, and nothing
+// after that file operation happens.
+struct PowerCut {};
+
+class FakeClock final : public Clock, public FaultPoint {
 public:
     std::uint64_t now = filetime_from_unix(1'790'000'000);  // late 2026
     std::uint64_t slept_ms = 0;
@@ -27,7 +55,8 @@ public:
     std::uint64_t monotonic = 5'000'000;  // ms; unrelated to the wall clock, as on Windows
     std::vector<std::uint32_t> sleeps;    // every sleep, in order
 
-    std::uint64_t filetime_now() override { return now; }
+    // A failed reading is one before 1970, which the logic must survive.
+    std::uint64_t filetime_now() override { return fault("clock.now") ? 0 : now; }
     std::uint64_t monotonic_ms() override { return monotonic; }
     void sleep_ms(std::uint32_t milliseconds) override {
         sleeps.push_back(milliseconds);
@@ -46,7 +75,7 @@ public:
 // bytes, not SHA-256 (digest_of gives the same value for expectations); a
 // signature verifies only when `sign` made it for that key and digest. The
 // real CNG code is tested under Wine.
-class FakeCrypto final : public Crypto {
+class FakeCrypto final : public Crypto, public FaultPoint {
 public:
     // Failure injection.
     bool fail_begin = false;
@@ -68,12 +97,13 @@ public:
 
 private:
     friend class FakeEcdsa;
+    friend class FakeDigester;
     std::set<std::tuple<EcPublicKeyBytes, Sha256Digest, EcdsaSignature>> valid_;
 };
 
 // A flat in-memory file system: paths are plain keys, folders are a set.
 // Every mutating call is recorded in `journal` so tests can check order.
-class FakeFiles final : public Files {
+class FakeFiles final : public Files, public FaultPoint {
 public:
     std::map<std::string, std::string> files;
     std::set<std::string> folders;
@@ -104,9 +134,23 @@ public:
 
     bool exists(const std::string& path) const { return files.count(path) != 0; }
 
+    // Crash model: the power goes out after this many changing operations
+    // (create, append open, write, flush, replace, remove): the next one
+    // throws PowerCut and `files` holds what reached the disk.
+    std::optional<std::size_t> crash_after;
+    std::size_t changes = 0;
+    // The harsher model: a file moved by replace_file before its written
+    // bytes were flushed holds, after a crash, only what had been flushed.
+    bool lose_unflushed_on_crash = false;
+
 private:
     friend class FakeFileHandle;
     bool folder_of_exists(const std::string& path) const;
+    // Counts a changing operation; throws PowerCut at the crash point.
+    void change();
+    std::set<std::string> unflushed_;              // written since their last flush
+    std::map<std::string, std::string> flushed_;   // what a file held at its last flush
+    std::map<std::string, std::string> torn_;      // replace targets: what a crash leaves
     std::size_t bytes_written_ = 0;
     std::size_t bytes_read_ = 0;
 };
@@ -125,7 +169,7 @@ struct FakeHttpsResponse {
     static FakeHttpsResponse body(const std::string& body, std::size_t chunk_size = 8192);
 };
 
-class FakeHttps final : public Https {
+class FakeHttps final : public Https, public FaultPoint {
 public:
     std::map<std::string, FakeHttpsResponse> responses;
     std::vector<HttpsRequest> requests;  // every call, in order
@@ -135,7 +179,7 @@ public:
     std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
 };
 
-class FakeAccount final : public Account {
+class FakeAccount final : public Account, public FaultPoint {
 public:
     // SIDs are opaque byte strings here; these three play the well-known ones.
     static Sid system_sid() { return Sid{'S', 'Y'}; }
@@ -145,17 +189,17 @@ public:
 
     std::optional<Sid> user = system_sid();
 
-    std::optional<Sid> process_user() override { return user; }
+    std::optional<Sid> process_user() override { return fault("account.process_user") ? std::nullopt : user; }
     bool is_well_known(const Sid& sid, WellKnownSid which) override;
 };
 
-class FakeSecurity final : public Security {
+class FakeSecurity final : public Security, public FaultPoint {
 public:
     std::map<std::string, OwnerAndDacl> descriptors;
     std::optional<OwnerAndDacl> owner_and_dacl(const std::string& path) override;
 };
 
-class FakeSystem final : public System {
+class FakeSystem final : public System, public FaultPoint {
 public:
     std::optional<std::string> exe_path = std::string("C:\\Program Files\\Tamsel\\tamsel-update.exe");
     std::optional<std::string> program_data = std::string("C:\\ProgramData");
@@ -167,15 +211,21 @@ public:
     std::optional<std::string> today = std::string("2026-12-08");
     std::map<std::string, std::vector<std::uint8_t>> version_infos;
 
-    std::optional<std::string> own_executable_path() override { return exe_path; }
+    std::optional<std::string> own_executable_path() override {
+        return fault("system.own_path") ? std::nullopt : exe_path;
+    }
     std::optional<std::string> known_folder_path(KnownFolder folder) override {
+        if (fault("system.known_folder")) return std::nullopt;
         return folder == KnownFolder::program_data ? program_data : windows_folder;
     }
     MutexCreation create_owned_mutex(const std::string& name) override;
     bool mutex_exists(const std::string& name) override {
+        if (fault("system.mutex_exists")) return false;  // OpenMutexW failed: counts as gone
         return mutex_exists_hook ? mutex_exists_hook(name) : mutexes.count(name) != 0;
     }
-    std::optional<std::string> local_date_text(const std::string&) override { return today; }
+    std::optional<std::string> local_date_text(const std::string&) override {
+        return fault("system.date") ? std::nullopt : today;
+    }
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
 };
 
@@ -207,7 +257,7 @@ struct FakeStartResult {
     std::uint32_t exit_code = 0;
 };
 
-class FakeProcesses final : public Processes {
+class FakeProcesses final : public Processes, public FaultPoint {
 public:
     explicit FakeProcesses(FakeClock& clock) : clock_(clock) {}
 
@@ -259,7 +309,7 @@ struct FakeWindow {
     std::optional<std::uint64_t> dies_at;    // monotonic ms
 };
 
-class FakeDesktop final : public Desktop {
+class FakeDesktop final : public Desktop, public FaultPoint {
 public:
     explicit FakeDesktop(FakeClock& clock) : clock_(clock) {}
 
@@ -302,6 +352,12 @@ struct FakePlatform {
     FakeProcesses processes{clock};
     FakeDesktop desktop{clock};
     Platform platform{account, clock, crypto, files, https, processes, desktop, security, system};
+
+    // One call count over all of them (see Faults).
+    Faults faults;
+    FakePlatform();
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
 
     // Creates a folder with a well-protected descriptor (owner SYSTEM, only
     // trusted trustees get changing rights).

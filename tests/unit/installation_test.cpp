@@ -124,6 +124,14 @@ TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
     }
 }
 
+TEST_F(InstallationTest, ARollbackCopyLeftByAnInterruptedPassIsKeptForThisInstallation) {
+    fake.files.files.erase(dir + "\\installed-setup.exe");
+    fake.files.files[dir + "\\rollback-setup.exe"] = "setup 1.0.0";
+    EXPECT_EQ(start(), exit_code::done);
+    EXPECT_TRUE(state().pending->rollback_copy);
+    EXPECT_EQ(file("rollback-setup.exe"), "setup 1.0.0");
+}
+
 TEST_F(InstallationTest, ARecordThatCannotBeWrittenPutsTheRollbackCopyBack) {
     bridge.sessions = {2};
     fake.files.fail_create_paths = {state_path + ".tmp"};
