@@ -75,7 +75,7 @@ function Protect-Folder([string]$Path) {
     # ProgramData lets users create folders, so one may have been planted here
     # before: the updater refuses a link or junction, and so does this script.
     $item = Get-Item -LiteralPath $Path -Force
-    if (-not $item.PSIsContainer -or ($item.Attributes -band [IO.FileAttributes]::ReparsePoint)) {
+    if (-not $item.PSIsContainer -or ([int]($item.Attributes -band [IO.FileAttributes]::ReparsePoint)) -ne 0) {
         throw "$Path is not a plain folder (a file, link or junction); remove it and run the script again."
     }
     $security = New-Object Security.AccessControl.DirectorySecurity

@@ -78,7 +78,7 @@ class NsisSetup(unittest.TestCase):
             "tamsel setup 2.0.0: installed-setup.exe left", "tamsel setup 2.0.0: done; starting phase two"])
 
     def test_holds_the_mutex_while_it_waits_for_the_old_program_to_end(self):
-        program = h.RunningProgram(seconds=8)  # ends by itself, like a program being forced out
+        program = h.RunningProgram(seconds=15)  # ends by itself, like a program being forced out
         self.programs.append(program)
         program.wait_until_counted()
         setup = start_setup(*FLAGS, LOG_SWITCH)
