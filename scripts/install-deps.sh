@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ python3 openssl libssl-dev
   libgtest-dev libgmock-dev googletest libtomlplusplus-dev
-  g++-mingw-w64-x86-64-posix wine64
+  g++-mingw-w64-x86-64-posix wine64 nsis
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -14,6 +14,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness as h  # noqa: E402
 
 S = "1"  # the one session Wine has
+# The example NSIS setup program (deploy/nsis), carrying the stand-in 2.0.0.
+NSIS_SETUP = h.BUILD_DIR / "tests" / "standin" / "setup_nsis_v2_0_0" / "tamsel-nsis-2.0.0.exe"
 
 
 def today() -> str:
@@ -67,6 +69,21 @@ class Installation(h.ServedCase):
         self.assert_program("standin_v2_0_0")
         self.assertEqual(update_files(), ["installed-setup.exe", "setup.log", "state.toml", "updater.log"])
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), h.setup_program("setup_v2_0_0"))
+        self.assert_state("working_key_revoked = false", f"last_try = {today()}")
+
+    @unittest.skipUnless(NSIS_SETUP.exists(), "built only where makensis is installed")
+    def test_updated_by_a_real_nsis_setup_program(self):
+        self.keep_installed_setup()
+        self.run_program()
+        self.offer(NSIS_SETUP.read_bytes())
+        self.assertEqual(h.run_updater(), 0)
+        self.assertEqual(h.wait_for_phase_two(), [
+            "feed request 0", "download verified 0", f"close: asked politely {S}",
+            f"close: the program closed by itself {S}", "setup started 0", "updated 0"])
+        self.assert_program("standin_v2_0_0")
+        self.assertEqual(update_files(), ["installed-setup.exe", "setup.log", "state.toml", "updater.log"])
+        self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), NSIS_SETUP.read_bytes())
+        self.assertFalse((h.PROGRAM_DIR / "Tamsel.exe.new").exists())
         self.assert_state("working_key_revoked = false", f"last_try = {today()}")
 
     def test_a_program_that_ignores_the_close_message_is_ended_and_the_installation_goes_on(self):

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "entry/folder_guard.h"
@@ -83,6 +84,59 @@ TEST(GuardOnDescriptors, RefusesANullDaclAndAcceptsAnEmptyOne) {
     win32::Win32Account account;
     EXPECT_TRUE(account.is_well_known(*read->owner, WellKnownSid::local_system));
 }
+
+// The descriptor the deployment script gives the data and update folders,
+// read from the very file the script applies.
+std::wstring deployment_sddl() {
+    std::ifstream in(TAMSEL_DEPLOY_SDDL_FILE);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    return std::wstring(line.begin(), line.end());  // SDDL is ASCII
+}
+
+TEST(DeploymentDescriptor, IsAcceptedProtectedAndGrantsNobodyElseAnything) {
+    const std::wstring sddl = deployment_sddl();
+    ASSERT_FALSE(sddl.empty()) << TAMSEL_DEPLOY_SDDL_FILE;
+    EXPECT_EQ(verdict_for(sddl.c_str()), std::optional<bool>(true));
+
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(sd, &control, &revision));
+    // Unprotected, the folder would inherit ProgramData's grant to Users.
+    EXPECT_NE(control & SE_DACL_PROTECTED, 0) << "inheritance is not broken";
+    win32::Win32Account account;
+    const auto read = win32::read_owner_and_dacl(sd);
+    LocalFree(sd);
+    ASSERT_TRUE(read.has_value());
+    // Even a read grant to Users would let a user hold state.toml open.
+    for (const Grant& grant : grants_of(read->entries, account))
+        EXPECT_TRUE(grant.trusted) << "a grant to somebody else, mask " << grant.mask;
+}
+
+struct AddedEntry {
+    const char* name;
+    const wchar_t* entry;
+};
+
+class DeploymentDescriptorWithAGrant : public ::testing::TestWithParam<AddedEntry> {};
+
+TEST_P(DeploymentDescriptorWithAGrant, IsRefused) {
+    const std::wstring sddl = deployment_sddl();
+    ASSERT_EQ(sddl.back(), L')') << "the DACL must come last so entries can be added";
+    EXPECT_EQ(verdict_for((sddl + GetParam().entry).c_str()), std::optional<bool>(false));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    UsersWrite, DeploymentDescriptorWithAGrant,
+    ::testing::Values(
+        AddedEntry{"UsersModify", L"(A;OICI;0x1301bf;;;BU)"},
+        // What ProgramData hands down when inheritance is left on.
+        AddedEntry{"InheritedFromProgramData", L"(A;CIID;0x116;;;BU)"},
+        AddedEntry{"UsersGenericWriteInheritOnly", L"(A;OICIIO;GW;;;BU)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 class GuardOnFolders : public ::testing::Test {
 protected:

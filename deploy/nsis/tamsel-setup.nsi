@@ -1,0 +1,203 @@
+; Setup program for Tamsel, as tamsel-update.exe runs it.
+;
+; The updater starts it as the system account in session 0, where nobody can
+; answer a question, with exactly this command line:
+;
+;   "...\update\downloaded-setup.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART /UPDATE "/LOG=...\update\setup.log"
+;
+; (rollback-setup.exe for a rollback), does not wait for it, and relies on
+; four things (docs/setup-program-contract.md): the silent run with those
+; flags and that log switch; the mutex Global\Tam_Sel.Setup held from start
+; to end; a copy of this program left as installed-setup.exe in the folder of
+; the log, which the next update keeps as its rollback copy; and
+; "<program folder>\tamsel-update.exe" /phase2 started at the end, after the
+; mutex is released, without waiting for it.
+;
+; Build (makensis 3.x, on Linux or Windows):
+;   makensis -DTAMSEL_EXE=path\Tamsel.exe -DVERSION=2.0.0 -DOUT_FILE=tamsel-setup-2.0.0.exe tamsel-setup.nsi
+;
+; Exit codes, for whoever runs it by hand (the updater never reads them):
+;   0 installed; 2 refused, not the updater's command line; 3 Tamsel.exe not
+;   replaced (still in use, or not writable); 4 phase two could not be started.
+
+!ifndef TAMSEL_EXE
+  !error "Give the Tamsel.exe to install: -DTAMSEL_EXE=..."
+!endif
+!ifndef VERSION
+  !error "Give the version it carries: -DVERSION=a.b.c"
+!endif
+!ifndef OUT_FILE
+  !define OUT_FILE "tamsel-setup-${VERSION}.exe"
+!endif
+
+; A 64-bit program gets a 64-bit setup (this also keeps $PROGRAMFILES and the
+; registry on the 64-bit side).
+Target amd64-unicode
+; No wizard at all: the sections then run on the main thread, the same one
+; that created the mutex and so the only one that can release it.
+SilentInstall silent
+RequestExecutionLevel admin
+SetCompressor /SOLID lzma
+CRCCheck on
+Name "Tamsel ${VERSION}"
+OutFile "${OUT_FILE}"
+; Where the program lives; the updater lies beside it. A vendor whose program
+; may live elsewhere reads the folder its first installation recorded
+; (InstallDirRegKey) instead.
+InstallDir "$PROGRAMFILES64\Tamsel"
+
+!include FileFunc.nsh
+!include WordFunc.nsh
+!include LogicLib.nsh
+
+!define SETUP_MUTEX "Global\Tam_Sel.Setup"
+!define EXIT_REFUSED 2
+!define EXIT_NOT_INSTALLED 3
+!define EXIT_NO_PHASE_TWO 4
+; The updater has closed Tamsel.exe before it starts this program, but a
+; forced end takes a moment to let go of the file: keep trying for 30 s.
+!define REPLACE_TRIES 60
+!define REPLACE_PAUSE_MS 500
+!define MOVEFILE_REPLACE_EXISTING_WRITE_THROUGH 9
+!define ERROR_ALREADY_EXISTS 183
+
+Var Parameters
+Var LogPath
+Var Log      ; handle of the open log file; empty when it could not be opened
+Var Mutex
+Var ExitCode
+
+!macro LogLine text
+  ${If} $Log != ""
+    ; ASCII only: FileWrite writes the ANSI code page in a Unicode build.
+    FileWrite $Log "tamsel setup ${VERSION}: ${text}$\r$\n"
+  ${EndIf}
+!macroend
+!define LogLine "!insertmacro LogLine"
+
+; Each flag must stand alone: the option parser matches by prefix, so text
+; after a flag (/UPDATEX) means it is some other flag.
+!macro RequireFlag flag
+  ClearErrors
+  ${GetOptions} $Parameters "${flag}" $R1
+  ${If} ${Errors}
+  ${OrIf} $R1 != ""
+    SetErrorLevel ${EXIT_REFUSED}
+    Quit
+  ${EndIf}
+!macroend
+
+Function .onInit
+  StrCpy $Log ""
+  StrCpy $Mutex 0
+  StrCpy $ExitCode 0
+  ${GetParameters} $Parameters
+  ; The updater quotes the log switch as a whole ("/LOG=C:\...\setup.log"),
+  ; and the option parser does not look inside quotes: move the opening quote
+  ; behind the equals sign, where the parser takes it for a quoted value.
+  ${WordReplace} $Parameters '"/LOG=' '/LOG="' "+" $Parameters
+
+  ; Started any other way (a double click) it installs nothing: a run with a
+  ; wizard would wait for ever in session 0.
+  !insertmacro RequireFlag "/VERYSILENT"
+  !insertmacro RequireFlag "/SUPPRESSMSGBOXES"
+  !insertmacro RequireFlag "/NORESTART"
+  !insertmacro RequireFlag "/UPDATE"
+  ClearErrors
+  ${GetOptions} $Parameters "/LOG=" $LogPath
+  ${If} ${Errors}
+  ${OrIf} $LogPath == ""
+    SetErrorLevel ${EXIT_REFUSED}
+    Quit
+  ${EndIf}
+
+  ; Phase two judges the installation once this mutex is gone, so it is taken
+  ; before anything is touched. Another setup program holding it is waited
+  ; for as long as phase two would wait for it (180 s).
+  System::Call 'kernel32::CreateMutexW(p 0, i 1, w "${SETUP_MUTEX}") p .r0 ?e'
+  Pop $1
+  StrCpy $Mutex $0
+  ${If} $0 P<> 0
+  ${AndIf} $1 = ${ERROR_ALREADY_EXISTS}
+    System::Call 'kernel32::WaitForSingleObject(p r0, i 180000) i .r2'
+  ${EndIf}
+
+  ClearErrors
+  FileOpen $Log $LogPath a
+  ${If} ${Errors}
+    StrCpy $Log ""
+  ${Else}
+    FileSeek $Log 0 END
+  ${EndIf}
+  ${LogLine} "started"
+  ${If} $0 P= 0
+    ${LogLine} "the setup mutex could not be created; installing all the same"
+  ${ElseIf} $1 = ${ERROR_ALREADY_EXISTS}
+    ${LogLine} "waited for another setup program (wait result $2)"
+  ${EndIf}
+FunctionEnd
+
+Section
+  SetOutPath $INSTDIR
+  ; A file that cannot be written sets the error flag instead of asking.
+  SetOverwrite try
+
+  ; Written beside the old program first and then moved over it in one step,
+  ; so an interrupted write never leaves a broken Tamsel.exe behind.
+  ClearErrors
+  File "/oname=Tamsel.exe.new" "${TAMSEL_EXE}"
+  ${If} ${Errors}
+    ${LogLine} "Tamsel.exe.new could not be written: nothing installed"
+    StrCpy $ExitCode ${EXIT_NOT_INSTALLED}
+  ${Else}
+    StrCpy $R2 0
+    ${Do}
+      System::Call 'kernel32::MoveFileExW(w "$INSTDIR\Tamsel.exe.new", w "$INSTDIR\Tamsel.exe", i ${MOVEFILE_REPLACE_EXISTING_WRITE_THROUGH}) i .r3'
+      ${If} $3 <> 0
+      ${OrIf} $R2 >= ${REPLACE_TRIES}
+        ${ExitDo}
+      ${EndIf}
+      ${If} $R2 = 0
+        ${LogLine} "Tamsel.exe is still in use: waiting for it"
+      ${EndIf}
+      IntOp $R2 $R2 + 1
+      Sleep ${REPLACE_PAUSE_MS}
+    ${Loop}
+    ${If} $3 = 0
+      Delete "$INSTDIR\Tamsel.exe.new"
+      ${LogLine} "Tamsel.exe stayed in use: nothing installed"
+      StrCpy $ExitCode ${EXIT_NOT_INSTALLED}
+    ${Else}
+      ${LogLine} "Tamsel.exe installed"
+      ; Run as downloaded-setup.exe or rollback-setup.exe, it leaves itself as
+      ; the setup program of the version now installed.
+      ${GetParent} $LogPath $R4
+      System::Call 'kernel32::CopyFileW(w "$EXEPATH", w "$R4\installed-setup.exe", i 0) i .r3'
+      ${If} $3 <> 0
+        ${LogLine} "installed-setup.exe left"
+      ${Else}
+        ${LogLine} "installed-setup.exe could not be written"
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+
+  ; Phase two follows whatever happened: it judges the result, starts the
+  ; program again and puts the previous setup program back when needed.
+  ${LogLine} "done; starting phase two"
+  ${If} $Log != ""
+    FileClose $Log
+    StrCpy $Log ""
+  ${EndIf}
+  ${If} $Mutex P<> 0
+    System::Call 'kernel32::ReleaseMutex(p $Mutex)'
+    System::Call 'kernel32::CloseHandle(p $Mutex)'
+  ${EndIf}
+  ClearErrors
+  Exec '"$INSTDIR\tamsel-update.exe" /phase2'
+  ${If} ${Errors}
+  ${AndIf} $ExitCode = 0
+    StrCpy $ExitCode ${EXIT_NO_PHASE_TWO}
+  ${EndIf}
+  SetErrorLevel $ExitCode
+  Quit
+SectionEnd
