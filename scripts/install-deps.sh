@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ python3 openssl libssl-dev
   libgtest-dev libgmock-dev googletest libtomlplusplus-dev
   g++-mingw-w64-x86-64-posix wine64 nsis
+  clang libclang-rt-dev  # fuzz targets: clang's libFuzzer and sanitizer runtimes
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test tier:
 #   1. unit, native with AddressSanitizer and UBSan;
-#   2. platform, the Win32 implementations under Wine;
-#   3. end to end, the updater and its stand-ins under Wine.
+#   2. fuzz smoke: each parser's fuzz target briefly from its seeds (clang,
+#      libFuzzer); a finding fails it (scripts/fuzz.sh runs them for long);
+#   3. platform, the Win32 implementations under Wine;
+#   4. end to end, the updater and its stand-ins under Wine.
 # Ends with one summary line over all tiers: "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +24,7 @@ tally() {  # reads ctest's closing line from a log
   failed=$((failed + f))
 }
 
-for tier in native mingw; do
+for tier in native fuzz mingw; do
   echo "== $tier: configure and build"
   if ! cmake --preset "$tier" >"/tmp/tamsel-configure-$tier.log" 2>&1; then
     cat "/tmp/tamsel-configure-$tier.log"; status=1; continue
