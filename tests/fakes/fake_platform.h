@@ -332,6 +332,9 @@ private:
     FakeClock& clock_;
 };
 
+// Standard Base64 of a signature, as a feed answer's signature line holds it.
+std::string base64(const EcdsaSignature& bytes);
+
 // A version resource just long enough to carry the fixed file information
 // of a file version major.minor.build.0.
 std::vector<std::uint8_t> version_info(std::uint16_t major, std::uint16_t minor, std::uint16_t build);

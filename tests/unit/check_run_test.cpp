@@ -17,19 +17,7 @@ namespace {
 using fakes::FakeCrypto;
 using fakes::FakeHttpsResponse;
 
-std::string base64(const EcdsaSignature& bytes) {
-    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::uint32_t n = (bytes[i] << 16) | ((i + 1 < bytes.size() ? bytes[i + 1] : 0) << 8) |
-                                (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-        out += alphabet[(n >> 18) & 63];
-        out += alphabet[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(n >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? alphabet[n & 63] : '=';
-    }
-    return out;
-}
+using fakes::base64;
 
 using fakes::version_info;
 

@@ -38,19 +38,7 @@ constexpr std::uint64_t obeys_after_ms = 1'200;      // the program's reaction t
 
 std::string path_of(const char* name) { return dir + "\\" + name; }
 
-std::string base64(const EcdsaSignature& bytes) {
-    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::uint32_t n = (bytes[i] << 16) | ((i + 1 < bytes.size() ? bytes[i + 1] : 0) << 8) |
-                                (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-        out += alphabet[(n >> 18) & 63];
-        out += alphabet[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(n >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? alphabet[n & 63] : '=';
-    }
-    return out;
-}
+using fakes::base64;
 
 // The machine: the updater installed with its guarded folders, Tamsel 1.0.0
 // running in the given sessions, the update server offering 2.0.0, and
