@@ -153,6 +153,11 @@ def fresh_server_root() -> None:
     (SERVER_ROOT / "tamsel" / "files").mkdir(parents=True)
 
 
+def today() -> str:
+    """The local date as the updater's last_try holds it."""
+    return time.strftime("%Y-%m-%d")
+
+
 def log_lines() -> list:
     """The log's lines without their time stamps: "message number"."""
     path = UPDATE_DIR / "updater.log"

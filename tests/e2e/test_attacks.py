@@ -18,10 +18,6 @@ SETUP = b"MZ" + b"stand-in setup program 2.0.0 " * 100  # no real program: a due
 FOLDER_REFUSED, ANOTHER_PASS = 4, 3
 
 
-def today() -> str:
-    return time.strftime("%Y-%m-%d")
-
-
 class Attacks(h.ServedCase):
     def setUp(self):
         super().setUp()
@@ -148,7 +144,7 @@ class Attacks(h.ServedCase):
         self.pass_lines()
         state = h.UPDATE_DIR / "state.toml"
         taken = state.read_bytes()
-        state.write_bytes(taken.replace(f"last_try = {today()}".encode(), b"last_try = 2000-01-01"))
+        state.write_bytes(taken.replace(f"last_try = {h.today()}".encode(), b"last_try = 2000-01-01"))
         self.assertEqual(self.pass_lines()[-2:], ["feed request 0", "refused: the version is stopped 0"])
         self.assertEqual(state.read_bytes(), taken)
 

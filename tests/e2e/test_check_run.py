@@ -21,10 +21,6 @@ def pending_state(since: int) -> bytes:
             f"sessions = []\r\nrollback_copy = false\r\nrolling_back = false\r\nsince = {since}\r\n").encode()
 
 
-def today() -> str:
-    return time.strftime("%Y-%m-%d")
-
-
 class CheckRun(h.ServedCase):
     def setUp(self):
         super().setUp()
@@ -36,7 +32,7 @@ class CheckRun(h.ServedCase):
                                        extra, schema), key)
 
     def run_pass(self, expected_code=0):
-        day = today()
+        day = h.today()
         code = h.run_updater()
         self.assertEqual(code, expected_code, h.log_lines())
         return day

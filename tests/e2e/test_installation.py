@@ -18,10 +18,6 @@ S = "1"  # the one session Wine has
 NSIS_SETUP = h.BUILD_DIR / "tests" / "standin" / "setup_nsis_v2_0_0" / "tamsel-nsis-2.0.0.exe"
 
 
-def today() -> str:
-    return time.strftime("%Y-%m-%d")
-
-
 def update_files() -> list:
     return sorted(p.name for p in h.UPDATE_DIR.iterdir())
 
@@ -69,7 +65,7 @@ class Installation(h.ServedCase):
         self.assert_program("standin_v2_0_0")
         self.assertEqual(update_files(), ["installed-setup.exe", "setup.log", "state.toml", "updater.log"])
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), h.setup_program("setup_v2_0_0"))
-        self.assert_state("working_key_revoked = false", f"last_try = {today()}")
+        self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
 
     @unittest.skipUnless(NSIS_SETUP.exists(), "built only where makensis is installed")
     def test_updated_by_a_real_nsis_setup_program(self):
@@ -84,7 +80,7 @@ class Installation(h.ServedCase):
         self.assertEqual(update_files(), ["installed-setup.exe", "setup.log", "state.toml", "updater.log"])
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), NSIS_SETUP.read_bytes())
         self.assertFalse((h.PROGRAM_DIR / "Tamsel.exe.new").exists())
-        self.assert_state("working_key_revoked = false", f"last_try = {today()}")
+        self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
 
     def test_a_program_that_ignores_the_close_message_is_ended_and_the_installation_goes_on(self):
         self.keep_installed_setup()
@@ -105,7 +101,7 @@ class Installation(h.ServedCase):
         self.assert_program("standin_v1_0_0")  # raised again, still the old version
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), h.setup_program("setup_v1_0_0"))
         self.assertNotIn("rollback-setup.exe", update_files())
-        self.assert_state("working_key_revoked = false", f"last_try = {today()}")
+        self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
 
     def test_a_version_that_never_shows_its_window_is_rolled_back_and_refused_later(self):
         self.keep_installed_setup()
@@ -119,11 +115,11 @@ class Installation(h.ServedCase):
         self.assert_program("standin_v1_0_0")
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), h.setup_program("setup_v1_0_0"))
         self.assertNotIn("rollback-setup.exe", update_files())
-        self.assert_state("working_key_revoked = false", 'failed = ["2.0.0"]', f"last_try = {today()}")
+        self.assert_state("working_key_revoked = false", 'failed = ["2.0.0"]', f"last_try = {h.today()}")
 
         # The next day the same offer is refused.
         state = h.UPDATE_DIR / "state.toml"
-        state.write_bytes(state.read_bytes().replace(f"last_try = {today()}".encode(), b"last_try = 2000-01-01"))
+        state.write_bytes(state.read_bytes().replace(f"last_try = {h.today()}".encode(), b"last_try = 2000-01-01"))
         self.assertEqual(h.run_updater(), 0)
         self.assertEqual(h.log_lines()[-2:], ["feed request 0", "refused: the version failed here before 0"])
 
@@ -134,7 +130,7 @@ class Installation(h.ServedCase):
         self.assertEqual(h.wait_for_phase_two(timeout=300)[-3:], [
             "setup started 0", f"raise: the program's window did not appear or did not live {S}",
             "did not start, and there is no copy to roll back to 0"])
-        self.assert_state("working_key_revoked = false", 'failed = ["2.0.0"]', f"last_try = {today()}")
+        self.assert_state("working_key_revoked = false", 'failed = ["2.0.0"]', f"last_try = {h.today()}")
 
     def test_a_setup_that_cannot_be_started(self):
         self.keep_installed_setup()
@@ -142,7 +138,7 @@ class Installation(h.ServedCase):
         self.assertEqual(h.run_updater(), 0)
         self.assertEqual(h.log_lines(), ["feed request 0", "download verified 0", "setup not started 0"])
         self.assertEqual(update_files(), ["downloaded-setup.exe", "installed-setup.exe", "state.toml", "updater.log"])
-        self.assert_state("working_key_revoked = false", f"last_try = {today()}")
+        self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
 
     def test_an_installation_over_an_hour_old_is_given_up_and_the_program_raised(self):
         since = int(time.time()) - 3700

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
 namespace tamsel::win32 {
@@ -9,26 +10,23 @@ namespace {
 class Win32FileHandle final : public FileHandle {
 public:
     explicit Win32FileHandle(HANDLE handle) : handle_(handle) {}
-    ~Win32FileHandle() override { CloseHandle(handle_); }
-    Win32FileHandle(const Win32FileHandle&) = delete;
-    Win32FileHandle& operator=(const Win32FileHandle&) = delete;
 
     std::optional<std::size_t> write(const void* data, std::size_t size) override {
         DWORD written = 0;
         const DWORD ask = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
-        if (!WriteFile(handle_, data, ask, &written, nullptr)) return std::nullopt;
+        if (!WriteFile(handle_.get(), data, ask, &written, nullptr)) return std::nullopt;
         return written;
     }
     std::optional<std::size_t> read(void* buffer, std::size_t size) override {
         DWORD got = 0;
         const DWORD ask = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
-        if (!ReadFile(handle_, buffer, ask, &got, nullptr)) return std::nullopt;
+        if (!ReadFile(handle_.get(), buffer, ask, &got, nullptr)) return std::nullopt;
         return got;
     }
-    bool flush() override { return FlushFileBuffers(handle_) != 0; }
+    bool flush() override { return FlushFileBuffers(handle_.get()) != 0; }
 
 private:
-    HANDLE handle_;
+    OwnedHandle handle_;
 };
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

@@ -2,6 +2,7 @@
 #include <wtsapi32.h>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
 namespace tamsel::win32 {
@@ -10,24 +11,18 @@ namespace {
 class Win32Token final : public Token {
 public:
     explicit Win32Token(HANDLE handle) : handle_(handle) {}
-    ~Win32Token() override { CloseHandle(handle_); }
-    Win32Token(const Win32Token&) = delete;
-    Win32Token& operator=(const Win32Token&) = delete;
-    HANDLE get() const { return handle_; }
+    HANDLE get() const { return handle_.get(); }
 
 private:
-    HANDLE handle_;
+    OwnedHandle handle_;
 };
 
 class Win32ProcessHandle final : public ProcessHandle {
 public:
     explicit Win32ProcessHandle(HANDLE handle) : handle_(handle) {}
-    ~Win32ProcessHandle() override { CloseHandle(handle_); }
-    Win32ProcessHandle(const Win32ProcessHandle&) = delete;
-    Win32ProcessHandle& operator=(const Win32ProcessHandle&) = delete;
 
     WaitResult wait(std::uint32_t milliseconds) override {
-        switch (WaitForSingleObject(handle_, milliseconds)) {
+        switch (WaitForSingleObject(handle_.get(), milliseconds)) {
         case WAIT_OBJECT_0: return WaitResult::ended;
         case WAIT_TIMEOUT: return WaitResult::timed_out;
         default: return WaitResult::failed;
@@ -35,12 +30,12 @@ public:
     }
     std::optional<std::uint32_t> exit_code() override {
         DWORD code = 0;
-        if (!GetExitCodeProcess(handle_, &code)) return std::nullopt;
+        if (!GetExitCodeProcess(handle_.get(), &code)) return std::nullopt;
         return code;
     }
 
 private:
-    HANDLE handle_;
+    OwnedHandle handle_;
 };
 
 // The thread handle is never used: it is closed at once, the process handle
