@@ -23,6 +23,6 @@ if(NOT TAMSEL_RELEASE)
   target_link_libraries(tamsel_unit_tests PRIVATE tamsel_core GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(tamsel_unit_tests PRIVATE
     TAMSEL_SOURCE_DIR="${CMAKE_CURRENT_SOURCE_DIR}"
-    TAMSEL_VECTORS_DIR="${CMAKE_CURRENT_SOURCE_DIR}/../shared/vectors")
+    TAMSEL_VECTORS_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/vectors")
   gtest_discover_tests(tamsel_unit_tests TEST_PREFIX "unit." DISCOVERY_TIMEOUT 60)
 endif()

@@ -32,7 +32,7 @@ target_include_directories(tamsel_platform_tests PRIVATE tests)
 target_link_libraries(tamsel_platform_tests PRIVATE tamsel_win32 gtest_main gmock)
 set(TAMSEL_TEST_SERVER_CONTROL_PORT 8444 CACHE STRING "Loopback control port of the local HTTPS test server")
 target_compile_definitions(tamsel_platform_tests PRIVATE
-  TAMSEL_VECTORS_DIR="${CMAKE_CURRENT_SOURCE_DIR}/../shared/vectors"
+  TAMSEL_VECTORS_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/vectors"
   TAMSEL_TEST_SERVER_CONTROL_PORT=${TAMSEL_TEST_SERVER_CONTROL_PORT})
 # The deployment kit's folder descriptor, judged by the folder guard.
 set(deploy_sddl "${CMAKE_CURRENT_SOURCE_DIR}/deploy/folder-security.sddl")
