@@ -15,6 +15,12 @@ endif()
 # The version resource carries the project's version.
 configure_file(src/app/tamsel-update.rc.in generated/tamsel-update.rc @ONLY)
 
+include(cmake/delay-load.cmake)
+# What a pass with nothing to do needs loads at start (advapi32 for the
+# account, the mutex and the folder guard; shell32 and ole32 for the command
+# line and the ProgramData folder); the rest loads when a later step calls it.
+set(tamsel_delay_loaded_dlls user32 winhttp wtsapi32 version bcrypt)
+
 # The product and the testbed share everything but their composition root.
 # A release configuration builds the product alone: the testbed counts
 # whoever runs it as the system account.
@@ -27,6 +33,7 @@ foreach(flavour ${tamsel_flavours})
     "${CMAKE_CURRENT_BINARY_DIR}/generated/tamsel-update.rc")
   target_link_libraries(tamsel-${flavour} PRIVATE tamsel_win32)
   target_compile_options(tamsel-${flavour} PRIVATE ${tamsel_warnings})
+  tamsel_delay_load(tamsel-${flavour} ${tamsel_delay_loaded_dlls})
   if(MINGW)
     target_link_options(tamsel-${flavour} PRIVATE -municode)  # wWinMain
   endif()

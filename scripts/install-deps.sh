@@ -6,6 +6,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libtomlplusplus-dev
   g++-mingw-w64-x86-64-posix wine64 nsis
   clang libclang-rt-dev  # fuzz targets: clang's libFuzzer and sanitizer runtimes
+  # clang also cross-compiles the Windows build as a second compiler (mingw-clang)
+  hyperfine  # bench/noop_pass.sh, run by hand
 )
 missing=()
 for p in "${packages[@]}"; do
