@@ -4,7 +4,9 @@
 #   2. fuzz smoke: each parser's fuzz target briefly from its seeds (clang,
 #      libFuzzer); a finding fails it (scripts/fuzz.sh runs them for long);
 #   3. platform, the Win32 implementations under Wine;
-#   4. end to end, the updater and its stand-ins under Wine.
+#   4. end to end, the updater and its stand-ins under Wine;
+#   5. a second compiler: the Windows build (product, Win32 tier, stand-ins)
+#      with clang for the MinGW target, warnings as errors; compiled only.
 # Ends with one summary line over all tiers: "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -44,6 +46,13 @@ for tier in native fuzz mingw; do
   tally "$junit"
   rm -f "$junit"
 done
+
+echo "== mingw-clang: configure and build (compile only)"
+if ! cmake --preset mingw-clang >/tmp/tamsel-configure-mingw-clang.log 2>&1; then
+  cat /tmp/tamsel-configure-mingw-clang.log; status=1
+elif ! cmake --build --preset mingw-clang -j 2; then
+  status=1
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ] || status=1
