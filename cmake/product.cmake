@@ -30,7 +30,7 @@ if(NOT TAMSEL_RELEASE)
 endif()
 foreach(flavour ${tamsel_flavours})
   add_executable(tamsel-${flavour} WIN32 src/app/main_${flavour}.cpp src/app/process_main.cpp
-    "${CMAKE_CURRENT_BINARY_DIR}/generated/tamsel-update.rc")
+    src/app/delay_load_hooks.cpp "${CMAKE_CURRENT_BINARY_DIR}/generated/tamsel-update.rc")
   target_link_libraries(tamsel-${flavour} PRIVATE tamsel_win32)
   target_compile_options(tamsel-${flavour} PRIVATE ${tamsel_warnings})
   tamsel_delay_load(tamsel-${flavour} ${tamsel_delay_loaded_dlls})
