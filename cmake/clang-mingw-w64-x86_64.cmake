@@ -27,5 +27,6 @@ set(tamsel_sysroot "--sysroot=/usr/${tamsel_mingw_triple}")
 set(CMAKE_C_FLAGS_INIT "${tamsel_sysroot}")
 set(CMAKE_CXX_FLAGS_INIT "${tamsel_sysroot} -nostdinc++ -isystem ${tamsel_mingw_gcc}/include/c++ -isystem ${tamsel_mingw_gcc}/include/c++/${tamsel_mingw_triple} -isystem ${tamsel_mingw_gcc}/include/c++/backward")
 # -pthread puts winpthreads, which the posix libstdc++ needs, into the
-# driver's own library group.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "${tamsel_sysroot} -L${tamsel_mingw_gcc} -pthread")
+# driver's own library group. The link also sees the compile flags, whose
+# -nostdinc++ it has no use for.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${tamsel_sysroot} -L${tamsel_mingw_gcc} -pthread -Wno-unused-command-line-argument")
