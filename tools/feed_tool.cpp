@@ -55,19 +55,45 @@ std::string to_hex(const std::uint8_t* bytes, std::size_t size) {
 
 Pkey generate_p256_key() { return Pkey(EVP_EC_gen(SN_X9_62_prime256v1)); }
 
-std::string private_key_pem(EVP_PKEY* key) {
+std::string private_key_pem(EVP_PKEY* key, const std::optional<std::string>& passphrase) {
     Bio bio(BIO_new(BIO_s_mem()));
-    if (!bio || PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) return {};
+    // PKCS#8 encryption: OpenSSL derives the AES key with PBKDF2 (HMAC-SHA256).
+    const int written =
+        !bio ? 0
+        : passphrase
+            ? PEM_write_bio_PKCS8PrivateKey(bio.get(), key, EVP_aes_256_cbc(), passphrase->data(),
+                                            static_cast<int>(passphrase->size()), nullptr, nullptr)
+            : PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
+    if (written != 1) return {};
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
     return std::string(data, static_cast<std::size_t>(size));
 }
 
-std::optional<Pkey> read_private_key_pem(std::string_view pem, std::string& why) {
+namespace {
+
+// Hands OpenSSL the passphrase of an encrypted PEM; with none given it
+// fails, so OpenSSL never asks on the terminal.
+int passphrase_callback(char* buffer, int size, int, void* user) {
+    const auto* passphrase = static_cast<const std::optional<std::string>*>(user);
+    if (!passphrase->has_value() || (*passphrase)->size() > static_cast<std::size_t>(size)) return -1;
+    std::memcpy(buffer, (*passphrase)->data(), (*passphrase)->size());
+    return static_cast<int>((*passphrase)->size());
+}
+
+}  // namespace
+
+std::optional<Pkey> read_private_key_pem(std::string_view pem, std::string& why,
+                                         const std::optional<std::string>& passphrase) {
     Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    Pkey key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    const bool encrypted = pem.find("ENCRYPTED") != std::string_view::npos;
+    Pkey key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passphrase_callback,
+                                           const_cast<std::optional<std::string>*>(&passphrase))
+                 : nullptr);
     if (!key) {
-        why = "no PEM private key";
+        why = !encrypted    ? "no PEM private key"
+              : passphrase ? "the passphrase does not open this encrypted key"
+                           : "the key is encrypted: give --passphrase-file or --passphrase-env";
         return std::nullopt;
     }
     if (!is_p256(key.get())) {
@@ -94,10 +120,11 @@ std::optional<PublicKey> public_key_bytes(EVP_PKEY* key) {
 
 std::optional<PublicKey> parse_public_key(std::string_view text, std::string& why) {
     if (text.find("-----BEGIN") != std::string_view::npos) {
+        std::optional<std::string> no_passphrase;  // an encrypted key fails instead of asking
         Bio bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
         const bool is_private = text.find("PRIVATE KEY") != std::string_view::npos;
         Pkey key(!bio ? nullptr
-                 : is_private ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                 : is_private ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passphrase_callback, &no_passphrase)
                               : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
         if (!key) {
             why = "no PEM key";

@@ -1,0 +1,234 @@
+// Stop orders and withdrawals, judged by the updater's own check run: a
+// client that had the offer before the order and the same client after it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tools/dry_run.h"
+#include "tools/lint.h"
+#include "tools/orders.h"
+#include "tools/tool_run.h"
+
+namespace tamsel::tool {
+namespace {
+
+const std::string keys_dir = std::string(TAMSEL_SOURCE_DIR) + "/tests/keys/";
+
+std::string read_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Pkey test_key(const std::string& name) {
+    std::string why;
+    auto key = read_private_key_pem(read_text(keys_dir + "test-only-" + name + ".pem"), why);
+    return key ? std::move(*key) : nullptr;
+}
+
+PublicKey test_public(const std::string& name) {
+    std::string why;
+    return parse_public_key(read_text(keys_dir + "test-only-" + name + ".hex"), why).value();
+}
+
+std::string signed_answer(const std::string& document, const std::string& key) {
+    return feed_answer(sign_document(test_key(key).get(), document).value(), document);
+}
+
+// The verdict lines of a client's check run over an answer (time stamps and
+// the "feed request" line left out), and whether it revoked the working key.
+struct ClientView {
+    std::vector<std::string> log;
+    bool revoked = false;
+};
+
+ClientView client_run(const std::string& answer, const std::string& installed = "1.0.0") {
+    DryRunOptions options;
+    options.answer = answer;
+    options.installed = installed;
+    options.host = "updates.example.com";
+    options.working_key = test_public("working");
+    options.reserve_key = test_public("reserve");
+    options.today = "2026-12-08";
+    options.now_unix = 1796731200;
+    std::ostringstream out;
+    dry_run(options, out);
+    ClientView view;
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("working_key_revoked = true") != std::string::npos) view.revoked = true;
+        if (line.size() > 23 && line.find("Z ") == 21) {
+            const std::string message = line.substr(23);
+            if (message != "feed request 0") view.log.push_back(message);
+        } else if (line.starts_with("  [dry run] download not attempted")) {
+            view.log.push_back("due");  // the pass would download the offer
+        }
+    }
+    return view;
+}
+
+const std::string sha = std::string(64, 'a');
+std::string offer(const std::string& version) {
+    return "[[item]]\nid = 1\ntype = \"news\"\nen = [\"Hello\", \"News first\"]\n"
+           "[[item]]\nid = 2\ntype = \"update\"\nversion = \"" + version + "\"\nen = [\"Tamsel\", \"New.\"]\n"
+           "[download]\nversion = \"" + version + "\"\nurl = \"https://updates.example.com/tamsel/files/s.exe\"\n"
+           "sha256 = \"" + sha + "\"\nsize = 9\n";
+}
+
+const std::vector<std::string> offered = {"due"};
+
+struct OrderCase {
+    const char* name;
+    std::string current;                  // the feed served now
+    bool withdraw;                        // else stop
+    std::vector<std::string> versions;
+    bool revoke;
+    bool keep_offer;
+    const char* key;                      // signs the order
+    const char* refusal;                  // a piece of the reason; nullptr: written
+    std::vector<std::string> stop_after;  // [stop] versions of the new feed
+    bool offer_after;
+    std::vector<std::string> client_after;
+    bool revoked_after;
+};
+
+TEST(Orders, ClientsBeforeAndAfter) {
+    const std::string working_offer = signed_answer("schema = 1\n" + offer("2.0.0"), "working");
+    const std::string earlier_stop =
+        signed_answer("schema = 1\n" + offer("2.1.0") + "[stop]\nversions = [\"1.9.0\"]\n", "reserve");
+    const std::string revoked =
+        signed_answer("schema = 1\n" + offer("2.1.0") + "[stop]\nversions = []\nrevoke_working = true\n", "reserve");
+    const std::string pointless =
+        signed_answer("schema = 1\n" + offer("2.0.0") + "[stop]\nversions = [\"1.9.0\"]\n", "working");
+    const OrderCase cases[] = {
+        {"stop the offered version", working_offer, false, {"2.0.0"}, false, false, "reserve", nullptr,
+         {"2.0.0"}, false, {"the reserve key spoke: [stop] taken in 0", "nothing to install: no [download] 0"}, false},
+        {"stop it, offer kept but stopped", working_offer, false, {"2.0.0"}, false, true, "reserve", nullptr,
+         {"2.0.0"}, false, {"the reserve key spoke: [stop] taken in 0", "nothing to install: no [download] 0"}, false},
+        {"stop another version, offer kept", working_offer, false, {"1.5.0", "1.5.0"}, false, true, "reserve",
+         nullptr, {"1.5.0"}, true, {"the reserve key spoke: [stop] taken in 0", "due"},
+         false},
+        {"revoke only", working_offer, false, {}, true, false, "reserve", nullptr, {}, false,
+         {"the reserve key spoke: [stop] taken in 0", "nothing to install: no [download] 0"}, true},
+        {"earlier stop stays in force", earlier_stop, false, {"2.1.0"}, false, true, "reserve", nullptr,
+         {"1.9.0", "2.1.0"}, false, {"the reserve key spoke: [stop] taken in 0", "nothing to install: no [download] 0"},
+         false},
+        {"a revocation is never taken back", revoked, false, {"2.1.0"}, false, false, "reserve", nullptr, {"2.1.0"},
+         false, {"the reserve key spoke: [stop] taken in 0", "nothing to install: no [download] 0"}, true},
+        {"a working key's pointless stop is taken in", pointless, false, {"2.0.0"}, false, false, "reserve", nullptr,
+         {"1.9.0", "2.0.0"}, false,
+         {"the reserve key spoke: [stop] taken in 0", "nothing to install: no [download] 0"}, false},
+        {"nothing to stop", working_offer, false, {}, false, false, "reserve", "--versions", {}, false, {}, false},
+        {"an empty version", working_offer, false, {""}, false, false, "reserve", "empty", {}, false, {}, false},
+        {"current feed refused", signed_answer("schema = 2\n", "working"), false, {"2.0.0"}, false, false, "reserve",
+         "refused by the updater", {}, false, {}, false},
+        {"withdraw", working_offer, true, {}, false, false, "working", nullptr, {}, false,
+         {"nothing to install: no [download] 0"}, false},
+        {"withdraw keeps an earlier stop", earlier_stop, true, {}, false, false, "reserve", nullptr, {"1.9.0"}, false,
+         {"the reserve key spoke: [stop] taken in 0", "nothing to install: no [download] 0"}, false},
+        {"withdraw with the working key after a stop", earlier_stop, true, {}, false, false, "working", nullptr,
+         {"1.9.0"}, false, {"nothing to install: no [download] 0"}, false},
+        {"withdraw with the revoked working key", revoked, true, {}, false, false, "working", "revokes the working key",
+         {}, false, {}, false},
+        {"withdraw with the reserve key after a revocation", revoked, true, {}, false, false, "reserve", nullptr, {},
+         false, {"the reserve key spoke: [stop] taken in 0", "nothing to install: no [download] 0"}, true},
+        {"nothing to withdraw", signed_answer("schema = 1\n", "working"), true, {}, false, false, "working",
+         "offers nothing", {}, false, {}, false},
+    };
+    for (const OrderCase& row : cases) {
+        const Pkey key = test_key(row.key);
+        std::variant<Order, Failure> result;
+        if (row.withdraw) {
+            result = prepare_withdraw({row.current, key.get()});
+        } else {
+            result = prepare_stop({row.current, row.versions, row.revoke, row.keep_offer, key.get()});
+        }
+        if (row.refusal != nullptr) {
+            const auto* failure = std::get_if<Failure>(&result);
+            ASSERT_NE(failure, nullptr) << row.name;
+            EXPECT_NE(failure->reason.find(row.refusal), std::string::npos) << row.name << ": " << failure->reason;
+            continue;
+        }
+        ASSERT_TRUE(std::holds_alternative<Order>(result)) << row.name << ": " << std::get<Failure>(result).reason;
+        const Order& order = std::get<Order>(result);
+        EXPECT_EQ(order.stopped, row.stop_after) << row.name;
+        EXPECT_EQ(order.offer_kept, row.offer_after) << row.name;
+        EXPECT_NE(order.document.find("News first"), std::string::npos) << row.name << ": items kept";
+        const ClientView after = client_run(order.answer);
+        EXPECT_EQ(after.log, row.client_after) << row.name;
+        EXPECT_EQ(after.revoked, row.revoked_after) << row.name;
+        // What lint says of the result never fails the release.
+        const auto findings = lint(order.answer, {test_public("working"), test_public("reserve"), "updates.example.com"});
+        EXPECT_EQ(lint_exit_code(findings), 0) << row.name << ": " << findings.front().message;
+    }
+    // The client before: the offer was due.
+    EXPECT_EQ(client_run(working_offer).log, offered);
+}
+
+TEST(Orders, PublishRefusesTheRevokedWorkingKeyAndNotesACarriedStop) {
+    const std::string revoked =
+        signed_answer("schema = 1\n[stop]\nversions = []\nrevoke_working = true\n", "reserve");
+    const std::string stopped_before = signed_answer("schema = 1\n[stop]\nversions = [\"1.9.0\"]\n", "reserve");
+    const Pkey working = test_key("working");
+    EXPECT_TRUE(check_stop_carried(revoked, working.get()).refusal);
+    EXPECT_FALSE(check_stop_carried(revoked, test_key("reserve").get()).refusal);
+    const CarryCheck carried = check_stop_carried(stopped_before, working.get());
+    EXPECT_FALSE(carried.refusal);
+    EXPECT_TRUE(carried.note);
+    EXPECT_FALSE(check_stop_carried(signed_answer("schema = 1\n", "reserve"), working.get()).note);
+}
+
+// ---------------------------------------------------------------- the command line
+
+TEST(OrdersCommandLine, StopLintDryRunWithdraw) {
+    char pattern[] = "/tmp/tamsel-orders-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    const std::string news = (dir / "news.toml").string();
+    std::ofstream(news, std::ios::binary) << signed_answer("schema = 1\n" + offer("2.0.0"), "working");
+    const std::string client = " --working " + keys_dir + "test-only-working.hex --reserve " + keys_dir +
+                               "test-only-reserve.hex --host updates.example.com";
+
+    const ToolRun stop = run_tool("stop " + keys_dir + "test-only-reserve.pem --feed " + news +
+                                      " --versions 2.0.0 1.9.0 --revoke-working --out " + (dir / "stop.toml").string(),
+                                  true);
+    ASSERT_EQ(stop.status, 0) << stop.output;
+    EXPECT_NE(stop.output.find("[stop] versions: 2.0.0 1.9.0; revoke_working = true"), std::string::npos) << stop.output;
+    EXPECT_EQ(run_tool("lint " + (dir / "stop.toml").string() + client, true).status, 0);
+    const ToolRun dry = run_tool("dry-run " + (dir / "stop.toml").string() + " --installed 1.0.0" + client, true);
+    EXPECT_NE(dry.output.find("the reserve key spoke: [stop] taken in 0"), std::string::npos) << dry.output;
+    EXPECT_NE(dry.output.find("stopped = [\"2.0.0\", \"1.9.0\"]"), std::string::npos) << dry.output;
+
+    // Withdraw rewrites --feed in place when no --out is given.
+    const ToolRun withdraw = run_tool("withdraw " + keys_dir + "test-only-working.pem --feed " + news, true);
+    ASSERT_EQ(withdraw.status, 0) << withdraw.output;
+    EXPECT_EQ(read_text(news).find("[download]"), std::string::npos);
+    EXPECT_EQ(run_tool("withdraw " + keys_dir + "test-only-working.pem --feed " + news, true).status, 2);
+    // The revoked working key may not sign after the stop order.
+    EXPECT_EQ(run_tool("withdraw " + keys_dir + "test-only-working.pem --feed " + (dir / "stop.toml").string() +
+                           " --out " + (dir / "x").string(),
+                       true)
+                  .status,
+              2);
+    EXPECT_FALSE(std::filesystem::exists(dir / "x"));
+    EXPECT_EQ(run_tool("stop " + keys_dir + "test-only-reserve.pem --feed " + news, true).status, 2);  // no --versions
+    std::filesystem::remove_all(dir);
+}
+
+TEST(OrdersCommandLine, EveryCommandHasHelp) {
+    for (const char* command : {"keygen", "sign", "verify", "publish", "stop", "withdraw", "lint", "dry-run"}) {
+        const ToolRun help = run_tool(std::string(command) + " --help", false);
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_TRUE(help.output.starts_with("usage: tamsel-feed " + std::string(command))) << help.output;
+        EXPECT_NE(help.output.find("Exit"), std::string::npos) << command;
+        EXPECT_EQ(run_tool(std::string("help ") + command, false).output, help.output) << command;
+    }
+    EXPECT_EQ(run_tool("help", false).status, 0);
+    EXPECT_EQ(run_tool("frobnicate", false).status, 2);
+}
+
+}  // namespace
+}  // namespace tamsel::tool
