@@ -219,7 +219,7 @@ TEST(OrdersCommandLine, StopLintDryRunWithdraw) {
 }
 
 TEST(OrdersCommandLine, EveryCommandHasHelp) {
-    for (const char* command : {"keygen", "sign", "verify", "publish", "stop", "withdraw", "lint", "dry-run"}) {
+    for (const char* command : {"keygen", "sign", "public-key", "verify", "publish", "stop", "withdraw", "lint", "dry-run"}) {
         const ToolRun help = run_tool(std::string(command) + " --help", false);
         EXPECT_EQ(help.status, 0) << command;
         EXPECT_TRUE(help.output.starts_with("usage: tamsel-feed " + std::string(command))) << help.output;

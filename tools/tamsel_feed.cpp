@@ -231,6 +231,17 @@ int sign(int argc, char** argv) {
     return 0;
 }
 
+int public_key_command(int argc, char** argv) {
+    std::vector<std::string> positional;
+    const Options options(argc, argv, 2, secret_options, positional);
+    if (!options.ok() || positional.size() != 1) return usage();
+    const auto key = signing_key(positional[0], options);
+    const auto bytes = key ? public_key_bytes(key->get()) : std::nullopt;
+    if (!bytes) return 2;
+    std::cout << to_hex(bytes->data(), bytes->size()) << "\n";
+    return 0;
+}
+
 std::optional<PublicKey> key_argument(const std::string& argument) {
     std::string text = argument;
     std::string file;
@@ -582,6 +593,10 @@ const std::vector<Command>& commands() {
         {"sign", sign, "sign <KEY> <document> <answer-out> [--passphrase-file FILE | --passphrase-env VAR]",
          std::string("Writes the feed answer: the signature line, a line feed, then the document's bytes as they are.\n") +
              key_help + "Exit: 0 written; 2 a file or the key cannot be read, signing failed.\n"},
+        {"public-key", public_key_command, "public-key <KEY> [--passphrase-file FILE | --passphrase-env VAR]",
+         std::string("Prints the public key of a private key as the 128 hex digits a build takes: for a key made\n"
+                     "in a token, or to check which key a PEM file holds.\n") +
+             key_help + "Exit: 0 printed; 2 the key cannot be read.\n"},
         {"verify", verify, "verify <answer> <working-key> <reserve-key>",
          "Says which key verifies the answer (working or reserve), splitting it with the updater's own code.\n"
          "Keys are 128 hex digits, or files with them or with a PEM key.\n"
