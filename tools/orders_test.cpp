@@ -230,5 +230,42 @@ TEST(OrdersCommandLine, EveryCommandHasHelp) {
     EXPECT_EQ(run_tool("frobnicate", false).status, 2);
 }
 
+// The build for release use judges no feed against a client it was not told
+// of, and carries neither the test keys nor the test host.
+TEST(OrdersCommandLine, ReleaseBuildHasNoTestClient) {
+    const std::string tool = TAMSEL_FEED_NO_CLIENT_EXE;
+    const std::string binary = read_text(tool);
+    for (const char* name : {"working", "reserve"}) {
+        std::string why;
+        const PublicKey key = parse_public_key(read_text(keys_dir + "test-only-" + name + ".hex"), why).value();
+        EXPECT_EQ(binary.find(std::string(key.begin(), key.end())), std::string::npos) << name;
+    }
+    EXPECT_EQ(binary.find("localhost"), std::string::npos);
+
+    char pattern[] = "/tmp/tamsel-no-client-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string news = std::string(pattern) + "/news.toml";
+    std::ofstream(news, std::ios::binary) << signed_answer("schema = 1\n" + offer("2.0.0"), "working");
+    const std::string keys =
+        " --working " + keys_dir + "test-only-working.hex --reserve " + keys_dir + "test-only-reserve.hex";
+    struct Row {
+        std::string arguments;
+        int status;
+    };
+    const Row rows[] = {
+        {"lint " + news, 2},
+        {"lint " + news + keys, 2},
+        {"lint " + news + keys + " --host updates.example.com", 0},
+        {"dry-run " + news + " --installed 1.0.0 --host updates.example.com", 2},
+        {"dry-run " + news + " --installed 1.0.0 --host updates.example.com" + keys, 0},
+    };
+    for (const Row& row : rows) {
+        const std::string command = tool + " " + row.arguments + " >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, row.status) << row.arguments;
+    }
+    std::filesystem::remove_all(pattern);
+}
+
 }  // namespace
 }  // namespace tamsel::tool
