@@ -6,6 +6,9 @@ packages=(
   libgtest-dev libgmock-dev googletest libtomlplusplus-dev
   g++-mingw-w64-x86-64-posix wine64 nsis
   clang libclang-rt-dev  # fuzz targets: clang's libFuzzer and sanitizer runtimes
+  # vendor tool: keys in PKCS#11 tokens through OpenSSL's pkcs11 engine, tested
+  # against SoftHSM (pkcs11-tool from opensc makes the test token's key)
+  libengine-pkcs11-openssl softhsm2 opensc
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,3 +1,6 @@
+// A key held in a PKCS#11 token comes through OpenSSL's engine interface as
+// a legacy EC key, whose public point only the deprecated EC_KEY calls read.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include "tools/feed_tool.h"
 
 #include <cstring>
@@ -7,6 +10,7 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
+#include <openssl/engine.h>
 #include <openssl/obj_mac.h>
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
@@ -103,6 +107,26 @@ std::optional<Pkey> read_private_key_pem(std::string_view pem, std::string& why,
     return key;
 }
 
+namespace {
+
+// X || Y of a legacy (engine) P-256 key.
+std::optional<PublicKey> legacy_public_key_bytes(EVP_PKEY* key) {
+    const EC_KEY* ec = EVP_PKEY_get0_EC_KEY(key);
+    const EC_GROUP* group = ec ? EC_KEY_get0_group(ec) : nullptr;
+    const EC_POINT* point = ec ? EC_KEY_get0_public_key(ec) : nullptr;
+    unsigned char octets[65];
+    if (!group || !point || EC_GROUP_get_curve_name(group) != NID_X9_62_prime256v1 ||
+        EC_POINT_point2oct(group, point, POINT_CONVERSION_UNCOMPRESSED, octets, sizeof octets, nullptr) !=
+            sizeof octets) {
+        return std::nullopt;
+    }
+    PublicKey bytes{};
+    std::memcpy(bytes.data(), octets + 1, bytes.size());
+    return bytes;
+}
+
+}  // namespace
+
 std::optional<PublicKey> public_key_bytes(EVP_PKEY* key) {
     if (!is_p256(key)) return std::nullopt;
     BIGNUM* x = nullptr;
@@ -113,7 +137,7 @@ std::optional<PublicKey> public_key_bytes(EVP_PKEY* key) {
     Bignum y_owner(y);
     PublicKey bytes{};
     if (!got || BN_bn2binpad(x, bytes.data(), 32) != 32 || BN_bn2binpad(y, bytes.data() + 32, 32) != 32) {
-        return std::nullopt;
+        return legacy_public_key_bytes(key);
     }
     return bytes;
 }

@@ -10,6 +10,7 @@
 
 #include <openssl/engine.h>
 #include <openssl/err.h>
+#include <openssl/ui.h>
 
 namespace tamsel::tool {
 namespace {
@@ -119,7 +120,9 @@ std::optional<Pkey> load_signing_key(const std::string& argument, const SecretSo
         why = "the pkcs11 engine refused the PIN";
         return std::nullopt;
     }
-    Pkey key(ENGINE_load_private_key(engine, uri.c_str(), nullptr, nullptr));
+    // A user interface that answers nothing: a token that wants a PIN we were
+    // not given fails instead of asking on the terminal.
+    Pkey key(ENGINE_load_private_key(engine, uri.c_str(), const_cast<UI_METHOD*>(UI_null()), nullptr));
     ERR_clear_error();
     if (!key) {
         why = secret ? "no private key at this URI, or the PIN is wrong"
