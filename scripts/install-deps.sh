@@ -9,6 +9,7 @@ packages=(
   # vendor tool: keys in PKCS#11 tokens through OpenSSL's pkcs11 engine, tested
   # against SoftHSM (pkcs11-tool from opensc makes the test token's key)
   libengine-pkcs11-openssl softhsm2 opensc
+  osslsigncode  # Authenticode signing of tamsel-update.exe and setup programs
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -215,6 +215,18 @@ TEST(OrdersCommandLine, StopLintDryRunWithdraw) {
               2);
     EXPECT_FALSE(std::filesystem::exists(dir / "x"));
     EXPECT_EQ(run_tool("stop " + keys_dir + "test-only-reserve.pem --feed " + news, true).status, 2);  // no --versions
+    // An emergency order signed with the working key by mistake would be ignored.
+    const std::string reserve_hex = " --reserve " + keys_dir + "test-only-reserve.hex";
+    const ToolRun wrong_key = run_tool("stop " + keys_dir + "test-only-working.pem --feed " + news +
+                                           " --versions 2.0.0 --out " + (dir / "y").string() + reserve_hex,
+                                       true);
+    EXPECT_EQ(wrong_key.status, 2);
+    EXPECT_NE(wrong_key.output.find("is not the reserve key"), std::string::npos) << wrong_key.output;
+    EXPECT_EQ(run_tool("stop " + keys_dir + "test-only-reserve.pem --feed " + news + " --versions 2.0.0 --out " +
+                           (dir / "y").string() + reserve_hex,
+                       true)
+                  .status,
+              0);
     std::filesystem::remove_all(dir);
 }
 

@@ -529,7 +529,7 @@ int stop_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
                           with_secret_options({{"--feed", 1}, {"--versions", many}, {"--revoke-working", 0},
-                                               {"--keep-offer", 0}, {"--out", 1}}),
+                                               {"--keep-offer", 0}, {"--out", 1}, {"--reserve", 1}}),
                           positional);
     const auto feed = options.one("--feed");
     if (!options.ok() || positional.size() != 1 || !feed) return usage();
@@ -545,6 +545,17 @@ int stop_command(int argc, char** argv) {
     const auto key = signing_key(positional[0], options);
     if (!key) return 2;
     request.key = key->get();
+    // Signed with any other key the order would be ignored by every client:
+    // when the reserve key's public half is given, the key must be it.
+    if (const auto reserve_arg = options.one("--reserve")) {
+        const auto reserve = key_argument(*reserve_arg);
+        if (!reserve) return 2;
+        if (public_key_bytes(key->get()) != reserve) {
+            std::cerr << "tamsel-feed: refused: " << positional[0]
+                      << " is not the reserve key given with --reserve; clients would ignore the order\n";
+            return 2;
+        }
+    }
     return write_order(prepare_stop(request), "stop order signed", options.one("--out").value_or(*feed));
 }
 
@@ -613,13 +624,15 @@ const std::vector<Command>& commands() {
              key_help + "Exit: 0 published; 2 refused (nothing written) or a file cannot be read or written.\n"},
         {"stop", stop_command,
          "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
-         "                [--out FILE] [--passphrase-file FILE | --passphrase-env VAR]",
+         "                [--out FILE] [--reserve <public-key>] [--passphrase-file FILE | --passphrase-env VAR]",
          std::string(
              "Writes the next feed, signed with the reserve key: the current feed's items with a [stop] section\n"
              "listing the versions (after those the current [stop] already lists) and, with --revoke-working,\n"
              "revoke_working = true (a revocation already in force stays). The offer ([download]) is dropped\n"
              "unless --keep-offer is given and its version is not stopped. --feed is the answer served now;\n"
-             "--out defaults to it (rewritten whole).\n") +
+             "--out defaults to it (rewritten whole). With --reserve (the reserve key's public half, as the\n"
+             "client embeds it) a private key that is not the reserve key is refused: clients would ignore\n"
+             "its order.\n") +
              key_help + "Exit: 0 written; 2 refused or a file or the key cannot be read or written.\n"},
         {"withdraw", withdraw_command,
          "withdraw <KEY> --feed <news.toml> [--out FILE] [--passphrase-file FILE | --passphrase-env VAR]",
