@@ -86,6 +86,9 @@ const Refusal refusals[] = {
      "no update entry of the version"},
     {"answer over 256 KiB", [](PublishRequest& r) { r.news[0].text.assign(262144, 'x'); }, "feed: no answer"},
     {"no such day", [](PublishRequest& r) { r.date = "2026-02-29"; }, "YYYY-MM-DD"},
+    {"signed with the revoked working key",
+     [](PublishRequest& r) { r.previous = signed_answer("schema = 1\n[stop]\nrevoke_working = true\n", "reserve"); },
+     "revokes the working key"},
 };
 
 TEST(Publish, RefusesWhatClientsWouldRefuseOrMishandle) {
