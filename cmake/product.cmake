@@ -49,4 +49,15 @@ if(TAMSEL_RELEASE AND MINGW)
     WORKING_DIRECTORY "$<TARGET_FILE_DIR:tamsel-update>"
     COMMENT "Stripping tamsel-update.exe; debug information in tamsel-update.exe.debug"
     VERBATIM)
+  # Authenticode, when given the signing script's arguments (certificate
+  # and key or PKCS#12, passphrase source, timestamp; a CMake list).
+  set(TAMSEL_AUTHENTICODE_ARGS "" CACHE STRING
+    "Arguments of scripts/sign-windows-binaries.sh; empty: tamsel-update.exe is not signed")
+  if(TAMSEL_AUTHENTICODE_ARGS)
+    add_custom_command(TARGET tamsel-update POST_BUILD
+      COMMAND bash "${PROJECT_SOURCE_DIR}/scripts/sign-windows-binaries.sh" ${TAMSEL_AUTHENTICODE_ARGS}
+              "$<TARGET_FILE:tamsel-update>"
+      COMMENT "Signing tamsel-update.exe (Authenticode)"
+      VERBATIM)
+  endif()
 endif()

@@ -8,6 +8,10 @@ packages=(
   clang libclang-rt-dev  # fuzz targets: clang's libFuzzer and sanitizer runtimes
   # clang also cross-compiles the Windows build as a second compiler (mingw-clang)
   hyperfine  # bench/noop_pass.sh, run by hand
+  # vendor tool: keys in PKCS#11 tokens through OpenSSL's pkcs11 engine, tested
+  # against SoftHSM (pkcs11-tool from opensc makes the test token's key)
+  libengine-pkcs11-openssl softhsm2 opensc
+  osslsigncode  # Authenticode signing of tamsel-update.exe and setup programs
 )
 missing=()
 for p in "${packages[@]}"; do

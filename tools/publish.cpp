@@ -9,6 +9,7 @@
 #include "state/calendar_date.h"
 #include "update/decision.h"
 #include "tools/feed_rules.h"
+#include "tools/orders.h"
 
 namespace tamsel::tool {
 namespace {
@@ -101,6 +102,9 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     std::uint64_t next_id = 1;
     toml::table root;
     if (request.previous) {
+        const CarryCheck carry = check_stop_carried(*request.previous, request.key);
+        if (carry.refusal) return *carry.refusal;
+        if (carry.note) publication.notes.push_back(*carry.note);
         auto earlier = earlier_sections(*request.previous, request.version, publication.kept_items, next_id);
         if (const auto* failure = std::get_if<Failure>(&earlier)) return *failure;
         root = std::move(std::get<toml::table>(earlier));
