@@ -147,6 +147,32 @@ class MsiTables(unittest.TestCase):
         self.assertEqual(canonical(carried.decode("utf-16")), canonical(kit))
 
 
+class KitAgreement(unittest.TestCase):
+    """No PowerShell runs here (Debian packages none): the scripts are kept
+    small and go on the Windows check list. What they share with the MSI and
+    the NSIS example is checked here, where a change in one place alone
+    would go unnoticed."""
+
+    def test_one_task_name_one_program_entry_one_relaunch(self):
+        deploy = h.SOURCE_DIR / "deploy"
+        scripts = {name: (deploy / f"{name}-updater.ps1").read_text("utf-8") for name in ("install", "uninstall", "detect")}
+        key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tamsel"
+
+        def relaunch(text: str) -> str:  # the 64-bit restart each script carries
+            start = text.index("if ([Environment]::Is64BitOperatingSystem")
+            return text[start:text.index("exit $LASTEXITCODE", start)]
+        for name, text in scripts.items():
+            with self.subTest(name):
+                self.assertIn("$TaskName = 'Tam Sel Update'", text)
+                self.assertEqual(relaunch(text), relaunch(scripts["install"]))
+        for name in ("install", "uninstall"):
+            self.assertIn(f"$ProgramKey = '{key}'", scripts[name])
+        self.assertIn(f'!define PROGRAM_KEY "{key.replace("SOFTWARE", "Software")}"',
+                      (deploy / "nsis" / "tamsel-setup.nsi").read_text("utf-8"))
+        self.assertIn(f'Key="{key.replace("SOFTWARE", "Software")}"',
+                      (deploy / "msi" / "tamsel-update.wxs").read_text("utf-8"))
+
+
 def msiexec(*args: str) -> int:
     return subprocess.run([str(h.WINE_RUN), "--prefix", str(h.PREFIX), "msiexec", *args, "/qn"],
                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
