@@ -23,12 +23,15 @@ add_custom_command(OUTPUT "${tamsel_msi_task_xml}"
   COMMENT "Task definition for the MSI"
   VERBATIM)
 
+# Never changes: every later package upgrades an earlier one in place.
+set(TAMSEL_MSI_UPGRADE_CODE "{86FCA7E9-B383-473D-8D43-399DB4E1BEEF}")
+
 #   tamsel_msi(<target> <output file> <executable target> <version a.b.c>)
 function(tamsel_msi target out exe_target version)
   set(wxs "${CMAKE_SOURCE_DIR}/deploy/msi/tamsel-update.wxs")
   add_custom_command(OUTPUT "${out}"
     # wixl looks for sources only relative to the folder it runs in.
-    COMMAND "${TAMSEL_WIXL}" -a x64 -D "Version=${version}"
+    COMMAND "${TAMSEL_WIXL}" -a x64 -D "Version=${version}" -D "UpgradeCode=${TAMSEL_MSI_UPGRADE_CODE}"
             -D "UpdaterExe=$<PATH:RELATIVE_PATH,$<TARGET_FILE:${exe_target}>,${CMAKE_BINARY_DIR}>"
             -D "TaskXml=msi/tamsel-update-task.xml" -o "${out}" "${wxs}"
     # What wixl 0.101 leaves out, put into the tables afterwards:
@@ -38,11 +41,17 @@ function(tamsel_msi target out exe_target version)
     #   program's setup program put in place instead of going back to this one;
     # - Execute="rollback" loses its in-script bits, which would run the
     #   rollback's task deletion at once: type 50 + 0x40 ignore the result +
-    #   0x100 rollback + 0x400 in the script + 0x800 as the system account.
+    #   0x100 rollback + 0x400 in the script + 0x800 as the system account;
+    # - no AllowSameVersionUpgrades: the upgrade row's upper version becomes
+    #   inclusive (1 migrate features + 0x200; a key column, so the row is
+    #   written anew), so a rebuild of the same version replaces the
+    #   installed package instead of joining it.
     COMMAND "${TAMSEL_MSIBUILD}" "${out}"
             -q "UPDATE `Property` SET `Value` = 'INSTALLDIR;REMOVEDATA;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE `Property` = 'SecureCustomProperties'"
             -q "UPDATE `File` SET `Version` = '${PROJECT_VERSION}.0' WHERE `File` = 'UpdaterExe'"
             -q "UPDATE `CustomAction` SET `Type` = 3442 WHERE `Action` = 'TaskCreateRollback'"
+            -q "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'"
+            -q "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) VALUES ('${TAMSEL_MSI_UPGRADE_CODE}', '${version}', 513, 'WIX_UPGRADE_DETECTED')"
     DEPENDS "${wxs}" "${tamsel_msi_task_xml}" ${exe_target}
     WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
     COMMENT "wixl: ${out}"

@@ -32,11 +32,13 @@ UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 EXE_PROPERTY, IN_SCRIPT, NO_IMPERSONATE, ROLLBACK, CONTINUE = 50, 0x400, 0x800, 0x100, 0x40
 
 
+def msiinfo(*args: str) -> str:
+    return subprocess.run(["msiinfo", *args], check=True, capture_output=True, text=True, timeout=60).stdout
+
+
 def table(msi: Path, name: str) -> dict:
     """A table as msiinfo exports it: first column -> the other columns."""
-    text = subprocess.run(["msiinfo", "export", str(msi), name], check=True, capture_output=True,
-                          text=True, timeout=60).stdout
-    rows = [line.split("\t") for line in text.splitlines()[3:]]
+    rows = [line.split("\t") for line in msiinfo("export", str(msi), name).splitlines()[3:]]
     return {row[0]: row[1:] for row in rows}
 
 
@@ -56,8 +58,7 @@ class MsiTables(unittest.TestCase):
     msi = PRODUCT_MSIS[-1] if PRODUCT_MSIS else None
 
     def test_tables(self):
-        tables = subprocess.run(["msiinfo", "tables", str(self.msi)], check=True, capture_output=True,
-                                text=True, timeout=60).stdout.split()
+        tables = msiinfo("tables", str(self.msi)).split()
         for name in ("File", "Component", "Directory", "CreateFolder", "CustomAction", "InstallExecuteSequence",
                      "Upgrade", "RegLocator", "AppSearch"):
             self.assertIn(name, tables)
@@ -83,7 +84,12 @@ class MsiTables(unittest.TestCase):
         self.assertEqual(properties["ALLUSERS"], ["1"])
         self.assertIn("INSTALLDIR", properties["SecureCustomProperties"][0].split(";"))
         self.assertIn("REMOVEDATA", properties["SecureCustomProperties"][0].split(";"))
-        self.assertEqual(set(table(self.msi, "Upgrade")), {UPGRADE_CODE})
+        upgrades = [line.split("\t") for line in msiinfo("export", str(self.msi), "Upgrade").splitlines()[3:]]
+        self.assertEqual({row[0] for row in upgrades}, {UPGRADE_CODE})
+        # Older and equal versions (a rebuild) are replaced; newer ones refuse this package.
+        version = properties["ProductVersion"][0]
+        self.assertEqual(sorted((row[6], row[1], row[2], row[4]) for row in upgrades),
+                         [("WIX_DOWNGRADE_DETECTED", version, "", "2"), ("WIX_UPGRADE_DETECTED", "", version, "513")])
 
     def test_custom_actions_apply_the_kits_descriptor_and_task(self):
         actions = table(self.msi, "CustomAction")
@@ -243,12 +249,22 @@ class MsiUnderWine(h.ServedCase):
         self.assertFalse(TASK_FILE.exists())
         self.assertEqual(sorted(p.name for p in h.UPDATE_DIR.iterdir()), ["state.toml", "updater.log"])
 
-    def test_without_a_program_entry_installs_in_program_files_and_removedata_removes_the_data(self):
+    def test_without_a_program_entry_installs_in_program_files_a_rebuild_replaces_it_and_removedata_removes_the_data(self):
         self.assertEqual(msiexec("/i", windows(TESTBED_1)), 0)
         self.assertTrue((h.PROGRAM_DIR / "tamsel-update.exe").exists())
         self.assertTrue(h.UPDATE_DIR.is_dir())
         (h.UPDATE_DIR / "state.toml").write_bytes(b"working_key_revoked = false\r\n")
-        self.assertEqual(msiexec("/x", windows(TESTBED_1), "REMOVEDATA=1"), 0)
+        # The same version built again has new product and package codes.
+        rebuild = h.BUILD_DIR / "msi" / "rebuild.msi"
+        shutil.copy2(TESTBED_1, rebuild)
+        for change in (["-s", "Tamsel Update 1.0.0", "Tamsel", "x64;1033", "{0F6B3C1E-2A57-4C55-9E1B-6D8C2B1A7E31}"],
+                       ["-q", "UPDATE `Property` SET `Value` = '{5C2D8E4A-1B3F-4A6E-8C7D-9E0F1A2B3C4D}' "
+                              "WHERE `Property` = 'ProductCode'"]):
+            subprocess.run(["msibuild", str(rebuild), *change], check=True, timeout=60)
+        self.addCleanup(msiexec, "/x", windows(rebuild))
+        self.assertEqual(msiexec("/i", windows(rebuild)), 0)
+        self.assertEqual(installed_versions(), ["1.0.0"])
+        self.assertEqual(msiexec("/x", windows(rebuild), "REMOVEDATA=1"), 0)
         self.assertFalse(h.DATA_DIR.exists())
         self.assertFalse((h.PROGRAM_DIR / "tamsel-update.exe").exists())
         self.assertFalse(TASK_FILE.exists())
