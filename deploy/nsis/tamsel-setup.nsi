@@ -10,8 +10,8 @@
 ; flags and that log switch; the mutex Global\Tam_Sel.Setup held from start
 ; to end; a copy of this program left as installed-setup.exe in the folder of
 ; the log, which the next update keeps as its rollback copy; and
-; "<program folder>\tamsel-update.exe" /phase2 started at the end, after the
-; mutex is released, without waiting for it.
+; "<program folder>\tamsel-update.exe" /phase2 started at the end, without
+; waiting for it, while the mutex's name lasts until this process has ended.
 ;
 ; The program folder is the one recorded in the program's uninstall entry
 ; (HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tamsel, value
@@ -244,9 +244,12 @@ Section
     FileClose $Log
     StrCpy $Log ""
   ${EndIf}
+  ; Ownership is given up, but the handle stays open until this process has
+  ; ended, so the name lasts as long as the process: phase two waits while
+  ; the name exists and then deletes downloaded-setup.exe, this program's own
+  ; file, which cannot be deleted while it still runs.
   ${If} $Mutex P<> 0
     System::Call 'kernel32::ReleaseMutex(p $Mutex)'
-    System::Call 'kernel32::CloseHandle(p $Mutex)'
   ${EndIf}
   ClearErrors
   Exec '"$INSTDIR\tamsel-update.exe" /phase2'

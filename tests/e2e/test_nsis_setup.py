@@ -86,14 +86,16 @@ class NsisSetup(unittest.TestCase):
         self.assertFalse((self.folder / "Tamsel.exe.new").exists())
         self.assertEqual((LOG_DIR / "installed-setup.exe").read_bytes(), self.setup.read_bytes())
 
-    def test_installs_leaves_itself_and_starts_phase_two_without_the_mutex_and_without_waiting(self):
+    def test_installs_leaves_itself_and_starts_phase_two_without_waiting_while_its_mutex_lasts(self):
         setup = start_setup(*FLAGS, LOG_SWITCH)
         self.assertEqual(setup.wait(timeout=h.RUN_TIMEOUT), 0)
         # Ended while phase two (the fake updater, alive for 6 s) still runs.
+        # Whether phase two found the mutex depends on which process was
+        # quicker; its name lasts until the setup program has ended.
         self.assertNotIn("ended", record())
         wait_for(lambda: "setup mutex" in record(), what="the fake updater's record")
-        self.assertEqual(record().splitlines()[:2], [
-            'command line: "C:\\Program Files\\Tamsel\\tamsel-update.exe" /phase2', "setup mutex: absent"])
+        self.assertEqual(record().splitlines()[0],
+                         'command line: "C:\\Program Files\\Tamsel\\tamsel-update.exe" /phase2')
         self.assert_installed()
         self.assertEqual(setup_log(), [
             "tamsel setup 2.0.0: started", "tamsel setup 2.0.0: Tamsel.exe installed",
@@ -134,8 +136,8 @@ class NsisSetup(unittest.TestCase):
                          h.exe("tamsel-fake-updater.exe").read_bytes())
         self.assertFalse((h.PROGRAM_DIR / "tamsel-update.exe.new").exists())
         wait_for(lambda: "setup mutex" in record(), what="the new updater's record")
-        self.assertEqual(record().splitlines()[:2], [
-            'command line: "C:\\Program Files\\Tamsel\\tamsel-update.exe" /phase2', "setup mutex: absent"])
+        self.assertEqual(record().splitlines()[0],
+                         'command line: "C:\\Program Files\\Tamsel\\tamsel-update.exe" /phase2')
         self.assertEqual(setup_log()[-4:], [
             "tamsel setup 2.0.0: tamsel-update.exe is still in use: waiting for it",
             "tamsel setup 2.0.0: tamsel-update.exe installed",
@@ -153,7 +155,6 @@ class NsisSetup(unittest.TestCase):
         self.assertEqual(setup.wait(timeout=h.RUN_TIMEOUT), 0)
         self.assert_installed()
         wait_for(lambda: "setup mutex" in record(), what="the fake updater's record")
-        self.assertIn("setup mutex: absent", record())
 
     def test_refuses_any_other_command_line(self):
         cases = {
