@@ -5,9 +5,7 @@
 #include "entry/exit_codes.h"
 #include "entry/folder_guard.h"
 #include "entry/log.h"
-#include "entry/modes.h"
 #include "entry/paths.h"
-#include "session/window_helper.h"
 
 namespace tamsel {
 namespace {
@@ -27,7 +25,7 @@ bool runs_as_system_account(Account& account) {
 Mode select_mode(const std::vector<std::string>& arguments) {
     if (has_argument(arguments, close_argument)) return Mode::close;
     if (has_argument(arguments, window_argument)) return Mode::window;
-    if (has_argument(arguments, "/phase2")) return Mode::phase_two;
+    if (has_argument(arguments, phase_two_argument)) return Mode::phase_two;
     return Mode::check_run;
 }
 
@@ -45,13 +43,14 @@ RunContext make_run_context(const std::string& program_dir, const std::string& p
     return context;
 }
 
-int run_entry(const std::vector<std::string>& arguments, Platform& platform, const BuildSettings& settings) {
+int run_entry(const std::vector<std::string>& arguments, Platform& platform, const BuildSettings& settings,
+              const Modes& modes) {
     // Every mode, the window helper included, runs only as the system account.
     if (!runs_as_system_account(platform.account)) return exit_code::not_system_account;
 
     const Mode mode = select_mode(arguments);
-    if (mode == Mode::close) return close_mode(platform);
-    if (mode == Mode::window) return window_mode(platform);
+    if (mode == Mode::close) return modes.close();
+    if (mode == Mode::window) return modes.window();
 
     const auto own_path = platform.system.own_executable_path();
     const auto program_dir = own_path ? parent_folder(*own_path) : std::nullopt;
@@ -68,8 +67,8 @@ int run_entry(const std::vector<std::string>& arguments, Platform& platform, con
         return exit_code::folder_refused;
 
     Log log(platform.files, platform.clock, context.update_dir);
-    if (mode == Mode::phase_two) return phase_two(context, log, platform);
-    return check_run(context, log, platform);
+    if (mode == Mode::phase_two) return modes.phase_two(context, log);
+    return modes.check_run(context, log);
 }
 
 }  // namespace tamsel

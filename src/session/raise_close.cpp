@@ -1,5 +1,6 @@
 #include "session/raise_close.h"
 
+#include "entry/entry.h"
 #include "entry/paths.h"
 #include "session/census.h"
 #include "session/window_helper.h"

@@ -2,7 +2,6 @@
 
 #include "common/utf8.h"
 #include "entry/exit_codes.h"
-#include "entry/modes.h"
 #include "entry/paths.h"
 #include "feed/https_address.h"
 #include "feed/signature.h"
@@ -109,11 +108,6 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
     }
     return start_installation(context, log, state, std::get<Download>(decision), installed, platform, bridge);
-}
-
-int check_run(const RunContext& context, Log& log, Platform& platform) {
-    const auto bridge = make_session_bridge(platform);
-    return check_run(context, log, platform, *bridge);
 }
 
 }  // namespace tamsel

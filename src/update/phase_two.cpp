@@ -1,7 +1,6 @@
 #include "update/phase_two.h"
 
 #include "entry/exit_codes.h"
-#include "entry/modes.h"
 #include "entry/paths.h"
 #include "state/state.h"
 #include "update/installer.h"
@@ -102,11 +101,6 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     }
     log.write("did not start: rollback not started", 0);
     return settle();
-}
-
-int phase_two(const RunContext& context, Log& log, Platform& platform) {
-    const auto bridge = make_session_bridge(platform);
-    return phase_two(context, log, platform, *bridge);
 }
 
 }  // namespace tamsel
