@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "entry/paths.h"
+#include "entry/update_folder.h"
 
 namespace tamsel {
 namespace {
@@ -61,8 +62,8 @@ std::string log_line(std::uint64_t unix_seconds, std::string_view message, std::
 Log::Log(Files& files, Clock& clock, const std::string& update_dir)
     : files_(files),
       clock_(clock),
-      path_(join_path(update_dir, "updater.log")),
-      previous_path_(join_path(update_dir, "updater.log.1")) {}
+      path_(UpdateFolder{update_dir}.log()),
+      previous_path_(UpdateFolder{update_dir}.previous_log()) {}
 
 void Log::write(std::string_view message, std::uint32_t number) {
     const std::string line = log_line(unix_now(clock_), message, number);

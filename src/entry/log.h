@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/client_limits.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -22,8 +23,6 @@ std::uint64_t unix_now(Clock& clock);
 std::string utc_timestamp(std::uint64_t unix_seconds);
 // One whole log line: timestamp, message and number, ended by CR LF.
 std::string log_line(std::uint64_t unix_seconds, std::string_view message, std::uint32_t number);
-
-inline constexpr std::uint64_t log_size_limit = 65536;
 
 class Log {
 public:

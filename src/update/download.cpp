@@ -1,5 +1,6 @@
 #include "update/download.h"
 
+#include "common/client_limits.h"
 #include "feed/https_address.h"
 #include "feed/sha256_hasher.h"
 
@@ -68,7 +69,7 @@ DownloadOutcome download_setup(const Download& offer, const std::string& final_p
         outcome = DownloadOutcome::network_or_oversize;
     } else if (!(digest = hasher.finish())) {
         outcome = DownloadOutcome::disk;
-    } else if (*received != offer.size || *received > largest_setup) {
+    } else if (*received != offer.size || *received > download_size_limit) {
         outcome = DownloadOutcome::size_differs;
     } else if (*digest != offer.sha256) {
         outcome = DownloadOutcome::sha256_differs;
