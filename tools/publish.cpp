@@ -7,6 +7,7 @@
 #include "feed/https_address.h"
 #include "feed/signature.h"
 #include "state/calendar_date.h"
+#include "state/toml_reading.h"
 #include "update/decision.h"
 #include "tools/feed_rules.h"
 
