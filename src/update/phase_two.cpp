@@ -14,8 +14,7 @@ namespace {
 void wait_for_setup(Platform& platform, Log& log) {
     const std::uint64_t deadline = unix_now(platform.clock) + setup_wait_seconds;
     while (platform.system.mutex_exists(setup_mutex_name)) {
-        const std::uint64_t reading = platform.clock.filetime_now();
-        if (reading >= filetime_unix_epoch && unix_seconds_from_filetime(reading) >= deadline) {
+        if (wall_clock_reached(platform.clock, deadline)) {
             log.write("phase two: the installer did not end", 0);
             return;
         }
