@@ -3,6 +3,8 @@
 // each named below with the function that releases it.
 #pragma once
 #include <windows.h>
+
+#include <bcrypt.h>
 #include <winhttp.h>
 #include <wtsapi32.h>
 
@@ -22,6 +24,17 @@ public:
     // Where a creating call writes the handle it makes (empty before).
     Handle* put() { return &handle_; }
     explicit operator bool() const { return handle_ != Handle{}; }
+    // Closes the handle now (when there is one) and keeps nothing.
+    void reset() {
+        if (handle_ != Handle{}) close(handle_);
+        handle_ = Handle{};
+    }
+    // Hands the handle to a new owner.
+    Handle release() {
+        const Handle handle = handle_;
+        handle_ = Handle{};
+        return handle;
+    }
 
 private:
     Handle handle_;
@@ -31,5 +44,10 @@ using OwnedHandle = Owned<HANDLE, &CloseHandle>;
 using InternetHandle = Owned<HINTERNET, &WinHttpCloseHandle>;
 template <typename T>
 using WtsMemory = Owned<T*, &WTSFreeMemory>;
+
+inline void close_algorithm_provider(BCRYPT_ALG_HANDLE algorithm) { BCryptCloseAlgorithmProvider(algorithm, 0); }
+using AlgorithmHandle = Owned<BCRYPT_ALG_HANDLE, &close_algorithm_provider>;
+using HashHandle = Owned<BCRYPT_HASH_HANDLE, &BCryptDestroyHash>;
+using KeyHandle = Owned<BCRYPT_KEY_HANDLE, &BCryptDestroyKey>;
 
 }  // namespace tamsel::win32
