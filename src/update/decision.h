@@ -7,6 +7,7 @@
 #include <string_view>
 #include <variant>
 
+#include "common/client_limits.h"
 #include "feed/feed.h"
 #include "feed/signature.h"
 #include "state/state.h"
@@ -29,7 +30,6 @@ enum class Verdict : std::uint8_t {
 
 std::string_view verdict_message(Verdict verdict);
 
-inline constexpr std::uint64_t download_size_limit = 16777216;  // 16 MiB
 inline constexpr std::size_t address_tail_limit = 200;
 
 // Applies a stop order of a reserve-key feed to the state; true when the

@@ -23,9 +23,6 @@ enum class DownloadOutcome {
 
 std::string_view download_message(DownloadOutcome outcome);
 
-// The largest setup program a download accepts, whatever the offer says.
-inline constexpr std::uint64_t largest_setup = 16777216;
-
 DownloadOutcome download_setup(const Download& offer, const std::string& final_path, const std::string& partial_path,
                                Files& files, Https& https, Crypto& crypto);
 
