@@ -9,30 +9,11 @@
 #include "tools/dry_run.h"
 #include "tools/lint.h"
 #include "tools/orders.h"
+#include "tools/test_keys.h"
 #include "tools/tool_run.h"
 
 namespace tamsel::tool {
 namespace {
-
-const std::string keys_dir = std::string(TAMSEL_SOURCE_DIR) + "/tests/keys/";
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-Pkey test_key(const std::string& name) {
-    std::string why;
-    auto key = read_private_key_pem(read_text(keys_dir + "test-only-" + name + ".pem"), why);
-    return key ? std::move(*key) : nullptr;
-}
-
-PublicKey test_public(const std::string& name) {
-    std::string why;
-    return parse_public_key(read_text(keys_dir + "test-only-" + name + ".hex"), why).value();
-}
 
 std::string signed_answer(const std::string& document, const std::string& key) {
     return feed_answer(sign_document(test_key(key).get(), document).value(), document);

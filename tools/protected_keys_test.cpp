@@ -10,19 +10,11 @@
 #include <functional>
 #include <sstream>
 
+#include "tools/test_keys.h"
 #include "tools/tool_run.h"
 
 namespace tamsel::tool {
 namespace {
-
-const std::string keys_dir = std::string(TAMSEL_SOURCE_DIR) + "/tests/keys/";
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 ToolRun run(const std::string& arguments) { return run_tool(arguments, true); }
 
