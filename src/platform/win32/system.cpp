@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <knownfolders.h>
+#include <sddl.h>
 
 #include "platform/win32/implementations.h"
 #include "platform/win32/text.h"
@@ -41,6 +42,75 @@ MutexCreation Win32System::create_owned_mutex(const std::string& name) {
     // The handle is kept on purpose: the system frees the mutex when the
     // process ends, so a crashed pass never blocks the next one.
     return MutexCreation::created;
+}
+
+namespace {
+
+class HeldPrivateMutex final : public HeldObject {
+public:
+    HeldPrivateMutex(HANDLE space, HANDLE mutex) : space_(space), mutex_(mutex) {}
+    ~HeldPrivateMutex() override {
+        CloseHandle(mutex_);
+        ClosePrivateNamespace(space_, 0);
+    }
+    HeldPrivateMutex(const HeldPrivateMutex&) = delete;
+    HeldPrivateMutex& operator=(const HeldPrivateMutex&) = delete;
+
+private:
+    HANDLE space_;
+    HANDLE mutex_;
+};
+
+// The namespace whose boundary only a process of the system account at the
+// system integrity level can satisfy; opened when another pass made it first.
+HANDLE system_namespace(const std::wstring& name) {
+    HANDLE boundary = CreateBoundaryDescriptorW(name.c_str(), 0);
+    if (boundary == nullptr) return nullptr;  // Wine has no private namespaces
+    BYTE system_sid[SECURITY_MAX_SID_SIZE] = {};
+    BYTE system_label[SECURITY_MAX_SID_SIZE] = {};
+    DWORD sid_size = sizeof system_sid;
+    DWORD label_size = sizeof system_label;
+    HANDLE space = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (CreateWellKnownSid(WinLocalSystemSid, nullptr, system_sid, &sid_size) &&
+        AddSIDToBoundaryDescriptor(&boundary, system_sid) &&
+        CreateWellKnownSid(WinSystemLabelSid, nullptr, system_label, &label_size) &&
+        AddIntegrityLabelToBoundaryDescriptor(&boundary, system_label) &&
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)", SDDL_REVISION_1, &descriptor,
+                                                             nullptr)) {
+        SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+        space = CreatePrivateNamespaceW(&attributes, boundary, name.c_str());
+        const DWORD error = GetLastError();
+        LocalFree(descriptor);
+        if (space == nullptr && error == ERROR_ALREADY_EXISTS) space = OpenPrivateNamespaceW(boundary, name.c_str());
+    }
+    DeleteBoundaryDescriptor(boundary);
+    return space;
+}
+
+}  // namespace
+
+PrivateMutex Win32System::take_private_mutex(const std::string& namespace_name, const std::string& mutex_name,
+                                             std::unique_ptr<HeldObject>& held) {
+    held.reset();
+    const auto wide_space = to_wide(namespace_name);
+    const auto wide_mutex = to_wide(namespace_name + "\\" + mutex_name);
+    if (!wide_space || !wide_mutex) return PrivateMutex::unavailable;
+    HANDLE space = system_namespace(*wide_space);
+    if (space == nullptr) return PrivateMutex::unavailable;
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, wide_mutex->c_str());
+    const DWORD error = GetLastError();
+    if (mutex == nullptr) {
+        ClosePrivateNamespace(space, 0);
+        return PrivateMutex::unavailable;
+    }
+    if (error == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        ClosePrivateNamespace(space, 0);
+        return PrivateMutex::busy;
+    }
+    held = std::make_unique<HeldPrivateMutex>(space, mutex);
+    return PrivateMutex::taken;
 }
 
 bool Win32System::mutex_exists(const std::string& name) {
