@@ -1,5 +1,5 @@
 // The process entry: privilege check, mode selection, run context, the
-// single-instance mutex, the folder guard and the hand-over to a mode.
+// folder guard, the exclusion between passes and the hand-over to a mode.
 #pragma once
 #include <cstdint>
 #include <functional>
