@@ -1,7 +1,6 @@
 """The entry under Wine: account check, mode selection, the run exclusion
 and the folder guard, on the real executables."""
 import sys
-import time
 import unittest
 from pathlib import Path
 
@@ -38,24 +37,6 @@ class Testbed(unittest.TestCase):
                 with self.subTest(args=args):
                     self.assertEqual(harness.run("tamsel-testbed.exe", *args), 7)
         self.assertEqual(log_files(), [])
-
-    def test_phase_two_waits_for_the_pass_that_runs(self):
-        harness.fresh_folders()
-        with harness.HeldExclusion(seconds=4):
-            began = time.monotonic()
-            self.assertEqual(harness.run("tamsel-testbed.exe", "/phase2"), 0)
-            waited = time.monotonic() - began
-        self.assertGreater(waited, 2)
-        self.assertEqual(log_files(), ["updater.log"])
-
-    def test_a_refused_folder_ends_with_4_even_while_another_pass_runs(self):
-        # The guard comes before the exclusion, and phase two does not wait.
-        harness.fresh_folders()
-        with harness.HeldExclusion():
-            harness.UPDATE_DIR.chmod(0o757)
-            for args in ([], ["/phase2"]):
-                with self.subTest(args=args):
-                    self.assertEqual(harness.run("tamsel-testbed.exe", *args, timeout=30), FOLDER_REFUSED)
 
     def test_a_missing_update_folder_is_refused_and_not_created(self):
         harness.fresh_folders(make_update=False)
