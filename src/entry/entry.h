@@ -1,7 +1,6 @@
 // The process entry: privilege check, mode selection, run context, the
 // folder guard, the exclusion between passes and the hand-over to a mode.
 #pragma once
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,16 +19,11 @@ enum class Mode { close, window, phase_two, check_run };
 // versions of the updater among them); any user can create it first, so it
 // no longer decides whether a pass may run.
 inline constexpr std::string_view update_mutex_name = "Global\\Tam_Sel.Update";
-// The exclusion between passes: the lock file in the update folder, backed by
+// The exclusion between passes is the update folder's lock file, backed by
 // a mutex in a namespace only the system account can make, where the system
 // offers one.
-inline constexpr std::string_view lock_file_name = "update.lock";
 inline constexpr std::string_view run_namespace_name = "Tam_Sel";
 inline constexpr std::string_view run_mutex_name = "Update";
-// Phase two waits for a pass that still runs, at most this long on the
-// monotonic clock, looking again after each pause.
-inline constexpr std::uint64_t exclusion_wait_ms = 600'000;
-inline constexpr std::uint32_t exclusion_pause_ms = 500;
 // The window helper's two arguments, and the one that starts phase two.
 inline constexpr std::string_view close_argument = "/close";
 inline constexpr std::string_view window_argument = "/window";

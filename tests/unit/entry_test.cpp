@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "common/client_limits.h"
 #include "entry/entry.h"
 #include "entry/exit_codes.h"
 #include "entry/paths.h"

@@ -106,16 +106,15 @@ std::unique_ptr<FileHandle> Win32Files::open_exclusive(const std::string& path) 
     // A new file gets its own protected DACL: where the folder lets users
     // read, an inherited read grant would let any user open the file without
     // sharing while no pass runs and so keep every pass out.
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    LocalMemory descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
+                                                              descriptor.put(), nullptr))
         return nullptr;
-    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
     // Data access on both sides is what makes share mode 0 exclude: a second
     // open asking for read or write meets a sharing violation.
     HANDLE h = CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    LocalFree(descriptor);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32FileHandle>(h);
 }

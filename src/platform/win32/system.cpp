@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
 namespace tamsel::win32 {
@@ -36,7 +37,7 @@ MutexCreation Win32System::create_owned_mutex(const std::string& name) {
     const DWORD error = GetLastError();
     if (h == nullptr) return MutexCreation::failed;
     if (error == ERROR_ALREADY_EXISTS) {
-        CloseHandle(h);
+        const OwnedHandle theirs(h);
         return MutexCreation::already_exists;
     }
     // The handle is kept on purpose: the system frees the mutex when the
@@ -48,43 +49,35 @@ namespace {
 
 class HeldPrivateMutex final : public HeldObject {
 public:
-    HeldPrivateMutex(HANDLE space, HANDLE mutex) : space_(space), mutex_(mutex) {}
-    ~HeldPrivateMutex() override {
-        CloseHandle(mutex_);
-        ClosePrivateNamespace(space_, 0);
-    }
-    HeldPrivateMutex(const HeldPrivateMutex&) = delete;
-    HeldPrivateMutex& operator=(const HeldPrivateMutex&) = delete;
+    HeldPrivateMutex(NamespaceHandle& space, OwnedHandle& mutex) : space_(space.release()), mutex_(mutex.release()) {}
 
 private:
-    HANDLE space_;
-    HANDLE mutex_;
+    // Members end in reverse order: the mutex before the namespace it lives in.
+    NamespaceHandle space_;
+    OwnedHandle mutex_;
 };
 
 // The namespace whose boundary only a process of the system account at the
 // system integrity level can satisfy; opened when another pass made it first.
 HANDLE system_namespace(const std::wstring& name) {
-    HANDLE boundary = CreateBoundaryDescriptorW(name.c_str(), 0);
-    if (boundary == nullptr) return nullptr;  // Wine has no private namespaces
+    BoundaryHandle boundary(CreateBoundaryDescriptorW(name.c_str(), 0));
+    if (!boundary) return nullptr;  // Wine has no private namespaces
     BYTE system_sid[SECURITY_MAX_SID_SIZE] = {};
     BYTE system_label[SECURITY_MAX_SID_SIZE] = {};
     DWORD sid_size = sizeof system_sid;
     DWORD label_size = sizeof system_label;
-    HANDLE space = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (CreateWellKnownSid(WinLocalSystemSid, nullptr, system_sid, &sid_size) &&
-        AddSIDToBoundaryDescriptor(&boundary, system_sid) &&
-        CreateWellKnownSid(WinSystemLabelSid, nullptr, system_label, &label_size) &&
-        AddIntegrityLabelToBoundaryDescriptor(&boundary, system_label) &&
-        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)", SDDL_REVISION_1, &descriptor,
-                                                             nullptr)) {
-        SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
-        space = CreatePrivateNamespaceW(&attributes, boundary, name.c_str());
-        const DWORD error = GetLastError();
-        LocalFree(descriptor);
-        if (space == nullptr && error == ERROR_ALREADY_EXISTS) space = OpenPrivateNamespaceW(boundary, name.c_str());
-    }
-    DeleteBoundaryDescriptor(boundary);
+    LocalMemory descriptor;
+    if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, system_sid, &sid_size) ||
+        !AddSIDToBoundaryDescriptor(boundary.put(), system_sid) ||
+        !CreateWellKnownSid(WinSystemLabelSid, nullptr, system_label, &label_size) ||
+        !AddIntegrityLabelToBoundaryDescriptor(boundary.put(), system_label) ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;GA;;;SY)", SDDL_REVISION_1, descriptor.put(),
+                                                              nullptr))
+        return nullptr;
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
+    HANDLE space = CreatePrivateNamespaceW(&attributes, boundary.get(), name.c_str());
+    if (space == nullptr && GetLastError() == ERROR_ALREADY_EXISTS)
+        space = OpenPrivateNamespaceW(boundary.get(), name.c_str());
     return space;
 }
 
@@ -96,19 +89,12 @@ PrivateMutex Win32System::take_private_mutex(const std::string& namespace_name, 
     const auto wide_space = to_wide(namespace_name);
     const auto wide_mutex = to_wide(namespace_name + "\\" + mutex_name);
     if (!wide_space || !wide_mutex) return PrivateMutex::unavailable;
-    HANDLE space = system_namespace(*wide_space);
-    if (space == nullptr) return PrivateMutex::unavailable;
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, wide_mutex->c_str());
+    NamespaceHandle space(system_namespace(*wide_space));
+    if (!space) return PrivateMutex::unavailable;
+    OwnedHandle mutex(CreateMutexW(nullptr, TRUE, wide_mutex->c_str()));
     const DWORD error = GetLastError();
-    if (mutex == nullptr) {
-        ClosePrivateNamespace(space, 0);
-        return PrivateMutex::unavailable;
-    }
-    if (error == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mutex);
-        ClosePrivateNamespace(space, 0);
-        return PrivateMutex::busy;
-    }
+    if (!mutex) return PrivateMutex::unavailable;
+    if (error == ERROR_ALREADY_EXISTS) return PrivateMutex::busy;
     held = std::make_unique<HeldPrivateMutex>(space, mutex);
     return PrivateMutex::taken;
 }
@@ -116,10 +102,8 @@ PrivateMutex Win32System::take_private_mutex(const std::string& namespace_name, 
 bool Win32System::mutex_exists(const std::string& name) {
     const auto wide = to_wide(name);
     if (!wide) return false;
-    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, wide->c_str());
-    if (h == nullptr) return false;
-    CloseHandle(h);
-    return true;
+    const OwnedHandle h(OpenMutexW(SYNCHRONIZE, FALSE, wide->c_str()));
+    return static_cast<bool>(h);
 }
 
 std::optional<std::string> Win32System::local_date_text(const std::string& picture) {
