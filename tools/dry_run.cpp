@@ -81,6 +81,8 @@ public:
         if (path == update_dir_ || update_dir_.starts_with(path + "\\")) return 0x10;  // FILE_ATTRIBUTE_DIRECTORY
         return files.count(path) != 0 ? 0x80 : invalid_file_attributes;                 // FILE_ATTRIBUTE_NORMAL
     }
+    // The run's exclusion is the entry's, which a dry run does not pass through.
+    std::unique_ptr<FileHandle> open_exclusive(const std::string&) override { return nullptr; }
 
 private:
     // Reads from the start, appends at the end: all the pass ever does.
@@ -226,6 +228,9 @@ public:
         return folder == KnownFolder::program_data ? program_data : "C:\\Windows";
     }
     MutexCreation create_owned_mutex(const std::string&) override { return MutexCreation::created; }
+    PrivateMutex take_private_mutex(const std::string&, const std::string&, std::unique_ptr<HeldObject>&) override {
+        return PrivateMutex::unavailable;
+    }
     bool mutex_exists(const std::string&) override { return false; }
     std::optional<std::string> local_date_text(const std::string&) override { return options_.today; }
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override {

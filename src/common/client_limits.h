@@ -25,6 +25,11 @@ inline constexpr std::uint32_t connect_timeout_ms = 10000;
 inline constexpr std::uint32_t send_timeout_ms = 20000;
 inline constexpr std::uint32_t receive_timeout_ms = 20000;
 
+// Phase two meeting a pass that still runs waits this long at most for it
+// (monotonic clock), looking again after each pause.
+inline constexpr std::uint64_t exclusion_wait_ms = 600'000;
+inline constexpr std::uint32_t exclusion_pause_ms = 500;
+
 // Phase two: how long the setup program may run, and how often it is looked for.
 inline constexpr std::uint64_t setup_wait_seconds = 180;
 inline constexpr std::uint32_t setup_poll_ms = 500;

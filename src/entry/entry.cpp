@@ -31,6 +31,20 @@ Mode select_mode(const std::vector<std::string>& arguments) {
     return Mode::check_run;
 }
 
+bool RunExclusion::take(Platform& platform, const std::string& update_dir) {
+    if (!lock_file_) lock_file_ = platform.files.open_exclusive(UpdateFolder{update_dir}.lock_file());
+    if (!lock_file_) return false;
+    if (!private_mutex_settled_) {
+        const PrivateMutex taken = platform.system.take_private_mutex(
+            std::string(run_namespace_name), std::string(run_mutex_name), private_mutex_);
+        if (taken == PrivateMutex::busy) return false;
+        private_mutex_settled_ = true;
+    }
+    // Whatever answers (a user may hold the name), the pass goes on.
+    platform.system.create_owned_mutex(std::string(update_mutex_name));
+    return true;
+}
+
 RunContext make_run_context(const std::string& program_dir, const std::string& program_data,
                             const BuildSettings& settings) {
     RunContext context;
@@ -61,12 +75,26 @@ int run_entry(const std::vector<std::string>& arguments, Platform& platform, con
     if (!program_data) return exit_code::own_folder_missing;
     const RunContext context = make_run_context(*program_dir, *program_data, settings);
 
-    if (platform.system.create_owned_mutex(std::string(update_mutex_name)) != MutexCreation::created)
-        return exit_code::another_pass_runs;
-
+    // The folder guard comes first: the lock file is only an exclusion in a
+    // folder that no other account can write.
     if (!folder_is_guarded(context.data_dir, platform.files, platform.security, platform.account) ||
         !folder_is_guarded(context.update_dir, platform.files, platform.security, platform.account))
         return exit_code::folder_refused;
+
+    // Held until the pass returns, just before its process ends.
+    RunExclusion exclusion;
+    if (!exclusion.take(platform, context.update_dir)) {
+        // The check run that started the setup program frees the exclusion
+        // only when its process ends, and an administrator may run a pass by
+        // hand: phase two waits for them rather than leave the installation
+        // unjudged and the program closed. A check run comes again.
+        if (mode != Mode::phase_two) return exit_code::another_pass_runs;
+        const std::uint64_t began = platform.clock.monotonic_ms();
+        do {
+            if (platform.clock.monotonic_ms() - began >= exclusion_wait_ms) return exit_code::another_pass_runs;
+            platform.clock.sleep_ms(exclusion_pause_ms);
+        } while (!exclusion.take(platform, context.update_dir));
+    }
 
     Log log(platform.files, platform.clock, context.update_dir);
     if (mode == Mode::phase_two) return modes.phase_two(context, log);

@@ -1,7 +1,8 @@
 // The process entry: privilege check, mode selection, run context, the
-// single-instance mutex, the folder guard and the hand-over to a mode.
+// folder guard, the exclusion between passes and the hand-over to a mode.
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,15 @@ namespace tamsel {
 
 enum class Mode { close, window, phase_two, check_run };
 
+// Created by a pass that runs, for whatever watches the name (earlier
+// versions of the updater among them); any user can create it first, so it
+// no longer decides whether a pass may run.
 inline constexpr std::string_view update_mutex_name = "Global\\Tam_Sel.Update";
+// The exclusion between passes is the update folder's lock file, backed by
+// a mutex in a namespace only the system account can make, where the system
+// offers one.
+inline constexpr std::string_view run_namespace_name = "Tam_Sel";
+inline constexpr std::string_view run_mutex_name = "Update";
 // The window helper's two arguments, and the one that starts phase two.
 inline constexpr std::string_view close_argument = "/close";
 inline constexpr std::string_view window_argument = "/window";
@@ -34,6 +43,21 @@ struct BuildSettings {
 // Builds the run context from the two folders and the build's constants.
 RunContext make_run_context(const std::string& program_dir, const std::string& program_data,
                             const BuildSettings& settings);
+
+// What keeps other passes out while it lives: the lock file held without
+// sharing and, where the system offers it, the private mutex.
+class RunExclusion {
+public:
+    // Takes what is not held yet; true once all of it is held. A part that
+    // another pass holds, or that cannot be had, leaves it false; a private
+    // namespace the system does not offer leaves the lock file to decide.
+    bool take(Platform& platform, const std::string& update_dir);
+
+private:
+    std::unique_ptr<FileHandle> lock_file_;
+    std::unique_ptr<HeldObject> private_mutex_;
+    bool private_mutex_settled_ = false;
+};
 
 // What the entry hands over to, each returning the process exit code. The
 // composition root fills them in; the entry knows none of them by name.

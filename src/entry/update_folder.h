@@ -20,6 +20,8 @@ inline constexpr const char* rollback_setup_name = "rollback-setup.exe";
 inline constexpr const char* downloaded_setup_name = "downloaded-setup.exe";
 inline constexpr const char* partial_setup_name = "downloaded-setup.part";
 inline constexpr const char* setup_log_name = "setup.log";
+// Held open without sharing by the pass that runs; kept between passes.
+inline constexpr const char* lock_file_name = "update.lock";
 
 // The paths of the update folder's files.
 struct UpdateFolder {
@@ -33,6 +35,7 @@ struct UpdateFolder {
     std::string downloaded_setup() const { return join_path(dir, downloaded_setup_name); }
     std::string partial_setup() const { return join_path(dir, partial_setup_name); }
     std::string setup_log() const { return join_path(dir, setup_log_name); }
+    std::string lock_file() const { return join_path(dir, lock_file_name); }
 };
 
 }  // namespace tamsel

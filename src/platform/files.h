@@ -62,6 +62,14 @@ public:
     virtual bool remove(const std::string& path) = 0;
     // GetFileAttributesW; invalid_file_attributes when the path cannot be read.
     virtual std::uint32_t attributes(const std::string& path) = 0;
+    // Read and write access with no sharing at all, created when missing
+    // (OPEN_ALWAYS) with a protected DACL granting the system account and the
+    // Administrators group alone; an existing file keeps its own. Nothing
+    // when the file cannot be opened, whether another process holds it open
+    // (a sharing violation) or for any other reason. No other process can
+    // open the file for its data while the handle lives, so holding it is an
+    // exclusion between processes that the system ends with the process.
+    virtual std::unique_ptr<FileHandle> open_exclusive(const std::string& path) = 0;
 };
 
 }  // namespace tamsel

@@ -2,6 +2,7 @@
 // version information and named mutexes.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,18 @@ namespace tamsel {
 enum class KnownFolder {
     program_data,  // FOLDERID_ProgramData
     windows,       // FOLDERID_Windows
+};
+
+// A kernel object this process keeps while the holder lives.
+class HeldObject {
+public:
+    virtual ~HeldObject() = default;
+};
+
+enum class PrivateMutex {
+    taken,        // created and owned by this process while the holder lives
+    busy,         // another process holds it
+    unavailable,  // the system offers no such namespace (Wine), or a step failed
 };
 
 enum class MutexCreation {
@@ -30,6 +43,14 @@ public:
     // CreateMutexW with initial ownership. A created mutex is kept, handle and
     // all, until the process ends.
     virtual MutexCreation create_owned_mutex(const std::string& name) = 0;
+    // A mutex created with initial ownership in a private namespace whose
+    // boundary holds the system account's SID and the system integrity level,
+    // so that no other account can create the namespace first
+    // (CreateBoundaryDescriptorW, AddSIDToBoundaryDescriptor,
+    // CreatePrivateNamespaceW or OpenPrivateNamespaceW, CreateMutexW).
+    // `held` keeps mutex and namespace while it lives when `taken`.
+    virtual PrivateMutex take_private_mutex(const std::string& namespace_name, const std::string& mutex_name,
+                                            std::unique_ptr<HeldObject>& held) = 0;
     // OpenMutexW(SYNCHRONIZE): whether a mutex of that name exists now.
     virtual bool mutex_exists(const std::string& name) = 0;
     // Today's local date through GetDateFormatEx with the empty locale name,

@@ -71,10 +71,20 @@ class Held:
 
 
 class HeldMutex(Held):
-    """Another process holding a named mutex, as a running pass would."""
+    """Another process holding a named mutex (a squatter on a name)."""
 
     def __init__(self, name: str = UPDATE_MUTEX, seconds: int = 60):
         super().__init__(str(exe("tamsel-hold-mutex.exe")), name, str(seconds))
+
+
+class HeldExclusion(Held):
+    """Another process holding the run exclusion of the update folder (its
+    lock file, and the private mutex where the system has one) exactly as a
+    running pass does."""
+
+    def __init__(self, seconds: int = 60):
+        super().__init__(str(exe("tamsel-bridge-probe.exe")), "hold-exclusion",
+                         "C:\\ProgramData\\Tam_Sel\\update", str(seconds))
 
 
 # --- the updater installed beside a stand-in main program, and its server

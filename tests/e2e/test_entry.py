@@ -1,5 +1,5 @@
-"""The entry under Wine: account check, mode selection, the single-instance
-mutex and the folder guard, on the real executables."""
+"""The entry under Wine: account check, mode selection, the run exclusion
+and the folder guard, on the real executables."""
 import sys
 import unittest
 from pathlib import Path
@@ -25,13 +25,13 @@ class ReleaseBuild(unittest.TestCase):
 
 
 class Testbed(unittest.TestCase):
-    def test_another_pass_holding_the_mutex_ends_a_check_run_and_phase_two_with_3(self):
+    def test_another_pass_running_ends_a_check_run_with_3(self):
         harness.fresh_folders()
-        with harness.HeldMutex():
-            for args in ([], ["/phase2"], ["/Close"], ["close"], ["/close "], ["/WINDOW"], ["/Phase2"]):
+        with harness.HeldExclusion():
+            for args in ([], ["/Close"], ["close"], ["/close "], ["/WINDOW"], ["/Phase2"]):
                 with self.subTest(args=args):
                     self.assertEqual(harness.run("tamsel-testbed.exe", *args), ANOTHER_PASS)
-            # The window helper never takes the mutex: it must not wait for it.
+            # The window helper never takes the exclusion: it must not wait for it.
             # With no program window anywhere, close mode ends with 7.
             for args in (["/close"], ["x", "/window", "/close"]):
                 with self.subTest(args=args):

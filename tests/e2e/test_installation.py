@@ -68,7 +68,7 @@ class Installation(h.ServedCase):
         self.assertEqual(lines, ["feed request 0", "download verified 0", f"close: asked politely {S}",
                                  f"close: the program closed by itself {S}", "setup started 0", "updated 0"])
         self.assert_program("standin_v2_0_0")
-        self.assertEqual(update_files(), ["installed-setup.exe", "setup.log", "state.toml", "updater.log"])
+        self.assertEqual(update_files(), ["installed-setup.exe", "setup.log", "state.toml", "update.lock", "updater.log"])
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), h.setup_program("setup_v2_0_0"))
         self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
 
@@ -97,7 +97,7 @@ class Installation(h.ServedCase):
         self.assertIn("tamsel setup 2.0.0: tamsel-update.exe installed",
                       (h.UPDATE_DIR / "setup.log").read_text("ascii").splitlines())
         self.assertFalse(h.PROGRAM_DIR.exists())
-        self.assertEqual(update_files(), ["installed-setup.exe", "setup.log", "state.toml", "updater.log"])
+        self.assertEqual(update_files(), ["installed-setup.exe", "setup.log", "state.toml", "update.lock", "updater.log"])
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), NSIS_SETUP.read_bytes())
         self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
 
@@ -156,7 +156,7 @@ class Installation(h.ServedCase):
         self.offer(b"MZ this is no program " * 50)
         self.assertEqual(h.run_updater(), 0)
         self.assertEqual(h.log_lines(), ["feed request 0", "download verified 0", "setup not started 0"])
-        self.assertEqual(update_files(), ["downloaded-setup.exe", "installed-setup.exe", "state.toml", "updater.log"])
+        self.assertEqual(update_files(), ["downloaded-setup.exe", "installed-setup.exe", "state.toml", "update.lock", "updater.log"])
         self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
 
     def test_an_installation_over_an_hour_old_is_given_up_and_the_program_raised(self):
@@ -169,6 +169,23 @@ class Installation(h.ServedCase):
         self.assertEqual(h.log_lines(), ["an installation did not finish 0", "feed request 0",
                                          "nothing to install: not newer 0"])
         self.assert_program("standin_v1_0_0")
+
+    def test_phase_two_waits_for_a_pass_that_still_runs(self):
+        """The setup program was quick (or an administrator runs a pass by hand):
+        phase two meets the exclusion held, waits for it and then judges."""
+        (h.UPDATE_DIR / "state.toml").write_bytes(
+            ("working_key_revoked = false\r\n\r\n[pending]\r\nversion = \"2.0.0\"\r\nfrom = \"1.0.0\"\r\n"
+             f"sessions = [{S}]\r\nrollback_copy = false\r\nrolling_back = false\r\nsince = {int(time.time())}\r\n"
+             ).encode())
+        shutil.copy2(h.standin("standin_v2_0_0"), h.PROGRAM_DIR / "Tamsel.exe")
+        with h.HeldExclusion(seconds=5):
+            began = time.monotonic()
+            self.assertEqual(h.run_updater("/phase2"), 0)
+            waited = time.monotonic() - began
+        self.assertGreater(waited, 3)
+        self.assertEqual(h.log_lines(), ["updated 0"])
+        self.assert_program("standin_v2_0_0")
+        self.assert_state("working_key_revoked = false")
 
     def test_phase_two_with_nothing_in_flight(self):
         (h.UPDATE_DIR / "downloaded-setup.exe").write_bytes(b"MZ")

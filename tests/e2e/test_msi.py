@@ -241,13 +241,13 @@ class MsiUnderWine(h.ServedCase):
         self.assertEqual(installed_versions(), ["1.0.1"])
         self.assertTrue((OTHER_DIR / "tamsel-update.exe").exists())
         self.assertTrue(TASK_FILE.exists())
-        self.assertEqual(sorted(p.name for p in h.UPDATE_DIR.iterdir()), ["state.toml", "updater.log"])
+        self.assertEqual(sorted(p.name for p in h.UPDATE_DIR.iterdir()), ["state.toml", "update.lock", "updater.log"])
 
         self.assertEqual(msiexec("/x", windows(TESTBED_2)), 0)
         self.assertEqual(installed_versions(), [])
         self.assertEqual(sorted(p.name for p in OTHER_DIR.iterdir()), ["Tamsel.exe"])
         self.assertFalse(TASK_FILE.exists())
-        self.assertEqual(sorted(p.name for p in h.UPDATE_DIR.iterdir()), ["state.toml", "updater.log"])
+        self.assertEqual(sorted(p.name for p in h.UPDATE_DIR.iterdir()), ["state.toml", "update.lock", "updater.log"])
 
     def test_without_a_program_entry_installs_in_program_files_a_rebuild_replaces_it_and_removedata_removes_the_data(self):
         self.assertEqual(msiexec("/i", windows(TESTBED_1)), 0)

@@ -228,6 +228,33 @@ std::uint32_t FakeFiles::attributes(const std::string& path) {
     return invalid_file_attributes;
 }
 
+// Lets go of its entry in a set when destroyed, as the system lets go of a
+// handle's hold.
+class FakeHold final : public FileHandle, public HeldObject {
+public:
+    FakeHold(std::set<std::string>& held, std::string key) : held_(held), key_(std::move(key)) { held_.insert(key_); }
+    ~FakeHold() override { held_.erase(key_); }
+    std::optional<std::size_t> write(const void*, std::size_t) override { return std::nullopt; }
+    std::optional<std::size_t> read(void*, std::size_t) override { return std::nullopt; }
+    bool flush() override { return false; }
+
+private:
+    std::set<std::string>& held_;
+    std::string key_;
+};
+
+std::unique_ptr<FileHandle> FakeFiles::open_exclusive(const std::string& path) {
+    if (fault("files.open_exclusive " + path)) return nullptr;
+    if (fail_open_exclusive || !folder_of_exists(path) || locked.count(path) != 0) return nullptr;
+    if (held_elsewhere && held_elsewhere(path)) return nullptr;
+    if (!exists(path)) {
+        change();
+        journal.push_back("create " + path);
+        files[path];
+    }
+    return std::make_unique<FakeHold>(locked, path);
+}
+
 bool FakeAccount::is_well_known(const Sid& sid, WellKnownSid which) {
     if (fault("account.is_well_known " + std::string(sid.begin(), sid.end()) + " " +
               std::to_string(static_cast<int>(which))))
@@ -245,6 +272,16 @@ std::optional<OwnerAndDacl> FakeSecurity::owner_and_dacl(const std::string& path
     const auto it = descriptors.find(path);
     if (it == descriptors.end()) return std::nullopt;
     return it->second;
+}
+
+PrivateMutex FakeSystem::take_private_mutex(const std::string& namespace_name, const std::string& mutex_name,
+                                            std::unique_ptr<HeldObject>& held) {
+    held.reset();
+    if (fault("system.private_mutex") || !private_namespaces) return PrivateMutex::unavailable;
+    const std::string key = namespace_name + "\\" + mutex_name;
+    if (private_mutexes.count(key) != 0) return PrivateMutex::busy;
+    held = std::make_unique<FakeHold>(private_mutexes, key);
+    return PrivateMutex::taken;
 }
 
 MutexCreation FakeSystem::create_owned_mutex(const std::string& name) {

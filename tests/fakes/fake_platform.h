@@ -133,6 +133,13 @@ public:
     bool replace_file(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
+    std::unique_ptr<FileHandle> open_exclusive(const std::string& path) override;
+
+    // Files held open without sharing, by this process or another; a handle
+    // from open_exclusive lets go of its path when destroyed.
+    std::set<std::string> locked;
+    std::function<bool(const std::string&)> held_elsewhere;  // when set, also says whether another process holds a path
+    bool fail_open_exclusive = false;
 
     bool exists(const std::string& path) const { return files.count(path) != 0; }
 
@@ -210,6 +217,8 @@ public:
     std::function<bool(const std::string&)> mutex_exists_hook;  // when set, answers mutex_exists
     bool fail_mutex = false;
     std::vector<std::string> created_mutexes;
+    bool private_namespaces = true;          // false: none, as under Wine
+    std::set<std::string> private_mutexes;   // "namespace\\name", held by this process or another
     std::optional<std::string> today = std::string("2026-12-08");
     std::map<std::string, std::vector<std::uint8_t>> version_infos;
 
@@ -221,6 +230,8 @@ public:
         return folder == KnownFolder::program_data ? program_data : windows_folder;
     }
     MutexCreation create_owned_mutex(const std::string& name) override;
+    PrivateMutex take_private_mutex(const std::string& namespace_name, const std::string& mutex_name,
+                                    std::unique_ptr<HeldObject>& held) override;
     bool mutex_exists(const std::string& name) override {
         if (fault("system.mutex_exists")) return false;  // OpenMutexW failed: counts as gone
         return mutex_exists_hook ? mutex_exists_hook(name) : mutexes.count(name) != 0;

@@ -11,6 +11,8 @@
 //   tamsel-bridge-probe window                   prints whether a "Tamsel.Hidden" window exists
 //   tamsel-bridge-probe hold-file PATH SECONDS  keeps PATH open for reading without delete sharing, as
 //                                                any reader that did not ask for it would; prints held
+//   tamsel-bridge-probe hold-exclusion DIR SECONDS  takes the run exclusion of the update folder DIR as a
+//                                                pass does and keeps it; prints held, or busy (exit 3)
 #include <windows.h>
 
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "app/process_main.h"
 #include "app/testbed_account.h"
 #include "platform/win32/text.h"
+#include "entry/entry.h"
 #include "entry/log.h"
 #include "session/census.h"
 #include "session/raise_close.h"
@@ -58,6 +61,17 @@ int wmain() {
         std::fflush(stdout);
         Sleep(static_cast<DWORD>(std::stoul(arguments[3])) * 1000u);
         CloseHandle(file);
+        return 0;
+    }
+    if (command == "hold-exclusion" && arguments.size() == 4) {
+        RunExclusion exclusion;
+        if (!exclusion.take(platform, arguments[2])) {
+            std::puts("busy");
+            return 3;
+        }
+        std::puts("held");
+        std::fflush(stdout);
+        clock.sleep_ms(static_cast<std::uint32_t>(std::stoul(arguments[3])) * 1000u);
         return 0;
     }
     if (command == "gone" && arguments.size() == 4) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include "common/client_limits.h"
 #include "entry/entry.h"
 #include "entry/exit_codes.h"
 #include "entry/paths.h"
@@ -88,11 +91,16 @@ protected:
     int record(const char* mode, const RunContext& context, Log& log, int code) {
         mode_update_dir = context.update_dir;
         mode_log_path = log.path();
+        locked_in_mode = fake.files.locked;
+        if (during_mode) during_mode();
         return record(mode, code);
     }
+    std::set<std::string> locked_in_mode;
+    std::function<void()> during_mode;  // what happens while the mode runs
     BuildSettings settings{"localhost", {}, {}};
     const std::string data_dir = "C:\\ProgramData\\Tam_Sel";
     const std::string update_dir = data_dir + "\\update";
+    const std::string lock_path = update_dir + "\\update.lock";
     void SetUp() override {
         fake.add_guarded_folder(data_dir);
         fake.add_guarded_folder(update_dir);
@@ -126,6 +134,7 @@ TEST_F(EntryTest, TheWindowHelperTakesNoMutexAndNeedsNoFolders) {
         EXPECT_NE(code, exit_code::own_folder_missing) << argument;
     }
     EXPECT_TRUE(fake.system.created_mutexes.empty());
+    EXPECT_TRUE(fake.files.files.empty()) << "no lock file";
 }
 
 TEST_F(EntryTest, MissingOwnFoldersEndWith6BeforeTheMutex) {
@@ -139,19 +148,116 @@ TEST_F(EntryTest, MissingOwnFoldersEndWith6BeforeTheMutex) {
     EXPECT_TRUE(fake.system.created_mutexes.empty());
 }
 
-TEST_F(EntryTest, AnotherPassOrAFailedMutexEndsWith3) {
-    fake.system.mutexes.insert(std::string(update_mutex_name));
-    EXPECT_EQ(run(), exit_code::another_pass_runs);
-    EXPECT_EQ(run({"/phase2"}), exit_code::another_pass_runs);
-    fake.system.mutexes.clear();
-    fake.system.fail_mutex = true;
-    EXPECT_EQ(run(), exit_code::another_pass_runs);
+// A second pass started while the first one's mode runs: a check run ends
+// with 3 at once, phase two waits its ten minutes for the first and then ends
+// with 3. The lock file alone excludes where the system has no private
+// namespaces (Wine), and so does the private mutex alone.
+TEST_F(EntryTest, ASecondPassWhileOneRunsEndsWith3) {
+    struct Case {
+        const char* name;
+        bool private_namespaces;
+        const char* second;
+        std::uint64_t waited_ms;
+        bool lock_file_left = false;  // the first pass holds only the private mutex
+    };
+    const Case cases[] = {
+        {"check run", true, "", 0},
+        {"check run, no private namespaces", false, "", 0},
+        {"phase two", true, "/phase2", exclusion_wait_ms},
+        {"phase two, only the private mutex held", true, "/phase2", exclusion_wait_ms, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.system.private_namespaces = c.private_namespaces;
+        fake.system.mutexes.clear();
+        ran.clear();
+        fake.clock.sleeps.clear();
+        int second_code = -1;
+        std::uint64_t waited = 0;
+        during_mode = [&] {
+            if (c.lock_file_left) fake.files.locked.clear();
+            const std::uint64_t began = fake.clock.monotonic;
+            second_code = run({c.second});
+            waited = fake.clock.monotonic - began;
+        };
+        EXPECT_EQ(run(), 40);
+        during_mode = nullptr;
+        EXPECT_EQ(second_code, exit_code::another_pass_runs);
+        EXPECT_EQ(waited, c.waited_ms);
+        for (const std::uint32_t pause : fake.clock.sleeps) EXPECT_EQ(pause, exclusion_pause_ms);
+        EXPECT_EQ(ran, std::vector<std::string>{"check run"}) << "the second pass ran its mode";
+        EXPECT_TRUE(fake.files.locked.empty());
+        EXPECT_TRUE(fake.system.private_mutexes.empty());
+    }
 }
 
-TEST_F(EntryTest, TakesTheUpdateMutexByItsExactName) {
+// Phase two meets a pass that ends after 7 s: it runs then, whatever the wall
+// clock does meanwhile; a pass that never ends makes it give up after ten
+// minutes of the monotonic clock, not of the wall clock.
+TEST_F(EntryTest, PhaseTwoWaitsForThePassThatRunsOnTheMonotonicClock) {
+    struct Case {
+        const char* name;
+        std::optional<std::uint64_t> other_pass_ends_ms;
+        std::int64_t wall_step_s;  // the wall clock's step at every look
+        int code;
+        std::uint64_t waited_ms;
+    };
+    const Case cases[] = {
+        {"ends after 7 s", 7'000, 0, 41, 7'000},
+        {"ends after 7 s, wall clock set back a day each look", 7'000, -86'400, 41, 7'000},
+        {"ends after 7 s, wall clock before 1970", 7'000, -2'000'000'000, 41, 7'000},
+        {"never ends", std::nullopt, 0, exit_code::another_pass_runs, exclusion_wait_ms},
+        {"never ends, wall clock ahead an hour each look", std::nullopt, 3'600, exit_code::another_pass_runs,
+         exclusion_wait_ms},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePlatform local;
+        local.add_guarded_folder(data_dir);
+        local.add_guarded_folder(update_dir);
+        const std::uint64_t began = local.clock.monotonic;
+        std::int64_t wall = 1'790'000'000;
+        local.files.held_elsewhere = [&](const std::string& path) {
+            EXPECT_EQ(path, lock_path);
+            wall += c.wall_step_s;
+            local.clock.set_unix(wall);
+            return !c.other_pass_ends_ms || local.clock.monotonic - began < *c.other_pass_ends_ms;
+        };
+        ran.clear();
+        EXPECT_EQ(run_entry({"u.exe", "/phase2"}, local.platform, settings, modes), c.code);
+        EXPECT_EQ(local.clock.monotonic - began, c.waited_ms);
+        EXPECT_EQ(ran, c.code == 41 ? std::vector<std::string>{"phase two"} : std::vector<std::string>{});
+    }
+    // A check run never waits.
+    fake.files.held_elsewhere = [](const std::string&) { return true; };
+    EXPECT_EQ(run(), exit_code::another_pass_runs);
+    EXPECT_TRUE(fake.clock.sleeps.empty());
+}
+
+TEST_F(EntryTest, ASquatterOnTheOldMutexNameStopsNothing) {
+    fake.system.mutexes.insert(std::string(update_mutex_name));
+    EXPECT_EQ(run(), 40);
+    fake.system.private_namespaces = false;
+    EXPECT_EQ(run({"/phase2"}), 41);
+    EXPECT_TRUE(fake.clock.sleeps.empty());
+    // Nor does a failure to create it.
+    fake.system.mutexes.clear();
+    fake.system.fail_mutex = true;
+    EXPECT_EQ(run(), 40);
+}
+
+TEST_F(EntryTest, HoldsTheLockFileWhileTheModeRunsAndKeepsIt) {
     run();
+    EXPECT_EQ(locked_in_mode, std::set<std::string>{lock_path});
+    EXPECT_TRUE(fake.files.locked.empty()) << "let go when the pass ends";
+    EXPECT_TRUE(fake.files.exists(lock_path));
+    EXPECT_EQ(fake.files.journal, std::vector<std::string>{"create " + lock_path});
+    // The old name is still created, by its exact spelling.
     ASSERT_EQ(fake.system.created_mutexes.size(), 1u);
     EXPECT_EQ(fake.system.created_mutexes[0], "Global\\Tam_Sel.Update");
+    // A lock file that cannot be opened for another reason ends a check run with 3.
+    fake.files.fail_open_exclusive = true;
+    EXPECT_EQ(run(), exit_code::another_pass_runs);
 }
 
 TEST_F(EntryTest, ARefusedFolderEndsWith4AndWritesNothing) {
@@ -183,6 +289,11 @@ TEST_F(EntryTest, ARefusedFolderEndsWith4AndWritesNothing) {
         c.spoil(local, data_dir, update_dir);
         const auto folders_before = local.files.folders;
         EXPECT_EQ(run_entry({"u.exe"}, local.platform, settings, modes), exit_code::folder_refused) << c.name;
+        // The guard comes before the exclusion: a refused folder ends with 4
+        // even while another pass runs, and phase two does not wait.
+        local.files.locked.insert(lock_path);
+        EXPECT_EQ(run_entry({"u.exe", "/phase2"}, local.platform, settings, modes), exit_code::folder_refused) << c.name;
+        EXPECT_TRUE(local.clock.sleeps.empty()) << c.name;
         EXPECT_TRUE(local.files.files.empty()) << c.name;
         EXPECT_EQ(local.files.folders, folders_before) << "the guard creates no folder: " << c.name;
     }

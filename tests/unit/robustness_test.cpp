@@ -225,7 +225,8 @@ public:
             if (i == phase_two_) in_entry = true;
             in_entry = in_entry && (op.starts_with("account.") || op.starts_with("security.") ||
                                     op.starts_with("files.attributes") || op == "system.own_path" ||
-                                    op == "system.known_folder" || op == "system.create_mutex");
+                                    op == "system.known_folder" || op == "system.create_mutex" ||
+                                    op.starts_with("files.open_exclusive") || op == "system.private_mutex");
             if (!op.starts_with("account.") && !op.starts_with("desktop.")) helper = 0;
             if (op.starts_with("processes.start [own:")) helper = static_cast<std::uint32_t>(std::stoul(op.substr(21)));
             const bool log_call = op.ends_with("updater.log") ||
@@ -254,7 +255,10 @@ public:
             if (is("account.process_user") || (is("account.is_well_known") && calls_[i - 1] == "account.process_user"))
                 code = exit_code::not_system_account;
             else if (is("system.own_path") || is("system.known_folder")) code = exit_code::own_folder_missing;
-            else if (is("system.create_mutex")) code = exit_code::another_pass_runs;
+            // The old mutex name and a private namespace the system does not
+            // offer decide nothing; phase two tries the lock file again.
+            else if (is("system.create_mutex") || is("system.private_mutex")) code = 0;
+            else if (is("files.open_exclusive")) code = phase_two ? 0 : exit_code::another_pass_runs;
             else if (!is("account.is_well_known") || trusted_answer(op)) code = exit_code::folder_refused;
             if (code == 0) return base();
             return phase_two ? Outcome{{0, code}, check_run_lines()} : Outcome{{code}, {}};

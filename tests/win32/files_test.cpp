@@ -25,7 +25,8 @@ protected:
         dir = win32::to_utf8(wide).value();
     }
     void TearDown() override {
-        for (const char* name : {"\\updater.log", "\\updater.log.1", "\\a", "\\b"}) files.remove(dir + name);
+        for (const char* name : {"\\updater.log", "\\updater.log.1", "\\a", "\\b", "\\update.lock"})
+            files.remove(dir + name);
         RemoveDirectoryW(win32::to_wide(dir)->c_str());
     }
     std::string read_all(const std::string& path) {
@@ -55,6 +56,43 @@ TEST_F(Win32FilesTest, LogLinesAppendWhileAnotherProgramHoldsTheFileOpen) {
     ASSERT_EQ(text.size(), 32u + 36u);  // timestamp 20, message, number, separators, CR LF
     EXPECT_EQ(text.substr(20, 12), " updated 0\r\n");
     EXPECT_EQ(text.substr(text.size() - 16), " rolled back 7\r\n");
+}
+
+// The run guard's lock file: while one handle holds it, no other open for its
+// data succeeds, not even a reader that shares everything; it stays when let go.
+TEST_F(Win32FilesTest, TheLockFileExcludesEveryOtherOpenUntilLetGo) {
+    const std::string path = dir + "\\update.lock";
+    auto held = files.open_exclusive(path);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(files.open_exclusive(path), nullptr);
+    HANDLE reader = CreateFileW(win32::to_wide(path)->c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(reader, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+    held.reset();
+    EXPECT_EQ(files.size(path), 0u) << "kept, empty";
+    held = files.open_exclusive(path);
+    EXPECT_NE(held, nullptr) << "free again once let go";
+}
+
+// Wine has no private namespaces, which must leave the lock file to decide
+// rather than stop the pass; where the system has them, a second take is busy.
+TEST(Win32System, APrivateMutexIsTakenOnceOrNotOffered) {
+    win32::Win32System system;
+    std::unique_ptr<HeldObject> first;
+    std::unique_ptr<HeldObject> second;
+    const PrivateMutex taken = system.take_private_mutex("Tam_Sel.Test", "Update", first);
+    ASSERT_NE(taken, PrivateMutex::busy);
+    if (taken == PrivateMutex::unavailable) {
+        EXPECT_EQ(first, nullptr);
+        return;
+    }
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(system.take_private_mutex("Tam_Sel.Test", "Update", second), PrivateMutex::busy);
+    first.reset();
+    EXPECT_EQ(system.take_private_mutex("Tam_Sel.Test", "Update", second), PrivateMutex::taken);
 }
 
 TEST_F(Win32FilesTest, RotationReplacesTheOlderGeneration) {

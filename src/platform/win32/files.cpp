@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <sddl.h>
 
 #include "platform/win32/implementations.h"
 #include "platform/win32/owned_handle.h"
@@ -97,6 +98,25 @@ std::uint32_t Win32Files::attributes(const std::string& path) {
     const auto wide = to_wide(path);
     if (!wide) return invalid_file_attributes;
     return GetFileAttributesW(wide->c_str());
+}
+
+std::unique_ptr<FileHandle> Win32Files::open_exclusive(const std::string& path) {
+    const auto wide = to_wide(path);
+    if (!wide) return nullptr;
+    // A new file gets its own protected DACL: where the folder lets users
+    // read, an inherited read grant would let any user open the file without
+    // sharing while no pass runs and so keep every pass out.
+    LocalMemory descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
+                                                              descriptor.put(), nullptr))
+        return nullptr;
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
+    // Data access on both sides is what makes share mode 0 exclude: a second
+    // open asking for read or write meets a sharing violation.
+    HANDLE h = CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32FileHandle>(h);
 }
 
 }  // namespace tamsel::win32

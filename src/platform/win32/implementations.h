@@ -35,6 +35,7 @@ public:
     bool replace_file(const std::string& from, const std::string& to) override;
     bool remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
+    std::unique_ptr<FileHandle> open_exclusive(const std::string& path) override;
 };
 
 class Win32Https final : public Https {
@@ -63,6 +64,8 @@ public:
     std::optional<std::string> own_executable_path() override;
     std::optional<std::string> known_folder_path(KnownFolder folder) override;
     MutexCreation create_owned_mutex(const std::string& name) override;
+    PrivateMutex take_private_mutex(const std::string& namespace_name, const std::string& mutex_name,
+                                    std::unique_ptr<HeldObject>& held) override;
     bool mutex_exists(const std::string& name) override;
     std::optional<std::string> local_date_text(const std::string& picture) override;
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;

@@ -41,6 +41,11 @@ private:
 };
 
 using OwnedHandle = Owned<HANDLE, &CloseHandle>;
+// What the system hands out from its local heap (security descriptors made from SDDL).
+using LocalMemory = Owned<HLOCAL, &LocalFree>;
+using BoundaryHandle = Owned<HANDLE, &DeleteBoundaryDescriptor>;
+inline void close_namespace(HANDLE space) { ClosePrivateNamespace(space, 0); }
+using NamespaceHandle = Owned<HANDLE, &close_namespace>;
 using InternetHandle = Owned<HINTERNET, &WinHttpCloseHandle>;
 template <typename T>
 using WtsMemory = Owned<T*, &WTSFreeMemory>;
