@@ -93,6 +93,8 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
 
     if (!run_setup(platform.processes, setup_path, join_path(context.update_dir, setup_log_name))) {
         log.write("setup not started", 0);
+        // The program was closed for a setup that never ran: the users get it back.
+        bridge.raise_program(context.main_exe, pending.sessions, log);
         abandon(context, state, files, rollback_copy);
         return exit_code::done;
     }

@@ -72,7 +72,9 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         return settle();
     }
 
-    if (bridge.raise_program(context.main_exe, pending.sessions, log)) {
+    // A raise that could not watch the program is no verdict against the
+    // version: only a helper's report of a missing or dying window is.
+    if (bridge.raise_program(context.main_exe, pending.sessions, log) != RaiseOutcome::not_up) {
         log.write("updated", 0);
         files.remove(in_update_dir(rollback_setup_name));
         return settle();
@@ -93,6 +95,9 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     state.pending = rollback;
     if (!write_state(files, state, state_path)) {
         log.write("state not written", 0);
+        // No rollback follows: the new version, failing or not, is what the
+        // users have, and it was closed just above.
+        bridge.raise_program(context.main_exe, pending.sessions, log);
         return exit_code::state_unusable;
     }
     if (run_setup(platform.processes, rollback_path, in_update_dir(setup_log_name))) {
@@ -100,6 +105,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
     }
     log.write("did not start: rollback not started", 0);
+    bridge.raise_program(context.main_exe, pending.sessions, log);
     return settle();
 }
 

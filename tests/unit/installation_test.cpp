@@ -104,9 +104,10 @@ TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
          {"download verified 0", "the program could not be closed: nothing installed 0"}, {{1, 3, 5}}},
         {"the setup does not start",
          [](InstallationTest& t) {
+             t.bridge.sessions = {2, 4};
              t.fake.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
          },
-         {"download verified 0", "setup not started 0"}, {}},
+         {"download verified 0", "setup not started 0"}, {{2, 4}}},
     };
     for (const Case& c : cases) {
         InstallationTest& t = *this;
@@ -176,7 +177,7 @@ TEST_F(PhaseTwoTest, Verdicts) {
         const char* what;
         Pending pending;
         std::array<std::uint16_t, 3> installed;
-        bool raise_result;
+        RaiseOutcome raise_result;
         Lines lines;
         std::string rollback_left;   // rollback-setup.exe afterwards
         std::string installed_left;  // installed-setup.exe afterwards
@@ -188,15 +189,19 @@ TEST_F(PhaseTwoTest, Verdicts) {
     four_pieces.version = "2.0.0.0";
     Pending no_copy = update_in_flight;
     no_copy.rollback_copy = false;
+    using enum RaiseOutcome;
     const std::vector<Case> cases = {
-        {"updated", update_in_flight, {2, 0, 0}, true, {"updated 0"}, "<none>", "<none>", {}},
-        {"updated, offered with a fourth piece", four_pieces, {2, 0, 0}, true, {"updated 0"}, "<none>", "<none>", {}},
-        {"setup did not install", update_in_flight, {1, 0, 0}, true, {"setup did not install 0"}, "<none>",
+        {"updated", update_in_flight, {2, 0, 0}, up, {"updated 0"}, "<none>", "<none>", {}},
+        // The raise's own lines say what could not be watched; the version is not blamed.
+        {"updated, the program not watched", update_in_flight, {2, 0, 0}, unwatched, {"updated 0"}, "<none>",
+         "<none>", {}},
+        {"updated, offered with a fourth piece", four_pieces, {2, 0, 0}, up, {"updated 0"}, "<none>", "<none>", {}},
+        {"setup did not install", update_in_flight, {1, 0, 0}, up, {"setup did not install 0"}, "<none>",
          "setup 1.0.0", {}},
-        {"not up, no copy", no_copy, {2, 0, 0}, false, {"did not start, and there is no copy to roll back to 0"},
+        {"not up, no copy", no_copy, {2, 0, 0}, not_up, {"did not start, and there is no copy to roll back to 0"},
          "setup 1.0.0", "<none>", {"2.0.0"}},
-        {"rolled back", rolling, {1, 0, 0}, false, {"rolled back 0"}, "<none>", "<none>", {}},
-        {"rollback did not restore", rolling, {2, 0, 0}, true, {"rollback did not restore the version 0"},
+        {"rolled back", rolling, {1, 0, 0}, not_up, {"rolled back 0"}, "<none>", "<none>", {}},
+        {"rollback did not restore", rolling, {2, 0, 0}, up, {"rollback did not restore the version 0"},
          "setup 1.0.0", "<none>", {}},
     };
     for (const Case& c : cases) {
@@ -242,17 +247,18 @@ TEST_F(PhaseTwoTest, RollbackFailures) {
         int exit_code;
         Lines lines;
         bool record_kept;
+        std::vector<Sessions> raised;  // closed for the rollback, then started again where it did not go ahead
     };
     const std::vector<Case> cases = {
         {"copy gone meanwhile", [](PhaseTwoTest& t) { t.fake.files.files.erase(t.dir + "\\rollback-setup.exe"); },
-         exit_code::done, {"did not start, and there is no copy to roll back to 0"}, false},
+         exit_code::done, {"did not start, and there is no copy to roll back to 0"}, false, {{1, 4}}},
         {"rollback does not start",
          [](PhaseTwoTest& t) {
              t.fake.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
          },
-         exit_code::done, {"did not start: rollback not started 0"}, false},
+         exit_code::done, {"did not start: rollback not started 0"}, false, {{1, 4}, {1, 4}}},
         {"its record cannot be written", [](PhaseTwoTest& t) { t.fake.files.fail_replace = true; },
-         exit_code::state_unusable, {"state not written 0"}, true},
+         exit_code::state_unusable, {"state not written 0"}, true, {{1, 4}, {1, 4}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -262,8 +268,10 @@ TEST_F(PhaseTwoTest, RollbackFailures) {
         fake.processes.on_start = nullptr;
         record(update_in_flight);
         c.arrange(*this);
+        bridge = fakes::ScriptedBridge{};
         EXPECT_EQ(run(), c.exit_code);
         EXPECT_EQ(lines(), c.lines);
+        EXPECT_EQ(bridge.raised, c.raised);
         fake.files.fail_replace = false;
         EXPECT_EQ(state().failed, c.record_kept ? std::vector<std::string>{} : std::vector<std::string>{"2.0.0"});
         EXPECT_EQ(state().pending, c.record_kept ? std::optional<Pending>(update_in_flight) : std::nullopt);
@@ -326,7 +334,7 @@ TEST_F(PhaseTwoTest, AFailedCleanUpWriteKeepsTheVerdictAndTheRecord) {
     for (const bool installed_it : {true, false}) {
         SetUp();
         fake.files.files.erase(dir + "\\updater.log");
-        bridge.raise_result = true;
+        bridge.raise_result = RaiseOutcome::up;
         installed(installed_it ? 2 : 1, 0, 0);
         record(update_in_flight);
         fake.files.fail_create_paths = {state_path + ".tmp"};

@@ -206,12 +206,15 @@ void check_machine(Machine& m) {
 struct Outcome {
     Codes codes;
     Lines lines;
+    std::vector<std::uint32_t> down = {};  // sessions left without the program at the end
     bool operator==(const Outcome&) const = default;
 };
 
 void PrintTo(const Outcome& o, std::ostream* out) {
     *out << "exit codes";
     for (const int c : o.codes) *out << " " << c;
+    *out << "; program down in";
+    for (const std::uint32_t s : o.down) *out << " " << s;
     for (const std::string& line : o.lines) *out << "\n    " << line;
 }
 
@@ -264,7 +267,9 @@ public:
             else if (is("system.create_mutex")) code = exit_code::another_pass_runs;
             else if (!is("account.is_well_known") || trusted_answer(op)) code = exit_code::folder_refused;
             if (code == 0) return base();
-            return phase_two ? Outcome{{0, code}, check_run_lines()} : Outcome{{code}, {}};
+            // A phase two that cannot start leaves the program closed until a
+            // later check run gives the installation up.
+            return phase_two ? Outcome{{0, code}, check_run_lines(), sessions_} : Outcome{{code}, {}};
         }
         if (!phase_two) {
             if (about("state.toml") && at.line == 0 && !is("files.create") && !is("files.write") &&
@@ -302,9 +307,12 @@ public:
                 // The program counts as not running there: left open, the setup cannot replace it.
                 if (asking) return skipped_close(s);
                 // Told too early in the last session, the setup starts while the program still ends.
+                // The raise finds it still there, starts nothing and watches it go.
                 if (c + 1 == n)
-                    return {{0, 0}, with("setup did not install 0",
-                                         "raise: the program's window did not appear or did not live " + std::to_string(s))};
+                    return {{0, 0},
+                            with("setup did not install 0",
+                                 "raise: the program's window did not appear or did not live " + std::to_string(s)),
+                            {s}};
                 return base();
             }
             if (asking && (is("system.own_path") || is("processes.duplicate_token") || is("processes.set_session") ||
@@ -315,14 +323,24 @@ public:
                 return closed_by_force(s, close_polite(s));
             return base();
         }
+        // Without the state, phase two cannot know where to start the program again.
         if (about("state.toml") && !about(".tmp") && !is("files.replace"))
-            return {{0, exit_code::state_unusable}, with("state unreadable 0")};
+            return {{0, exit_code::state_unusable}, with("state unreadable 0"), sessions_};
         if (is("system.version_info")) return {{0, 0}, with("setup did not install 0")};
         if (is("processes.user_token "))
-            return {{0, 0}, with("raise: nobody in the session " + op.substr(21), "updated 0")};
+            return {{0, 0}, with("raise: nobody in the session " + op.substr(21), "updated 0"),
+                    {static_cast<std::uint32_t>(std::stoul(op.substr(21)))}};
         const auto failed_window = [&](std::uint32_t s) {
             return "raise: the program's window did not appear or did not live " + std::to_string(s);
         };
+        // What the raise could not watch is no verdict on the version.
+        const auto unwatched = [&](const Lines& raise_lines) {
+            Lines lines = check_run_lines();
+            lines.insert(lines.end(), raise_lines.begin(), raise_lines.end());
+            lines.push_back("updated 0");
+            return Outcome{{0, 0}, lines};
+        };
+        const auto no_verdict = [&](std::uint32_t s) { return "raise: the window helper gave no verdict " + std::to_string(s); };
         if (is("system.known_folder") || is("processes.start [user:")) {
             const std::uint32_t s = is("system.known_folder") ? raise_session(i)
                                                                : static_cast<std::uint32_t>(std::stoul(op.substr(22)));
@@ -331,16 +349,19 @@ public:
         if (is("system.own_path")) {
             Lines lines;
             for (const std::uint32_t s : sessions_) lines.push_back("raise: the window helper did not start " + std::to_string(s));
-            return rolled_back(lines);
+            return unwatched(lines);
         }
         if (is("processes.duplicate_token") || is("processes.set_session") || is("processes.start [own:")) {
             const std::string next = is("processes.duplicate_token") ? calls_[i + 1] : op;
             const std::uint32_t s = static_cast<std::uint32_t>(
                 std::stoul(next.substr(next.starts_with("processes.set_session") ? 22 : 21)));
-            return rolled_back({"raise: the window helper did not start " + std::to_string(s)});
+            return unwatched({"raise: the window helper did not start " + std::to_string(s)});
         }
+        // A helper that cannot tell it runs as the system account ends with 2:
+        // not the verdict of one that watched the window die (8).
+        if (at.helper != 0 && is("account.")) return unwatched({no_verdict(at.helper)});
         if (at.helper != 0 && !is("desktop.find_window")) return rolled_back({failed_window(at.helper)});
-        if (is("processes.wait") || is("processes.exit_code")) return rolled_back({failed_window(wait_session(i))});
+        if (is("processes.wait") || is("processes.exit_code")) return unwatched({no_verdict(wait_session(i))});
         return base();
     }
 
@@ -452,6 +473,8 @@ TEST(Robustness, EveryPlatformCallFailingInTurn) {
                 continue;
             }
             got.lines = m.lines();
+            for (const std::uint32_t s : sessions)
+                if (!m.program_runs(s)) got.down.push_back(s);
             ASSERT_EQ(m.fake.faults.calls.at(i), clean.fake.faults.calls[i]) << "the run went another way before the fault";
             EXPECT_EQ(got, oracle.expect(i));
             check_machine(m);
