@@ -9,13 +9,13 @@
 namespace tamsel {
 namespace {
 
-// Waits until the setup mutex is gone, at most 180 s while the clock can
-// tell; the mutex is only tested for existence, never held or waited on.
+// Waits until the setup mutex is gone, at most 180 s; the mutex is only
+// tested for existence, never held or waited on. Measured on the monotonic
+// clock: phase two often runs at boot, when the wall clock may be set.
 void wait_for_setup(Platform& platform, Log& log) {
-    const std::uint64_t deadline = unix_now(platform.clock) + setup_wait_seconds;
+    const std::uint64_t started = platform.clock.monotonic_ms();
     while (platform.system.mutex_exists(setup_mutex_name)) {
-        const std::uint64_t reading = platform.clock.filetime_now();
-        if (reading >= filetime_unix_epoch && unix_seconds_from_filetime(reading) >= deadline) {
+        if (platform.clock.monotonic_ms() - started >= setup_wait_seconds * 1000) {
             log.write("phase two: the installer did not end", 0);
             return;
         }

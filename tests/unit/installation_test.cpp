@@ -294,14 +294,20 @@ TEST_F(PhaseTwoTest, TheWaitForTheSetupMutex) {
         const char* what;
         std::int64_t clock;
         std::optional<std::uint64_t> gone_after_ms;  // nothing: never
+        std::int64_t wall_step_s;                    // the wall clock set by this much at the first look
         std::uint64_t slept_ms;
         bool did_not_end;
     };
+    const auto now = static_cast<std::int64_t>(now_unix);
+    // Only time that passed counts, whatever the wall clock does.
     const std::vector<Case> cases = {
-        {"no mutex", static_cast<std::int64_t>(now_unix), 0, 0, false},
-        {"gone at 179.5 s", static_cast<std::int64_t>(now_unix), 179'500, 179'500, false},
-        {"never gone", static_cast<std::int64_t>(now_unix), std::nullopt, 180'000, true},
-        {"clock before 1970: no deadline", -1'000, 400'000, 400'000, false},
+        {"no mutex", now, 0, 0, 0, false},
+        {"gone at 179.5 s", now, 179'500, 0, 179'500, false},
+        {"never gone", now, std::nullopt, 0, 180'000, true},
+        {"never gone, clock before 1970", -1'000, std::nullopt, 0, 180'000, true},
+        {"never gone, clock set an hour forward", now, std::nullopt, 3'600, 180'000, true},
+        {"never gone, clock set a day back", now, std::nullopt, -86'400, 180'000, true},
+        {"gone at 100 s, clock set forward", now, 100'000, 3'600, 100'000, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -310,8 +316,11 @@ TEST_F(PhaseTwoTest, TheWaitForTheSetupMutex) {
         fake.clock.set_unix(c.clock);
         fake.clock.slept_ms = 0;
         const std::uint64_t start = fake.clock.monotonic;
-        fake.system.mutex_exists_hook = [this, start, c](const std::string& name) {
+        bool stepped = false;
+        fake.system.mutex_exists_hook = [this, start, c, &stepped](const std::string& name) {
             EXPECT_EQ(name, "Global\\Tam_Sel.Setup");
+            if (!stepped) fake.clock.set_unix(c.clock + c.wall_step_s);
+            stepped = true;
             return !c.gone_after_ms || fake.clock.monotonic - start < *c.gone_after_ms;
         };
         EXPECT_EQ(run(), exit_code::done);
