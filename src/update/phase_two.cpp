@@ -68,7 +68,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     if (!is_installed_version(pending.version, installed)) {
         log.write("setup did not install", 0);
         bridge.raise_program(context.main_exe, pending.sessions, log);
-        restore_rollback_copy(files, context.update_dir, pending.rollback_copy);
+        keep_setup_of_installed_version(files, context.update_dir, pending, installed);
         return settle();
     }
 

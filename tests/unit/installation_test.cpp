@@ -2,6 +2,7 @@
 // starts one, and phase two with its rollback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,14 @@ TEST_F(InstallationTest, StartRecordsClosesAndRunsTheSetup) {
     EXPECT_EQ(file("rollback-setup.exe"), "setup 1.0.0");
     EXPECT_EQ(file("installed-setup.exe"), "<none>");
     EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {1, 3}, true, false, now_unix}));
+    // The record owns the copy before it is moved: a pass cut short between
+    // the two leaves a record whose give-up finds the file where it was.
+    const auto& journal = fake.files.journal;
+    const auto recorded = std::find(journal.begin(), journal.end(), "replace " + state_path + ".tmp " + state_path);
+    const auto moved = std::find(journal.begin(), journal.end(),
+                                 "replace " + dir + "\\installed-setup.exe " + dir + "\\rollback-setup.exe");
+    EXPECT_LT(recorded, moved);
+    EXPECT_NE(moved, journal.end());
 }
 
 TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
@@ -125,15 +134,48 @@ TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
     }
 }
 
-TEST_F(InstallationTest, ARollbackCopyLeftByAnInterruptedPassIsKeptForThisInstallation) {
-    fake.files.files.erase(dir + "\\installed-setup.exe");
-    fake.files.files[dir + "\\rollback-setup.exe"] = "setup 1.0.0";
-    EXPECT_EQ(start(), exit_code::done);
-    EXPECT_TRUE(state().pending->rollback_copy);
-    EXPECT_EQ(file("rollback-setup.exe"), "setup 1.0.0");
+TEST_F(InstallationTest, SettingTheInstalledSetupAside) {
+    struct Case {
+        const char* what;
+        std::size_t moves_allowed;    // moves of installed-setup.exe that succeed
+        std::size_t records_allowed;  // state files that can be written
+        std::size_t deletes_allowed;  // deletes of rollback-setup.exe that succeed
+        int exit_code;
+        Lines lines;
+        std::string installed_left, rollback_left;
+        std::optional<bool> recorded_copy;  // the record's rollback_copy on disk
+    };
+    const std::string move = "files.replace " + dir + "\\installed-setup.exe -> " + dir + "\\rollback-setup.exe";
+    const std::string record = "files.create " + state_path + ".tmp";
+    const std::string leftover = "files.remove " + dir + "\\rollback-setup.exe";
+    const Lines started{"download verified 0", "setup started 0"};
+    const Lines not_written{"download verified 0", "state not written 0"};
+    // A rollback-setup.exe of an older installation lies about in every case:
+    // it goes before the record claims a copy, or no copy is claimed.
+    const std::vector<Case> cases = {
+        {"moved", 1, 9, 1, exit_code::done, started, "<none>", "setup 1.0.0", true},
+        {"the leftover cannot be deleted", 1, 9, 0, exit_code::done, started, "setup 1.0.0", "setup 0.9.0", false},
+        {"not moved: the record claims no copy", 0, 9, 1, exit_code::done, started, "setup 1.0.0", "<none>", false},
+        {"not moved, and that not recorded", 0, 1, 1, exit_code::state_unusable, not_written, "setup 1.0.0", "<none>",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake.files.files = {{dir + "\\installed-setup.exe", "setup 1.0.0"}, {dir + "\\rollback-setup.exe", "setup 0.9.0"}};
+        fake.processes.launches.clear();
+        fake.faults.fail_label_after = {{move, c.moves_allowed}, {record, c.records_allowed}, {leftover, c.deletes_allowed}};
+        EXPECT_EQ(start(), c.exit_code);
+        fake.faults.fail_label_after.clear();
+        EXPECT_EQ(lines(), c.lines);
+        EXPECT_EQ(file("installed-setup.exe"), c.installed_left);
+        EXPECT_EQ(file("rollback-setup.exe"), c.rollback_left);
+        const auto pending = state().pending;
+        EXPECT_EQ(pending ? std::optional<bool>(pending->rollback_copy) : std::nullopt, c.recorded_copy);
+        EXPECT_EQ(fake.processes.launches.size(), c.exit_code == exit_code::done ? 1u : 0u);
+    }
 }
 
-TEST_F(InstallationTest, ARecordThatCannotBeWrittenPutsTheRollbackCopyBack) {
+TEST_F(InstallationTest, ARecordThatCannotBeWrittenMovesNothing) {
     bridge.sessions = {2};
     fake.files.fail_create_paths = {state_path + ".tmp"};
     EXPECT_EQ(start(), exit_code::state_unusable);
@@ -363,6 +405,48 @@ TEST_F(InstallationTest, AFailedCleanUpWriteStillPutsTheRollbackCopyBack) {
     EXPECT_EQ(lines(), (Lines{"download verified 0", "setup not started 0"}));
     EXPECT_EQ(file("installed-setup.exe"), "setup 1.0.0");
     EXPECT_TRUE(state().pending.has_value());  // given up by a later check run after an hour
+}
+
+}  // namespace
+}  // namespace tamsel
+
+namespace tamsel {
+namespace {
+
+// Day after day the offer's setup leaves itself as installed-setup.exe and
+// installs nothing: the installed version's setup must stay in place for
+// the day an update does install and then fails to start.
+TEST_F(PhaseTwoTest, ASetupThatNeverInstallsNeverCostsTheGoodCopy) {
+    fake.files.files = {{dir + "\\installed-setup.exe", "setup 1.0.0"}};
+    installed(1, 0, 0);
+    bridge.sessions = {1};
+    bridge.raise_result = RaiseOutcome::up;
+    fake.processes.on_start = [this](const fakes::FakeLaunch& launch) {
+        fake.files.files[dir + "\\installed-setup.exe"] = fake.files.files[launch.application];
+        return fakes::FakeStartResult{};
+    };
+    for (int day = 0; day < 2; ++day) {
+        SCOPED_TRACE("day " + std::to_string(day + 1));
+        fake.files.files.erase(dir + "\\updater.log");
+        EXPECT_EQ(start(), exit_code::done);
+        EXPECT_EQ(file("installed-setup.exe"), "MZ setup 2.0.0");
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(lines(), (Lines{"download verified 0", "setup started 0", "setup did not install 0"}));
+        EXPECT_EQ(file("installed-setup.exe"), "setup 1.0.0");
+        EXPECT_EQ(file("rollback-setup.exe"), "<none>");
+    }
+    // Only a copy of the installation in flight is ever run for a rollback.
+    fake.files.files[dir + "\\rollback-setup.exe"] = "setup 0.9.0";
+    fake.files.files.erase(dir + "\\installed-setup.exe");
+    EXPECT_EQ(start(), exit_code::done);
+    EXPECT_FALSE(state().pending->rollback_copy);
+    installed(2, 0, 0);
+    bridge.raise_result = RaiseOutcome::not_up;
+    fake.processes.launches.clear();
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines().back(), "did not start, and there is no copy to roll back to 0");
+    EXPECT_TRUE(fake.processes.launches.empty());
+    EXPECT_EQ(file("rollback-setup.exe"), "setup 0.9.0");
 }
 
 }  // namespace
