@@ -5,11 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace tamsel::tool {
+#include "common/client_limits.h"
 
-// The largest feed answer and setup program a client takes.
-inline constexpr std::size_t feed_answer_limit = 262144;
-inline constexpr std::uint64_t setup_size_limit = 16777216;
+namespace tamsel::tool {
 
 // Why a version text should not be published, with what clients would make
 // of it; nothing when it is written as clients write the installed version

@@ -15,7 +15,7 @@ namespace {
 void abandon(const RunContext& context, State& state, Files& files, bool rollback_copy) {
     state.pending.reset();
     restore_rollback_copy(files, context.update_dir, rollback_copy);
-    write_state(files, state, join_path(context.update_dir, state_file_name));
+    write_state(files, state, UpdateFolder{context.update_dir}.state());
 }
 
 }  // namespace
@@ -37,7 +37,7 @@ Settled settle_pending(const RunContext& context, Log& log, State& state, Platfo
         // update until the clock catches up.
         if (clock_usable && pending.since > now + install_deadline) {
             pending.since = now;
-            write_state(platform.files, state, join_path(context.update_dir, state_file_name));
+            write_state(platform.files, state, UpdateFolder{context.update_dir}.state());
         }
         return Settled::in_flight;
     }
@@ -48,15 +48,15 @@ Settled settle_pending(const RunContext& context, Log& log, State& state, Platfo
     const std::string installed = installed_version_text(platform.system, context.main_exe).value_or("");
     keep_setup_of_installed_version(platform.files, context.update_dir, pending, installed);
     state.pending.reset();
-    write_state(platform.files, state, join_path(context.update_dir, state_file_name));
+    write_state(platform.files, state, UpdateFolder{context.update_dir}.state());
     return Settled::given_up;
 }
 
 int start_installation(const RunContext& context, Log& log, State& state, const Download& download,
                        const std::string& installed_version, Platform& platform, SessionBridge& bridge) {
     Files& files = platform.files;
-    const std::string setup_path = join_path(context.update_dir, downloaded_setup_name);
-    const DownloadOutcome outcome = download_setup(download, setup_path, join_path(context.update_dir, partial_setup_name),
+    const std::string setup_path = UpdateFolder{context.update_dir}.downloaded_setup();
+    const DownloadOutcome outcome = download_setup(download, setup_path, UpdateFolder{context.update_dir}.partial_setup(),
                                                    files, platform.https, platform.crypto);
     log.write(download_message(outcome), 0);
     if (outcome != DownloadOutcome::verified) return exit_code::done;
@@ -79,7 +79,7 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
     pending.rolling_back = false;
     pending.since = unix_now(platform.clock);
     state.pending = pending;
-    const std::string state_path = join_path(context.update_dir, state_file_name);
+    const std::string state_path = UpdateFolder{context.update_dir}.state();
     if (!write_state(files, state, state_path)) {
         log.write("state not written", 0);
         return exit_code::state_unusable;
@@ -104,7 +104,7 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
         return exit_code::done;
     }
 
-    if (!run_setup(platform.processes, setup_path, join_path(context.update_dir, setup_log_name))) {
+    if (!run_setup(platform.processes, setup_path, UpdateFolder{context.update_dir}.setup_log())) {
         log.write("setup not started", 0);
         // The program was closed for a setup that never ran: the users get it back.
         bridge.raise_program(context.main_exe, pending.sessions, log);

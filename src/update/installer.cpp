@@ -6,13 +6,13 @@
 namespace tamsel {
 
 bool installed_setup_can_be_set_aside(Files& files, const std::string& update_dir) {
-    if (!files.size(join_path(update_dir, installed_setup_name))) return false;
-    const std::string rollback = join_path(update_dir, rollback_setup_name);
+    if (!files.size(UpdateFolder{update_dir}.installed_setup())) return false;
+    const std::string rollback = UpdateFolder{update_dir}.rollback_setup();
     return !files.size(rollback) || files.remove(rollback);
 }
 
 bool set_aside_installed_setup(Files& files, const std::string& update_dir) {
-    return files.replace_file(join_path(update_dir, installed_setup_name), join_path(update_dir, rollback_setup_name));
+    return files.replace_file(UpdateFolder{update_dir}.installed_setup(), UpdateFolder{update_dir}.rollback_setup());
 }
 
 std::string setup_command_line(const std::string& setup_path, const std::string& log_path) {
@@ -27,8 +27,8 @@ bool run_setup(Processes& processes, const std::string& setup_path, const std::s
 
 void restore_rollback_copy(Files& files, const std::string& update_dir, bool rollback_copy) {
     if (!rollback_copy) return;
-    const std::string rollback = join_path(update_dir, rollback_setup_name);
-    const std::string installed = join_path(update_dir, installed_setup_name);
+    const std::string rollback = UpdateFolder{update_dir}.rollback_setup();
+    const std::string installed = UpdateFolder{update_dir}.installed_setup();
     if (!files.size(rollback)) return;
     if (files.size(installed)) return;  // something newer is in place: keep the copy aside
     files.replace_file(rollback, installed);
@@ -41,7 +41,7 @@ void keep_setup_of_installed_version(Files& files, const std::string& update_dir
         return;
     }
     // A copy that is gone fails the move, which leaves everything as it is.
-    files.replace_file(join_path(update_dir, rollback_setup_name), join_path(update_dir, installed_setup_name));
+    files.replace_file(UpdateFolder{update_dir}.rollback_setup(), UpdateFolder{update_dir}.installed_setup());
 }
 
 }  // namespace tamsel

@@ -2,18 +2,12 @@
 #pragma once
 #include <string>
 
+#include "entry/update_folder.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "state/state.h"
 
 namespace tamsel {
-
-inline constexpr const char* installed_setup_name = "installed-setup.exe";
-inline constexpr const char* rollback_setup_name = "rollback-setup.exe";
-inline constexpr const char* downloaded_setup_name = "downloaded-setup.exe";
-inline constexpr const char* partial_setup_name = "downloaded-setup.part";
-inline constexpr const char* setup_log_name = "setup.log";
-inline constexpr const char* state_file_name = "state.toml";
 
 // Whether installed-setup.exe is there to be set aside, with nothing in the
 // way: a rollback-setup.exe left from an earlier installation is deleted

@@ -223,6 +223,8 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
         std::function<void(fakes::FakePlatform&)> arrange;
         RaiseOutcome result;
         Lines lines;
+        std::vector<std::uint32_t> waits;  // the helper's wait, when one was made
+        bool helper_still_runs = false;
     };
     using enum RaiseOutcome;
     const auto helper_result = [](fakes::FakeStartResult helper) {
@@ -234,27 +236,34 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
     };
     const std::string no_verdict = "raise: the window helper gave no verdict 6";
     const std::vector<Case> cases = {
-        {"nobody logged on", [](fakes::FakePlatform& f) { f.processes.logged_on.clear(); }, unwatched,
-         {"raise: nobody in the session 6"}},
+        // A helper started there anyway would fail: a session dropped from
+        // the raise is not watched, and nothing else is.
+        {"nobody logged on",
+         [helper_result](fakes::FakePlatform& f) {
+             f.processes.logged_on.clear();
+             helper_result({true, 0, 8})(f);
+         },
+         unwatched, {"raise: nobody in the session 6"}, {}},
         {"no Windows folder", [](fakes::FakePlatform& f) { f.system.windows_folder.reset(); }, up,
-         {"raise: start refused 6"}},
+         {"raise: start refused 6"}, {85'000}},
         {"the shell not started", [](fakes::FakePlatform& f) {
              f.processes.on_start = [](const fakes::FakeLaunch& launch) {
                  return fakes::FakeStartResult{launch.token != "user:6"};
              };
-         }, up, {"raise: start refused 6"}},
+         }, up, {"raise: start refused 6"}, {85'000}},
         {"own path unknown", [](fakes::FakePlatform& f) { f.system.exe_path.reset(); }, unwatched,
-         {"raise: the window helper did not start 6"}},
-        {"helper not created", helper_result({false}), unwatched, {"raise: the window helper did not start 6"}},
+         {"raise: the window helper did not start 6"}, {}},
+        {"helper not created", helper_result({false}), unwatched, {"raise: the window helper did not start 6"}, {}},
         // Only the helper's own report counts against the program.
         {"window never up", helper_result({true, 60'000, 8}), not_up,
-         {"raise: the program's window did not appear or did not live 6"}},
-        {"helper ended from outside", helper_result({true, 3'000, 0x40010004}), unwatched, {no_verdict}},
-        {"helper not the system account", helper_result({true, 0, 2}), unwatched, {no_verdict}},
-        {"helper hangs", helper_result({true, std::nullopt, 0}), unwatched, {no_verdict}},
-        {"wait fails", [](fakes::FakePlatform& f) { f.processes.fail_wait = true; }, unwatched, {no_verdict}},
+         {"raise: the program's window did not appear or did not live 6"}, {85'000}},
+        {"helper ended from outside", helper_result({true, 3'000, 0x40010004}), unwatched, {no_verdict}, {85'000}},
+        {"helper not the system account", helper_result({true, 0, 2}), unwatched, {no_verdict}, {85'000}},
+        {"helper hangs", helper_result({true, std::nullopt, 0}), unwatched, {no_verdict}, {85'000}, true},
+        {"wait fails", [](fakes::FakePlatform& f) { f.processes.fail_wait = true; }, unwatched, {no_verdict},
+         {85'000}},
         {"exit code unreadable", [](fakes::FakePlatform& f) { f.processes.fail_exit_code = true; }, unwatched,
-         {no_verdict}},
+         {no_verdict}, {85'000}},
     };
     for (const Case& c : cases) {
         fakes::FakePlatform f;
@@ -265,9 +274,13 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
         Log fresh_log{f.files, f.clock, update_dir};
         EXPECT_EQ(raise_program(f.platform, {6}, program, fresh_log), c.result) << c.what;
         EXPECT_EQ(fakes::log_messages(f.files, update_dir + "\\updater.log"), c.lines) << c.what;
-        EXPECT_EQ(f.processes.open_handles, 0) << c.what;
+        EXPECT_EQ(f.processes.open_handles, 0) << c.what;  // every helper's handle closed
         EXPECT_TRUE(f.processes.terminated.empty()) << c.what;  // a hanging helper is left running
-        for (const std::uint32_t wait : f.processes.waits_ms) EXPECT_EQ(wait, 85'000u) << c.what;
+        std::size_t helpers_running = 0;
+        for (const fakes::FakeProcess& p : f.processes.table)
+            if (p.path == updater && f.processes.alive(p)) ++helpers_running;
+        EXPECT_EQ(helpers_running, c.helper_still_runs ? 1u : 0u) << c.what;
+        EXPECT_EQ(f.processes.waits_ms, c.waits) << c.what;
     }
 }
 
