@@ -302,11 +302,12 @@ public:
                           std::to_string(session) + ")");
         return true;
     }
-    bool raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions, Log&) override {
+    RaiseOutcome raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions,
+                               Log&) override {
         std::string list;
         for (const std::uint32_t session : sessions) list += (list.empty() ? "" : ", ") + std::to_string(session);
         if (!sessions.empty()) transcript_.would("start " + main_exe + " again in sessions " + list);
-        return true;
+        return RaiseOutcome::up;
     }
 
 private:

@@ -12,14 +12,22 @@ std::optional<std::string> version_text_problem(std::string_view version) {
         const std::string_view piece = rest.substr(0, dot);
         ++pieces;
         if (piece.empty() || !std::all_of(piece.begin(), piece.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            return "is not numbers joined by \".\"";
-        if (piece.size() > 1 && piece.front() == '0') return "has a leading zero";
-        if (piece.size() > 5 || std::stoul(std::string(piece)) > 65535) return "has a number over 65535";
+            return "is not numbers joined by \".\": clients read each piece that is not a number as 0";
+        if (piece.size() > 1 && piece.front() == '0')
+            return "has a leading zero: clients find it installed, but a stop order or a failed entry must name it "
+                   "with that zero, as written";
+        if (piece.size() > 5 || std::stoul(std::string(piece)) > 65535)
+            return "has a number over 65535: no file version can hold it, so clients never find it installed and "
+                   "install it again every day";
         if (dot == std::string_view::npos) break;
         rest.remove_prefix(dot + 1);
     }
-    if (pieces > 3) return "has a fourth piece";
-    if (pieces < 3) return "has fewer than three pieces";
+    if (pieces > 3)
+        return "has a fourth piece: clients ignore it, so a later release that differs from this one only there is "
+               "never offered as newer";
+    if (pieces < 3)
+        return "has fewer than three pieces: clients find it installed, but a stop order or a failed entry must name "
+               "it as written";
     return std::nullopt;
 }
 

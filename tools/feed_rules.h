@@ -9,12 +9,13 @@
 
 namespace tamsel::tool {
 
-// Why the installed version text (major.minor.build, each 0 to 65535 without
-// leading zeros, read from Tamsel.exe's version resource) can never equal
-// this version text; nothing when it can. A client compares the two as whole
-// texts after an installation, so such a version is never found installed,
-// and with a fourth piece that is not 0 it stays newer than what is installed
-// and is offered again every day.
+// Why a version text should not be published, with what clients would make
+// of it; nothing when it is written as clients write the installed version
+// (major.minor.build, each 0 to 65535 without leading zeros, from Tamsel.exe's
+// file version). Clients judge an offer by its first three numbers, so a
+// fourth piece or a leading zero is still found installed; but stop orders
+// and the failed list compare the text as written, and a fourth piece is
+// ignored when a later release is judged newer.
 std::optional<std::string> version_text_problem(std::string_view version);
 
 // The files prefix of a client built for this host: https://HOST/tamsel/files/.

@@ -174,7 +174,7 @@ TEST(Lint, PlacesAndJudgesWhatIsWrong) {
         {"fourth piece", "schema = 1\n[[item]]\nid = 1\ntype = \"update\"\nversion = \"2.0.0.1\"\nen = [\"t\", \"x\"]\n" +
                              std::string("[download]\nversion = \"2.0.0.1\"\nurl = \"https://localhost/tamsel/files/s\"\n") +
                              "sha256 = \"" + sha + "\"\nsize = 9\n",
-         7, 1, "again every day", 1},
+         7, 1, "never offered as newer", 1},
         {"signed by neither key", feed_answer(Signature{1}, update), 1, 1, "did not verify", 2},
         {"signature line of the wrong form", "signature: \"x\"\n" + update, 1, 1, "signature line refused", 2},
         {"not UTF-8", "schema = 1\n# \xC0\xAF\n", 0, 0, "not UTF-8", 2},

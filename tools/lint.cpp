@@ -210,11 +210,7 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
                             "of the version\"");
         }
         if (const auto problem = version_text_problem(offer.version)) {
-            findings.at(Severity::warning, where,
-                        "the version " + offer.version + " " + *problem +
-                            ": the installed version text (major.minor.build) can never equal it, so clients never "
-                            "find it installed" +
-                            (read_version_number(offer.version)[3] != 0 ? " and install it again every day" : ""));
+            findings.at(Severity::warning, where, "the version " + offer.version + " " + *problem);
         }
         const toml::table& table = *download_node->as_table();
         if (!is_under_files_prefix(offer.url, files_prefix_for(options.host))) {

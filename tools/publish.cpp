@@ -74,8 +74,8 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     }
     if (const auto problem = version_text_problem(request.version)) {
         return refuse("the version " + request.version + " " + *problem +
-                      ": the installed version text (major.minor.build of Tamsel.exe's file version, each 0 to "
-                      "65535 without leading zeros) can never equal it, so clients would never find it installed");
+                      " (publish versions as major.minor.build of Tamsel.exe's file version, each 0 to 65535 "
+                      "without leading zeros)");
     }
     const std::string prefix_host = request.files_prefix.starts_with("https://")
                                         ? request.files_prefix.substr(8, request.files_prefix.find('/', 8) - 8)

@@ -12,7 +12,7 @@
 
 namespace tamsel {
 
-inline constexpr std::array<std::string_view, 49> log_messages{
+inline constexpr std::array<std::string_view, 50> log_messages{
     "state unreadable",
     "state not written",
     "no date",
@@ -61,6 +61,7 @@ inline constexpr std::array<std::string_view, 49> log_messages{
     "raise: nobody in the session",
     "raise: start refused",
     "raise: the window helper did not start",
+    "raise: the window helper gave no verdict",
     "raise: the program's window did not appear or did not live",
 };
 

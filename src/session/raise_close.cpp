@@ -1,6 +1,7 @@
 #include "session/raise_close.h"
 
 #include "entry/entry.h"
+#include "entry/exit_codes.h"
 #include "entry/paths.h"
 #include "session/census.h"
 #include "session/window_helper.h"
@@ -51,8 +52,8 @@ std::unique_ptr<ProcessHandle> start_window_helper(Processes& processes, std::ui
     return processes.start_as_user(*token, own_path, quoted(own_path) + " " + std::string(argument));
 }
 
-bool raise_program(Platform& platform, const std::vector<std::uint32_t>& sessions, const std::string& program_path,
-                   Log& log) {
+RaiseOutcome raise_program(Platform& platform, const std::vector<std::uint32_t>& sessions,
+                           const std::string& program_path, Log& log) {
     std::vector<std::uint32_t> kept;
     for (const std::uint32_t session : sessions) {
         if (program_runs_in(platform.processes, program_path, session) ||
@@ -69,23 +70,33 @@ bool raise_program(Platform& platform, const std::vector<std::uint32_t>& session
                                    : nullptr);
     }
 
-    bool all_up = true;
+    // Sessions whose users all left were not watched at all.
+    bool not_up = false;
+    bool unwatched = kept.empty() && !sessions.empty();
     for (std::size_t i = 0; i < kept.size(); ++i) {
         if (!helpers[i]) {
             log.write("raise: the window helper did not start", kept[i]);
-            all_up = false;
+            unwatched = true;
             continue;
         }
         // A helper that times out is left running; only its handle closes.
-        const bool confirmed = helpers[i]->wait(helper_wait_ms) == WaitResult::ended &&
-                               helpers[i]->exit_code() == std::optional<std::uint32_t>(0);
+        const WaitResult waited = helpers[i]->wait(helper_wait_ms);
+        const auto code = waited == WaitResult::ended ? helpers[i]->exit_code() : std::nullopt;
         helpers[i].reset();
-        if (!confirmed) {
+        if (code == std::optional<std::uint32_t>(0)) continue;
+        // Only the helper's own verdict is one on the program. Any other end
+        // (its user logged off, a time-out, a code it never gives) means the
+        // window was not watched to the end.
+        if (code == std::optional<std::uint32_t>(exit_code::window_failed)) {
             log.write("raise: the program's window did not appear or did not live", kept[i]);
-            all_up = false;
+            not_up = true;
+        } else {
+            log.write("raise: the window helper gave no verdict", kept[i]);
+            unwatched = true;
         }
     }
-    return all_up;
+    if (not_up) return RaiseOutcome::not_up;
+    return unwatched ? RaiseOutcome::unwatched : RaiseOutcome::up;
 }
 
 bool close_program(Platform& platform, std::uint32_t session_id, const std::string& program_path, Log& log) {

@@ -10,6 +10,7 @@
 #include "common/client_limits.h"
 #include "entry/log.h"
 #include "platform/platform.h"
+#include "session/session_bridge.h"
 
 namespace tamsel {
 
@@ -22,10 +23,13 @@ std::unique_ptr<ProcessHandle> start_window_helper(Processes& processes, std::ui
                                                    const std::string& own_path, std::string_view argument);
 
 // Starts the program as the user of each session where it does not run yet,
-// then has a window helper confirm its window in every session kept; true
-// when every kept session confirmed (also for an empty list).
-bool raise_program(Platform& platform, const std::vector<std::uint32_t>& sessions, const std::string& program_path,
-                   Log& log);
+// then has a window helper confirm its window in every session kept: up when
+// every kept session confirmed (also for an empty list), not up when a
+// helper reported the window missing or dying, unwatched when a session
+// could not be watched (no helper, a helper ended from outside, nobody left
+// in any session).
+RaiseOutcome raise_program(Platform& platform, const std::vector<std::uint32_t>& sessions,
+                           const std::string& program_path, Log& log);
 
 // Closes the program in one session: asked politely, then ended by force.
 // True when it no longer runs there.

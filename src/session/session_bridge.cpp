@@ -18,7 +18,8 @@ public:
     bool close_program(const std::string& main_exe, std::uint32_t session, Log& log) override {
         return tamsel::close_program(platform_, session, main_exe, log);
     }
-    bool raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions, Log& log) override {
+    RaiseOutcome raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions,
+                               Log& log) override {
         return tamsel::raise_program(platform_, sessions, main_exe, log);
     }
 

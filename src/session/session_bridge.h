@@ -12,6 +12,15 @@
 
 namespace tamsel {
 
+// What a raise learnt about the program. Only a window helper that ran and
+// reported the window missing or dying is a verdict on the program; a
+// helper that could not start or was ended from outside tells nothing.
+enum class RaiseOutcome {
+    up,         // confirmed in every session kept for verification (or none was asked for)
+    not_up,     // a helper watched and reported that the window did not appear or did not live
+    unwatched,  // nothing watched failed, but some session could not be watched
+};
+
 class SessionBridge {
 public:
     virtual ~SessionBridge() = default;
@@ -21,10 +30,10 @@ public:
     // Closes main_exe in one session (politely, then by force); false when it
     // could not be closed. Logs its own lines with the session's number.
     virtual bool close_program(const std::string& main_exe, std::uint32_t session, Log& log) = 0;
-    // Starts main_exe again in each of the sessions and checks its window;
-    // true when it was verified to be up in all of them.
-    virtual bool raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions,
-                               Log& log) = 0;
+    // Starts main_exe again in each of the sessions and has its window
+    // checked there; logs its own lines with the sessions' numbers.
+    virtual RaiseOutcome raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions,
+                                       Log& log) = 0;
 };
 
 // The bridge over the platform's processes, desktop and clock: the

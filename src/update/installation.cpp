@@ -4,6 +4,7 @@
 #include "entry/paths.h"
 #include "update/download.h"
 #include "update/installer.h"
+#include "update/version.h"
 
 namespace tamsel {
 namespace {
@@ -42,8 +43,12 @@ Settled settle_pending(const RunContext& context, Log& log, State& state, Platfo
     }
     log.write("an installation did not finish", 0);
     bridge.raise_program(context.main_exe, pending.sessions, log);
-    const bool rollback_copy = pending.rollback_copy;
-    abandon(context, state, platform.files, rollback_copy);
+    // A setup that left itself behind and never reached phase two must not
+    // cost the installed version its setup, as in phase two.
+    const std::string installed = installed_version_text(platform.system, context.main_exe).value_or("");
+    keep_setup_of_installed_version(platform.files, context.update_dir, pending, installed);
+    state.pending.reset();
+    write_state(platform.files, state, UpdateFolder{context.update_dir}.state());
     return Settled::given_up;
 }
 
@@ -56,8 +61,6 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
     log.write(download_message(outcome), 0);
     if (outcome != DownloadOutcome::verified) return exit_code::done;
 
-    const bool rollback_copy = set_aside_installed_setup(files, context.update_dir);
-
     Pending pending;
     pending.version = download.version;
     pending.from = installed_version;
@@ -66,21 +69,31 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
         // Where the program runs is unknown. Closing it nowhere would let the
         // setup run over a running program, which it cannot replace.
         log.write("the program could not be closed: nothing installed", 0);
-        restore_rollback_copy(files, context.update_dir, rollback_copy);
         return exit_code::done;
     }
     pending.sessions = *sessions;
-    pending.rollback_copy = rollback_copy;
+    // The record claims the copy before installed-setup.exe is moved aside:
+    // cut short in between, the record still owns the file wherever it lies,
+    // and a rollback-setup.exe this pass did not move is never taken for one.
+    pending.rollback_copy = installed_setup_can_be_set_aside(files, context.update_dir);
     pending.rolling_back = false;
     pending.since = unix_now(platform.clock);
     state.pending = pending;
-    if (!write_state(files, state, UpdateFolder{context.update_dir}.state())) {
+    const std::string state_path = UpdateFolder{context.update_dir}.state();
+    if (!write_state(files, state, state_path)) {
         log.write("state not written", 0);
-        // Without this the set-aside copy would stay aside, and the next
-        // installation would find no installed-setup.exe to keep for rollback.
-        restore_rollback_copy(files, context.update_dir, rollback_copy);
         return exit_code::state_unusable;
     }
+    if (pending.rollback_copy && !set_aside_installed_setup(files, context.update_dir)) {
+        // Not moved: whatever lies as rollback-setup.exe is not this installation's.
+        pending.rollback_copy = false;
+        state.pending = pending;
+        if (!write_state(files, state, state_path)) {
+            log.write("state not written", 0);
+            return exit_code::state_unusable;
+        }
+    }
+    const bool rollback_copy = pending.rollback_copy;
 
     for (const std::uint32_t session : pending.sessions) {
         if (bridge.close_program(context.main_exe, session, log)) continue;
@@ -93,6 +106,8 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
 
     if (!run_setup(platform.processes, setup_path, UpdateFolder{context.update_dir}.setup_log())) {
         log.write("setup not started", 0);
+        // The program was closed for a setup that never ran: the users get it back.
+        bridge.raise_program(context.main_exe, pending.sessions, log);
         abandon(context, state, files, rollback_copy);
         return exit_code::done;
     }

@@ -1,18 +1,18 @@
 #include "update/installer.h"
 
 #include "entry/paths.h"
+#include "update/version.h"
 
 namespace tamsel {
 
-bool set_aside_installed_setup(Files& files, const std::string& update_dir) {
-    const std::string installed = UpdateFolder{update_dir}.installed_setup();
+bool installed_setup_can_be_set_aside(Files& files, const std::string& update_dir) {
+    if (!files.size(UpdateFolder{update_dir}.installed_setup())) return false;
     const std::string rollback = UpdateFolder{update_dir}.rollback_setup();
-    // No installed-setup.exe but a rollback copy: an earlier pass set it aside
-    // and was cut short before its record was written, or could not put it
-    // back. It is the installed version's setup; left unowned it would be lost
-    // to the very installation that may need it.
-    if (!files.size(installed)) return files.size(rollback).has_value();
-    return files.replace_file(installed, rollback);
+    return !files.size(rollback) || files.remove(rollback);
+}
+
+bool set_aside_installed_setup(Files& files, const std::string& update_dir) {
+    return files.replace_file(UpdateFolder{update_dir}.installed_setup(), UpdateFolder{update_dir}.rollback_setup());
 }
 
 std::string setup_command_line(const std::string& setup_path, const std::string& log_path) {
@@ -32,6 +32,16 @@ void restore_rollback_copy(Files& files, const std::string& update_dir, bool rol
     if (!files.size(rollback)) return;
     if (files.size(installed)) return;  // something newer is in place: keep the copy aside
     files.replace_file(rollback, installed);
+}
+
+void keep_setup_of_installed_version(Files& files, const std::string& update_dir, const Pending& pending,
+                                     const std::string& installed_version) {
+    if (!pending.rollback_copy || !is_installed_version(pending.from, installed_version)) {
+        restore_rollback_copy(files, update_dir, pending.rollback_copy);
+        return;
+    }
+    // A copy that is gone fails the move, which leaves everything as it is.
+    files.replace_file(UpdateFolder{update_dir}.rollback_setup(), UpdateFolder{update_dir}.installed_setup());
 }
 
 }  // namespace tamsel

@@ -5,13 +5,18 @@
 #include "entry/update_folder.h"
 #include "platform/files.h"
 #include "platform/processes.h"
+#include "state/state.h"
 
 namespace tamsel {
 
-// Moves installed-setup.exe (when there is one) to rollback-setup.exe; true
-// when a rollback copy now exists for this installation. Without an
-// installed-setup.exe, a rollback-setup.exe left by an interrupted pass is
-// kept as the copy.
+// Whether installed-setup.exe is there to be set aside, with nothing in the
+// way: a rollback-setup.exe left from an earlier installation is deleted
+// first, so that a record claiming the copy can only mean this one.
+bool installed_setup_can_be_set_aside(Files& files, const std::string& update_dir);
+
+// Moves installed-setup.exe to rollback-setup.exe (an older one is
+// replaced); true when it moved. A rollback-setup.exe is never taken as a
+// copy by itself: it may be left over from an installation long settled.
 bool set_aside_installed_setup(Files& files, const std::string& update_dir);
 
 // Whose existence means that a setup program still runs.
@@ -29,5 +34,13 @@ bool run_setup(Processes& processes, const std::string& setup_path, const std::s
 // Puts the rollback copy back as installed-setup.exe when this installation
 // made one and nothing has taken its place since.
 void restore_rollback_copy(Files& files, const std::string& update_dir, bool rollback_copy);
+
+// Ends the files of an installation that did not change the installed
+// version: when that is still `from`, the copy is its setup and goes back as
+// installed-setup.exe over whatever a setup that did not install left there
+// (the next update would set that aside in the copy's place); otherwise as
+// restore_rollback_copy.
+void keep_setup_of_installed_version(Files& files, const std::string& update_dir, const Pending& pending,
+                                     const std::string& installed_version);
 
 }  // namespace tamsel

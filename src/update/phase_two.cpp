@@ -9,12 +9,13 @@
 namespace tamsel {
 namespace {
 
-// Waits until the setup mutex is gone, at most 180 s while the clock can
-// tell; the mutex is only tested for existence, never held or waited on.
+// Waits until the setup mutex is gone, at most 180 s; the mutex is only
+// tested for existence, never held or waited on. Measured on the monotonic
+// clock: phase two often runs at boot, when the wall clock may be set.
 void wait_for_setup(Platform& platform, Log& log) {
-    const std::uint64_t deadline = unix_now(platform.clock) + setup_wait_seconds;
+    const std::uint64_t started = platform.clock.monotonic_ms();
     while (platform.system.mutex_exists(setup_mutex_name)) {
-        if (wall_clock_reached(platform.clock, deadline)) {
+        if (platform.clock.monotonic_ms() - started >= setup_wait_seconds * 1000) {
             log.write("phase two: the installer did not end", 0);
             return;
         }
@@ -67,11 +68,13 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     if (!is_installed_version(pending.version, installed)) {
         log.write("setup did not install", 0);
         bridge.raise_program(context.main_exe, pending.sessions, log);
-        restore_rollback_copy(files, context.update_dir, pending.rollback_copy);
+        keep_setup_of_installed_version(files, context.update_dir, pending, installed);
         return settle();
     }
 
-    if (bridge.raise_program(context.main_exe, pending.sessions, log)) {
+    // A raise that could not watch the program is no verdict against the
+    // version: only a helper's report of a missing or dying window is.
+    if (bridge.raise_program(context.main_exe, pending.sessions, log) != RaiseOutcome::not_up) {
         log.write("updated", 0);
         files.remove(folder.rollback_setup());
         return settle();
@@ -92,6 +95,9 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     state.pending = rollback;
     if (!write_state(files, state, state_path)) {
         log.write("state not written", 0);
+        // No rollback follows: the new version, failing or not, is what the
+        // users have, and it was closed just above.
+        bridge.raise_program(context.main_exe, pending.sessions, log);
         return exit_code::state_unusable;
     }
     if (run_setup(platform.processes, rollback_path, folder.setup_log())) {
@@ -99,6 +105,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
     }
     log.write("did not start: rollback not started", 0);
+    bridge.raise_program(context.main_exe, pending.sessions, log);
     return settle();
 }
 

@@ -153,11 +153,31 @@ class Installation(h.ServedCase):
 
     def test_a_setup_that_cannot_be_started(self):
         self.keep_installed_setup()
+        self.run_program()
         self.offer(b"MZ this is no program " * 50)
         self.assertEqual(h.run_updater(), 0)
-        self.assertEqual(h.log_lines(), ["feed request 0", "download verified 0", "setup not started 0"])
+        self.assertEqual(h.log_lines(), ["feed request 0", "download verified 0", f"close: asked politely {S}",
+                                         f"close: the program closed by itself {S}", "setup not started 0"])
+        self.assert_program("standin_v1_0_0")  # closed for nothing, so started again
         self.assertEqual(update_files(), ["downloaded-setup.exe", "installed-setup.exe", "state.toml", "update.lock", "updater.log"])
         self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
+
+    def test_a_setup_that_leaves_itself_but_never_installs_never_costs_the_good_copy(self):
+        self.keep_installed_setup()
+        self.run_program()
+        self.offer("setup_nothing_left_behind")
+        state = h.UPDATE_DIR / "state.toml"
+        for day in (1, 2):
+            if day == 2:  # the next day: the same offer, the same setup
+                state.write_bytes(state.read_bytes().replace(f"last_try = {h.today()}".encode(), b"last_try = 2000-01-01"))
+            self.assertEqual(h.run_updater(), 0)
+            self.assertEqual(h.wait_for_phase_two(count=day)[-6:], [
+                "feed request 0", "download verified 0", f"close: asked politely {S}",
+                f"close: the program closed by itself {S}", "setup started 0", "setup did not install 0"])
+            self.assert_program("standin_v1_0_0")
+            self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), h.setup_program("setup_v1_0_0"))
+            self.assertNotIn("rollback-setup.exe", update_files())
+        self.assertEqual(h.log_lines().count("setup did not install 0"), 2)
 
     def test_an_installation_over_an_hour_old_is_given_up_and_the_program_raised(self):
         since = int(time.time()) - 3700

@@ -26,10 +26,17 @@ std::uint64_t filetime_from_unix(std::int64_t unix_seconds);
 struct Faults {
     std::vector<std::string> calls;
     std::optional<std::size_t> fail_call;  // index into `calls` of the call that fails
+    // Calls with this label fail once the given number of them has passed.
+    std::map<std::string, std::size_t> fail_label_after;
 
     bool hit(std::string label) {
+        bool fail = fail_call && calls.size() == *fail_call;
+        if (const auto it = fail_label_after.find(label); it != fail_label_after.end()) {
+            if (it->second == 0) fail = true;
+            else --it->second;
+        }
         calls.push_back(std::move(label));
-        return fail_call && calls.size() - 1 == *fail_call;
+        return fail;
     }
 };
 

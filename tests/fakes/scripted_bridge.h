@@ -14,7 +14,7 @@ class ScriptedBridge final : public SessionBridge {
 public:
     std::vector<std::uint32_t> sessions;  // where the program runs
     std::set<std::uint32_t> unclosable;   // sessions where closing fails
-    bool raise_result = false;
+    RaiseOutcome raise_result = RaiseOutcome::not_up;
 
     std::vector<std::vector<std::uint32_t>> raised;
     std::vector<std::uint32_t> closed;  // every session asked, in order
@@ -24,7 +24,7 @@ public:
         closed.push_back(session);
         return !unclosable.count(session);
     }
-    bool raise_program(const std::string&, const std::vector<std::uint32_t>& list, Log&) override {
+    RaiseOutcome raise_program(const std::string&, const std::vector<std::uint32_t>& list, Log&) override {
         raised.push_back(list);
         return raise_result;
     }

@@ -4,6 +4,8 @@
 // while it runs, leaves itself as installed-setup.exe in the update folder,
 // and starts phase two when it is done. What it installs is the Tamsel.exe
 // embedded in it as resource 1 (RCDATA); a build without one installs nothing.
+// Built with SETUP_ALWAYS_LEAVES_ITSELF, it leaves itself as installed-setup.exe
+// even when it installed nothing: a setup that breaks that promise.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -86,7 +88,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     log_line(log, "stand-in setup: started");
 
     const std::wstring program_dir = program_folder();
-    if (install_program(program_dir + L"\\Tamsel.exe", log)) {
+    bool installed = install_program(program_dir + L"\\Tamsel.exe", log);
+#ifdef SETUP_ALWAYS_LEAVES_ITSELF
+    installed = true;
+#endif
+    if (installed) {
         wchar_t own[MAX_PATH] = {};
         GetModuleFileNameW(nullptr, own, MAX_PATH);
         const std::wstring kept = folder_of(log_path) + L"\\installed-setup.exe";

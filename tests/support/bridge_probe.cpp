@@ -99,7 +99,8 @@ int wmain() {
         std::vector<std::uint32_t> sessions;
         for (std::size_t i = 4; i < arguments.size(); ++i)
             sessions.push_back(static_cast<std::uint32_t>(std::stoul(arguments[i])));
-        std::puts(raise_program(platform, sessions, arguments[2], log) ? "true" : "false");
+        const RaiseOutcome outcome = raise_program(platform, sessions, arguments[2], log);
+        std::puts(outcome == RaiseOutcome::up ? "true" : outcome == RaiseOutcome::not_up ? "false" : "unwatched");
         return 0;
     }
     std::fputs("tamsel-bridge-probe: unknown command\n", stderr);

@@ -280,6 +280,40 @@ TEST_F(CheckRunTest, APendingRecordIsInFlightForAnHour) {
     }
 }
 
+// A setup that left itself as installed-setup.exe and never reached phase
+// two: the give-up keeps the setup of whatever version is installed.
+TEST_F(CheckRunTest, AGivenUpInstallationKeepsTheInstalledVersionsSetup) {
+    struct Case {
+        const char* what;
+        std::uint16_t installed_minor_of_2;  // installed 1.0.0 (0) or 2.0.0 (1)
+        const char* left_by_setup;           // installed-setup.exe found; nullptr: none
+        std::string installed_left, rollback_left;
+    };
+    const Case cases[] = {
+        {"left itself, installed nothing", 0, "setup 2.0.0", "previous setup", "<none>"},
+        {"left itself and installed", 1, "setup 2.0.0", "setup 2.0.0", "previous setup"},
+        {"left nothing", 0, nullptr, "previous setup", "<none>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake.files.files.clear();
+        fake.system.version_infos[context.main_exe] = version_info(c.installed_minor_of_2 ? 2 : 1, 0, 0);
+        State s;
+        s.last_try = CalendarDate{2026, 12, 6};
+        s.pending = Pending{"2.0.0", "1.0.0", {}, true, false, static_cast<std::uint64_t>(now_unix - 3600)};
+        put_state(s);
+        fake.files.files[update_dir + "\\rollback-setup.exe"] = "previous setup";
+        if (c.left_by_setup) fake.files.files[update_dir + "\\installed-setup.exe"] = c.left_by_setup;
+        EXPECT_EQ(run(), exit_code::done);
+        const auto file = [&](const char* name) {
+            const auto it = fake.files.files.find(update_dir + "\\" + name);
+            return it == fake.files.files.end() ? std::string("<none>") : it->second;
+        };
+        EXPECT_EQ(file("installed-setup.exe"), c.installed_left);
+        EXPECT_EQ(file("rollback-setup.exe"), c.rollback_left);
+    }
+}
+
 TEST_F(CheckRunTest, AGivenUpRecordAlreadyTriedTodayEndsAfterSettling) {
     State s;
     s.last_try = CalendarDate{2026, 12, 6};

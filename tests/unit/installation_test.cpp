@@ -107,10 +107,10 @@ TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
          {"download verified 0", "the program could not be closed: nothing installed 0"}, {{1, 3, 5}}, {1, 3}},
         {"the setup does not start",
          [](InstallationTest& t) {
-             t.bridge.sessions = {2};
+             t.bridge.sessions = {2, 4};
              t.fake.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
          },
-         {"download verified 0", "setup not started 0"}, {}, {2}},
+         {"download verified 0", "setup not started 0"}, {{2, 4}}, {2, 4}},
     };
     for (const Case& c : cases) {
         InstallationTest& t = *this;
@@ -129,12 +129,45 @@ TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
     }
 }
 
-TEST_F(InstallationTest, ARollbackCopyLeftByAnInterruptedPassIsKeptForThisInstallation) {
-    fake.files.files.erase(dir + "\\installed-setup.exe");
-    fake.files.files[dir + "\\rollback-setup.exe"] = "setup 1.0.0";
-    EXPECT_EQ(start(), exit_code::done);
-    EXPECT_TRUE(state().pending->rollback_copy);
-    EXPECT_EQ(file("rollback-setup.exe"), "setup 1.0.0");
+TEST_F(InstallationTest, SettingTheInstalledSetupAside) {
+    struct Case {
+        const char* what;
+        std::size_t moves_allowed;    // moves of installed-setup.exe that succeed
+        std::size_t records_allowed;  // state files that can be written
+        std::size_t deletes_allowed;  // deletes of rollback-setup.exe that succeed
+        int exit_code;
+        Lines lines;
+        std::string installed_left, rollback_left;
+        std::optional<bool> recorded_copy;  // the record's rollback_copy on disk
+    };
+    const std::string move = "files.replace " + dir + "\\installed-setup.exe -> " + dir + "\\rollback-setup.exe";
+    const std::string record = "files.create " + state_path + ".tmp";
+    const std::string leftover = "files.remove " + dir + "\\rollback-setup.exe";
+    const Lines started{"download verified 0", "setup started 0"};
+    const Lines not_written{"download verified 0", "state not written 0"};
+    // A rollback-setup.exe of an older installation lies about in every case:
+    // it goes before the record claims a copy, or no copy is claimed.
+    const std::vector<Case> cases = {
+        {"moved", 1, 9, 1, exit_code::done, started, "<none>", "setup 1.0.0", true},
+        {"the leftover cannot be deleted", 1, 9, 0, exit_code::done, started, "setup 1.0.0", "setup 0.9.0", false},
+        {"not moved: the record claims no copy", 0, 9, 1, exit_code::done, started, "setup 1.0.0", "<none>", false},
+        {"not moved, and that not recorded", 0, 1, 1, exit_code::state_unusable, not_written, "setup 1.0.0", "<none>",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake.files.files = {{dir + "\\installed-setup.exe", "setup 1.0.0"}, {dir + "\\rollback-setup.exe", "setup 0.9.0"}};
+        fake.processes.launches.clear();
+        fake.faults.fail_label_after = {{move, c.moves_allowed}, {record, c.records_allowed}, {leftover, c.deletes_allowed}};
+        EXPECT_EQ(start(), c.exit_code);
+        fake.faults.fail_label_after.clear();
+        EXPECT_EQ(lines(), c.lines);
+        EXPECT_EQ(file("installed-setup.exe"), c.installed_left);
+        EXPECT_EQ(file("rollback-setup.exe"), c.rollback_left);
+        const auto pending = state().pending;
+        EXPECT_EQ(pending ? std::optional<bool>(pending->rollback_copy) : std::nullopt, c.recorded_copy);
+        EXPECT_EQ(fake.processes.launches.size(), c.exit_code == exit_code::done ? 1u : 0u);
+    }
 }
 
 TEST_F(InstallationTest, TheRollbackCopyReturnsOnlyWhenOwnedAndNothingTookItsPlace) {
@@ -159,7 +192,7 @@ TEST_F(InstallationTest, TheRollbackCopyReturnsOnlyWhenOwnedAndNothingTookItsPla
     }
 }
 
-TEST_F(InstallationTest, ARecordThatCannotBeWrittenPutsTheRollbackCopyBack) {
+TEST_F(InstallationTest, ARecordThatCannotBeWrittenMovesNothing) {
     bridge.sessions = {2};
     fake.files.fail_create_paths = {state_path + ".tmp"};
     EXPECT_EQ(start(), exit_code::state_unusable);
@@ -203,7 +236,7 @@ TEST_F(PhaseTwoTest, Verdicts) {
         const char* what;
         Pending pending;
         std::array<std::uint16_t, 3> installed;
-        bool raise_result;
+        RaiseOutcome raise_result;
         Lines lines;
         std::string rollback_left;   // rollback-setup.exe afterwards
         std::string installed_left;  // installed-setup.exe afterwards
@@ -215,15 +248,19 @@ TEST_F(PhaseTwoTest, Verdicts) {
     four_pieces.version = "2.0.0.0";
     Pending no_copy = update_in_flight;
     no_copy.rollback_copy = false;
+    using enum RaiseOutcome;
     const std::vector<Case> cases = {
-        {"updated", update_in_flight, {2, 0, 0}, true, {"updated 0"}, "<none>", "<none>", {}},
-        {"updated, offered with a fourth piece", four_pieces, {2, 0, 0}, true, {"updated 0"}, "<none>", "<none>", {}},
-        {"setup did not install", update_in_flight, {1, 0, 0}, true, {"setup did not install 0"}, "<none>",
+        {"updated", update_in_flight, {2, 0, 0}, up, {"updated 0"}, "<none>", "<none>", {}},
+        // The raise's own lines say what could not be watched; the version is not blamed.
+        {"updated, the program not watched", update_in_flight, {2, 0, 0}, unwatched, {"updated 0"}, "<none>",
+         "<none>", {}},
+        {"updated, offered with a fourth piece", four_pieces, {2, 0, 0}, up, {"updated 0"}, "<none>", "<none>", {}},
+        {"setup did not install", update_in_flight, {1, 0, 0}, up, {"setup did not install 0"}, "<none>",
          "setup 1.0.0", {}},
-        {"not up, no copy", no_copy, {2, 0, 0}, false, {"did not start, and there is no copy to roll back to 0"},
+        {"not up, no copy", no_copy, {2, 0, 0}, not_up, {"did not start, and there is no copy to roll back to 0"},
          "setup 1.0.0", "<none>", {"2.0.0"}},
-        {"rolled back", rolling, {1, 0, 0}, false, {"rolled back 0"}, "<none>", "<none>", {}},
-        {"rollback did not restore", rolling, {2, 0, 0}, true, {"rollback did not restore the version 0"},
+        {"rolled back", rolling, {1, 0, 0}, not_up, {"rolled back 0"}, "<none>", "<none>", {}},
+        {"rollback did not restore", rolling, {2, 0, 0}, up, {"rollback did not restore the version 0"},
          "setup 1.0.0", "<none>", {}},
     };
     for (const Case& c : cases) {
@@ -271,19 +308,20 @@ TEST_F(PhaseTwoTest, RollbackFailures) {
         bool record_kept;
         Sessions closed;
         std::size_t setup_starts;  // tried, made or not
+        std::vector<Sessions> raised;  // closed for the rollback, then started again where it did not go ahead
     };
     const std::vector<Case> cases = {
         // Nothing to roll back to: the program is left running where it runs.
         {"copy gone meanwhile", [](PhaseTwoTest& t) { t.fake.files.files.erase(t.dir + "\\rollback-setup.exe"); },
-         exit_code::done, {"did not start, and there is no copy to roll back to 0"}, false, {}, 0},
+         exit_code::done, {"did not start, and there is no copy to roll back to 0"}, false, {}, 0, {{1, 4}}},
         {"rollback does not start",
          [](PhaseTwoTest& t) {
              t.fake.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
          },
-         exit_code::done, {"did not start: rollback not started 0"}, false, {1, 4}, 1},
+         exit_code::done, {"did not start: rollback not started 0"}, false, {1, 4}, 1, {{1, 4}, {1, 4}}},
         // Without its record a rollback would run unseen by the next phase two.
         {"its record cannot be written", [](PhaseTwoTest& t) { t.fake.files.fail_replace = true; },
-         exit_code::state_unusable, {"state not written 0"}, true, {1, 4}, 0},
+         exit_code::state_unusable, {"state not written 0"}, true, {1, 4}, 0, {{1, 4}, {1, 4}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -295,8 +333,10 @@ TEST_F(PhaseTwoTest, RollbackFailures) {
         bridge = fakes::ScriptedBridge{};
         record(update_in_flight);
         c.arrange(*this);
+        bridge = fakes::ScriptedBridge{};
         EXPECT_EQ(run(), c.exit_code);
         EXPECT_EQ(lines(), c.lines);
+        EXPECT_EQ(bridge.raised, c.raised);
         EXPECT_EQ(bridge.closed, c.closed);
         EXPECT_EQ(fake.processes.launches.size(), c.setup_starts);
         fake.files.fail_replace = false;
@@ -321,14 +361,20 @@ TEST_F(PhaseTwoTest, TheWaitForTheSetupMutex) {
         const char* what;
         std::int64_t clock;
         std::optional<std::uint64_t> gone_after_ms;  // nothing: never
+        std::int64_t wall_step_s;                    // the wall clock set by this much at the first look
         std::uint64_t slept_ms;
         bool did_not_end;
     };
+    const auto now = static_cast<std::int64_t>(now_unix);
+    // Only time that passed counts, whatever the wall clock does.
     const std::vector<Case> cases = {
-        {"no mutex", static_cast<std::int64_t>(now_unix), 0, 0, false},
-        {"gone at 179.5 s", static_cast<std::int64_t>(now_unix), 179'500, 179'500, false},
-        {"never gone", static_cast<std::int64_t>(now_unix), std::nullopt, 180'000, true},
-        {"clock before 1970: no deadline", -1'000, 400'000, 400'000, false},
+        {"no mutex", now, 0, 0, 0, false},
+        {"gone at 179.5 s", now, 179'500, 0, 179'500, false},
+        {"never gone", now, std::nullopt, 0, 180'000, true},
+        {"never gone, clock before 1970", -1'000, std::nullopt, 0, 180'000, true},
+        {"never gone, clock set an hour forward", now, std::nullopt, 3'600, 180'000, true},
+        {"never gone, clock set a day back", now, std::nullopt, -86'400, 180'000, true},
+        {"gone at 100 s, clock set forward", now, 100'000, 3'600, 100'000, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -337,8 +383,11 @@ TEST_F(PhaseTwoTest, TheWaitForTheSetupMutex) {
         fake.clock.set_unix(c.clock);
         fake.clock.slept_ms = 0;
         const std::uint64_t start = fake.clock.monotonic;
-        fake.system.mutex_exists_hook = [this, start, c](const std::string& name) {
+        bool stepped = false;
+        fake.system.mutex_exists_hook = [this, start, c, &stepped](const std::string& name) {
             EXPECT_EQ(name, "Global\\Tam_Sel.Setup");
+            if (!stepped) fake.clock.set_unix(c.clock + c.wall_step_s);
+            stepped = true;
             return !c.gone_after_ms || fake.clock.monotonic - start < *c.gone_after_ms;
         };
         fake.clock.sleeps.clear();
@@ -363,7 +412,7 @@ TEST_F(PhaseTwoTest, AFailedCleanUpWriteKeepsTheVerdictAndTheRecord) {
     for (const bool installed_it : {true, false}) {
         SetUp();
         fake.files.files.erase(dir + "\\updater.log");
-        bridge.raise_result = true;
+        bridge.raise_result = RaiseOutcome::up;
         installed(installed_it ? 2 : 1, 0, 0);
         record(update_in_flight);
         fake.files.fail_create_paths = {state_path + ".tmp"};
@@ -383,6 +432,36 @@ TEST_F(InstallationTest, AFailedCleanUpWriteStillPutsTheRollbackCopyBack) {
     EXPECT_EQ(lines(), (Lines{"download verified 0", "setup not started 0"}));
     EXPECT_EQ(file("installed-setup.exe"), "setup 1.0.0");
     EXPECT_TRUE(state().pending.has_value());  // given up by a later check run after an hour
+}
+
+}  // namespace
+}  // namespace tamsel
+
+namespace tamsel {
+namespace {
+
+// Day after day the offer's setup leaves itself as installed-setup.exe and
+// installs nothing: the installed version's setup must stay in place for
+// the day an update does install and then fails to start.
+TEST_F(PhaseTwoTest, ASetupThatNeverInstallsNeverCostsTheGoodCopy) {
+    fake.files.files = {{dir + "\\installed-setup.exe", "setup 1.0.0"}};
+    installed(1, 0, 0);
+    bridge.sessions = {1};
+    bridge.raise_result = RaiseOutcome::up;
+    fake.processes.on_start = [this](const fakes::FakeLaunch& launch) {
+        fake.files.files[dir + "\\installed-setup.exe"] = fake.files.files[launch.application];
+        return fakes::FakeStartResult{};
+    };
+    for (int day = 0; day < 2; ++day) {
+        SCOPED_TRACE("day " + std::to_string(day + 1));
+        fake.files.files.erase(dir + "\\updater.log");
+        EXPECT_EQ(start(), exit_code::done);
+        EXPECT_EQ(file("installed-setup.exe"), "MZ setup 2.0.0");
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(lines(), (Lines{"download verified 0", "setup started 0", "setup did not install 0"}));
+        EXPECT_EQ(file("installed-setup.exe"), "setup 1.0.0");
+        EXPECT_EQ(file("rollback-setup.exe"), "<none>");
+    }
 }
 
 }  // namespace

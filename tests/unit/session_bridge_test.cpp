@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,7 +87,7 @@ protected:
     }
     Lines lines() const { return fakes::log_messages(fake.files, update_dir + "\\updater.log"); }
     bool close(std::uint32_t session) { return close_program(fake.platform, session, program, log); }
-    bool raise(const Sessions& sessions) { return raise_program(fake.platform, sessions, program, log); }
+    RaiseOutcome raise(const Sessions& sessions) { return raise_program(fake.platform, sessions, program, log); }
     // The program closes itself `after_ms` after a close helper is started.
     void program_obeys_after(std::uint32_t pid, std::uint64_t after_ms) {
         fake.processes.on_start = [this, pid, after_ms](const fakes::FakeLaunch& launch) {
@@ -184,7 +186,7 @@ TEST_F(BridgeTest, BeforeNineteenSeventyThePoliteWaitHasNoDeadline) {
 }
 
 TEST_F(BridgeTest, RaiseOfNoSessionsIsTrueAndSilent) {
-    EXPECT_TRUE(raise({}));
+    EXPECT_EQ(raise({}), RaiseOutcome::up);
     EXPECT_EQ(lines(), Lines{});
     EXPECT_TRUE(fake.processes.launches.empty());
 }
@@ -192,7 +194,7 @@ TEST_F(BridgeTest, RaiseOfNoSessionsIsTrueAndSilent) {
 TEST_F(BridgeTest, RaiseStartsTheProgramAsTheUserThenConfirmsItsWindow) {
     fake.processes.logged_on = {1, 4};
     fake.processes.run_program(program, 4);  // already up there: nothing started
-    EXPECT_TRUE(raise({4, 1}));
+    EXPECT_EQ(raise({4, 1}), RaiseOutcome::up);
     EXPECT_EQ(lines(), Lines{});
     ASSERT_EQ(fake.processes.launches.size(), 3u);
     EXPECT_EQ(fake.processes.launches[0].token, "user:1");
@@ -210,7 +212,7 @@ TEST_F(BridgeTest, EveryHelperStartsBeforeTheFirstWait) {
         return fakes::FakeStartResult{true, launch.command_line.ends_with("/window") ? 70'000u : 0u, 0};
     };
     const std::uint64_t start = fake.clock.monotonic;
-    EXPECT_TRUE(raise({1, 2, 3}));
+    EXPECT_EQ(raise({1, 2, 3}), RaiseOutcome::up);
     for (const auto& helper : fake.processes.launches_ending("/window")) EXPECT_EQ(helper.at, start);
     EXPECT_EQ(fake.clock.monotonic - start, 70'000u);  // side by side, not 210 s
 }
@@ -219,11 +221,12 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
     struct Case {
         const char* what;
         std::function<void(fakes::FakePlatform&)> arrange;
-        bool result;
+        RaiseOutcome result;
         Lines lines;
         std::vector<std::uint32_t> waits;  // the helper's wait, when one was made
         bool helper_still_runs = false;
     };
+    using enum RaiseOutcome;
     const auto helper_result = [](fakes::FakeStartResult helper) {
         return [helper](fakes::FakePlatform& f) {
             f.processes.on_start = [helper](const fakes::FakeLaunch& launch) {
@@ -231,33 +234,36 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
             };
         };
     };
+    const std::string no_verdict = "raise: the window helper gave no verdict 6";
     const std::vector<Case> cases = {
-        // A helper started there anyway would fail: only a session dropped
-        // from the raise keeps the result true.
+        // A helper started there anyway would fail: a session dropped from
+        // the raise is not watched, and nothing else is.
         {"nobody logged on",
          [helper_result](fakes::FakePlatform& f) {
              f.processes.logged_on.clear();
              helper_result({true, 0, 8})(f);
          },
-         true, {"raise: nobody in the session 6"}, {}},
-        {"no Windows folder", [](fakes::FakePlatform& f) { f.system.windows_folder.reset(); }, true,
+         unwatched, {"raise: nobody in the session 6"}, {}},
+        {"no Windows folder", [](fakes::FakePlatform& f) { f.system.windows_folder.reset(); }, up,
          {"raise: start refused 6"}, {85'000}},
         {"the shell not started", [](fakes::FakePlatform& f) {
              f.processes.on_start = [](const fakes::FakeLaunch& launch) {
                  return fakes::FakeStartResult{launch.token != "user:6"};
              };
-         }, true, {"raise: start refused 6"}, {85'000}},
-        {"own path unknown", [](fakes::FakePlatform& f) { f.system.exe_path.reset(); }, false,
+         }, up, {"raise: start refused 6"}, {85'000}},
+        {"own path unknown", [](fakes::FakePlatform& f) { f.system.exe_path.reset(); }, unwatched,
          {"raise: the window helper did not start 6"}, {}},
-        {"helper not created", helper_result({false}), false, {"raise: the window helper did not start 6"}, {}},
-        {"window never up", helper_result({true, 60'000, 8}), false,
+        {"helper not created", helper_result({false}), unwatched, {"raise: the window helper did not start 6"}, {}},
+        // Only the helper's own report counts against the program.
+        {"window never up", helper_result({true, 60'000, 8}), not_up,
          {"raise: the program's window did not appear or did not live 6"}, {85'000}},
-        {"helper hangs", helper_result({true, std::nullopt, 0}), false,
-         {"raise: the program's window did not appear or did not live 6"}, {85'000}, true},
-        {"wait fails", [](fakes::FakePlatform& f) { f.processes.fail_wait = true; }, false,
-         {"raise: the program's window did not appear or did not live 6"}, {85'000}},
-        {"exit code unreadable", [](fakes::FakePlatform& f) { f.processes.fail_exit_code = true; }, false,
-         {"raise: the program's window did not appear or did not live 6"}, {85'000}},
+        {"helper ended from outside", helper_result({true, 3'000, 0x40010004}), unwatched, {no_verdict}, {85'000}},
+        {"helper not the system account", helper_result({true, 0, 2}), unwatched, {no_verdict}, {85'000}},
+        {"helper hangs", helper_result({true, std::nullopt, 0}), unwatched, {no_verdict}, {85'000}, true},
+        {"wait fails", [](fakes::FakePlatform& f) { f.processes.fail_wait = true; }, unwatched, {no_verdict},
+         {85'000}},
+        {"exit code unreadable", [](fakes::FakePlatform& f) { f.processes.fail_exit_code = true; }, unwatched,
+         {no_verdict}, {85'000}},
     };
     for (const Case& c : cases) {
         fakes::FakePlatform f;
@@ -275,6 +281,37 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
             if (p.path == updater && f.processes.alive(p)) ++helpers_running;
         EXPECT_EQ(helpers_running, c.helper_still_runs ? 1u : 0u) << c.what;
         EXPECT_EQ(f.processes.waits_ms, c.waits) << c.what;
+    }
+}
+
+// Over several sessions a watched failure anywhere outweighs what could not
+// be watched elsewhere; a session left by its user leaves the others' verdict.
+TEST_F(BridgeTest, RaiseVerdictOverSessions) {
+    struct Case {
+        const char* what;
+        std::map<std::uint32_t, std::uint32_t> helper_codes;  // by session; absent: helper not created
+        std::set<std::uint32_t> logged_on;
+        RaiseOutcome result;
+    };
+    const std::vector<Case> cases = {
+        {"all confirmed, one user gone", {{1, 0}, {2, 0}}, {1, 2}, RaiseOutcome::up},
+        {"one not up, one unwatched", {{1, 8}}, {1, 2}, RaiseOutcome::not_up},
+        {"one unwatched, one confirmed", {{2, 0}}, {1, 2}, RaiseOutcome::unwatched},
+        {"every user gone", {}, {}, RaiseOutcome::unwatched},
+    };
+    for (const Case& c : cases) {
+        fakes::FakePlatform f;
+        f.system.exe_path = updater;
+        f.files.folders.insert(update_dir);
+        f.processes.logged_on = c.logged_on;
+        f.processes.on_start = [&c](const fakes::FakeLaunch& launch) {
+            if (!launch.command_line.ends_with("/window")) return fakes::FakeStartResult{};
+            const auto code = c.helper_codes.find(static_cast<std::uint32_t>(std::stoul(launch.token.substr(4))));
+            if (code == c.helper_codes.end()) return fakes::FakeStartResult{false};
+            return fakes::FakeStartResult{true, 0, code->second};
+        };
+        Log fresh_log{f.files, f.clock, update_dir};
+        EXPECT_EQ(raise_program(f.platform, {1, 2, 3}, program, fresh_log), c.result) << c.what;
     }
 }
 
