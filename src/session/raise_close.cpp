@@ -98,13 +98,11 @@ bool close_program(Platform& platform, std::uint32_t session_id, const std::stri
         log.write("close: the helper did not start", session_id);
     } else {
         log.write("close: asked politely", session_id);
-        // Whole seconds, tested every half second: the wait lasts 9 to 10.5 s
-        // depending on where in the second it began.
-        const std::uint64_t deadline = unix_now(platform.clock) + polite_wait_seconds;
-        for (;;) {
-            // Before 1970 no deadline can be told; the wait ends when the program does.
-            const std::uint64_t reading = platform.clock.filetime_now();
-            if (reading >= filetime_unix_epoch && unix_seconds_from_filetime(reading) >= deadline) break;
+        // Measured on the monotonic clock: a wall clock set at boot (when the
+        // task often runs) or reading before 1970 neither stretches nor cuts
+        // it, and a census that keeps failing cannot hold the close for ever.
+        const std::uint64_t began = platform.clock.monotonic_ms();
+        while (platform.clock.monotonic_ms() - began < polite_wait_ms) {
             if (!program_may_run_in(processes, program_path, session_id)) {
                 log.write("close: the program closed by itself", session_id);
                 return true;

@@ -13,7 +13,7 @@
 namespace tamsel {
 
 inline constexpr std::uint32_t helper_wait_ms = 85'000;     // longest wait for one raise helper
-inline constexpr std::uint64_t polite_wait_seconds = 10;    // whole Unix seconds
+inline constexpr std::uint64_t polite_wait_ms = 10'000;      // on the monotonic clock
 inline constexpr std::uint32_t close_poll_ms = 500;
 inline constexpr std::uint32_t terminated_exit_code = 1;
 inline constexpr std::uint32_t after_terminate_ms = 2'000;

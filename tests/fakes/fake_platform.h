@@ -54,6 +54,7 @@ public:
 
     std::uint64_t monotonic = 5'000'000;  // ms; unrelated to the wall clock, as on Windows
     std::vector<std::uint32_t> sleeps;    // every sleep, in order
+    std::function<void()> on_sleep;       // after each sleep: the wall clock set meanwhile, say
 
     // A failed reading is one before 1970, which the logic must survive.
     std::uint64_t filetime_now() override { return fault("clock.now") ? 0 : now; }
@@ -62,6 +63,7 @@ public:
         sleeps.push_back(milliseconds);
         slept_ms += milliseconds;
         advance_ms(milliseconds);
+        if (on_sleep) on_sleep();
     }
     // Time passing without a sleep (a wait for a process, say).
     void advance_ms(std::uint64_t milliseconds) {
