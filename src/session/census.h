@@ -26,6 +26,11 @@ std::vector<CensusEntry> find_program_processes(Processes& processes, const std:
 // that must not take "unknown" for "running nowhere".
 std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path);
 
+// For closing: whether the program may still run in the session. A list
+// that cannot be taken, and a Tamsel.exe in the session whose path cannot
+// be read, do not show the program gone, so both count as running.
+bool program_may_run_in(Processes& processes, const std::string& program_path, std::uint32_t session_id);
+
 // The sessions of the census, ascending, each once.
 std::vector<std::uint32_t> program_sessions(Processes& processes, const std::string& program_path);
 std::vector<std::uint32_t> sessions_of(const std::vector<CensusEntry>& census);

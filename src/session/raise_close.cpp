@@ -14,12 +14,6 @@ bool program_runs_in(Processes& processes, const std::string& program_path, std:
     return runs_in_session(find_program_processes(processes, program_path), session_id);
 }
 
-// For closing: a census that could not be taken does not show the program gone.
-bool program_may_run_in(Processes& processes, const std::string& program_path, std::uint32_t session_id) {
-    const auto census = take_census(processes, program_path);
-    return !census || runs_in_session(*census, session_id);
-}
-
 // Starts the program as the session's user through the shell. Whether it
 // comes up is for the window helper to say; false only when nobody is
 // logged on to the session (it is then not verified).

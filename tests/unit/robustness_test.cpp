@@ -298,13 +298,7 @@ public:
                 // The census skips that session's process: the program counts as running elsewhere only.
                 const auto listed = static_cast<std::uint32_t>(std::stoul(op.substr(21)));
                 if (census_at_start) return skipped_close(listed);
-                if (listed != s) return base();
-                // The program counts as not running there: left open, the setup cannot replace it.
-                if (asking) return skipped_close(s);
-                // Told too early in the last session, the setup starts while the program still ends.
-                if (c + 1 == n)
-                    return {{0, 0}, with("setup did not install 0",
-                                         "raise: the program's window did not appear or did not live " + std::to_string(s))};
+                // While closing, a process that cannot be read may still be the program: the close goes on.
                 return base();
             }
             if (asking && (is("system.own_path") || is("processes.duplicate_token") || is("processes.set_session") ||

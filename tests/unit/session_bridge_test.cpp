@@ -163,6 +163,46 @@ TEST_F(BridgeTest, ThePoliteWaitLastsTenSecondsOfTheMonotonicClock) {
     }
 }
 
+// A Tamsel.exe whose path cannot be read may be the program: while closing
+// it counts as running, though the census for counting and raising skips it.
+TEST_F(BridgeTest, WhileClosingAProcessThatCannotBeReadMayStillRun) {
+    struct Case {
+        const char* what;
+        std::uint32_t unreadable_session;
+        std::optional<std::uint64_t> unreadable_ends_ms;
+        bool result;
+        Lines lines;
+        std::uint64_t slept_ms;
+    };
+    const std::vector<Case> cases = {
+        {"stays in the session", 1, std::nullopt, false, {"close: asked politely 1", "close: still running 1"}, 12'000},
+        {"ends after 3 s", 1, 3'000, true, {"close: asked politely 1", "close: the program closed by itself 1"}, 3'000},
+        {"in another session", 2, std::nullopt, true,
+         {"close: asked politely 1", "close: the program closed by itself 1"}, 1'500},
+    };
+    for (const Case& c : cases) {
+        fakes::FakePlatform f;
+        f.system.exe_path = updater;
+        f.files.folders.insert(update_dir);
+        Log fresh_log{f.files, f.clock, update_dir};
+        const auto pid = f.processes.run_program(program, 1);
+        const auto unreadable = f.processes.run_program(program, c.unreadable_session);
+        f.processes.find(unreadable)->path.reset();
+        if (c.unreadable_ends_ms) f.processes.find(unreadable)->ends_at = f.clock.monotonic + *c.unreadable_ends_ms;
+        f.processes.on_start = [&f, pid](const fakes::FakeLaunch& launch) {
+            f.processes.find(pid)->ends_at = launch.at + 1'200;
+            return fakes::FakeStartResult{};
+        };
+        EXPECT_EQ(close_program(f.platform, 1, program, fresh_log), c.result) << c.what;
+        EXPECT_EQ(fakes::log_messages(f.files, update_dir + "\\updater.log"), c.lines) << c.what;
+        EXPECT_EQ(f.clock.slept_ms, c.slept_ms) << c.what;
+        EXPECT_TRUE(f.processes.terminated.empty()) << c.what;  // what cannot be checked is never ended
+    }
+    fakes::FakePlatform f;  // the census for counting and raising is unchanged
+    f.processes.find(f.processes.run_program(program, 1))->path.reset();
+    EXPECT_TRUE(program_sessions(f.processes, program).empty());
+}
+
 TEST_F(BridgeTest, AProgramThatIgnoresTheRequestIsEndedInItsSessionOnly) {
     const auto first = fake.processes.run_program(program, 2);
     const auto elsewhere = fake.processes.run_program(program, 5);
