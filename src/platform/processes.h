@@ -34,6 +34,19 @@ public:
     virtual std::optional<std::uint32_t> exit_code() = 0;
 };
 
+// A process opened once with PROCESS_QUERY_LIMITED_INFORMATION and
+// PROCESS_TERMINATE: what is checked through it and what is ended through it
+// are one process, even if its id is freed and reused meanwhile. Destroying
+// the object closes the handle.
+class OpenedProcess {
+public:
+    virtual ~OpenedProcess() = default;
+    // QueryFullProcessImageNameW on this handle, as image_path below.
+    virtual std::optional<std::string> image_path() = 0;
+    // TerminateProcess through this handle; false when it failed.
+    virtual bool terminate(std::uint32_t exit_code) = 0;
+};
+
 // A token handle, closed when the object is destroyed.
 class Token {
 public:
@@ -51,9 +64,9 @@ public:
     // U+FFFD. Nothing when the process cannot be opened or queried (a path of
     // 260 units or more does not fit).
     virtual std::optional<std::string> image_path(std::uint32_t process_id) = 0;
-    // OpenProcess(PROCESS_TERMINATE), TerminateProcess with the exit code,
-    // close. False when it could not be opened or ended.
-    virtual bool terminate(std::uint32_t process_id, std::uint32_t exit_code) = 0;
+    // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, no
+    // inheritance); nullptr when it cannot be opened.
+    virtual std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) = 0;
 
     // The updater's own process token (all access) duplicated as a primary
     // token (all access, SecurityImpersonation); the process token is closed.

@@ -10,44 +10,42 @@ std::vector<CensusEntry> find_program_processes(Processes& processes, const std:
     return take_census(processes, program_path).value_or(std::vector<CensusEntry>{});
 }
 
-namespace {
-
 // Locale-free full lower-casing on both sides: a path that differs only in
 // letter case (in any script) is the same program, and nothing depends on
 // the language of the machine.
-bool named_like_program(const ProcessEntry& process) {
+bool has_program_name(const ProcessEntry& process) {
     static const std::string wanted_name = lower_case_full("Tamsel.exe");
     return lower_case_full(process.name) == wanted_name;
 }
 
-}  // namespace
+bool is_program_image(const std::string& image_path, const std::string& program_path) {
+    return lower_case_full(image_path) == lower_case_full(program_path);
+}
 
 std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path) {
-    const std::string wanted_path = lower_case_full(program_path);
     std::vector<CensusEntry> census;
     const auto listed = processes.enumerate();
     if (!listed) return std::nullopt;
     for (const ProcessEntry& process : *listed) {
         // The cheap name test first: only candidates are ever opened.
-        if (!named_like_program(process)) continue;
+        if (!has_program_name(process)) continue;
         const auto path = processes.image_path(process.process_id);
         if (!path) continue;  // ended meanwhile, access refused, or too long
-        if (lower_case_full(*path) == wanted_path) census.push_back({process.process_id, process.session_id});
+        if (is_program_image(*path, program_path)) census.push_back({process.process_id, process.session_id});
     }
     return census;
 }
 
 bool program_may_run_in(Processes& processes, const std::string& program_path, std::uint32_t session_id) {
-    const std::string wanted_path = lower_case_full(program_path);
     const auto listed = processes.enumerate();
     if (!listed) return true;
     for (const ProcessEntry& process : *listed) {
-        if (process.session_id != session_id || !named_like_program(process)) continue;
+        if (process.session_id != session_id || !has_program_name(process)) continue;
         // A process that cannot be read may be the program: the setup must not
         // start while it could still hold the file. One that has just ended is
         // gone from the next census.
         const auto path = processes.image_path(process.process_id);
-        if (!path || lower_case_full(*path) == wanted_path) return true;
+        if (!path || is_program_image(*path, program_path)) return true;
     }
     return false;
 }

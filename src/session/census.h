@@ -16,6 +16,12 @@ struct CensusEntry {
     friend bool operator==(const CensusEntry&, const CensusEntry&) = default;
 };
 
+// The two tests a process passes to count as the program: its reported
+// name is Tamsel.exe, and its image path is the program path (both compared
+// after full Unicode lower-casing).
+bool has_program_name(const ProcessEntry& process);
+bool is_program_image(const std::string& image_path, const std::string& program_path);
+
 // The processes whose reported name is Tamsel.exe and whose full image path
 // is the program path, both compared after full Unicode lower-casing, in the
 // order the platform reports them. Never fails: a failed enumeration is an

@@ -105,9 +105,18 @@ bool close_program(Platform& platform, std::uint32_t session_id, const std::stri
         }
     }
 
-    // Only the instances in this session: other users keep theirs.
-    for (const CensusEntry& entry : find_program_processes(processes, program_path)) {
-        if (entry.session_id == session_id) processes.terminate(entry.process_id, terminated_exit_code);
+    // Only the instances in this session: other users keep theirs. Each is
+    // opened once, checked and ended through that one handle: an id freed at
+    // the deadline and reused meanwhile names a stranger's process, which an
+    // end by id would kill as the system account.
+    if (const auto listed = processes.enumerate()) {
+        for (const ProcessEntry& entry : *listed) {
+            if (entry.session_id != session_id || !has_program_name(entry)) continue;
+            const auto process = processes.open_process(entry.process_id);
+            if (!process) continue;
+            const auto image = process->image_path();
+            if (image && is_program_image(*image, program_path)) process->terminate(terminated_exit_code);
+        }
     }
     platform.clock.sleep_ms(after_terminate_ms);
     if (program_may_run_in(processes, program_path, session_id)) {

@@ -351,6 +351,37 @@ private:
     std::uint32_t id_;
 };
 
+// Pinned to the table entry it was opened on: a later process with the same
+// id is another entry.
+class FakeOpenedProcess final : public OpenedProcess {
+public:
+    FakeOpenedProcess(FakeProcesses& owner, std::size_t index) : owner_(owner), index_(index) {
+        ++owner_.open_handles;
+    }
+    ~FakeOpenedProcess() override { --owner_.open_handles; }
+
+    std::optional<std::string> image_path() override {
+        const FakeProcess& process = owner_.table[index_];
+        if (owner_.fault("processes.opened_image " + std::to_string(process.session_id))) return std::nullopt;
+        if (!process.path || process.path->size() >= 260) return std::nullopt;
+        return process.path;  // an ended process can still be queried through its handle
+    }
+    bool terminate(std::uint32_t exit_code) override {
+        if (owner_.fault("processes.terminate")) return false;
+        FakeProcess& process = owner_.table[index_];
+        if (!owner_.alive(process)) return false;
+        owner_.terminated.push_back(process.process_id);
+        if (process.survives_terminate) return true;
+        process.ends_at = owner_.clock_.monotonic;
+        process.exit_code = exit_code;
+        return true;
+    }
+
+private:
+    FakeProcesses& owner_;
+    std::size_t index_;
+};
+
 std::uint32_t FakeProcesses::run_program(const std::string& path, std::uint32_t session, std::string name) {
     FakeProcess process;
     process.process_id = next_id_++;
@@ -368,6 +399,12 @@ bool FakeProcesses::alive(const FakeProcess& process) const {
 FakeProcess* FakeProcesses::find(std::uint32_t process_id) {
     for (FakeProcess& process : table)
         if (process.process_id == process_id) return &process;
+    return nullptr;
+}
+
+FakeProcess* FakeProcesses::find_alive(std::uint32_t process_id) {
+    for (FakeProcess& process : table)
+        if (process.process_id == process_id && alive(process)) return &process;
     return nullptr;
 }
 
@@ -390,24 +427,22 @@ std::optional<std::vector<ProcessEntry>> FakeProcesses::enumerate() {
 }
 
 std::optional<std::string> FakeProcesses::image_path(std::uint32_t process_id) {
-    const FakeProcess* process = find(process_id);
+    const FakeProcess* process = find_alive(process_id);
     if (fault("processes.image_path " + (process ? std::to_string(process->session_id) : std::string("?"))))
         return std::nullopt;
-    if (!process || !alive(*process) || !process->path) return std::nullopt;
+    if (!process || !process->path) return std::nullopt;
     // The real query has room for 259 units and the terminating zero.
     if (process->path->size() >= 260) return std::nullopt;
     return process->path;
 }
 
-bool FakeProcesses::terminate(std::uint32_t process_id, std::uint32_t exit_code) {
-    if (fault("processes.terminate")) return false;
-    FakeProcess* process = find(process_id);
-    if (!process || !alive(*process)) return false;
-    terminated.push_back(process_id);
-    if (process->survives_terminate) return true;
-    process->ends_at = clock_.monotonic;
-    process->exit_code = exit_code;
-    return true;
+std::unique_ptr<OpenedProcess> FakeProcesses::open_process(std::uint32_t process_id) {
+    if (before_open) before_open(process_id);
+    const FakeProcess* process = find_alive(process_id);
+    if (fault("processes.open " + (process ? std::to_string(process->session_id) : std::string("?")))) return nullptr;
+    // A process without a readable path is one that cannot be opened.
+    if (!process || !process->path) return nullptr;
+    return std::make_unique<FakeOpenedProcess>(*this, static_cast<std::size_t>(process - table.data()));
 }
 
 std::unique_ptr<Token> FakeProcesses::duplicate_own_token() {

@@ -271,6 +271,7 @@ public:
     bool fail_exit_code = false;
     std::set<std::uint32_t> logged_on;  // sessions with a user token
     std::function<FakeStartResult(const FakeLaunch&)> on_start;  // default: made, ends at once with 0
+    std::function<void(std::uint32_t)> before_open;  // a process id about to be opened by open_process
 
     std::vector<FakeLaunch> launches;
     std::vector<std::uint32_t> terminated;   // process ids, in order
@@ -282,12 +283,15 @@ public:
     std::uint32_t run_program(const std::string& path, std::uint32_t session, std::string name = "Tamsel.exe");
     bool alive(const FakeProcess& process) const;
     FakeProcess* find(std::uint32_t process_id);
+    // The running process with the id (an id may be reused: the table then
+    // holds the ended one too).
+    FakeProcess* find_alive(std::uint32_t process_id);
     // The launches whose command line ends with `suffix`.
     std::vector<FakeLaunch> launches_ending(std::string_view suffix) const;
 
     std::optional<std::vector<ProcessEntry>> enumerate() override;
     std::optional<std::string> image_path(std::uint32_t process_id) override;
-    bool terminate(std::uint32_t process_id, std::uint32_t exit_code) override;
+    std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) override;
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;
     std::unique_ptr<Token> user_token(std::uint32_t session_id) override;
@@ -297,6 +301,7 @@ public:
 
 private:
     friend class FakeProcessHandle;
+    friend class FakeOpenedProcess;
     std::unique_ptr<ProcessHandle> launch(std::string token, const std::string& application,
                                           const std::string& command_line);
     FakeClock& clock_;

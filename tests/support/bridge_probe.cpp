@@ -68,7 +68,8 @@ int wmain() {
     }
     if (command == "census" || command == "end") {
         for (const CensusEntry& entry : find_program_processes(processes, arguments[2])) {
-            if (command == "end") processes.terminate(entry.process_id, 1);
+            if (command == "end")
+                if (const auto process = processes.open_process(entry.process_id)) process->terminate(1);
             std::printf("%lu %lu\n", static_cast<unsigned long>(entry.process_id),
                         static_cast<unsigned long>(entry.session_id));
         }

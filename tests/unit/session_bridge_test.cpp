@@ -214,6 +214,46 @@ TEST_F(BridgeTest, AProgramThatIgnoresTheRequestIsEndedInItsSessionOnly) {
     EXPECT_TRUE(fake.processes.alive(*fake.processes.find(elsewhere)));
 }
 
+// The program ends at the force step's deadline and its id goes to another
+// process before the updater opens it: only a process checked through the
+// handle it is ended with is ever ended.
+TEST_F(BridgeTest, AnIdReusedBeforeTheForceStepEndsNoStranger) {
+    struct Case {
+        const char* what;
+        std::optional<std::string> reused_by;  // image path of the newcomer; nothing: no reuse
+        bool newcomer_ended;
+    };
+    const std::vector<Case> cases = {
+        {"no reuse", std::nullopt, false},
+        {"a stranger's process", "C:\\Windows\\System32\\notepad.exe", false},
+        {"Tamsel.exe of another folder", "C:\\Temp\\Tamsel.exe", false},
+        {"the program started again", program, true},
+    };
+    for (const Case& c : cases) {
+        fakes::FakePlatform f;
+        f.system.exe_path = updater;
+        f.files.folders.insert(update_dir);
+        Log fresh_log{f.files, f.clock, update_dir};
+        const auto pid = f.processes.run_program(program, 1);
+        f.processes.before_open = [&f, &c, pid](std::uint32_t opened) {
+            if (!c.reused_by || opened != pid || f.processes.table.size() > 2) return;
+            f.processes.find(pid)->ends_at = f.clock.monotonic;
+            fakes::FakeProcess newcomer;
+            newcomer.process_id = pid;
+            newcomer.session_id = 1;
+            newcomer.path = c.reused_by;
+            newcomer.name = c.reused_by->substr(c.reused_by->rfind('\\') + 1);
+            f.processes.table.push_back(newcomer);
+        };
+        close_program(f.platform, 1, program, fresh_log);
+        const bool reused = c.reused_by.has_value();
+        EXPECT_EQ(f.processes.terminated, reused && !c.newcomer_ended ? std::vector<std::uint32_t>{}
+                                                                       : std::vector<std::uint32_t>{pid}) << c.what;
+        if (reused) EXPECT_EQ(f.processes.alive(f.processes.table.back()), !c.newcomer_ended) << c.what;
+        EXPECT_EQ(f.processes.open_handles, 0) << c.what;
+    }
+}
+
 TEST_F(BridgeTest, AProgramThatSurvivesIsStillRunning) {
     const auto pid = fake.processes.run_program(program, 1);
     fake.processes.find(pid)->survives_terminate = true;

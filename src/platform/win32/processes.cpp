@@ -38,6 +38,26 @@ private:
     OwnedHandle handle_;
 };
 
+// MAX_PATH units and no more: the installed program's path is short, and a
+// path that does not fit is not the installed program.
+std::optional<std::string> query_image_path(HANDLE process) {
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (!QueryFullProcessImageNameW(process, 0, buffer, &size)) return std::nullopt;
+    return to_utf8_lossy(buffer, size);
+}
+
+class Win32OpenedProcess final : public OpenedProcess {
+public:
+    explicit Win32OpenedProcess(HANDLE handle) : handle_(handle) {}
+
+    std::optional<std::string> image_path() override { return query_image_path(handle_.get()); }
+    bool terminate(std::uint32_t exit_code) override { return TerminateProcess(handle_.get(), exit_code) != 0; }
+
+private:
+    OwnedHandle handle_;
+};
+
 // The thread handle is never used: it is closed at once, the process handle
 // goes to the caller.
 std::unique_ptr<ProcessHandle> adopt(const PROCESS_INFORMATION& started) {
@@ -68,22 +88,14 @@ std::optional<std::vector<ProcessEntry>> Win32Processes::enumerate() {
 std::optional<std::string> Win32Processes::image_path(std::uint32_t process_id) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
     if (process == nullptr) return std::nullopt;
-    // MAX_PATH units and no more: the installed program's path is short, and a
-    // path that does not fit is not the installed program.
-    wchar_t buffer[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    const BOOL ok = QueryFullProcessImageNameW(process, 0, buffer, &size);
-    CloseHandle(process);
-    if (!ok) return std::nullopt;
-    return to_utf8_lossy(buffer, size);
+    const OwnedHandle owned(process);
+    return query_image_path(process);
 }
 
-bool Win32Processes::terminate(std::uint32_t process_id, std::uint32_t exit_code) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, process_id);
-    if (process == nullptr) return false;
-    const BOOL ended = TerminateProcess(process, exit_code);
-    CloseHandle(process);
-    return ended != 0;
+std::unique_ptr<OpenedProcess> Win32Processes::open_process(std::uint32_t process_id) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, process_id);
+    if (process == nullptr) return nullptr;
+    return std::make_unique<Win32OpenedProcess>(process);
 }
 
 std::unique_ptr<Token> Win32Processes::duplicate_own_token() {
