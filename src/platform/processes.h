@@ -64,6 +64,11 @@ public:
     // U+FFFD. Nothing when the process cannot be opened or queried (a path of
     // 260 units or more does not fit).
     virtual std::optional<std::string> image_path(std::uint32_t process_id) = 0;
+    // Whether two paths name one file, whatever their spelling (8.3 names,
+    // junctions, symbolic links): each is opened for its attributes only,
+    // sharing everything, and GetFileInformationByHandle's volume serial
+    // number and file index are compared. False when either cannot be read.
+    virtual bool same_file(const std::string& first, const std::string& second) = 0;
     // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, no
     // inheritance); nullptr when it cannot be opened.
     virtual std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) = 0;

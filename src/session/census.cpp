@@ -18,8 +18,11 @@ bool has_program_name(const ProcessEntry& process) {
     return lower_case_full(process.name) == wanted_name;
 }
 
-bool is_program_image(const std::string& image_path, const std::string& program_path) {
-    return lower_case_full(image_path) == lower_case_full(program_path);
+bool is_program_image(Processes& processes, const std::string& image_path, const std::string& program_path) {
+    // The plain comparison decides nearly always; the files are opened only
+    // for a Tamsel.exe whose path reads otherwise.
+    return lower_case_full(image_path) == lower_case_full(program_path) ||
+           processes.same_file(image_path, program_path);
 }
 
 std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path) {
@@ -31,7 +34,7 @@ std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const 
         if (!has_program_name(process)) continue;
         const auto path = processes.image_path(process.process_id);
         if (!path) continue;  // ended meanwhile, access refused, or too long
-        if (is_program_image(*path, program_path)) census.push_back({process.process_id, process.session_id});
+        if (is_program_image(processes, *path, program_path)) census.push_back({process.process_id, process.session_id});
     }
     return census;
 }
@@ -45,7 +48,7 @@ bool program_may_run_in(Processes& processes, const std::string& program_path, s
         // start while it could still hold the file. One that has just ended is
         // gone from the next census.
         const auto path = processes.image_path(process.process_id);
-        if (!path || is_program_image(*path, program_path)) return true;
+        if (!path || is_program_image(processes, *path, program_path)) return true;
     }
     return false;
 }

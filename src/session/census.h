@@ -17,15 +17,15 @@ struct CensusEntry {
 };
 
 // The two tests a process passes to count as the program: its reported
-// name is Tamsel.exe, and its image path is the program path (both compared
-// after full Unicode lower-casing).
+// name is Tamsel.exe (after full Unicode lower-casing), and its image is the
+// program: the same path after lower-casing, or else, for a path spelt
+// another way (an 8.3 name, a junction, a symbolic link), the same file.
 bool has_program_name(const ProcessEntry& process);
-bool is_program_image(const std::string& image_path, const std::string& program_path);
+bool is_program_image(Processes& processes, const std::string& image_path, const std::string& program_path);
 
-// The processes whose reported name is Tamsel.exe and whose full image path
-// is the program path, both compared after full Unicode lower-casing, in the
-// order the platform reports them. Never fails: a failed enumeration is an
-// empty census.
+// The processes whose reported name is Tamsel.exe and whose image is the
+// program (is_program_image), in the order the platform reports them. Never
+// fails: a failed enumeration is an empty census.
 std::vector<CensusEntry> find_program_processes(Processes& processes, const std::string& program_path);
 
 // The same census, but nothing when the enumeration failed: for the callers

@@ -115,7 +115,7 @@ bool close_program(Platform& platform, std::uint32_t session_id, const std::stri
             const auto process = processes.open_process(entry.process_id);
             if (!process) continue;
             const auto image = process->image_path();
-            if (image && is_program_image(*image, program_path)) process->terminate(terminated_exit_code);
+            if (image && is_program_image(processes, *image, program_path)) process->terminate(terminated_exit_code);
         }
     }
     platform.clock.sleep_ms(after_terminate_ms);

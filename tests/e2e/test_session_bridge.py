@@ -42,6 +42,19 @@ class SessionBridge(unittest.TestCase):
         self.assertEqual(len(h.census(OTHER_EXE_WINDOWS)), 1)
         self.assertEqual(h.census("C:\\Program Files\\Tamsel\\Tamsel2.exe"), [])
 
+    def test_the_census_knows_the_program_under_another_spelling_of_its_path(self):
+        self.start()
+        link = h.PREFIX / "drive_c" / "TamselLink"  # a folder link Wine follows
+        if link.is_symlink() or link.exists():
+            link.unlink()
+        link.symlink_to(h.PROGRAM_DIR, target_is_directory=True)
+        try:
+            self.assertEqual(len(h.census("C:\\TamselLink\\Tamsel.exe")), 1)
+            self.assertEqual(len(h.census("C:\\PROGRA~1\\Tamsel\\Tamsel.exe")), 1)
+            self.assertEqual(h.census("C:\\TamselLink\\Tamsel2.exe"), [])
+        finally:
+            link.unlink()
+
     def test_close_mode_ends_a_running_program_and_fails_without_one(self):
         program = self.start()
         self.assertEqual(h.run_updater("/close"), 0)

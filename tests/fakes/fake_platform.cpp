@@ -436,6 +436,13 @@ std::optional<std::string> FakeProcesses::image_path(std::uint32_t process_id) {
     return process->path;
 }
 
+bool FakeProcesses::same_file(const std::string& first, const std::string& second) {
+    if (fault("processes.same_file")) return false;
+    const auto a = files_named.find(first);
+    const auto b = files_named.find(second);
+    return a != files_named.end() && b != files_named.end() && a->second == b->second;
+}
+
 std::unique_ptr<OpenedProcess> FakeProcesses::open_process(std::uint32_t process_id) {
     if (before_open) before_open(process_id);
     const FakeProcess* process = find_alive(process_id);

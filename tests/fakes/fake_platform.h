@@ -272,6 +272,10 @@ public:
     std::set<std::uint32_t> logged_on;  // sessions with a user token
     std::function<FakeStartResult(const FakeLaunch&)> on_start;  // default: made, ends at once with 0
     std::function<void(std::uint32_t)> before_open;  // a process id about to be opened by open_process
+    // The file each spelling names, for same_file: the spellings of one file
+    // (an 8.3 name, a path through a junction) share a value; a path not
+    // listed cannot be opened.
+    std::map<std::string, std::string> files_named;
 
     std::vector<FakeLaunch> launches;
     std::vector<std::uint32_t> terminated;   // process ids, in order
@@ -291,6 +295,7 @@ public:
 
     std::optional<std::vector<ProcessEntry>> enumerate() override;
     std::optional<std::string> image_path(std::uint32_t process_id) override;
+    bool same_file(const std::string& first, const std::string& second) override;
     std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) override;
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;

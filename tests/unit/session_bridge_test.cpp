@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct CensusCase {
     std::vector<fakes::FakeProcess> processes;
     std::vector<CensusEntry> census;
     Sessions sessions;
+    std::map<std::string, std::string> files_named = {};  // spellings of one file share a value
 };
 
 fakes::FakeProcess process(std::uint32_t id, std::uint32_t session, std::optional<std::string> path = program,
@@ -56,10 +58,21 @@ TEST(Census, FindsTheInstalledProgramInEverySession) {
          {process(9, 3, "C:\\i\xCC\x87STANBUL\\TAMSEL.exe")}, {{9, 3}}, {3}},
         {"an invalid program path still compares", "C:\\\xFF\\Tamsel.exe",
          {process(9, 3, "C:\\\xEF\xBF\xBD\\Tamsel.exe")}, {{9, 3}}, {3}},
+        // Another spelling of the same file: the updater started by an 8.3
+        // name or through a junction, or the program's image reported so.
+        {"the program path with an 8.3 folder name", "C:\\PROGRA~1\\Tamsel\\Tamsel.exe",
+         {process(7, 1)}, {{7, 1}}, {1}, {{program, "f"}, {"C:\\PROGRA~1\\Tamsel\\Tamsel.exe", "f"}}},
+        {"the program path through a junction", "C:\\Apps\\Tamsel\\Tamsel.exe",
+         {process(7, 2)}, {{7, 2}}, {2}, {{program, "f"}, {"C:\\Apps\\Tamsel\\Tamsel.exe", "f"}}},
+        {"the image reported through a symbolic link", program,
+         {process(7, 1, "D:\\Link\\Tamsel.exe")}, {{7, 1}}, {1}, {{program, "f"}, {"D:\\Link\\Tamsel.exe", "f"}}},
+        {"another copy of the program elsewhere", program,
+         {process(7, 1, "C:\\Temp\\Tamsel.exe")}, {}, {}, {{program, "f"}, {"C:\\Temp\\Tamsel.exe", "g"}}},
     };
     for (const CensusCase& c : cases) {
         fakes::FakePlatform fake;
         fake.processes.table = c.processes;
+        fake.processes.files_named = c.files_named;
         fake.processes.table.push_back(process(99, 1, "C:\\Windows\\explorer.exe", "explorer.exe"));
         EXPECT_EQ(find_program_processes(fake.processes, c.program_path), c.census) << c.what;
         EXPECT_EQ(program_sessions(fake.processes, c.program_path), c.sessions) << c.what;

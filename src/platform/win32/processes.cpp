@@ -47,6 +47,28 @@ std::optional<std::string> query_image_path(HANDLE process) {
     return to_utf8_lossy(buffer, size);
 }
 
+struct FileIdentity {
+    DWORD volume_serial = 0;
+    DWORD index_high = 0;
+    DWORD index_low = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Opening follows junctions and symbolic links to the file itself, and the
+// file system resolves short names: what comes back is the file, not the
+// spelling. Attribute access only, so a running image's sharing never stops it.
+std::optional<FileIdentity> file_identity(const std::string& path) {
+    const auto wide = to_wide(path);
+    if (!wide) return std::nullopt;
+    HANDLE file = CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    const OwnedHandle owned(file);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
 class Win32OpenedProcess final : public OpenedProcess {
 public:
     explicit Win32OpenedProcess(HANDLE handle) : handle_(handle) {}
@@ -90,6 +112,13 @@ std::optional<std::string> Win32Processes::image_path(std::uint32_t process_id) 
     if (process == nullptr) return std::nullopt;
     const OwnedHandle owned(process);
     return query_image_path(process);
+}
+
+bool Win32Processes::same_file(const std::string& first, const std::string& second) {
+    const auto a = file_identity(first);
+    if (!a) return false;
+    const auto b = file_identity(second);
+    return b && *a == *b;
 }
 
 std::unique_ptr<OpenedProcess> Win32Processes::open_process(std::uint32_t process_id) {
