@@ -281,7 +281,8 @@ private:
 
 class NoDesktop final : public Desktop {
 public:
-    std::optional<WindowId> find_window(const std::string&) override { return std::nullopt; }
+    std::vector<WindowId> find_windows(const std::string&) override { return {}; }
+    std::optional<std::uint32_t> window_process(WindowId) override { return std::nullopt; }
     bool post_end_session(WindowId) override { return false; }
     bool is_window(WindowId) override { return false; }
 };

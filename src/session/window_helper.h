@@ -1,6 +1,8 @@
 // What the window helper looks for, and its timing.
 #pragma once
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/platform.h"
@@ -13,6 +15,12 @@ inline constexpr std::string_view program_window_class = "Tamsel.Hidden";
 inline constexpr std::uint64_t window_appear_ms = 60'000;  // to find the window
 inline constexpr std::uint64_t window_live_ms = 10'000;    // it must stay alive this long
 inline constexpr std::uint32_t window_poll_ms = 250;
+
+// The first top-level window of the program's class whose process image is
+// the program (the census's test); nothing when there is none. Another
+// program's window of that class, or one of a Tamsel.exe from another
+// folder, is passed over.
+std::optional<WindowId> find_program_window(Platform& platform, const std::string& program_path);
 
 // "/close": posts the end-session message to the program's window.
 int close_mode(Platform& platform);

@@ -496,10 +496,11 @@ std::unique_ptr<ProcessHandle> FakeProcesses::start(const std::string& applicati
 }
 
 WindowId FakeDesktop::add_window(std::uint64_t appears_after, std::optional<std::uint64_t> dies_after,
-                                 std::string class_name) {
+                                 std::string class_name, std::uint32_t process_id) {
     FakeWindow window;
     window.id = 0x1000 + windows.size() * 0x10;
     window.class_name = std::move(class_name);
+    window.process_id = process_id;
     window.appears_at = clock_.monotonic + appears_after;
     if (dies_after) window.dies_at = clock_.monotonic + *dies_after;
     windows.push_back(window);
@@ -510,11 +511,19 @@ bool FakeDesktop::alive(const FakeWindow& window) const {
     return clock_.monotonic >= window.appears_at && (!window.dies_at || clock_.monotonic < *window.dies_at);
 }
 
-std::optional<WindowId> FakeDesktop::find_window(const std::string& class_name) {
-    if (fault("desktop.find_window")) return std::nullopt;
+std::vector<WindowId> FakeDesktop::find_windows(const std::string& class_name) {
+    if (fault("desktop.find_windows")) return {};
     looks.push_back(clock_.monotonic);
+    std::vector<WindowId> found;
     for (const FakeWindow& window : windows)
-        if (window.class_name == class_name && alive(window)) return window.id;
+        if (window.class_name == class_name && alive(window)) found.push_back(window.id);
+    return found;
+}
+
+std::optional<std::uint32_t> FakeDesktop::window_process(WindowId id) {
+    if (fault("desktop.window_process")) return std::nullopt;
+    for (const FakeWindow& window : windows)
+        if (window.id == id && alive(window) && window.process_id != 0) return window.process_id;
     return std::nullopt;
 }
 

@@ -319,6 +319,7 @@ struct FakeWindow {
     std::string class_name = "Tamsel.Hidden";
     std::uint64_t appears_at = 0;            // monotonic ms
     std::optional<std::uint64_t> dies_at;    // monotonic ms
+    std::uint32_t process_id = 0;            // the process that made it; 0: none the fake knows
 };
 
 class FakeDesktop final : public Desktop, public FaultPoint {
@@ -328,14 +329,15 @@ public:
     std::vector<FakeWindow> windows;
     bool fail_post = false;
     std::vector<WindowId> posted;
-    std::vector<std::uint64_t> looks;  // monotonic ms of every find_window
+    std::vector<std::uint64_t> looks;  // monotonic ms of every find_windows
 
-    // A window of the program's class from `appears_after` ms from now until
-    // `dies_after` ms from now (or for ever); returns its id.
+    // A window of the class from `appears_after` ms from now until
+    // `dies_after` ms from now (or for ever), made by the process; returns its id.
     WindowId add_window(std::uint64_t appears_after, std::optional<std::uint64_t> dies_after = std::nullopt,
-                        std::string class_name = "Tamsel.Hidden");
+                        std::string class_name = "Tamsel.Hidden", std::uint32_t process_id = 0);
 
-    std::optional<WindowId> find_window(const std::string& class_name) override;
+    std::vector<WindowId> find_windows(const std::string& class_name) override;
+    std::optional<std::uint32_t> window_process(WindowId window) override;
     bool post_end_session(WindowId window) override;
     bool is_window(WindowId window) override;
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/win32/implementations.h"
 #include "platform/win32/text.h"
@@ -78,6 +80,37 @@ TEST_F(Win32IdentityTest, AFolderLinkIsTheSameFile) {
     if (!processes.same_file(utf8(link + L"\\Tamsel.exe"), utf8(link + L"\\Tamsel.exe")))
         GTEST_SKIP() << "a file cannot be opened through a folder link here";
     EXPECT_TRUE(processes.same_file(utf8(file), utf8(link + L"\\Tamsel.exe")));
+}
+
+// Every top-level window of the class is listed, not only the first, each
+// with the process that made it.
+TEST(Win32Desktop, ListsEveryWindowOfTheClassWithItsProcess) {
+    const wchar_t* class_name = L"Tamsel.Test.Listed";
+    WNDCLASSW klass{};
+    klass.lpfnWndProc = DefWindowProcW;
+    klass.hInstance = GetModuleHandleW(nullptr);
+    klass.lpszClassName = class_name;
+    ASSERT_NE(RegisterClassW(&klass), 0);
+    HWND windows[3] = {};
+    for (HWND& window : windows) {
+        window = CreateWindowExW(0, class_name, L"", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
+                                 klass.hInstance, nullptr);
+        ASSERT_NE(window, nullptr);
+    }
+    win32::Win32Desktop desktop;
+    const std::vector<WindowId> found = desktop.find_windows("Tamsel.Test.Listed");
+    EXPECT_EQ(found.size(), 3u);
+    for (const HWND window : windows) {
+        EXPECT_NE(std::find(found.begin(), found.end(), reinterpret_cast<WindowId>(window)), found.end());
+        EXPECT_EQ(desktop.window_process(reinterpret_cast<WindowId>(window)), GetCurrentProcessId());
+    }
+    DestroyWindow(windows[1]);
+    EXPECT_EQ(desktop.find_windows("Tamsel.Test.Listed").size(), 2u);
+    EXPECT_EQ(desktop.window_process(reinterpret_cast<WindowId>(windows[1])), std::nullopt);
+    DestroyWindow(windows[0]);
+    DestroyWindow(windows[2]);
+    EXPECT_TRUE(desktop.find_windows("Tamsel.Test.Listed").empty());
+    UnregisterClassW(class_name, klass.hInstance);
 }
 
 }  // namespace

@@ -84,7 +84,8 @@ public:
 
 class Win32Desktop final : public Desktop {
 public:
-    std::optional<WindowId> find_window(const std::string& class_name) override;
+    std::vector<WindowId> find_windows(const std::string& class_name) override;
+    std::optional<std::uint32_t> window_process(WindowId window) override;
     bool post_end_session(WindowId window) override;
     bool is_window(WindowId window) override;
 };
