@@ -263,7 +263,9 @@ public:
     std::unique_ptr<Token> duplicate_own_token() override { return nullptr; }
     bool set_token_session(Token&, std::uint32_t) override { return false; }
     std::unique_ptr<Token> user_token(std::uint32_t) override { return nullptr; }
-    std::unique_ptr<ProcessHandle> start_as_user(Token&, const std::string&, const std::string&) override {
+    std::unique_ptr<EnvironmentBlock> user_environment(Token&) override { return nullptr; }
+    std::unique_ptr<ProcessHandle> start_as_user(Token&, const std::string&, const std::string&,
+                                                 const EnvironmentBlock*) override {
         return nullptr;
     }
     std::unique_ptr<ProcessHandle> start(const std::string&, const std::string& command_line) override {

@@ -53,6 +53,13 @@ public:
     virtual ~Token() = default;
 };
 
+// A user's environment block, freed (DestroyEnvironmentBlock) when the
+// object is destroyed.
+class EnvironmentBlock {
+public:
+    virtual ~EnvironmentBlock() = default;
+};
+
 class Processes {
 public:
     virtual ~Processes() = default;
@@ -81,11 +88,17 @@ public:
     // WTSQueryUserToken: the token of the user logged on to the session.
     virtual std::unique_ptr<Token> user_token(std::uint32_t session_id) = 0;
 
+    // CreateEnvironmentBlock for the token's user, without the caller's
+    // variables; nullptr when it cannot be made.
+    virtual std::unique_ptr<EnvironmentBlock> user_environment(Token& token) = 0;
+
     // CreateProcessAsUserW on the desktop "winsta0\default": no attributes,
-    // no inheritance, flags 0, the caller's environment and folder. The
-    // thread handle is closed at once; nullptr when the process was not made.
+    // no inheritance, the caller's folder, and the environment block given
+    // (CREATE_UNICODE_ENVIRONMENT) or, for nullptr, the caller's (flags 0).
+    // The thread handle is closed at once; nullptr when the process was not made.
     virtual std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
-                                                         const std::string& command_line) = 0;
+                                                         const std::string& command_line,
+                                                         const EnvironmentBlock* environment) = 0;
     // CreateProcessW beside the updater: same account, session, environment
     // and folder, a start-up record that is zero but for its size. The thread
     // handle is closed at once; nullptr when the process was not made.

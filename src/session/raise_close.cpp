@@ -29,8 +29,12 @@ bool start_as_session_user(Platform& platform, std::uint32_t session_id, const s
         return true;
     }
     const std::string shell = join_path(*windows, "explorer.exe");
+    // The user's own environment (profile folders, variables), not the system
+    // account's; should it not be made, the program still starts, with ours.
+    const auto environment = platform.processes.user_environment(*user);
     // The raise never waits for the shell: its handle closes right here.
-    const bool started = platform.processes.start_as_user(*user, shell, quoted(shell) + " " + quoted(program_path)) != nullptr;
+    const bool started = platform.processes.start_as_user(*user, shell, quoted(shell) + " " + quoted(program_path),
+                                                          environment.get()) != nullptr;
     if (!started) log.write("raise: start refused", session_id);
     return true;
 }
@@ -42,7 +46,8 @@ std::unique_ptr<ProcessHandle> start_window_helper(Processes& processes, std::ui
     auto token = processes.duplicate_own_token();
     if (!token) return nullptr;
     if (!processes.set_token_session(*token, session_id)) return nullptr;
-    return processes.start_as_user(*token, own_path, quoted(own_path) + " " + std::string(argument));
+    // The helper is the system account's own copy: it keeps our environment.
+    return processes.start_as_user(*token, own_path, quoted(own_path) + " " + std::string(argument), nullptr);
 }
 
 bool raise_program(Platform& platform, const std::vector<std::uint32_t>& sessions, const std::string& program_path,

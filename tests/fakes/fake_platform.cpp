@@ -469,9 +469,9 @@ std::unique_ptr<Token> FakeProcesses::user_token(std::uint32_t session_id) {
 }
 
 std::unique_ptr<ProcessHandle> FakeProcesses::launch(std::string token, const std::string& application,
-                                                     const std::string& command_line) {
+                                                     const std::string& command_line, std::string environment) {
     if (fault("processes.start [" + token + "] " + command_line)) return nullptr;
-    FakeLaunch launch{std::move(token), application, command_line, clock_.monotonic};
+    FakeLaunch launch{std::move(token), application, command_line, clock_.monotonic, std::move(environment)};
     launches.push_back(launch);
     const FakeStartResult result = on_start ? on_start(launch) : FakeStartResult{};
     if (!result.created) return nullptr;
@@ -486,9 +486,28 @@ std::unique_ptr<ProcessHandle> FakeProcesses::launch(std::string token, const st
     return std::make_unique<FakeProcessHandle>(*this, process.process_id);
 }
 
+// Open until freed, like a token; it remembers the token it was made from.
+class FakeEnvironmentBlock final : public EnvironmentBlock {
+public:
+    FakeEnvironmentBlock(FakeProcesses& owner, std::string from) : owner_(owner), from(std::move(from)) {
+        ++owner_.open_handles;
+    }
+    ~FakeEnvironmentBlock() override { --owner_.open_handles; }
+    FakeProcesses& owner_;
+    std::string from;
+};
+
+std::unique_ptr<EnvironmentBlock> FakeProcesses::user_environment(Token& token) {
+    const std::string& kind = static_cast<FakeToken&>(token).kind;
+    if (fault("processes.environment " + kind) || fail_environment) return nullptr;
+    return std::make_unique<FakeEnvironmentBlock>(*this, kind);
+}
+
 std::unique_ptr<ProcessHandle> FakeProcesses::start_as_user(Token& token, const std::string& application,
-                                                            const std::string& command_line) {
-    return launch(static_cast<FakeToken&>(token).kind, application, command_line);
+                                                            const std::string& command_line,
+                                                            const EnvironmentBlock* environment) {
+    return launch(static_cast<FakeToken&>(token).kind, application, command_line,
+                  environment ? static_cast<const FakeEnvironmentBlock*>(environment)->from : std::string());
 }
 
 std::unique_ptr<ProcessHandle> FakeProcesses::start(const std::string& application, const std::string& command_line) {

@@ -249,6 +249,7 @@ struct FakeLaunch {
     std::string application;
     std::string command_line;
     std::uint64_t at = 0;  // monotonic ms
+    std::string environment;  // the token its environment block was made from; "": the caller's
 };
 
 // What a started process does: whether it was made, how long it runs and
@@ -269,6 +270,7 @@ public:
     bool fail_set_session = false;
     bool fail_wait = false;
     bool fail_exit_code = false;
+    bool fail_environment = false;
     std::set<std::uint32_t> logged_on;  // sessions with a user token
     std::function<FakeStartResult(const FakeLaunch&)> on_start;  // default: made, ends at once with 0
     std::function<void(std::uint32_t)> before_open;  // a process id about to be opened by open_process
@@ -300,15 +302,17 @@ public:
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;
     std::unique_ptr<Token> user_token(std::uint32_t session_id) override;
+    std::unique_ptr<EnvironmentBlock> user_environment(Token& token) override;
     std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
-                                                 const std::string& command_line) override;
+                                                 const std::string& command_line,
+                                                 const EnvironmentBlock* environment) override;
     std::unique_ptr<ProcessHandle> start(const std::string& application, const std::string& command_line) override;
 
 private:
     friend class FakeProcessHandle;
     friend class FakeOpenedProcess;
     std::unique_ptr<ProcessHandle> launch(std::string token, const std::string& application,
-                                          const std::string& command_line);
+                                          const std::string& command_line, std::string environment = "");
     FakeClock& clock_;
     std::uint32_t next_id_ = 1000;
 };

@@ -308,6 +308,8 @@ TEST_F(BridgeTest, RaiseStartsTheProgramAsTheUserThenConfirmsItsWindow) {
     EXPECT_EQ(fake.processes.launches[0].token, "user:1");
     EXPECT_EQ(fake.processes.launches[0].application, "C:\\Windows\\explorer.exe");
     EXPECT_EQ(fake.processes.launches[0].command_line, "\"C:\\Windows\\explorer.exe\" \"" + program + "\"");
+    EXPECT_EQ(fake.processes.launches[0].environment, "user:1");  // the user's own, freed after the start
+    EXPECT_EQ(fake.processes.launches[1].environment, "");        // the helper keeps the updater's
     EXPECT_EQ(fake.processes.launches[1].token, "own:4");
     EXPECT_EQ(fake.processes.launches[1].command_line, "\"" + updater + "\" /window");
     EXPECT_EQ(fake.processes.launches[2].token, "own:1");
@@ -344,6 +346,8 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
          {"raise: nobody in the session 6"}},
         {"no Windows folder", [](fakes::FakePlatform& f) { f.system.windows_folder.reset(); }, true,
          {"raise: start refused 6"}},
+        {"no environment block: the program starts with ours",
+         [](fakes::FakePlatform& f) { f.processes.fail_environment = true; }, true, {}},
         {"the shell not started", [](fakes::FakePlatform& f) {
              f.processes.on_start = [](const fakes::FakeLaunch& launch) {
                  return fakes::FakeStartResult{launch.token != "user:6"};

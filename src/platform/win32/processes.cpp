@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <userenv.h>
 #include <wtsapi32.h>
 
 #include "platform/win32/implementations.h"
@@ -80,6 +81,18 @@ private:
     OwnedHandle handle_;
 };
 
+class Win32EnvironmentBlock final : public EnvironmentBlock {
+public:
+    explicit Win32EnvironmentBlock(void* block) : block_(block) {}
+    ~Win32EnvironmentBlock() override { DestroyEnvironmentBlock(block_); }
+    Win32EnvironmentBlock(const Win32EnvironmentBlock&) = delete;
+    Win32EnvironmentBlock& operator=(const Win32EnvironmentBlock&) = delete;
+    void* get() const { return block_; }
+
+private:
+    void* block_;
+};
+
 // The thread handle is never used: it is closed at once, the process handle
 // goes to the caller.
 std::unique_ptr<ProcessHandle> adopt(const PROCESS_INFORMATION& started) {
@@ -148,8 +161,15 @@ std::unique_ptr<Token> Win32Processes::user_token(std::uint32_t session_id) {
     return std::make_unique<Win32Token>(token);
 }
 
+std::unique_ptr<EnvironmentBlock> Win32Processes::user_environment(Token& token) {
+    void* block = nullptr;
+    if (!CreateEnvironmentBlock(&block, static_cast<Win32Token&>(token).get(), FALSE)) return nullptr;
+    return std::make_unique<Win32EnvironmentBlock>(block);
+}
+
 std::unique_ptr<ProcessHandle> Win32Processes::start_as_user(Token& token, const std::string& application,
-                                                             const std::string& command_line) {
+                                                             const std::string& command_line,
+                                                             const EnvironmentBlock* environment) {
     const auto wide_application = to_wide(application);
     auto wide_command = to_wide(command_line);
     if (!wide_application || !wide_command) return nullptr;
@@ -159,8 +179,10 @@ std::unique_ptr<ProcessHandle> Win32Processes::start_as_user(Token& token, const
     startup.lpDesktop = desktop;
     PROCESS_INFORMATION started{};
     // CreateProcessAsUserW may write into the command line: it is our own copy.
+    void* block = environment ? static_cast<const Win32EnvironmentBlock*>(environment)->get() : nullptr;
+    const DWORD flags = block ? CREATE_UNICODE_ENVIRONMENT : 0;
     if (!CreateProcessAsUserW(static_cast<Win32Token&>(token).get(), wide_application->c_str(),
-                              wide_command->data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+                              wide_command->data(), nullptr, nullptr, FALSE, flags, block, nullptr, &startup, &started))
         return nullptr;
     return adopt(started);
 }
