@@ -5,7 +5,14 @@ packages=(
   cmake ninja-build g++ python3 openssl libssl-dev
   libgtest-dev libgmock-dev googletest libtomlplusplus-dev
   g++-mingw-w64-x86-64-posix wine64 nsis
+  wixl msitools  # the MSI (wixl), and msiinfo/msiextract for its tests
   clang libclang-rt-dev  # fuzz targets: clang's libFuzzer and sanitizer runtimes
+  # clang also cross-compiles the Windows build as a second compiler (mingw-clang)
+  hyperfine  # bench/noop_pass.sh, run by hand
+  # vendor tool: keys in PKCS#11 tokens through OpenSSL's pkcs11 engine, tested
+  # against SoftHSM (pkcs11-tool from opensc makes the test token's key)
+  libengine-pkcs11-openssl softhsm2 opensc
+  osslsigncode  # Authenticode signing of tamsel-update.exe and setup programs
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,3 +1,6 @@
+// A key held in a PKCS#11 token comes through OpenSSL's engine interface as
+// a legacy EC key, whose public point only the deprecated EC_KEY calls read.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include "tools/feed_tool.h"
 
 #include <cstring>
@@ -7,6 +10,7 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
+#include <openssl/engine.h>
 #include <openssl/obj_mac.h>
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
@@ -55,19 +59,45 @@ std::string to_hex(const std::uint8_t* bytes, std::size_t size) {
 
 Pkey generate_p256_key() { return Pkey(EVP_EC_gen(SN_X9_62_prime256v1)); }
 
-std::string private_key_pem(EVP_PKEY* key) {
+std::string private_key_pem(EVP_PKEY* key, const std::optional<std::string>& passphrase) {
     Bio bio(BIO_new(BIO_s_mem()));
-    if (!bio || PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) return {};
+    // PKCS#8 encryption: OpenSSL derives the AES key with PBKDF2 (HMAC-SHA256).
+    const int written =
+        !bio ? 0
+        : passphrase
+            ? PEM_write_bio_PKCS8PrivateKey(bio.get(), key, EVP_aes_256_cbc(), passphrase->data(),
+                                            static_cast<int>(passphrase->size()), nullptr, nullptr)
+            : PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
+    if (written != 1) return {};
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
     return std::string(data, static_cast<std::size_t>(size));
 }
 
-std::optional<Pkey> read_private_key_pem(std::string_view pem, std::string& why) {
+namespace {
+
+// Hands OpenSSL the passphrase of an encrypted PEM; with none given it
+// fails, so OpenSSL never asks on the terminal.
+int passphrase_callback(char* buffer, int size, int, void* user) {
+    const auto* passphrase = static_cast<const std::optional<std::string>*>(user);
+    if (!passphrase->has_value() || (*passphrase)->size() > static_cast<std::size_t>(size)) return -1;
+    std::memcpy(buffer, (*passphrase)->data(), (*passphrase)->size());
+    return static_cast<int>((*passphrase)->size());
+}
+
+}  // namespace
+
+std::optional<Pkey> read_private_key_pem(std::string_view pem, std::string& why,
+                                         const std::optional<std::string>& passphrase) {
     Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    Pkey key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    const bool encrypted = pem.find("ENCRYPTED") != std::string_view::npos;
+    Pkey key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passphrase_callback,
+                                           const_cast<std::optional<std::string>*>(&passphrase))
+                 : nullptr);
     if (!key) {
-        why = "no PEM private key";
+        why = !encrypted    ? "no PEM private key"
+              : passphrase ? "the passphrase does not open this encrypted key"
+                           : "the key is encrypted: give --passphrase-file or --passphrase-env";
         return std::nullopt;
     }
     if (!is_p256(key.get())) {
@@ -76,6 +106,26 @@ std::optional<Pkey> read_private_key_pem(std::string_view pem, std::string& why)
     }
     return key;
 }
+
+namespace {
+
+// X || Y of a legacy (engine) P-256 key.
+std::optional<PublicKey> legacy_public_key_bytes(EVP_PKEY* key) {
+    const EC_KEY* ec = EVP_PKEY_get0_EC_KEY(key);
+    const EC_GROUP* group = ec ? EC_KEY_get0_group(ec) : nullptr;
+    const EC_POINT* point = ec ? EC_KEY_get0_public_key(ec) : nullptr;
+    unsigned char octets[65];
+    if (!group || !point || EC_GROUP_get_curve_name(group) != NID_X9_62_prime256v1 ||
+        EC_POINT_point2oct(group, point, POINT_CONVERSION_UNCOMPRESSED, octets, sizeof octets, nullptr) !=
+            sizeof octets) {
+        return std::nullopt;
+    }
+    PublicKey bytes{};
+    std::memcpy(bytes.data(), octets + 1, bytes.size());
+    return bytes;
+}
+
+}  // namespace
 
 std::optional<PublicKey> public_key_bytes(EVP_PKEY* key) {
     if (!is_p256(key)) return std::nullopt;
@@ -87,17 +137,18 @@ std::optional<PublicKey> public_key_bytes(EVP_PKEY* key) {
     Bignum y_owner(y);
     PublicKey bytes{};
     if (!got || BN_bn2binpad(x, bytes.data(), 32) != 32 || BN_bn2binpad(y, bytes.data() + 32, 32) != 32) {
-        return std::nullopt;
+        return legacy_public_key_bytes(key);
     }
     return bytes;
 }
 
 std::optional<PublicKey> parse_public_key(std::string_view text, std::string& why) {
     if (text.find("-----BEGIN") != std::string_view::npos) {
+        std::optional<std::string> no_passphrase;  // an encrypted key fails instead of asking
         Bio bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
         const bool is_private = text.find("PRIVATE KEY") != std::string_view::npos;
         Pkey key(!bio ? nullptr
-                 : is_private ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                 : is_private ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passphrase_callback, &no_passphrase)
                               : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
         if (!key) {
             why = "no PEM key";

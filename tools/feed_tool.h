@@ -28,10 +28,13 @@ struct Failure {
 };
 
 Pkey generate_p256_key();
-// PKCS#8 PEM of the private key.
-std::string private_key_pem(EVP_PKEY* key);
-// The private key of a PEM text; refused unless it is a P-256 key.
-std::optional<Pkey> read_private_key_pem(std::string_view pem, std::string& why);
+// PKCS#8 PEM of the private key; encrypted (AES-256-CBC, key from the
+// passphrase by PBKDF2) when a passphrase is given.
+std::string private_key_pem(EVP_PKEY* key, const std::optional<std::string>& passphrase = std::nullopt);
+// The private key of a PEM text; refused unless it is a P-256 key. An
+// encrypted PEM needs its passphrase; a wrong one is refused.
+std::optional<Pkey> read_private_key_pem(std::string_view pem, std::string& why,
+                                         const std::optional<std::string>& passphrase = std::nullopt);
 // X || Y of a P-256 key (private or public).
 std::optional<PublicKey> public_key_bytes(EVP_PKEY* key);
 // A public key given as 128 hex digits, or as a PEM text with a P-256

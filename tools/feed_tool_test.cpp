@@ -14,21 +14,13 @@
 #include <openssl/ec.h>
 #include <openssl/x509.h>
 
+#include "tools/test_keys.h"
 #include "tools/tool_run.h"
 #include "feed/signature.h"
 #include "tools/feed_tool.h"
 
 namespace tamsel::tool {
 namespace {
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-const std::string keys_dir = std::string(TAMSEL_SOURCE_DIR) + "/tests/keys/";
 
 TEST(FeedToolKeys, TheTestKeysPemsMatchTheHexTheBuildEmbeds) {
     for (const std::string name : {"test-only-working", "test-only-reserve"}) {

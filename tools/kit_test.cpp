@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/test_keys.h"
 #include "tools/tool_run.h"
 #include "tools/dry_run.h"
 #include "tools/feed_tool.h"
@@ -17,26 +18,6 @@
 
 namespace tamsel::tool {
 namespace {
-
-const std::string keys_dir = std::string(TAMSEL_SOURCE_DIR) + "/tests/keys/";
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-Pkey test_key(const std::string& name) {
-    std::string why;
-    auto key = read_private_key_pem(read_text(keys_dir + "test-only-" + name + ".pem"), why);
-    return key ? std::move(*key) : nullptr;
-}
-
-PublicKey test_public(const std::string& name) {
-    std::string why;
-    return parse_public_key(read_text(keys_dir + "test-only-" + name + ".hex"), why).value();
-}
 
 std::string signed_answer(const std::string& document, const std::string& key = "working") {
     return feed_answer(sign_document(test_key(key).get(), document).value(), document);
@@ -86,6 +67,9 @@ const Refusal refusals[] = {
      "no update entry of the version"},
     {"answer over 256 KiB", [](PublishRequest& r) { r.news[0].text.assign(262144, 'x'); }, "feed: no answer"},
     {"no such day", [](PublishRequest& r) { r.date = "2026-02-29"; }, "YYYY-MM-DD"},
+    {"signed with the revoked working key",
+     [](PublishRequest& r) { r.previous = signed_answer("schema = 1\n[stop]\nrevoke_working = true\n", "reserve"); },
+     "revokes the working key"},
 };
 
 TEST(Publish, RefusesWhatClientsWouldRefuseOrMishandle) {
@@ -176,7 +160,13 @@ TEST(Lint, PlacesAndJudgesWhatIsWrong) {
         {"reserve key's stop order", signed_answer(update + download + "[stop]\nversions = [\"1.0.0\"]\n", "reserve"),
          0, 0, nullptr, 0},
         {"working key's stop order", signed_answer(update + download + "[stop]\nversions = [\"1.0.0\"]\n"), 13, 1,
-         "[stop] is ignored", 1},
+         "[stop] is ignored", 0},
+        {"working key's revocation of itself",
+         signed_answer(update + download + "[stop]\nversions = []\nrevoke_working = true\n"), 13, 1,
+         "revokes the working key", 2},
+        {"reserve key offers what it stops",
+         signed_answer(update + download + "[stop]\nversions = [\"2.0.0\"]\n", "reserve"), 8, 1,
+         "which [stop] stops", 1},
         {"unsigned stop order", update + download + "[stop]\n", 12, 1, "reserve key", 1},
         {"download without its update item", "schema = 1\n" + download, 2, 1, "no update entry", 1},
         {"update item that does not count", "schema = 1\n[[item]]\nid = 1\ntype = \"update\"\nde = [\"t\", \"x\"]\n",

@@ -21,9 +21,12 @@ class Findings {
 public:
     explicit Findings(std::uint32_t line_offset) : line_offset_(line_offset) {}
     void add(Severity severity, std::string message) { list_.push_back({severity, 0, 0, std::move(message)}); }
-    void at(Severity severity, const toml::source_region& where, std::string message) {
-        if (where.begin.line == 0) return add(severity, std::move(message));
-        list_.push_back({severity, where.begin.line + line_offset_, where.begin.column, std::move(message)});
+    void at(Severity severity, const toml::source_region& where, std::string message, bool advisory = false) {
+        if (where.begin.line == 0) {
+            list_.push_back({severity, 0, 0, std::move(message), advisory});
+            return;
+        }
+        list_.push_back({severity, where.begin.line + line_offset_, where.begin.column, std::move(message), advisory});
     }
     std::vector<Finding> take() { return std::move(list_); }
 
@@ -220,7 +223,8 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
         }
         if (offer.size > download_size_limit) {
             findings.at(Severity::error, table.get("size")->source(),
-                        "refused: over 16 MB: clients take setup programs of at most 16777216 bytes");
+                        "refused: over 16 MB: clients take setup programs of at most " +
+                            std::to_string(download_size_limit) + " bytes");
         }
     }
     if (!feed.stop.absent()) {
@@ -237,10 +241,25 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
                 findings.at(Severity::error, where, "refused: [stop] malformed: stop must be a table, written [stop]");
             }
         }
-        if (signer == KeyUsed::working) {
+        if (signer == KeyUsed::working && feed.stop.present() && feed.stop.value.revoke_working) {
+            findings.at(Severity::error, where,
+                        "[stop] revokes the working key, which signed this answer: clients that took the "
+                        "revocation in refuse the whole feed (\"refused: the working key is revoked\"); sign it "
+                        "with the reserve key");
+        } else if (signer == KeyUsed::working) {
+            // Carried on from an earlier reserve-signed feed by publish or
+            // withdraw: harmless to clients, so it does not fail a release.
             findings.at(Severity::warning, where,
                         "[stop] is ignored: this answer is signed with the working key; only the reserve key's "
-                        "stop order counts");
+                        "stop order counts",
+                        true);
+        } else if (signer == KeyUsed::reserve && feed.stop.present() && feed.download.present()) {
+            const auto& versions = feed.stop.value.versions;
+            if (std::find(versions.begin(), versions.end(), feed.download.value.version) != versions.end()) {
+                findings.at(Severity::warning, download_node->source(),
+                            "[download] offers " + feed.download.value.version +
+                                ", which [stop] stops: clients log \"refused: the version is stopped\"");
+            }
         } else if (!is_answer) {
             findings.at(Severity::warning, where,
                         "[stop] counts only in a feed signed with the reserve key: sign this document with it");
@@ -255,7 +274,8 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
     Findings findings(0);
     if (file.size() > feed_answer_limit) {
         findings.add(Severity::error, "the file has " + std::to_string(file.size()) +
-                                          " bytes; clients take at most 262144 (they log \"feed: no answer\")");
+                                          " bytes; clients take at most " + std::to_string(feed_answer_limit) +
+                                          " (they log \"feed: no answer\")");
     }
     if (!is_valid_utf8(file)) {
         findings.add(Severity::error, "the file is not UTF-8 (clients log \"feed: no answer\")");
@@ -312,7 +332,9 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
 
 int lint_exit_code(const std::vector<Finding>& findings) {
     int code = 0;
-    for (const Finding& finding : findings) code = std::max(code, finding.severity == Severity::error ? 2 : 1);
+    for (const Finding& finding : findings) {
+        if (!finding.advisory) code = std::max(code, finding.severity == Severity::error ? 2 : 1);
+    }
     return code;
 }
 

@@ -18,6 +18,10 @@ struct Finding {
     std::uint32_t line = 0;    // in the linted file; 0 when the finding has no place
     std::uint32_t column = 0;
     std::string message;
+    // Shown as a warning but leaves the exit code alone: a hazard the release
+    // may knowingly carry, such as a stop order carried on in a feed the
+    // working key signs.
+    bool advisory = false;
 };
 
 struct LintOptions {
@@ -28,7 +32,7 @@ struct LintOptions {
 
 std::vector<Finding> lint(std::string_view file, const LintOptions& options);
 
-// 0 clean, 1 warnings only, 2 errors.
+// 0 clean (or advisory warnings only), 1 warnings, 2 errors.
 int lint_exit_code(const std::vector<Finding>& findings);
 
 }  // namespace tamsel::tool

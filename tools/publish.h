@@ -35,6 +35,7 @@ struct Publication {
     std::string url;
     Digest sha256{};
     std::size_t kept_items = 0;
+    std::vector<std::string> notes;       // what the vendor should know about the result
 };
 
 std::variant<Publication, Failure> prepare_publication(const PublishRequest& request);

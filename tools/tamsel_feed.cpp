@@ -1,35 +1,12 @@
-// tamsel-feed: the vendor's tool for the update feed.
+// tamsel-feed: the vendor's tool for the update feed. `tamsel-feed help`
+// lists the commands, `tamsel-feed help COMMAND` (or COMMAND --help) says
+// what one does; the texts live in the command table at the end of this
+// file, and docs/release-runbook.md shows them at work.
 //
-//   tamsel-feed keygen <private.pem>
-//       Makes a P-256 key, writes it as PEM (never over an existing file) and
-//       prints the public key as the 128 hex digits the updater's build takes.
-//   tamsel-feed sign <private.pem> <document> <answer-out>
-//       Writes the feed answer: the signature line, a line feed, then the
-//       document's bytes exactly as they are.
-//   tamsel-feed verify <answer> <working-key> <reserve-key>
-//       Says which key verifies the answer, splitting it with the updater's
-//       own code. Keys are 128 hex digits, or files with them or with a PEM key.
-//   tamsel-feed publish --key <private.pem> --setup <file> --version <V>
-//                       --files-prefix https://HOST/tamsel/files/
-//                       --news <lang> <title> <text> [--news ...] --out <folder>
-//                       [--name <path>] [--previous <news.toml>] [--date YYYY-MM-DD]
-//       Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a
-//       copy of the update server's tree. The earlier items of
-//       <folder>/tamsel/news.toml (or of --previous) are kept.
-//   tamsel-feed lint <file> [--working <key> --reserve <key>] [--host <host>]
-//       Judges a document or an answer with the updater's own feed code.
-//   tamsel-feed dry-run <answer> --installed <version|none> [--state <state.toml>]
-//                       [--files <publish-folder>] [--working <key> --reserve <key>]
-//                       [--host <host>] [--today YYYY-MM-DD] [--sessions 1,2]
-//       Runs the updater's check run over that answer on a client in memory
-//       and prints its log lines, its exit code and the state file it leaves.
-//
-// Keys and host default to those this build embeds (the test keys and
-// localhost unless configured otherwise).
-//
-// Exit codes: 0 done (verify: a key verified; lint: clean), 1 verify: refused
-// or not verified; lint: warnings, 2 wrong usage, a file that cannot be read
-// or written, a publication refused; lint: errors.
+// Exit codes: 0 done (verify: a key verified; lint: clean or advisory
+// warnings only); 1 verify: refused or not verified; lint: warnings; 2 wrong
+// usage, a file or key that cannot be read or written, a publication or
+// order refused; lint: errors.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,26 +31,16 @@
 #include "tools/feed_rules.h"
 #include "tools/feed_tool.h"
 #include "tools/lint.h"
+#include "tools/orders.h"
 #include "tools/publish.h"
+#include "tools/signing_key.h"
 
 namespace {
 
 using namespace tamsel::tool;
 
-int usage() {
-    std::cerr << "usage: tamsel-feed keygen <private.pem>\n"
-                 "       tamsel-feed sign <private.pem> <document> <answer-out>\n"
-                 "       tamsel-feed verify <answer> <working-key> <reserve-key>\n"
-                 "       tamsel-feed publish --key <private.pem> --setup <file> --version <V>\n"
-                 "                   --files-prefix https://HOST/tamsel/files/ --news <lang> <title> <text>\n"
-                 "                   [--news ...] --out <folder> [--name <path>] [--previous <news.toml>]\n"
-                 "                   [--date YYYY-MM-DD]\n"
-                 "       tamsel-feed lint <file> [--working <key> --reserve <key>] [--host <host>]\n"
-                 "       tamsel-feed dry-run <answer> --installed <version|none> [--state <state.toml>]\n"
-                 "                   [--files <publish-folder>] [--working <key> --reserve <key>]\n"
-                 "                   [--host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n";
-    return 2;
-}
+int usage();
+int help(const std::string& command);
 
 bool read_file(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
@@ -100,10 +67,128 @@ bool write_file(const std::string& path, const std::string& bytes, bool exclusiv
     return ::fsync(fd) == 0 && ::close(fd) == 0;
 }
 
-int keygen(const std::string& path) {
+// Rewrites a file whole: the new bytes go beside it and are renamed over it,
+// so a web server never serves half a feed.
+bool replace_file(const std::string& path, const std::string& bytes) {
+    const std::string temporary = path + ".tamsel-feed-new";
+    std::remove(temporary.c_str());
+    if (!write_file(temporary, bytes, true)) return false;
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Options after the command: "--name value..." with a fixed count of values
+// per name (0: a flag; many: every value up to the next "--name");
+// repeatable names collect every occurrence.
+constexpr int many = -1;
+
+class Options {
+public:
+    Options(int argc, char** argv, int first, const std::map<std::string, int>& arity,
+            std::vector<std::string>& positional)
+        : ok_(true) {
+        for (int i = first; i < argc; ++i) {
+            const std::string name = argv[i];
+            const auto it = arity.find(name);
+            if (it == arity.end()) {
+                if (name.starts_with("--")) {
+                    std::cerr << "tamsel-feed: unknown option " << name << "\n";
+                    ok_ = false;
+                }
+                positional.push_back(name);
+                continue;
+            }
+            std::vector<std::string> values;
+            if (it->second == many) {
+                while (i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("--")) values.push_back(argv[++i]);
+                if (values.empty()) {
+                    std::cerr << "tamsel-feed: " << name << " needs at least one value\n";
+                    ok_ = false;
+                }
+            } else {
+                if (i + it->second >= argc) {
+                    std::cerr << "tamsel-feed: " << name << " needs " << it->second << " value(s)\n";
+                    ok_ = false;
+                    return;
+                }
+                values.assign(argv + i + 1, argv + i + 1 + it->second);
+                i += it->second;
+            }
+            values_[name].push_back(std::move(values));
+        }
+    }
+    bool ok() const { return ok_; }
+    bool has(const std::string& name) const { return values_.contains(name); }
+    std::optional<std::string> one(const std::string& name) const {
+        const auto it = values_.find(name);
+        if (it == values_.end() || it->second.back().empty()) return std::nullopt;
+        return it->second.back().front();
+    }
+    std::vector<std::vector<std::string>> all(const std::string& name) const {
+        const auto it = values_.find(name);
+        return it == values_.end() ? std::vector<std::vector<std::string>>{} : it->second;
+    }
+
+private:
+    bool ok_;
+    std::map<std::string, std::vector<std::vector<std::string>>> values_;
+};
+
+// The options that say where a private key's secret comes from: never the
+// command line, where other users and the shell's history would see it.
+const std::map<std::string, int> secret_options = {{"--passphrase-file", 1}, {"--passphrase-env", 1}};
+
+std::map<std::string, int> with_secret_options(std::map<std::string, int> arity) {
+    arity.insert(secret_options.begin(), secret_options.end());
+    return arity;
+}
+
+std::optional<SecretSource> secret_source(const Options& options) {
+    SecretSource source;
+    source.file = options.one("--passphrase-file");
+    source.environment = options.one("--passphrase-env");
+    if (source.file && source.environment) {
+        std::cerr << "tamsel-feed: give --passphrase-file or --passphrase-env, not both\n";
+        return std::nullopt;
+    }
+    return source;
+}
+
+// A signing key: a PEM file (encrypted or not) or a PKCS#11 URI.
+std::optional<Pkey> signing_key(const std::string& argument, const Options& options) {
+    const auto source = secret_source(options);
+    if (!source) return std::nullopt;
+    std::string why;
+    auto key = load_signing_key(argument, *source, why);
+    if (!key) std::cerr << "tamsel-feed: " << argument << ": " << why << "\n";
+    return key;
+}
+
+int keygen(int argc, char** argv) {
+    std::vector<std::string> positional;
+    const Options options(argc, argv, 2, with_secret_options({{"--encrypt", 0}}), positional);
+    if (!options.ok() || positional.size() != 1) return usage();
+    const std::string& path = positional[0];
+    const auto source = secret_source(options);
+    if (!source) return 2;
+    std::optional<std::string> passphrase;
+    if (options.has("--encrypt")) {
+        std::string why;
+        passphrase = read_secret(*source, why);
+        if (!passphrase) {
+            std::cerr << "tamsel-feed: --encrypt: " << why << "\n";
+            return 2;
+        }
+    } else if (source->file || source->environment) {
+        std::cerr << "tamsel-feed: a passphrase is given but not --encrypt\n";
+        return 2;
+    }
     const Pkey key = generate_p256_key();
     const auto public_key = key ? public_key_bytes(key.get()) : std::nullopt;
-    const std::string pem = key ? private_key_pem(key.get()) : std::string();
+    const std::string pem = key ? private_key_pem(key.get(), passphrase) : std::string();
     if (!public_key || pem.empty()) {
         std::cerr << "tamsel-feed: key generation failed\n";
         return 2;
@@ -116,37 +201,44 @@ int keygen(const std::string& path) {
     return 0;
 }
 
-int sign(const std::string& key_path, const std::string& document_path, const std::string& answer_path) {
-    std::string pem;
+int sign(int argc, char** argv) {
+    std::vector<std::string> positional;
+    const Options options(argc, argv, 2, secret_options, positional);
+    if (!options.ok() || positional.size() != 3) return usage();
+    const std::string& document_path = positional[1];
+    const std::string& answer_path = positional[2];
     std::string document;
-    if (!read_file(key_path, pem)) {
-        std::cerr << "tamsel-feed: cannot read " << key_path << "\n";
-        return 2;
-    }
     if (!read_file(document_path, document)) {
         std::cerr << "tamsel-feed: cannot read " << document_path << "\n";
         return 2;
     }
-    std::string why;
-    const auto key = read_private_key_pem(pem, why);
-    if (!key) {
-        std::cerr << "tamsel-feed: " << key_path << ": " << why << "\n";
-        return 2;
-    }
+    const auto key = signing_key(positional[0], options);
+    if (!key) return 2;
     const auto signature = sign_document(key->get(), document);
     if (!signature) {
         std::cerr << "tamsel-feed: signing failed\n";
         return 2;
     }
     const std::string answer = feed_answer(*signature, document);
-    if (answer.size() > feed_answer_limit) {
+    if (answer.size() > tamsel::feed_answer_limit) {
         std::cerr << "tamsel-feed: warning: the answer has " << answer.size() << " bytes; the updater takes at most "
-                  << feed_answer_limit << "\n";
+                  << tamsel::feed_answer_limit << "\n";
     }
     if (!write_file(answer_path, answer, false)) {
         std::cerr << "tamsel-feed: cannot write " << answer_path << "\n";
         return 2;
     }
+    return 0;
+}
+
+int public_key_command(int argc, char** argv) {
+    std::vector<std::string> positional;
+    const Options options(argc, argv, 2, secret_options, positional);
+    if (!options.ok() || positional.size() != 1) return usage();
+    const auto key = signing_key(positional[0], options);
+    const auto bytes = key ? public_key_bytes(key->get()) : std::nullopt;
+    if (!bytes) return 2;
+    std::cout << to_hex(bytes->data(), bytes->size()) << "\n";
     return 0;
 }
 
@@ -160,14 +252,18 @@ std::optional<PublicKey> key_argument(const std::string& argument) {
     return key;
 }
 
-int verify(const std::string& answer_path, const std::string& working_arg, const std::string& reserve_arg) {
+int verify(int argc, char** argv) {
+    std::vector<std::string> positional;
+    const Options options(argc, argv, 2, {}, positional);
+    if (!options.ok() || positional.size() != 3) return usage();
+    const std::string& answer_path = positional[0];
     std::string answer;
     if (!read_file(answer_path, answer)) {
         std::cerr << "tamsel-feed: cannot read " << answer_path << "\n";
         return 2;
     }
-    const auto working = key_argument(working_arg);
-    const auto reserve = key_argument(reserve_arg);
+    const auto working = key_argument(positional[1]);
+    const auto reserve = key_argument(positional[2]);
     if (!working || !reserve) return 2;
 
     const auto split = tamsel::split_feed_answer(answer);
@@ -189,54 +285,21 @@ int verify(const std::string& answer_path, const std::string& working_arg, const
     return 1;
 }
 
-// Options after the command: "--name value..." with a fixed count of values
-// per name; repeatable names collect every occurrence.
-class Options {
-public:
-    Options(int argc, char** argv, int first, const std::map<std::string, int>& arity,
-            std::vector<std::string>& positional)
-        : ok_(true) {
-        for (int i = first; i < argc; ++i) {
-            const std::string name = argv[i];
-            const auto it = arity.find(name);
-            if (it == arity.end()) {
-                if (name.starts_with("--")) {
-                    std::cerr << "tamsel-feed: unknown option " << name << "\n";
-                    ok_ = false;
-                }
-                positional.push_back(name);
-                continue;
-            }
-            if (i + it->second >= argc) {
-                std::cerr << "tamsel-feed: " << name << " needs " << it->second << " value(s)\n";
-                ok_ = false;
-                return;
-            }
-            std::vector<std::string> values(argv + i + 1, argv + i + 1 + it->second);
-            values_[name].push_back(std::move(values));
-            i += it->second;
-        }
-    }
-    bool ok() const { return ok_; }
-    std::optional<std::string> one(const std::string& name) const {
-        const auto it = values_.find(name);
-        if (it == values_.end()) return std::nullopt;
-        return it->second.back().front();
-    }
-    std::vector<std::vector<std::string>> all(const std::string& name) const {
-        const auto it = values_.find(name);
-        return it == values_.end() ? std::vector<std::vector<std::string>>{} : it->second;
-    }
-
-private:
-    bool ok_;
-    std::map<std::string, std::vector<std::vector<std::string>>> values_;
-};
-
-// The client's two keys: given, or the ones this build embeds.
-bool client_keys(const Options& options, PublicKey& working, PublicKey& reserve) {
+// The client's two keys and host: given, or the ones this build embeds. A
+// build for release use embeds none unless it was configured with the
+// release's own (never the test keys), so a forgotten option cannot judge a
+// feed against the wrong client.
+bool client_of(const Options& options, PublicKey& working, PublicKey& reserve, std::string& host) {
+#if TAMSEL_FEED_EMBEDDED_CLIENT
     working = tamsel::build::working_key;
     reserve = tamsel::build::reserve_key;
+    host = std::string(tamsel::build::update_host);
+#else
+    if (!options.has("--working") || !options.has("--reserve") || !options.has("--host")) {
+        std::cerr << "tamsel-feed: this build embeds no client: give --working, --reserve and --host\n";
+        return false;
+    }
+#endif
     for (auto [name, key] : {std::pair{"--working", &working}, std::pair{"--reserve", &reserve}}) {
         if (const auto given = options.one(name)) {
             const auto parsed = key_argument(*given);
@@ -244,6 +307,7 @@ bool client_keys(const Options& options, PublicKey& working, PublicKey& reserve)
             *key = *parsed;
         }
     }
+    if (const auto given = options.one("--host")) host = *given;
     return true;
 }
 
@@ -276,8 +340,9 @@ bool make_folders_and_write(const std::filesystem::path& path, const std::string
 int publish(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
-                          {{"--key", 1}, {"--setup", 1}, {"--version", 1}, {"--files-prefix", 1}, {"--news", 3},
-                           {"--out", 1}, {"--name", 1}, {"--previous", 1}, {"--date", 1}},
+                          with_secret_options({{"--key", 1}, {"--setup", 1}, {"--version", 1}, {"--files-prefix", 1},
+                                               {"--news", 3}, {"--out", 1}, {"--name", 1}, {"--previous", 1},
+                                               {"--date", 1}}),
                           positional);
     const auto key_path = options.one("--key");
     const auto setup_path = options.one("--setup");
@@ -287,17 +352,8 @@ int publish(int argc, char** argv) {
     if (!options.ok() || !positional.empty() || !key_path || !setup_path || !version || !prefix || !out) return usage();
 
     PublishRequest request;
-    std::string pem;
-    if (!read_file(*key_path, pem)) {
-        std::cerr << "tamsel-feed: cannot read " << *key_path << "\n";
-        return 2;
-    }
-    std::string why;
-    auto key = read_private_key_pem(pem, why);
-    if (!key) {
-        std::cerr << "tamsel-feed: " << *key_path << ": " << why << "\n";
-        return 2;
-    }
+    const auto key = signing_key(*key_path, options);
+    if (!key) return 2;
     request.key = key->get();
     if (!read_file(*setup_path, request.setup)) {
         std::cerr << "tamsel-feed: cannot read " << *setup_path << "\n";
@@ -345,6 +401,7 @@ int publish(int argc, char** argv) {
               << "  " << news_path.string() << "  " << publication.answer.size() << " bytes, "
               << publication.kept_items << " earlier item(s) kept\n"
               << "  offered at " << publication.url << "\n";
+    for (const std::string& note : publication.notes) std::cout << "  note: " << note << "\n";
     return 0;
 }
 
@@ -353,8 +410,7 @@ int lint_command(int argc, char** argv) {
     const Options options(argc, argv, 2, {{"--working", 1}, {"--reserve", 1}, {"--host", 1}}, positional);
     if (!options.ok() || positional.size() != 1) return usage();
     LintOptions lint_options;
-    if (!client_keys(options, lint_options.working_key, lint_options.reserve_key)) return 2;
-    lint_options.host = options.one("--host").value_or(std::string(tamsel::build::update_host));
+    if (!client_of(options, lint_options.working_key, lint_options.reserve_key, lint_options.host)) return 2;
     std::string file;
     if (!read_file(positional[0], file)) {
         std::cerr << "tamsel-feed: cannot read " << positional[0] << "\n";
@@ -367,7 +423,7 @@ int lint_command(int argc, char** argv) {
         std::cout << (finding.severity == Severity::error ? " error: " : " warning: ") << finding.message << "\n";
     }
     const int code = lint_exit_code(findings);
-    if (code == 0) std::cout << positional[0] << ": clean\n";
+    if (findings.empty()) std::cout << positional[0] << ": clean\n";
     return code;
 }
 
@@ -422,8 +478,7 @@ int dry_run_command(int argc, char** argv) {
         std::cerr << "tamsel-feed: no folder " << *run.files_folder << "\n";
         return 2;
     }
-    if (!client_keys(options, run.working_key, run.reserve_key)) return 2;
-    run.host = options.one("--host").value_or(std::string(tamsel::build::update_host));
+    if (!client_of(options, run.working_key, run.reserve_key, run.host)) return 2;
     run.today = options.one("--today").value_or(local_today());
     if (!tamsel::parse_calendar_date(run.today)) {
         std::cerr << "tamsel-feed: --today takes a day written YYYY-MM-DD\n";
@@ -446,15 +501,198 @@ int dry_run_command(int argc, char** argv) {
     return 0;
 }
 
+// The next feed written from the one served now: --feed names it, --out
+// the file to write (by default the --feed file itself, rewritten whole).
+int write_order(const std::variant<Order, Failure>& prepared, const std::string& what, const std::string& out) {
+    if (const auto* failure = std::get_if<Failure>(&prepared)) {
+        std::cerr << "tamsel-feed: refused: " << failure->reason << "\n";
+        return 2;
+    }
+    const Order& order = std::get<Order>(prepared);
+    if (!replace_file(out, order.answer)) {
+        std::cerr << "tamsel-feed: cannot write " << out << "\n";
+        return 2;
+    }
+    std::cout << what << "\n  " << out << "  " << order.answer.size() << " bytes\n";
+    if (!order.stopped.empty() || order.revokes_working) {
+        std::cout << "  [stop] versions:";
+        for (const std::string& version : order.stopped) std::cout << " " << version;
+        std::cout << (order.stopped.empty() ? " none" : "") << "; revoke_working = "
+                  << (order.revokes_working ? "true" : "false") << "\n";
+    }
+    std::cout << "  [download] " << (order.offer_kept ? "kept" : "none") << "\n";
+    for (const std::string& note : order.notes) std::cout << "  note: " << note << "\n";
+    return 0;
+}
+
+int stop_command(int argc, char** argv) {
+    std::vector<std::string> positional;
+    const Options options(argc, argv, 2,
+                          with_secret_options({{"--feed", 1}, {"--versions", many}, {"--revoke-working", 0},
+                                               {"--keep-offer", 0}, {"--out", 1}, {"--reserve", 1}}),
+                          positional);
+    const auto feed = options.one("--feed");
+    if (!options.ok() || positional.size() != 1 || !feed) return usage();
+    StopRequest request;
+    if (!read_file(*feed, request.current)) {
+        std::cerr << "tamsel-feed: cannot read " << *feed << "\n";
+        return 2;
+    }
+    for (const auto& versions : options.all("--versions"))
+        request.versions.insert(request.versions.end(), versions.begin(), versions.end());
+    request.revoke_working = options.has("--revoke-working");
+    request.keep_offer = options.has("--keep-offer");
+    const auto key = signing_key(positional[0], options);
+    if (!key) return 2;
+    request.key = key->get();
+    // Signed with any other key the order would be ignored by every client:
+    // when the reserve key's public half is given, the key must be it.
+    if (const auto reserve_arg = options.one("--reserve")) {
+        const auto reserve = key_argument(*reserve_arg);
+        if (!reserve) return 2;
+        if (public_key_bytes(key->get()) != reserve) {
+            std::cerr << "tamsel-feed: refused: " << positional[0]
+                      << " is not the reserve key given with --reserve; clients would ignore the order\n";
+            return 2;
+        }
+    }
+    return write_order(prepare_stop(request), "stop order signed", options.one("--out").value_or(*feed));
+}
+
+int withdraw_command(int argc, char** argv) {
+    std::vector<std::string> positional;
+    const Options options(argc, argv, 2, with_secret_options({{"--feed", 1}, {"--out", 1}}), positional);
+    const auto feed = options.one("--feed");
+    if (!options.ok() || positional.size() != 1 || !feed) return usage();
+    WithdrawRequest request;
+    if (!read_file(*feed, request.current)) {
+        std::cerr << "tamsel-feed: cannot read " << *feed << "\n";
+        return 2;
+    }
+    const auto key = signing_key(positional[0], options);
+    if (!key) return 2;
+    request.key = key->get();
+    return write_order(prepare_withdraw(request), "offer withdrawn", options.one("--out").value_or(*feed));
+}
+
+constexpr const char* key_help =
+    "  KEY is a PEM private key file (encrypted or not) or a PKCS#11 URI of a key in a token\n"
+    "  (pkcs11:token=...;object=...;type=private). The PEM's passphrase or the token's PIN comes from\n"
+    "  --passphrase-file FILE (its first line) or --passphrase-env VARIABLE, never the command line.\n";
+
+constexpr const char* client_help =
+    "  --working, --reserve and --host say which client to judge for: the keys as 128 hex digits or\n"
+    "  files with them or with a PEM key. Without them a development build takes the keys and host it\n"
+    "  embeds; a release build of the tool refuses to run without them unless it was configured with\n"
+    "  the release's keys and host.\n";
+
+struct Command {
+    const char* name;
+    int (*run)(int, char**);
+    const char* synopsis;
+    std::string help;
+};
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {"keygen", keygen, "keygen <private.pem> [--encrypt (--passphrase-file FILE | --passphrase-env VAR)]",
+         "Makes a P-256 key, writes it as PKCS#8 PEM (never over an existing file; mode 0600) and prints\n"
+         "the public key as the 128 hex digits a build takes as TAMSEL_WORKING_KEY or TAMSEL_RESERVE_KEY.\n"
+         "With --encrypt the PEM is encrypted (AES-256, PBKDF2) with the passphrase from the file's first\n"
+         "line or the environment variable.\n"
+         "Exit: 0 written; 2 the file exists or cannot be written, no passphrase.\n"},
+        {"sign", sign, "sign <KEY> <document> <answer-out> [--passphrase-file FILE | --passphrase-env VAR]",
+         std::string("Writes the feed answer: the signature line, a line feed, then the document's bytes as they are.\n") +
+             key_help + "Exit: 0 written; 2 a file or the key cannot be read, signing failed.\n"},
+        {"public-key", public_key_command, "public-key <KEY> [--passphrase-file FILE | --passphrase-env VAR]",
+         std::string("Prints the public key of a private key as the 128 hex digits a build takes: for a key made\n"
+                     "in a token, or to check which key a PEM file holds.\n") +
+             key_help + "Exit: 0 printed; 2 the key cannot be read.\n"},
+        {"verify", verify, "verify <answer> <working-key> <reserve-key>",
+         "Says which key verifies the answer (working or reserve), splitting it with the updater's own code.\n"
+         "Keys are 128 hex digits, or files with them or with a PEM key.\n"
+         "Exit: 0 a key verified; 1 the signature line is refused or neither key verifies; 2 unreadable input.\n"},
+        {"publish", publish,
+         "publish --key <KEY> --setup <file> --version <V> --files-prefix https://HOST/tamsel/files/\n"
+         "                --news <lang> <title> <text> [--news ...] --out <folder> [--name <path>]\n"
+         "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env VAR]",
+         std::string(
+             "Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a copy of the update server's\n"
+             "tree, after checking that clients would take the offer. The earlier items and [stop] of\n"
+             "<folder>/tamsel/news.toml (or of --previous) are kept. Refused when that feed revokes the working\n"
+             "key and another key signed it, i.e. when signing with the revoked working key.\n") +
+             key_help + "Exit: 0 published; 2 refused (nothing written) or a file cannot be read or written.\n"},
+        {"stop", stop_command,
+         "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
+         "                [--out FILE] [--reserve <public-key>] [--passphrase-file FILE | --passphrase-env VAR]",
+         std::string(
+             "Writes the next feed, signed with the reserve key: the current feed's items with a [stop] section\n"
+             "listing the versions (after those the current [stop] already lists) and, with --revoke-working,\n"
+             "revoke_working = true (a revocation already in force stays). The offer ([download]) is dropped\n"
+             "unless --keep-offer is given and its version is not stopped. --feed is the answer served now;\n"
+             "--out defaults to it (rewritten whole). With --reserve (the reserve key's public half, as the\n"
+             "client embeds it) a private key that is not the reserve key is refused: clients would ignore\n"
+             "its order.\n") +
+             key_help + "Exit: 0 written; 2 refused or a file or the key cannot be read or written.\n"},
+        {"withdraw", withdraw_command,
+         "withdraw <KEY> --feed <news.toml> [--out FILE] [--passphrase-file FILE | --passphrase-env VAR]",
+         std::string(
+             "Writes the next feed without its offer ([download]), keeping its items and any [stop]: the\n"
+             "everyday answer to a bad release, signed with the working key. Clients that already installed\n"
+             "the version keep it. Refused when the current feed revokes the working key and another key signed\n"
+             "it (sign with the reserve key then).\n") +
+             key_help + "Exit: 0 written; 2 refused (no offer, revoked key) or a file or the key cannot be read.\n"},
+        {"lint", lint_command, "lint <file> [--working <key> --reserve <key> --host <host>]",
+         std::string("Judges a document or an answer with the updater's own feed code: TOML errors with their\n"
+                     "line:column, the updater's verdicts, then hazards.\n") +
+             client_help +
+             "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 warnings;\n"
+             "2 errors or unreadable input.\n"},
+        {"dry-run", dry_run_command,
+         "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
+         "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]",
+         std::string("Runs the updater's check run over that answer on a client in memory and prints its log\n"
+                     "lines, its exit code and the state file it leaves.\n") +
+             client_help + "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage or unreadable input.\n"},
+    };
+    return table;
+}
+
+int usage() {
+    std::cerr << "usage:";
+    for (const Command& command : commands()) std::cerr << (&command == &commands().front() ? " " : "       ")
+                                                        << "tamsel-feed " << command.synopsis << "\n";
+    std::cerr << "       tamsel-feed help [COMMAND]\n";
+    return 2;
+}
+
+int help(const std::string& name) {
+    for (const Command& command : commands()) {
+        if (name == command.name) {
+            std::cout << "usage: tamsel-feed " << command.synopsis << "\n\n" << command.help;
+            return 0;
+        }
+    }
+    if (!name.empty()) return usage();
+    std::cout << "tamsel-feed: the vendor's tool for the Tamsel update feed.\n\n";
+    for (const Command& command : commands()) std::cout << "  tamsel-feed " << command.synopsis << "\n";
+    std::cout << "\ntamsel-feed help COMMAND (or COMMAND --help) says more.\n"
+                 "Exit codes: 0 done; 1 verify: not verified, lint: warnings; 2 wrong usage, unreadable input,\n"
+                 "refused, lint: errors.\n";
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "keygen" && argc == 3) return keygen(argv[2]);
-    if (command == "sign" && argc == 5) return sign(argv[2], argv[3], argv[4]);
-    if (command == "verify" && argc == 5) return verify(argv[2], argv[3], argv[4]);
-    if (command == "publish") return publish(argc, argv);
-    if (command == "lint") return lint_command(argc, argv);
-    if (command == "dry-run") return dry_run_command(argc, argv);
+    if (command == "help" || command == "--help" || command == "-h") return help(argc > 2 ? argv[2] : "");
+    for (const Command& entry : commands()) {
+        if (command != entry.name) continue;
+        for (int i = 2; i < argc; ++i) {
+            if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") return help(command);
+        }
+        return entry.run(argc, argv);
+    }
     return usage();
 }

@@ -6,6 +6,8 @@
 #include "entry/folder_guard.h"
 #include "entry/log.h"
 #include "entry/paths.h"
+#include "entry/update_folder.h"
+#include "common/client_limits.h"
 
 namespace tamsel {
 namespace {
@@ -33,11 +35,11 @@ RunContext make_run_context(const std::string& program_dir, const std::string& p
                             const BuildSettings& settings) {
     RunContext context;
     context.program_dir = program_dir;
-    context.main_exe = join_path(program_dir, "Tamsel.exe");
-    context.data_dir = join_path(program_data, "Tam_Sel");
-    context.update_dir = join_path(context.data_dir, "update");
-    context.feed_url = "https://" + settings.update_host + "/tamsel/news.toml";
-    context.files_prefix = "https://" + settings.update_host + "/tamsel/files/";
+    context.main_exe = join_path(program_dir, main_exe_name);
+    context.data_dir = join_path(program_data, data_folder_name);
+    context.update_dir = join_path(context.data_dir, update_folder_name);
+    context.feed_url = "https://" + settings.update_host + std::string(feed_path);
+    context.files_prefix = "https://" + settings.update_host + std::string(files_path);
     context.working_key = settings.working_key;
     context.reserve_key = settings.reserve_key;
     return context;

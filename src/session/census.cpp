@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/unicode_lower.h"
+#include "entry/update_folder.h"
 
 namespace tamsel {
 
@@ -14,7 +15,7 @@ std::vector<CensusEntry> find_program_processes(Processes& processes, const std:
 // letter case (in any script) is the same program, and nothing depends on
 // the language of the machine.
 bool has_program_name(const ProcessEntry& process) {
-    static const std::string wanted_name = lower_case_full("Tamsel.exe");
+    static const std::string wanted_name = lower_case_full(main_exe_name);
     return lower_case_full(process.name) == wanted_name;
 }
 

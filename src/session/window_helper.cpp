@@ -3,6 +3,7 @@
 // its exit code: no log, no mutex, no state, no folder check.
 #include "entry/exit_codes.h"
 #include "entry/paths.h"
+#include "entry/update_folder.h"
 #include "session/census.h"
 #include "session/window_helper.h"
 
@@ -15,7 +16,7 @@ std::optional<std::string> own_program_path(System& system) {
     const auto own_path = system.own_executable_path();
     const auto folder = own_path ? parent_folder(*own_path) : std::nullopt;
     if (!folder) return std::nullopt;
-    return join_path(*folder, "Tamsel.exe");
+    return join_path(*folder, main_exe_name);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/client_limits.h"
 #include "platform/platform.h"
 
 namespace tamsel {
@@ -12,9 +13,6 @@ namespace tamsel {
 // The class of the main program's hidden top-level window.
 inline constexpr std::string_view program_window_class = "Tamsel.Hidden";
 
-inline constexpr std::uint64_t window_appear_ms = 60'000;  // to find the window
-inline constexpr std::uint64_t window_live_ms = 10'000;    // it must stay alive this long
-inline constexpr std::uint32_t window_poll_ms = 250;
 
 // The first top-level window of the program's class whose process image is
 // the program (the census's test); nothing when there is none. Another

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "common/client_limits.h"
 #include "common/utf8.h"
 #include "entry/exit_codes.h"
 #include "entry/paths.h"
@@ -16,8 +17,6 @@
 namespace tamsel {
 namespace {
 
-// The whole answer is held in memory; nothing larger is ever parsed.
-constexpr std::uint64_t feed_answer_limit = 262144;
 constexpr const char* date_picture = "yyyy'-'MM'-'dd";
 
 std::optional<std::string> fetch_feed(const RunContext& context, Https& https) {
@@ -41,7 +40,7 @@ std::optional<std::string> fetch_feed(const RunContext& context, Https& https) {
 }  // namespace
 
 int check_run(const RunContext& context, Log& log, Platform& platform, SessionBridge& bridge) {
-    const std::string state_path = join_path(context.update_dir, state_file_name);
+    const std::string state_path = UpdateFolder{context.update_dir}.state();
     auto read = read_state(platform.files, state_path);
     if (!std::holds_alternative<State>(read)) {
         log.write("state unreadable", 0);

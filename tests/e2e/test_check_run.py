@@ -66,12 +66,6 @@ class CheckRun(h.ServedCase):
         self.assertEqual(h.log_lines(), ["feed request 0", "feed: no answer 0"])
         self.assert_state("working_key_revoked = false", f"last_try = {day}")
 
-    def test_a_server_with_an_untrusted_certificate_gives_no_answer(self):
-        self.offer()
-        self.server.set_certificate("untrusted")
-        self.run_pass()
-        self.assertEqual(h.log_lines(), ["feed request 0", "feed: no answer 0"])
-
     def test_a_tampered_document_does_not_verify(self):
         self.offer()
         answer = h.FEED_FILE.read_bytes()

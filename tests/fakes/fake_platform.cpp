@@ -4,6 +4,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "support/test_bytes.h"
+
 namespace tamsel::fakes {
 
 std::uint64_t filetime_from_unix(std::int64_t unix_seconds) {
@@ -581,36 +583,12 @@ std::vector<std::string> log_messages(const FakeFiles& files, const std::string&
 
 namespace tamsel::fakes {
 
-std::vector<std::uint8_t> version_info(std::uint16_t major, std::uint16_t minor, std::uint16_t build) {
-    std::vector<std::uint8_t> info(92, 0);
-    const std::uint32_t signature = 0xFEEF04BD;
-    for (int i = 0; i < 4; ++i) info[40 + i] = static_cast<std::uint8_t>(signature >> (8 * i));
-    const auto put16 = [&](std::size_t at, std::uint16_t v) {
-        info[at] = static_cast<std::uint8_t>(v);
-        info[at + 1] = static_cast<std::uint8_t>(v >> 8);
-    };
-    put16(48, minor);
-    put16(50, major);
-    put16(54, build);
-    return info;
+std::string signature_line(FakeCrypto& crypto, const EcPublicKeyBytes& key, std::string_view document) {
+    return "signature = \"" + test_support::base64(crypto.sign(key, document)) + "\"\n";
 }
 
-}  // namespace tamsel::fakes
-
-namespace tamsel::fakes {
-
-std::string base64(const EcdsaSignature& bytes) {
-    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::uint32_t n = (bytes[i] << 16) | ((i + 1 < bytes.size() ? bytes[i + 1] : 0) << 8) |
-                                (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-        out += alphabet[(n >> 18) & 63];
-        out += alphabet[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(n >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? alphabet[n & 63] : '=';
-    }
-    return out;
+std::string signed_answer(FakeCrypto& crypto, const EcPublicKeyBytes& key, std::string_view document) {
+    return signature_line(crypto, key, document) + std::string(document);
 }
 
 }  // namespace tamsel::fakes

@@ -54,7 +54,7 @@ public:
 
     std::uint64_t monotonic = 5'000'000;  // ms; unrelated to the wall clock, as on Windows
     std::vector<std::uint32_t> sleeps;    // every sleep, in order
-    std::function<void()> on_sleep;       // after each sleep: the wall clock set meanwhile, say
+    std::function<void(FakeClock&)> after_sleep;  // the wall clock set by hand, say
 
     // A failed reading is one before 1970, which the logic must survive.
     std::uint64_t filetime_now() override { return fault("clock.now") ? 0 : now; }
@@ -63,7 +63,7 @@ public:
         sleeps.push_back(milliseconds);
         slept_ms += milliseconds;
         advance_ms(milliseconds);
-        if (on_sleep) on_sleep();
+        if (after_sleep) after_sleep(*this);
     }
     // Time passing without a sleep (a wait for a process, say).
     void advance_ms(std::uint64_t milliseconds) {
@@ -350,12 +350,10 @@ private:
     FakeClock& clock_;
 };
 
-// Standard Base64 of a signature, as a feed answer's signature line holds it.
-std::string base64(const EcdsaSignature& bytes);
-
-// A version resource just long enough to carry the fixed file information
-// of a file version major.minor.build.0.
-std::vector<std::uint8_t> version_info(std::uint16_t major, std::uint16_t minor, std::uint16_t build);
+// A feed answer's signature line (with its line feed) by `key` over
+// `document`, which `crypto` then accepts; and the whole signed answer.
+std::string signature_line(FakeCrypto& crypto, const EcPublicKeyBytes& key, std::string_view document);
+std::string signed_answer(FakeCrypto& crypto, const EcPublicKeyBytes& key, std::string_view document);
 
 // The messages of a log file in the fake files, each with its number and
 // without its time stamp ("close: ended 2").

@@ -11,26 +11,11 @@
 #include "feed/feed.h"
 #include "feed/signature.h"
 #include "fuzz_check.h"
+#include "support/test_bytes.h"
 
 namespace {
 
 using namespace tamsel;
-
-std::string encode_base64(const std::uint8_t* bytes, std::size_t size) {
-    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < size; i += 3) {
-        const std::uint32_t b0 = bytes[i];
-        const std::uint32_t b1 = i + 1 < size ? bytes[i + 1] : 0;
-        const std::uint32_t b2 = i + 2 < size ? bytes[i + 2] : 0;
-        const std::uint32_t group = b0 << 16 | b1 << 8 | b2;
-        out += alphabet[group >> 18 & 63];
-        out += alphabet[group >> 12 & 63];
-        out += i + 1 < size ? alphabet[group >> 6 & 63] : '=';
-        out += i + 2 < size ? alphabet[group & 63] : '=';
-    }
-    return out;
-}
 
 bool same_feed(const Feed& a, const Feed& b) {
     const bool entries = a.update_entry.has_value() == b.update_entry.has_value() &&
@@ -80,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Strict Base64 has one spelling per value: what decodes encodes back to
     // the same text.
     if (const auto decoded = decode_base64_strict(answer)) {
-        FUZZ_REQUIRE(encode_base64(decoded->data(), decoded->size()) == answer);
+        FUZZ_REQUIRE(test_support::base64(*decoded) == answer);
     }
 
     // The check run refuses an answer that is not UTF-8 before splitting it.
@@ -101,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_REQUIRE(parts.document.size() == size - line_feed - 1);
     // The 64 bytes are the ones the line spells, quoted, in canonical Base64.
     const std::string line(answer.substr(0, line_feed));
-    FUZZ_REQUIRE(line.find('"' + encode_base64(parts.signature.data(), parts.signature.size()) + '"') !=
+    FUZZ_REQUIRE(line.find('"' + test_support::base64(parts.signature) + '"') !=
                  std::string::npos);
     FUZZ_REQUIRE(line.find("signature") != std::string::npos);
 

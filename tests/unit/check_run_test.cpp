@@ -7,6 +7,7 @@
 #include "entry/log.h"
 #include "fakes/fake_platform.h"
 #include "fakes/scripted_bridge.h"
+#include "support/test_bytes.h"
 #include "state/state.h"
 #include "update/check_run.h"
 #include "update/installation.h"
@@ -17,9 +18,7 @@ namespace {
 using fakes::FakeCrypto;
 using fakes::FakeHttpsResponse;
 
-using fakes::base64;
-
-using fakes::version_info;
+using test_support::version_info;
 
 constexpr std::int64_t now_unix = 1796581133;  // 2026-12-06T18:18:53Z
 
@@ -54,20 +53,14 @@ protected:
     }
 
     std::string document(const std::string& version = "2.0.0", const std::string& extra = "") {
-        std::string sha;
-        static const char* hex = "0123456789abcdef";
-        for (const std::uint8_t b : FakeCrypto::digest_of(setup_body)) {
-            sha += hex[b >> 4];
-            sha += hex[b & 15];
-        }
+        const std::string sha = test_support::hex(FakeCrypto::digest_of(setup_body));
         return "schema = 1\n[[item]]\nid = 7\ntype = \"update\"\nversion = \"" + version +
                "\"\nen = { title = \"New\", text = \"Better\" }\n[download]\nversion = \"" + version +
                "\"\nurl = \"" + setup_url + "\"\nsha256 = \"" + sha + "\"\nsize = " +
                std::to_string(setup_body.size()) + "\n" + extra;
     }
     void serve_feed(const std::string& doc, const PublicKey& key) {
-        const std::string answer = "signature = \"" + base64(fake.crypto.sign(key, doc)) + "\"\n" + doc;
-        fake.https.serve(feed_url, FakeHttpsResponse::body(answer));
+        fake.https.serve(feed_url, FakeHttpsResponse::body(fakes::signed_answer(fake.crypto, key, doc)));
     }
     int run() {
         Log log(fake.files, fake.clock, update_dir);
@@ -140,9 +133,8 @@ TEST_F(CheckRunTest, NoUsableDateEndsQuietlyWithoutWriting) {
 
 TEST_F(CheckRunTest, FeedFailuresAreLoggedAndTodayStaysTried) {
     const std::string doc = document();
-    const std::string good_line = "signature = \"" + base64(fake.crypto.sign(context.working_key, doc)) + "\"\n";
-    const std::string foreign_line =
-        "signature = \"" + base64(fake.crypto.sign(PublicKey{}, doc)) + "\"\n";
+    const std::string good_line = fakes::signature_line(fake.crypto, context.working_key, doc);
+    const std::string foreign_line = fakes::signature_line(fake.crypto, PublicKey{}, doc);
     struct Case {
         const char* name;
         std::optional<std::string> answer;  // nothing: the server is down

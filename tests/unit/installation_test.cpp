@@ -9,6 +9,7 @@
 #include "entry/log.h"
 #include "fakes/fake_platform.h"
 #include "fakes/scripted_bridge.h"
+#include "support/test_bytes.h"
 #include "state/state.h"
 #include "update/installation.h"
 #include "update/installer.h"
@@ -94,19 +95,22 @@ TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
         std::function<void(InstallationTest&)> arrange;
         Lines lines;
         std::vector<Sessions> raised;
+        Sessions closed;  // asked to close, in order
     };
     const std::vector<Case> cases = {
+        // Closing stops at the first session that stays: session 5 is never asked.
         {"the program could not be closed",
          [](InstallationTest& t) {
              t.bridge.sessions = {1, 3, 5};
              t.bridge.unclosable = {3};
          },
-         {"download verified 0", "the program could not be closed: nothing installed 0"}, {{1, 3, 5}}},
+         {"download verified 0", "the program could not be closed: nothing installed 0"}, {{1, 3, 5}}, {1, 3}},
         {"the setup does not start",
          [](InstallationTest& t) {
+             t.bridge.sessions = {2};
              t.fake.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
          },
-         {"download verified 0", "setup not started 0"}, {}},
+         {"download verified 0", "setup not started 0"}, {}, {2}},
     };
     for (const Case& c : cases) {
         InstallationTest& t = *this;
@@ -118,6 +122,7 @@ TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
         EXPECT_EQ(start(), exit_code::done) << c.what;
         EXPECT_EQ(lines(), c.lines) << c.what;
         EXPECT_EQ(bridge.raised, c.raised) << c.what;
+        EXPECT_EQ(bridge.closed, c.closed) << c.what;
         EXPECT_EQ(file("installed-setup.exe"), "setup 1.0.0") << c.what;
         EXPECT_EQ(file("rollback-setup.exe"), "<none>") << c.what;
         EXPECT_EQ(state(), (State{false, {}, {}, CalendarDate{2026, 12, 6}, std::nullopt})) << c.what;
@@ -130,6 +135,28 @@ TEST_F(InstallationTest, ARollbackCopyLeftByAnInterruptedPassIsKeptForThisInstal
     EXPECT_EQ(start(), exit_code::done);
     EXPECT_TRUE(state().pending->rollback_copy);
     EXPECT_EQ(file("rollback-setup.exe"), "setup 1.0.0");
+}
+
+TEST_F(InstallationTest, TheRollbackCopyReturnsOnlyWhenOwnedAndNothingTookItsPlace) {
+    struct Case {
+        const char* what;
+        bool owned;                               // the record's rollback_copy
+        std::optional<std::string> installed;     // installed-setup.exe before
+        std::string installed_left, rollback_left;
+    };
+    const Case cases[] = {
+        {"owned, place free", true, std::nullopt, "setup 1.0.0", "<none>"},
+        {"not owned", false, std::nullopt, "<none>", "setup 1.0.0"},
+        {"owned, a newer one in place", true, "setup 2.0.0", "setup 2.0.0", "setup 1.0.0"},
+    };
+    for (const Case& c : cases) {
+        fake.files.files.erase(dir + "\\installed-setup.exe");
+        if (c.installed) fake.files.files[dir + "\\installed-setup.exe"] = *c.installed;
+        fake.files.files[dir + "\\rollback-setup.exe"] = "setup 1.0.0";
+        restore_rollback_copy(fake.files, dir, c.owned);
+        EXPECT_EQ(file("installed-setup.exe"), c.installed_left) << c.what;
+        EXPECT_EQ(file("rollback-setup.exe"), c.rollback_left) << c.what;
+    }
 }
 
 TEST_F(InstallationTest, ARecordThatCannotBeWrittenPutsTheRollbackCopyBack) {
@@ -155,7 +182,7 @@ public:
         installed(2, 0, 0);
     }
     void installed(std::uint16_t a, std::uint16_t b, std::uint16_t c) {
-        fake.system.version_infos[context.main_exe] = fakes::version_info(a, b, c);
+        fake.system.version_infos[context.main_exe] = test_support::version_info(a, b, c);
     }
     void record(Pending pending, std::vector<std::string> failed = {}) {
         State s;
@@ -242,17 +269,21 @@ TEST_F(PhaseTwoTest, RollbackFailures) {
         int exit_code;
         Lines lines;
         bool record_kept;
+        Sessions closed;
+        std::size_t setup_starts;  // tried, made or not
     };
     const std::vector<Case> cases = {
+        // Nothing to roll back to: the program is left running where it runs.
         {"copy gone meanwhile", [](PhaseTwoTest& t) { t.fake.files.files.erase(t.dir + "\\rollback-setup.exe"); },
-         exit_code::done, {"did not start, and there is no copy to roll back to 0"}, false},
+         exit_code::done, {"did not start, and there is no copy to roll back to 0"}, false, {}, 0},
         {"rollback does not start",
          [](PhaseTwoTest& t) {
              t.fake.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
          },
-         exit_code::done, {"did not start: rollback not started 0"}, false},
+         exit_code::done, {"did not start: rollback not started 0"}, false, {1, 4}, 1},
+        // Without its record a rollback would run unseen by the next phase two.
         {"its record cannot be written", [](PhaseTwoTest& t) { t.fake.files.fail_replace = true; },
-         exit_code::state_unusable, {"state not written 0"}, true},
+         exit_code::state_unusable, {"state not written 0"}, true, {1, 4}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -260,10 +291,14 @@ TEST_F(PhaseTwoTest, RollbackFailures) {
         fake.files.files.erase(dir + "\\updater.log");
         fake.files.fail_replace = false;
         fake.processes.on_start = nullptr;
+        fake.processes.launches.clear();
+        bridge = fakes::ScriptedBridge{};
         record(update_in_flight);
         c.arrange(*this);
         EXPECT_EQ(run(), c.exit_code);
         EXPECT_EQ(lines(), c.lines);
+        EXPECT_EQ(bridge.closed, c.closed);
+        EXPECT_EQ(fake.processes.launches.size(), c.setup_starts);
         fake.files.fail_replace = false;
         EXPECT_EQ(state().failed, c.record_kept ? std::vector<std::string>{} : std::vector<std::string>{"2.0.0"});
         EXPECT_EQ(state().pending, c.record_kept ? std::optional<Pending>(update_in_flight) : std::nullopt);
@@ -306,8 +341,10 @@ TEST_F(PhaseTwoTest, TheWaitForTheSetupMutex) {
             EXPECT_EQ(name, "Global\\Tam_Sel.Setup");
             return !c.gone_after_ms || fake.clock.monotonic - start < *c.gone_after_ms;
         };
+        fake.clock.sleeps.clear();
         EXPECT_EQ(run(), exit_code::done);
         EXPECT_EQ(fake.clock.slept_ms, c.slept_ms);
+        EXPECT_EQ(fake.clock.sleeps, std::vector<std::uint32_t>(c.slept_ms / 500, 500));  // polled every 500 ms
         const Lines expected = c.did_not_end ? Lines{"phase two: the installer did not end 0", "phase two: nothing in flight 0"}
                                              : Lines{"phase two: nothing in flight 0"};
         EXPECT_EQ(lines(), expected);

@@ -14,6 +14,7 @@
 #include "entry/entry.h"
 #include "entry/exit_codes.h"
 #include "fakes/fake_platform.h"
+#include "support/test_bytes.h"
 #include "state/state.h"
 #include "update/version.h"
 
@@ -38,8 +39,6 @@ constexpr std::int64_t start_unix = 1'796'688'000;  // 2026-12-08T00:00:00Z
 constexpr std::uint64_t obeys_after_ms = 1'200;      // the program's reaction to the close message
 
 std::string path_of(const char* name) { return dir + "\\" + name; }
-
-using fakes::base64;
 
 // The machine: the updater installed with its guarded folders, Tamsel 1.0.0
 // running in the given sessions, the update server offering 2.0.0, and
@@ -73,26 +72,20 @@ public:
             fake.processes.logged_on.insert(session);
             fake.processes.run_program(main_exe, session);
         }
-        std::string sha;
-        for (const std::uint8_t b : fakes::FakeCrypto::digest_of(new_setup)) {
-            static const char* hex = "0123456789abcdef";
-            sha += hex[b >> 4];
-            sha += hex[b & 15];
-        }
+        const std::string sha = test_support::hex(fakes::FakeCrypto::digest_of(new_setup));
         const std::string document = "schema = 1\n[[item]]\nid = 7\ntype = \"update\"\nversion = \"2.0.0\"\n"
                                      "en = { title = \"New\", text = \"Better\" }\n[download]\nversion = \"2.0.0\"\n"
                                      "url = \"" + setup_url + "\"\nsha256 = \"" + sha + "\"\nsize = " +
                                      std::to_string(new_setup.size()) + "\n";
         fake.https.serve(feed_url, fakes::FakeHttpsResponse::body(
-                                       "signature = \"" + base64(fake.crypto.sign(settings.working_key, document)) +
-                                       "\"\n" + document));
+                                       fakes::signed_answer(fake.crypto, settings.working_key, document)));
         fake.https.serve(setup_url, fakes::FakeHttpsResponse::body(new_setup));
         fake.processes.on_start = [this](const fakes::FakeLaunch& launch) { return play(launch); };
     }
 
     void install(const std::string& version) {
         const VersionNumber n = read_version_number(version);
-        fake.system.version_infos[main_exe] = fakes::version_info(static_cast<std::uint16_t>(n[0]),
+        fake.system.version_infos[main_exe] = test_support::version_info(static_cast<std::uint16_t>(n[0]),
                                                                  static_cast<std::uint16_t>(n[1]),
                                                                  static_cast<std::uint16_t>(n[2]));
     }

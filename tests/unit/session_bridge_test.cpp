@@ -158,8 +158,8 @@ TEST_F(BridgeTest, ThePoliteWaitLastsTenSecondsOfTheMonotonicClock) {
         Log fresh_log{f.files, f.clock, update_dir};
         f.clock.set_unix(c.start_unix);
         f.clock.advance_ms(c.into_second_ms);
-        f.clock.on_sleep = [&f, &c] {
-            if (f.clock.sleeps.size() == 3) f.clock.now += static_cast<std::uint64_t>(c.step_seconds * 10'000'000);
+        f.clock.after_sleep = [&c](fakes::FakeClock& clock) {
+            if (clock.sleeps.size() == 3) clock.now += static_cast<std::uint64_t>(c.step_seconds * 10'000'000);
         };
         const auto pid = f.processes.run_program(program, 1);
         if (c.census_fails) {
@@ -333,6 +333,8 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
         std::function<void(fakes::FakePlatform&)> arrange;
         bool result;
         Lines lines;
+        std::vector<std::uint32_t> waits;  // the helper's wait, when one was made
+        bool helper_still_runs = false;
     };
     const auto helper_result = [](fakes::FakeStartResult helper) {
         return [helper](fakes::FakePlatform& f) {
@@ -342,28 +344,34 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
         };
     };
     const std::vector<Case> cases = {
-        {"nobody logged on", [](fakes::FakePlatform& f) { f.processes.logged_on.clear(); }, true,
-         {"raise: nobody in the session 6"}},
+        // A helper started there anyway would fail: only a session dropped
+        // from the raise keeps the result true.
+        {"nobody logged on",
+         [helper_result](fakes::FakePlatform& f) {
+             f.processes.logged_on.clear();
+             helper_result({true, 0, 8})(f);
+         },
+         true, {"raise: nobody in the session 6"}, {}},
         {"no Windows folder", [](fakes::FakePlatform& f) { f.system.windows_folder.reset(); }, true,
-         {"raise: start refused 6"}},
+         {"raise: start refused 6"}, {85'000}},
         {"no environment block: the program starts with ours",
-         [](fakes::FakePlatform& f) { f.processes.fail_environment = true; }, true, {}},
+         [](fakes::FakePlatform& f) { f.processes.fail_environment = true; }, true, {}, {85'000}},
         {"the shell not started", [](fakes::FakePlatform& f) {
              f.processes.on_start = [](const fakes::FakeLaunch& launch) {
                  return fakes::FakeStartResult{launch.token != "user:6"};
              };
-         }, true, {"raise: start refused 6"}},
+         }, true, {"raise: start refused 6"}, {85'000}},
         {"own path unknown", [](fakes::FakePlatform& f) { f.system.exe_path.reset(); }, false,
-         {"raise: the window helper did not start 6"}},
-        {"helper not created", helper_result({false}), false, {"raise: the window helper did not start 6"}},
+         {"raise: the window helper did not start 6"}, {}},
+        {"helper not created", helper_result({false}), false, {"raise: the window helper did not start 6"}, {}},
         {"window never up", helper_result({true, 60'000, 8}), false,
-         {"raise: the program's window did not appear or did not live 6"}},
+         {"raise: the program's window did not appear or did not live 6"}, {85'000}},
         {"helper hangs", helper_result({true, std::nullopt, 0}), false,
-         {"raise: the program's window did not appear or did not live 6"}},
+         {"raise: the program's window did not appear or did not live 6"}, {85'000}, true},
         {"wait fails", [](fakes::FakePlatform& f) { f.processes.fail_wait = true; }, false,
-         {"raise: the program's window did not appear or did not live 6"}},
+         {"raise: the program's window did not appear or did not live 6"}, {85'000}},
         {"exit code unreadable", [](fakes::FakePlatform& f) { f.processes.fail_exit_code = true; }, false,
-         {"raise: the program's window did not appear or did not live 6"}},
+         {"raise: the program's window did not appear or did not live 6"}, {85'000}},
     };
     for (const Case& c : cases) {
         fakes::FakePlatform f;
@@ -374,9 +382,13 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
         Log fresh_log{f.files, f.clock, update_dir};
         EXPECT_EQ(raise_program(f.platform, {6}, program, fresh_log), c.result) << c.what;
         EXPECT_EQ(fakes::log_messages(f.files, update_dir + "\\updater.log"), c.lines) << c.what;
-        EXPECT_EQ(f.processes.open_handles, 0) << c.what;
+        EXPECT_EQ(f.processes.open_handles, 0) << c.what;  // every helper's handle closed
         EXPECT_TRUE(f.processes.terminated.empty()) << c.what;  // a hanging helper is left running
-        for (const std::uint32_t wait : f.processes.waits_ms) EXPECT_EQ(wait, 85'000u) << c.what;
+        std::size_t helpers_running = 0;
+        for (const fakes::FakeProcess& p : f.processes.table)
+            if (p.path == updater && f.processes.alive(p)) ++helpers_running;
+        EXPECT_EQ(helpers_running, c.helper_still_runs ? 1u : 0u) << c.what;
+        EXPECT_EQ(f.processes.waits_ms, c.waits) << c.what;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fakes/fake_platform.h"
+#include "support/test_bytes.h"
 
 namespace tamsel {
 namespace {
@@ -90,34 +91,7 @@ TEST(VersionText, AgainstTheInstalledTextOnlyThreePiecesCount) {
     }
 }
 
-// A version information block as GetFileVersionInfoW lays it out: the
-// VS_VERSIONINFO header with its key, then VS_FIXEDFILEINFO at offset 40.
-std::vector<std::uint8_t> version_info(std::uint16_t a, std::uint16_t b, std::uint16_t c, std::uint16_t d,
-                                       std::size_t size = 0x200) {
-    std::vector<std::uint8_t> info(size, 0);
-    auto put16 = [&](std::size_t at, std::uint16_t value) {
-        if (at + 2 > size) return;  // a block cut short
-        info[at] = static_cast<std::uint8_t>(value);
-        info[at + 1] = static_cast<std::uint8_t>(value >> 8);
-    };
-    put16(0, static_cast<std::uint16_t>(size));
-    put16(2, 52);
-    const char16_t key[] = u"VS_VERSION_INFO";
-    for (std::size_t i = 0; i < 15; ++i) put16(6 + 2 * i, key[i]);
-    put16(40, 0x04BD);
-    put16(42, 0xFEEF);  // signature 0xFEEF04BD
-    put16(44, 0);
-    put16(46, 1);  // structure version 1.0
-    put16(48, b);  // dwFileVersionMS: minor, major
-    put16(50, a);
-    put16(52, d);  // dwFileVersionLS: fourth, build
-    put16(54, c);
-    put16(56, 9);  // product version 9.9.9.9, never looked at
-    put16(58, 9);
-    put16(60, 9);
-    put16(62, 9);
-    return info;
-}
+using test_support::version_info;
 
 TEST(InstalledVersion, FromTheFixedFileInformation) {
     EXPECT_EQ(version_text_from_info(version_info(4, 12, 305, 7)), "4.12.305");

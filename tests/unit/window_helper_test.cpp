@@ -43,14 +43,24 @@ TEST(WindowMode, TimingOfTheLookAndTheWatch) {
         {"replaced by a new window after 3 s", {{0, 3'000}, {3'000, std::nullopt}}, exit_code::window_failed, 3'000},
         {"found in its last moment", {{0, 1}}, exit_code::window_failed, 250},
     };
-    for (const WindowCase& c : cases) {
-        fakes::FakePlatform fake;
-        for (const auto& [appears, dies] : c.windows) add_window_of(fake, appears, dies);
-        fake.desktop.add_window(0, std::nullopt, "Tamsel.Other");  // another class never counts
-        const std::uint64_t start = fake.clock.monotonic;
-        EXPECT_EQ(window_mode(fake.platform), c.exit_code) << c.what;
-        EXPECT_EQ(fake.clock.monotonic - start, c.elapsed_ms) << c.what;
-        for (const std::uint32_t pause : fake.clock.sleeps) EXPECT_EQ(pause, 250u) << c.what;
+    // The same timings whether the wall clock runs steadily or is set an
+    // hour ahead and back after every pause (a time sync, a user, a bad
+    // battery): the look and the watch measure monotonic time.
+    for (const bool wall_jumps : {false, true}) {
+        for (const WindowCase& c : cases) {
+            SCOPED_TRACE(wall_jumps ? "wall clock jumping" : "wall clock steady");
+            fakes::FakePlatform fake;
+            if (wall_jumps)
+                fake.clock.after_sleep = [](fakes::FakeClock& clock) {
+                    clock.now = clock.sleeps.size() % 2 ? clock.now + 36'000'000'000 : clock.now - 72'000'000'000;
+                };
+            for (const auto& [appears, dies] : c.windows) add_window_of(fake, appears, dies);
+            fake.desktop.add_window(0, std::nullopt, "Tamsel.Other");  // another class never counts
+            const std::uint64_t start = fake.clock.monotonic;
+            EXPECT_EQ(window_mode(fake.platform), c.exit_code) << c.what;
+            EXPECT_EQ(fake.clock.monotonic - start, c.elapsed_ms) << c.what;
+            for (const std::uint32_t pause : fake.clock.sleeps) EXPECT_EQ(pause, 250u) << c.what;
+        }
     }
 }
 

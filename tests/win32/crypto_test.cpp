@@ -14,42 +14,14 @@
 #include "feed/sha256_hasher.h"
 #include "feed/signature.h"
 #include "platform/win32/implementations.h"
+#include "support/test_bytes.h"
 
 namespace tamsel {
 namespace {
 
-std::string hex(const std::uint8_t* bytes, std::size_t size) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (std::size_t i = 0; i < size; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
-std::vector<std::uint8_t> unhex(std::string_view text) {
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
-    }
-    return bytes;
-}
-
-std::string base64(const std::vector<std::uint8_t>& bytes) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::uint32_t n = std::uint32_t{bytes[i]} << 16 |
-                                (i + 1 < bytes.size() ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
-                                (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-        text += alphabet[n >> 18 & 63];
-        text += alphabet[n >> 12 & 63];
-        text += i + 1 < bytes.size() ? alphabet[n >> 6 & 63] : '=';
-        text += i + 2 < bytes.size() ? alphabet[n & 63] : '=';
-    }
-    return text;
-}
+using test_support::base64;
+using test_support::hex;
+using test_support::unhex;
 
 std::optional<std::string> sha256_hex(Crypto& crypto, std::string_view bytes, std::size_t chunk) {
     Sha256Hasher hasher(crypto);
@@ -60,7 +32,7 @@ std::optional<std::string> sha256_hex(Crypto& crypto, std::string_view bytes, st
     }
     const auto digest = hasher.finish();
     if (!digest) return std::nullopt;
-    return hex(digest->data(), digest->size());
+    return hex(*digest);
 }
 
 TEST(CngSha256, KnownDigests) {

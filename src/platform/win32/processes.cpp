@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <userenv.h>
 #include <wtsapi32.h>
 
 #include "platform/win32/implementations.h"
@@ -84,28 +83,26 @@ private:
 class Win32EnvironmentBlock final : public EnvironmentBlock {
 public:
     explicit Win32EnvironmentBlock(void* block) : block_(block) {}
-    ~Win32EnvironmentBlock() override { DestroyEnvironmentBlock(block_); }
-    Win32EnvironmentBlock(const Win32EnvironmentBlock&) = delete;
-    Win32EnvironmentBlock& operator=(const Win32EnvironmentBlock&) = delete;
-    void* get() const { return block_; }
+    void* get() const { return block_.get(); }
 
 private:
-    void* block_;
+    EnvironmentMemory block_;
 };
 
 // The thread handle is never used: it is closed at once, the process handle
 // goes to the caller.
 std::unique_ptr<ProcessHandle> adopt(const PROCESS_INFORMATION& started) {
-    CloseHandle(started.hThread);
+    const OwnedHandle thread(started.hThread);
     return std::make_unique<Win32ProcessHandle>(started.hProcess);
 }
 
 }  // namespace
 
 std::optional<std::vector<ProcessEntry>> Win32Processes::enumerate() {
-    WTS_PROCESS_INFOW* list = nullptr;
+    WtsMemory<WTS_PROCESS_INFOW> owned_list;
     DWORD count = 0;
-    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count)) return std::nullopt;
+    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, owned_list.put(), &count)) return std::nullopt;
+    const WTS_PROCESS_INFOW* list = owned_list.get();
     std::vector<ProcessEntry> entries;
     entries.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
@@ -116,15 +113,13 @@ std::optional<std::vector<ProcessEntry>> Win32Processes::enumerate() {
             entry.name = to_utf8(list[i].pProcessName, wcslen(list[i].pProcessName)).value_or(std::string());
         entries.push_back(std::move(entry));
     }
-    WTSFreeMemory(list);
     return entries;
 }
 
 std::optional<std::string> Win32Processes::image_path(std::uint32_t process_id) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
-    if (process == nullptr) return std::nullopt;
-    const OwnedHandle owned(process);
-    return query_image_path(process);
+    const OwnedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+    if (!process) return std::nullopt;
+    return query_image_path(process.get());
 }
 
 bool Win32Processes::same_file(const std::string& first, const std::string& second) {
@@ -141,12 +136,11 @@ std::unique_ptr<OpenedProcess> Win32Processes::open_process(std::uint32_t proces
 }
 
 std::unique_ptr<Token> Win32Processes::duplicate_own_token() {
-    HANDLE own = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return nullptr;
+    OwnedHandle own;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put())) return nullptr;
     HANDLE duplicate = nullptr;
-    const BOOL ok = DuplicateTokenEx(own, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, &duplicate);
-    CloseHandle(own);
-    if (!ok) return nullptr;
+    if (!DuplicateTokenEx(own.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, &duplicate))
+        return nullptr;
     return std::make_unique<Win32Token>(duplicate);
 }
 
@@ -162,9 +156,9 @@ std::unique_ptr<Token> Win32Processes::user_token(std::uint32_t session_id) {
 }
 
 std::unique_ptr<EnvironmentBlock> Win32Processes::user_environment(Token& token) {
-    void* block = nullptr;
-    if (!CreateEnvironmentBlock(&block, static_cast<Win32Token&>(token).get(), FALSE)) return nullptr;
-    return std::make_unique<Win32EnvironmentBlock>(block);
+    EnvironmentMemory block;
+    if (!CreateEnvironmentBlock(block.put(), static_cast<Win32Token&>(token).get(), FALSE)) return nullptr;
+    return std::make_unique<Win32EnvironmentBlock>(block.release());
 }
 
 std::unique_ptr<ProcessHandle> Win32Processes::start_as_user(Token& token, const std::string& application,
