@@ -6,7 +6,7 @@ target_include_directories(tamsel_win32 PUBLIC src)
 target_compile_definitions(tamsel_win32 PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 target_compile_options(tamsel_win32 PRIVATE ${tamsel_warnings})
 target_link_libraries(tamsel_win32 PUBLIC tamsel_core
-  winhttp bcrypt version wtsapi32 advapi32 shell32 ole32 uuid user32 crypt32)
+  winhttp bcrypt version wtsapi32 advapi32 shell32 ole32 uuid user32 crypt32 userenv)
 if(MINGW)
   # One self-contained executable each: no MinGW runtime DLLs beside it.
   target_link_options(tamsel_win32 PUBLIC -static)

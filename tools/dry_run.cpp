@@ -264,11 +264,14 @@ public:
     explicit PrintingProcesses(Transcript& transcript) : transcript_(transcript) {}
     std::optional<std::vector<ProcessEntry>> enumerate() override { return std::vector<ProcessEntry>{}; }
     std::optional<std::string> image_path(std::uint32_t) override { return std::nullopt; }
-    bool terminate(std::uint32_t, std::uint32_t) override { return false; }
+    bool same_file(const std::string&, const std::string&) override { return false; }
+    std::unique_ptr<OpenedProcess> open_process(std::uint32_t) override { return nullptr; }
     std::unique_ptr<Token> duplicate_own_token() override { return nullptr; }
     bool set_token_session(Token&, std::uint32_t) override { return false; }
     std::unique_ptr<Token> user_token(std::uint32_t) override { return nullptr; }
-    std::unique_ptr<ProcessHandle> start_as_user(Token&, const std::string&, const std::string&) override {
+    std::unique_ptr<EnvironmentBlock> user_environment(Token&) override { return nullptr; }
+    std::unique_ptr<ProcessHandle> start_as_user(Token&, const std::string&, const std::string&,
+                                                 const EnvironmentBlock*) override {
         return nullptr;
     }
     std::unique_ptr<ProcessHandle> start(const std::string&, const std::string& command_line) override {
@@ -286,7 +289,8 @@ private:
 
 class NoDesktop final : public Desktop {
 public:
-    std::optional<WindowId> find_window(const std::string&) override { return std::nullopt; }
+    std::vector<WindowId> find_windows(const std::string&) override { return {}; }
+    std::optional<std::uint32_t> window_process(WindowId) override { return std::nullopt; }
     bool post_end_session(WindowId) override { return false; }
     bool is_window(WindowId) override { return false; }
 };

@@ -36,7 +36,7 @@ inline constexpr std::uint32_t setup_poll_ms = 500;
 
 // Closing and raising the program in users' sessions.
 inline constexpr std::uint32_t helper_wait_ms = 85'000;   // longest wait for one raise helper
-inline constexpr std::uint64_t polite_wait_seconds = 10;  // whole Unix seconds
+inline constexpr std::uint64_t polite_wait_ms = 10'000;    // on the monotonic clock
 inline constexpr std::uint32_t close_poll_ms = 500;
 inline constexpr std::uint32_t after_terminate_ms = 2'000;
 

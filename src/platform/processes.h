@@ -34,10 +34,30 @@ public:
     virtual std::optional<std::uint32_t> exit_code() = 0;
 };
 
+// A process opened once with PROCESS_QUERY_LIMITED_INFORMATION and
+// PROCESS_TERMINATE: what is checked through it and what is ended through it
+// are one process, even if its id is freed and reused meanwhile. Destroying
+// the object closes the handle.
+class OpenedProcess {
+public:
+    virtual ~OpenedProcess() = default;
+    // QueryFullProcessImageNameW on this handle, as image_path below.
+    virtual std::optional<std::string> image_path() = 0;
+    // TerminateProcess through this handle; false when it failed.
+    virtual bool terminate(std::uint32_t exit_code) = 0;
+};
+
 // A token handle, closed when the object is destroyed.
 class Token {
 public:
     virtual ~Token() = default;
+};
+
+// A user's environment block, freed (DestroyEnvironmentBlock) when the
+// object is destroyed.
+class EnvironmentBlock {
+public:
+    virtual ~EnvironmentBlock() = default;
 };
 
 class Processes {
@@ -51,9 +71,14 @@ public:
     // U+FFFD. Nothing when the process cannot be opened or queried (a path of
     // 260 units or more does not fit).
     virtual std::optional<std::string> image_path(std::uint32_t process_id) = 0;
-    // OpenProcess(PROCESS_TERMINATE), TerminateProcess with the exit code,
-    // close. False when it could not be opened or ended.
-    virtual bool terminate(std::uint32_t process_id, std::uint32_t exit_code) = 0;
+    // Whether two paths name one file, whatever their spelling (8.3 names,
+    // junctions, symbolic links): each is opened for its attributes only,
+    // sharing everything, and GetFileInformationByHandle's volume serial
+    // number and file index are compared. False when either cannot be read.
+    virtual bool same_file(const std::string& first, const std::string& second) = 0;
+    // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, no
+    // inheritance); nullptr when it cannot be opened.
+    virtual std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) = 0;
 
     // The updater's own process token (all access) duplicated as a primary
     // token (all access, SecurityImpersonation); the process token is closed.
@@ -63,11 +88,17 @@ public:
     // WTSQueryUserToken: the token of the user logged on to the session.
     virtual std::unique_ptr<Token> user_token(std::uint32_t session_id) = 0;
 
+    // CreateEnvironmentBlock for the token's user, without the caller's
+    // variables; nullptr when it cannot be made.
+    virtual std::unique_ptr<EnvironmentBlock> user_environment(Token& token) = 0;
+
     // CreateProcessAsUserW on the desktop "winsta0\default": no attributes,
-    // no inheritance, flags 0, the caller's environment and folder. The
-    // thread handle is closed at once; nullptr when the process was not made.
+    // no inheritance, the caller's folder, and the environment block given
+    // (CREATE_UNICODE_ENVIRONMENT) or, for nullptr, the caller's (flags 0).
+    // The thread handle is closed at once; nullptr when the process was not made.
     virtual std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
-                                                         const std::string& command_line) = 0;
+                                                         const std::string& command_line,
+                                                         const EnvironmentBlock* environment) = 0;
     // CreateProcessW beside the updater: same account, session, environment
     // and folder, a start-up record that is zero but for its size. The thread
     // handle is closed at once; nullptr when the process was not made.

@@ -11,24 +11,47 @@ std::vector<CensusEntry> find_program_processes(Processes& processes, const std:
     return take_census(processes, program_path).value_or(std::vector<CensusEntry>{});
 }
 
-std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path) {
-    // Locale-free full lower-casing on both sides: a path that differs only in
-    // letter case (in any script) is the same program, and nothing depends on
-    // the language of the machine.
-    const std::string wanted_path = lower_case_full(program_path);
-    const std::string wanted_name = lower_case_full(main_exe_name);
+// Locale-free full lower-casing on both sides: a path that differs only in
+// letter case (in any script) is the same program, and nothing depends on
+// the language of the machine.
+bool has_program_name(const ProcessEntry& process) {
+    static const std::string wanted_name = lower_case_full(main_exe_name);
+    return lower_case_full(process.name) == wanted_name;
+}
 
+bool is_program_image(Processes& processes, const std::string& image_path, const std::string& program_path) {
+    // The plain comparison decides nearly always; the files are opened only
+    // for a Tamsel.exe whose path reads otherwise.
+    return lower_case_full(image_path) == lower_case_full(program_path) ||
+           processes.same_file(image_path, program_path);
+}
+
+std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path) {
     std::vector<CensusEntry> census;
     const auto listed = processes.enumerate();
     if (!listed) return std::nullopt;
     for (const ProcessEntry& process : *listed) {
         // The cheap name test first: only candidates are ever opened.
-        if (lower_case_full(process.name) != wanted_name) continue;
+        if (!has_program_name(process)) continue;
         const auto path = processes.image_path(process.process_id);
         if (!path) continue;  // ended meanwhile, access refused, or too long
-        if (lower_case_full(*path) == wanted_path) census.push_back({process.process_id, process.session_id});
+        if (is_program_image(processes, *path, program_path)) census.push_back({process.process_id, process.session_id});
     }
     return census;
+}
+
+bool program_may_run_in(Processes& processes, const std::string& program_path, std::uint32_t session_id) {
+    const auto listed = processes.enumerate();
+    if (!listed) return true;
+    for (const ProcessEntry& process : *listed) {
+        if (process.session_id != session_id || !has_program_name(process)) continue;
+        // A process that cannot be read may be the program: the setup must not
+        // start while it could still hold the file. One that has just ended is
+        // gone from the next census.
+        const auto path = processes.image_path(process.process_id);
+        if (!path || is_program_image(processes, *path, program_path)) return true;
+    }
+    return false;
 }
 
 std::vector<std::uint32_t> program_sessions(Processes& processes, const std::string& program_path) {

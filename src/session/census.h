@@ -16,15 +16,26 @@ struct CensusEntry {
     friend bool operator==(const CensusEntry&, const CensusEntry&) = default;
 };
 
-// The processes whose reported name is Tamsel.exe and whose full image path
-// is the program path, both compared after full Unicode lower-casing, in the
-// order the platform reports them. Never fails: a failed enumeration is an
-// empty census.
+// The two tests a process passes to count as the program: its reported
+// name is Tamsel.exe (after full Unicode lower-casing), and its image is the
+// program: the same path after lower-casing, or else, for a path spelt
+// another way (an 8.3 name, a junction, a symbolic link), the same file.
+bool has_program_name(const ProcessEntry& process);
+bool is_program_image(Processes& processes, const std::string& image_path, const std::string& program_path);
+
+// The processes whose reported name is Tamsel.exe and whose image is the
+// program (is_program_image), in the order the platform reports them. Never
+// fails: a failed enumeration is an empty census.
 std::vector<CensusEntry> find_program_processes(Processes& processes, const std::string& program_path);
 
 // The same census, but nothing when the enumeration failed: for the callers
 // that must not take "unknown" for "running nowhere".
 std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path);
+
+// For closing: whether the program may still run in the session. A list
+// that cannot be taken, and a Tamsel.exe in the session whose path cannot
+// be read, do not show the program gone, so both count as running.
+bool program_may_run_in(Processes& processes, const std::string& program_path, std::uint32_t session_id);
 
 // The sessions of the census, ascending, each once.
 std::vector<std::uint32_t> program_sessions(Processes& processes, const std::string& program_path);

@@ -15,12 +15,6 @@ bool program_runs_in(Processes& processes, const std::string& program_path, std:
     return runs_in_session(find_program_processes(processes, program_path), session_id);
 }
 
-// For closing: a census that could not be taken does not show the program gone.
-bool program_may_run_in(Processes& processes, const std::string& program_path, std::uint32_t session_id) {
-    const auto census = take_census(processes, program_path);
-    return !census || runs_in_session(*census, session_id);
-}
-
 // Starts the program as the session's user through the shell. Whether it
 // comes up is for the window helper to say; false only when nobody is
 // logged on to the session (it is then not verified).
@@ -36,8 +30,12 @@ bool start_as_session_user(Platform& platform, std::uint32_t session_id, const s
         return true;
     }
     const std::string shell = join_path(*windows, "explorer.exe");
+    // The user's own environment (profile folders, variables), not the system
+    // account's; should it not be made, the program still starts, with ours.
+    const auto environment = platform.processes.user_environment(*user);
     // The raise never waits for the shell: its handle closes right here.
-    const bool started = platform.processes.start_as_user(*user, shell, quoted(shell) + " " + quoted(program_path)) != nullptr;
+    const bool started = platform.processes.start_as_user(*user, shell, quoted(shell) + " " + quoted(program_path),
+                                                          environment.get()) != nullptr;
     if (!started) log.write("raise: start refused", session_id);
     return true;
 }
@@ -49,7 +47,8 @@ std::unique_ptr<ProcessHandle> start_window_helper(Processes& processes, std::ui
     auto token = processes.duplicate_own_token();
     if (!token) return nullptr;
     if (!processes.set_token_session(*token, session_id)) return nullptr;
-    return processes.start_as_user(*token, own_path, quoted(own_path) + " " + std::string(argument));
+    // The helper is the system account's own copy: it keeps our environment.
+    return processes.start_as_user(*token, own_path, quoted(own_path) + " " + std::string(argument), nullptr);
 }
 
 RaiseOutcome raise_program(Platform& platform, const std::vector<std::uint32_t>& sessions,
@@ -109,12 +108,11 @@ bool close_program(Platform& platform, std::uint32_t session_id, const std::stri
         log.write("close: the helper did not start", session_id);
     } else {
         log.write("close: asked politely", session_id);
-        // Whole seconds, tested every half second: the wait lasts 9 to 10.5 s
-        // depending on where in the second it began.
-        const std::uint64_t deadline = unix_now(platform.clock) + polite_wait_seconds;
-        for (;;) {
-            // Before 1970 no deadline can be told; the wait ends when the program does.
-            if (wall_clock_reached(platform.clock, deadline)) break;
+        // Measured on the monotonic clock: a wall clock set at boot (when the
+        // task often runs) or reading before 1970 neither stretches nor cuts
+        // it, and a census that keeps failing cannot hold the close for ever.
+        const std::uint64_t began = platform.clock.monotonic_ms();
+        while (platform.clock.monotonic_ms() - began < polite_wait_ms) {
             if (!program_may_run_in(processes, program_path, session_id)) {
                 log.write("close: the program closed by itself", session_id);
                 return true;
@@ -123,9 +121,18 @@ bool close_program(Platform& platform, std::uint32_t session_id, const std::stri
         }
     }
 
-    // Only the instances in this session: other users keep theirs.
-    for (const CensusEntry& entry : find_program_processes(processes, program_path)) {
-        if (entry.session_id == session_id) processes.terminate(entry.process_id, terminated_exit_code);
+    // Only the instances in this session: other users keep theirs. Each is
+    // opened once, checked and ended through that one handle: an id freed at
+    // the deadline and reused meanwhile names a stranger's process, which an
+    // end by id would kill as the system account.
+    if (const auto listed = processes.enumerate()) {
+        for (const ProcessEntry& entry : *listed) {
+            if (entry.session_id != session_id || !has_program_name(entry)) continue;
+            const auto process = processes.open_process(entry.process_id);
+            if (!process) continue;
+            const auto image = process->image_path();
+            if (image && is_program_image(processes, *image, program_path)) process->terminate(terminated_exit_code);
+        }
     }
     platform.clock.sleep_ms(after_terminate_ms);
     if (program_may_run_in(processes, program_path, session_id)) {

@@ -108,6 +108,9 @@ def install_program(main_program: str = "standin_v1_0_0", folder: Path = PROGRAM
         shutil.rmtree(folder)
     folder.mkdir(parents=True)
     shutil.copy2(exe("tamsel-testbed.exe"), folder / "tamsel-update.exe")
+    # The probe's window helpers are copies of the probe, and a helper acts
+    # only on the program beside its own executable.
+    shutil.copy2(exe(PROBE), folder / PROBE)
     if main_program:
         shutil.copy2(standin(main_program), folder / "Tamsel.exe")
 
@@ -260,7 +263,9 @@ def probe(*args: str, timeout: float = RUN_TIMEOUT) -> list:
     import tempfile
     with tempfile.TemporaryFile() as out:
         env = dict(os.environ, TAMSEL_STANDIN_SECONDS="60")  # for programs a raise starts
-        code = subprocess.run([str(WINE_RUN), "--prefix", str(PREFIX), str(exe(PROBE)), *args],
+        installed = PROGRAM_DIR / PROBE
+        program = installed if installed.exists() else exe(PROBE)
+        code = subprocess.run([str(WINE_RUN), "--prefix", str(PREFIX), str(program), *args],
                               stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
                               timeout=timeout, env=env).returncode
         out.seek(0)
@@ -288,10 +293,10 @@ class RunningProgram:
                                         stderr=subprocess.DEVNULL, env=env)
 
     def wait_until_counted(self, window: bool = True, timeout: float = 30) -> None:
-        """Until the census counts it and, unless told otherwise, its window
-        exists (a process is listed a moment before its window is made)."""
+        """Until the census counts it and, unless told otherwise, its own
+        window exists (a process is listed a moment before its window is made)."""
         deadline = time.monotonic() + timeout
-        while not census(self.path) or (window and probe("window") != ["found"]):
+        while not census(self.path) or (window and probe("window", self.path) != ["found"]):
             if time.monotonic() > deadline or self.process.poll() is not None:
                 raise RuntimeError(f"{self.path} did not come up")
             time.sleep(0.2)

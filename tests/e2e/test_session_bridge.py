@@ -42,6 +42,18 @@ class SessionBridge(unittest.TestCase):
         self.assertEqual(len(h.census(OTHER_EXE_WINDOWS)), 1)
         self.assertEqual(h.census("C:\\Program Files\\Tamsel\\Tamsel2.exe"), [])
 
+    def test_the_census_knows_the_program_under_another_spelling_of_its_path(self):
+        self.start()
+        link = h.PREFIX / "drive_c" / "TamselLink"  # a folder link Wine follows
+        if link.is_symlink() or link.exists():
+            link.unlink()
+        link.symlink_to(h.PROGRAM_DIR, target_is_directory=True)
+        try:
+            self.assertEqual(len(h.census("C:\\TamselLink\\Tamsel.exe")), 1)
+            self.assertEqual(h.census("C:\\TamselLink\\Tamsel2.exe"), [])
+        finally:
+            link.unlink()
+
     def test_close_mode_ends_a_running_program_and_fails_without_one(self):
         program = self.start()
         self.assertEqual(h.run_updater("/close"), 0)
@@ -57,6 +69,18 @@ class SessionBridge(unittest.TestCase):
         self.programs.pop().end()
         self.start("standin_replaces_window")  # replaces its window after 3 s
         self.assertEqual(h.run_updater("/window"), 8)
+
+    def test_the_helper_acts_only_on_the_programs_window(self):
+        # The program first, then a copy of it from another folder: the copy's
+        # window is made last and comes first among the windows of the class.
+        # The copy replaces its window 3 s after it starts, which a watch of
+        # its window would report.
+        program = self.start()
+        self.start("standin_replaces_window", path=OTHER_EXE_WINDOWS, folder=OTHER_FOLDER)
+        self.assertEqual(h.run_updater("/window"), 0)
+        self.assertEqual(h.run_updater("/close"), 0)
+        self.assertEqual(program.exit_code(), 0)
+        self.assertEqual(len(h.census(OTHER_EXE_WINDOWS)), 1)  # the copy was left alone
 
     def test_a_program_that_ignores_the_request_is_ended_by_force(self):
         program = self.start("standin_ignores_close")

@@ -390,6 +390,37 @@ private:
     std::uint32_t id_;
 };
 
+// Pinned to the table entry it was opened on: a later process with the same
+// id is another entry.
+class FakeOpenedProcess final : public OpenedProcess {
+public:
+    FakeOpenedProcess(FakeProcesses& owner, std::size_t index) : owner_(owner), index_(index) {
+        ++owner_.open_handles;
+    }
+    ~FakeOpenedProcess() override { --owner_.open_handles; }
+
+    std::optional<std::string> image_path() override {
+        const FakeProcess& process = owner_.table[index_];
+        if (owner_.fault("processes.opened_image " + std::to_string(process.session_id))) return std::nullopt;
+        if (!process.path || process.path->size() >= 260) return std::nullopt;
+        return process.path;  // an ended process can still be queried through its handle
+    }
+    bool terminate(std::uint32_t exit_code) override {
+        if (owner_.fault("processes.terminate")) return false;
+        FakeProcess& process = owner_.table[index_];
+        if (!owner_.alive(process)) return false;
+        owner_.terminated.push_back(process.process_id);
+        if (process.survives_terminate) return true;
+        process.ends_at = owner_.clock_.monotonic;
+        process.exit_code = exit_code;
+        return true;
+    }
+
+private:
+    FakeProcesses& owner_;
+    std::size_t index_;
+};
+
 std::uint32_t FakeProcesses::run_program(const std::string& path, std::uint32_t session, std::string name) {
     FakeProcess process;
     process.process_id = next_id_++;
@@ -407,6 +438,12 @@ bool FakeProcesses::alive(const FakeProcess& process) const {
 FakeProcess* FakeProcesses::find(std::uint32_t process_id) {
     for (FakeProcess& process : table)
         if (process.process_id == process_id) return &process;
+    return nullptr;
+}
+
+FakeProcess* FakeProcesses::find_alive(std::uint32_t process_id) {
+    for (FakeProcess& process : table)
+        if (process.process_id == process_id && alive(process)) return &process;
     return nullptr;
 }
 
@@ -429,24 +466,29 @@ std::optional<std::vector<ProcessEntry>> FakeProcesses::enumerate() {
 }
 
 std::optional<std::string> FakeProcesses::image_path(std::uint32_t process_id) {
-    const FakeProcess* process = find(process_id);
+    const FakeProcess* process = find_alive(process_id);
     if (fault("processes.image_path " + (process ? std::to_string(process->session_id) : std::string("?"))))
         return std::nullopt;
-    if (!process || !alive(*process) || !process->path) return std::nullopt;
+    if (!process || !process->path) return std::nullopt;
     // The real query has room for 259 units and the terminating zero.
     if (process->path->size() >= 260) return std::nullopt;
     return process->path;
 }
 
-bool FakeProcesses::terminate(std::uint32_t process_id, std::uint32_t exit_code) {
-    if (fault("processes.terminate")) return false;
-    FakeProcess* process = find(process_id);
-    if (!process || !alive(*process)) return false;
-    terminated.push_back(process_id);
-    if (process->survives_terminate) return true;
-    process->ends_at = clock_.monotonic;
-    process->exit_code = exit_code;
-    return true;
+bool FakeProcesses::same_file(const std::string& first, const std::string& second) {
+    if (fault("processes.same_file")) return false;
+    const auto a = files_named.find(first);
+    const auto b = files_named.find(second);
+    return a != files_named.end() && b != files_named.end() && a->second == b->second;
+}
+
+std::unique_ptr<OpenedProcess> FakeProcesses::open_process(std::uint32_t process_id) {
+    if (before_open) before_open(process_id);
+    const FakeProcess* process = find_alive(process_id);
+    if (fault("processes.open " + (process ? std::to_string(process->session_id) : std::string("?")))) return nullptr;
+    // A process without a readable path is one that cannot be opened.
+    if (!process || !process->path) return nullptr;
+    return std::make_unique<FakeOpenedProcess>(*this, static_cast<std::size_t>(process - table.data()));
 }
 
 std::unique_ptr<Token> FakeProcesses::duplicate_own_token() {
@@ -466,9 +508,9 @@ std::unique_ptr<Token> FakeProcesses::user_token(std::uint32_t session_id) {
 }
 
 std::unique_ptr<ProcessHandle> FakeProcesses::launch(std::string token, const std::string& application,
-                                                     const std::string& command_line) {
+                                                     const std::string& command_line, std::string environment) {
     if (fault("processes.start [" + token + "] " + command_line)) return nullptr;
-    FakeLaunch launch{std::move(token), application, command_line, clock_.monotonic};
+    FakeLaunch launch{std::move(token), application, command_line, clock_.monotonic, std::move(environment)};
     launches.push_back(launch);
     const FakeStartResult result = on_start ? on_start(launch) : FakeStartResult{};
     if (!result.created) return nullptr;
@@ -483,9 +525,28 @@ std::unique_ptr<ProcessHandle> FakeProcesses::launch(std::string token, const st
     return std::make_unique<FakeProcessHandle>(*this, process.process_id);
 }
 
+// Open until freed, like a token; it remembers the token it was made from.
+class FakeEnvironmentBlock final : public EnvironmentBlock {
+public:
+    FakeEnvironmentBlock(FakeProcesses& owner, std::string from) : owner_(owner), from(std::move(from)) {
+        ++owner_.open_handles;
+    }
+    ~FakeEnvironmentBlock() override { --owner_.open_handles; }
+    FakeProcesses& owner_;
+    std::string from;
+};
+
+std::unique_ptr<EnvironmentBlock> FakeProcesses::user_environment(Token& token) {
+    const std::string& kind = static_cast<FakeToken&>(token).kind;
+    if (fault("processes.environment " + kind) || fail_environment) return nullptr;
+    return std::make_unique<FakeEnvironmentBlock>(*this, kind);
+}
+
 std::unique_ptr<ProcessHandle> FakeProcesses::start_as_user(Token& token, const std::string& application,
-                                                            const std::string& command_line) {
-    return launch(static_cast<FakeToken&>(token).kind, application, command_line);
+                                                            const std::string& command_line,
+                                                            const EnvironmentBlock* environment) {
+    return launch(static_cast<FakeToken&>(token).kind, application, command_line,
+                  environment ? static_cast<const FakeEnvironmentBlock*>(environment)->from : std::string());
 }
 
 std::unique_ptr<ProcessHandle> FakeProcesses::start(const std::string& application, const std::string& command_line) {
@@ -493,10 +554,11 @@ std::unique_ptr<ProcessHandle> FakeProcesses::start(const std::string& applicati
 }
 
 WindowId FakeDesktop::add_window(std::uint64_t appears_after, std::optional<std::uint64_t> dies_after,
-                                 std::string class_name) {
+                                 std::string class_name, std::uint32_t process_id) {
     FakeWindow window;
     window.id = 0x1000 + windows.size() * 0x10;
     window.class_name = std::move(class_name);
+    window.process_id = process_id;
     window.appears_at = clock_.monotonic + appears_after;
     if (dies_after) window.dies_at = clock_.monotonic + *dies_after;
     windows.push_back(window);
@@ -507,11 +569,19 @@ bool FakeDesktop::alive(const FakeWindow& window) const {
     return clock_.monotonic >= window.appears_at && (!window.dies_at || clock_.monotonic < *window.dies_at);
 }
 
-std::optional<WindowId> FakeDesktop::find_window(const std::string& class_name) {
-    if (fault("desktop.find_window")) return std::nullopt;
+std::vector<WindowId> FakeDesktop::find_windows(const std::string& class_name) {
+    if (fault("desktop.find_windows")) return {};
     looks.push_back(clock_.monotonic);
+    std::vector<WindowId> found;
     for (const FakeWindow& window : windows)
-        if (window.class_name == class_name && alive(window)) return window.id;
+        if (window.class_name == class_name && alive(window)) found.push_back(window.id);
+    return found;
+}
+
+std::optional<std::uint32_t> FakeDesktop::window_process(WindowId id) {
+    if (fault("desktop.window_process")) return std::nullopt;
+    for (const FakeWindow& window : windows)
+        if (window.id == id && alive(window) && window.process_id != 0) return window.process_id;
     return std::nullopt;
 }
 

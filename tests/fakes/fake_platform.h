@@ -267,6 +267,7 @@ struct FakeLaunch {
     std::string application;
     std::string command_line;
     std::uint64_t at = 0;  // monotonic ms
+    std::string environment;  // the token its environment block was made from; "": the caller's
 };
 
 // What a started process does: whether it was made, how long it runs and
@@ -287,8 +288,14 @@ public:
     bool fail_set_session = false;
     bool fail_wait = false;
     bool fail_exit_code = false;
+    bool fail_environment = false;
     std::set<std::uint32_t> logged_on;  // sessions with a user token
     std::function<FakeStartResult(const FakeLaunch&)> on_start;  // default: made, ends at once with 0
+    std::function<void(std::uint32_t)> before_open;  // a process id about to be opened by open_process
+    // The file each spelling names, for same_file: the spellings of one file
+    // (an 8.3 name, a path through a junction) share a value; a path not
+    // listed cannot be opened.
+    std::map<std::string, std::string> files_named;
 
     std::vector<FakeLaunch> launches;
     std::vector<std::uint32_t> terminated;   // process ids, in order
@@ -300,23 +307,30 @@ public:
     std::uint32_t run_program(const std::string& path, std::uint32_t session, std::string name = "Tamsel.exe");
     bool alive(const FakeProcess& process) const;
     FakeProcess* find(std::uint32_t process_id);
+    // The running process with the id (an id may be reused: the table then
+    // holds the ended one too).
+    FakeProcess* find_alive(std::uint32_t process_id);
     // The launches whose command line ends with `suffix`.
     std::vector<FakeLaunch> launches_ending(std::string_view suffix) const;
 
     std::optional<std::vector<ProcessEntry>> enumerate() override;
     std::optional<std::string> image_path(std::uint32_t process_id) override;
-    bool terminate(std::uint32_t process_id, std::uint32_t exit_code) override;
+    bool same_file(const std::string& first, const std::string& second) override;
+    std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) override;
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;
     std::unique_ptr<Token> user_token(std::uint32_t session_id) override;
+    std::unique_ptr<EnvironmentBlock> user_environment(Token& token) override;
     std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
-                                                 const std::string& command_line) override;
+                                                 const std::string& command_line,
+                                                 const EnvironmentBlock* environment) override;
     std::unique_ptr<ProcessHandle> start(const std::string& application, const std::string& command_line) override;
 
 private:
     friend class FakeProcessHandle;
+    friend class FakeOpenedProcess;
     std::unique_ptr<ProcessHandle> launch(std::string token, const std::string& application,
-                                          const std::string& command_line);
+                                          const std::string& command_line, std::string environment = "");
     FakeClock& clock_;
     std::uint32_t next_id_ = 1000;
 };
@@ -327,6 +341,7 @@ struct FakeWindow {
     std::string class_name = "Tamsel.Hidden";
     std::uint64_t appears_at = 0;            // monotonic ms
     std::optional<std::uint64_t> dies_at;    // monotonic ms
+    std::uint32_t process_id = 0;            // the process that made it; 0: none the fake knows
 };
 
 class FakeDesktop final : public Desktop, public FaultPoint {
@@ -336,14 +351,15 @@ public:
     std::vector<FakeWindow> windows;
     bool fail_post = false;
     std::vector<WindowId> posted;
-    std::vector<std::uint64_t> looks;  // monotonic ms of every find_window
+    std::vector<std::uint64_t> looks;  // monotonic ms of every find_windows
 
-    // A window of the program's class from `appears_after` ms from now until
-    // `dies_after` ms from now (or for ever); returns its id.
+    // A window of the class from `appears_after` ms from now until
+    // `dies_after` ms from now (or for ever), made by the process; returns its id.
     WindowId add_window(std::uint64_t appears_after, std::optional<std::uint64_t> dies_after = std::nullopt,
-                        std::string class_name = "Tamsel.Hidden");
+                        std::string class_name = "Tamsel.Hidden", std::uint32_t process_id = 0);
 
-    std::optional<WindowId> find_window(const std::string& class_name) override;
+    std::vector<WindowId> find_windows(const std::string& class_name) override;
+    std::optional<std::uint32_t> window_process(WindowId window) override;
     bool post_end_session(WindowId window) override;
     bool is_window(WindowId window) override;
 

@@ -8,7 +8,8 @@
 //   tamsel-bridge-probe raise PATH DIR [SESSION...]
 //   tamsel-bridge-probe end PATH                ends every instance (test clean-up)
 //   tamsel-bridge-probe gone MUTEX SECONDS      waits until no mutex has the name; prints gone or held
-//   tamsel-bridge-probe window                   prints whether a "Tamsel.Hidden" window exists
+//   tamsel-bridge-probe window [PATH]            prints whether a "Tamsel.Hidden" window exists
+//                                                (of a process whose image is PATH, when given)
 //   tamsel-bridge-probe hold-file PATH SECONDS  keeps PATH open for reading without delete sharing, as
 //                                                any reader that did not ask for it would; prints held
 //   tamsel-bridge-probe hold-exclusion DIR SECONDS  takes the run exclusion of the update folder DIR as a
@@ -26,6 +27,7 @@
 #include "entry/log.h"
 #include "session/census.h"
 #include "session/raise_close.h"
+#include "session/window_helper.h"
 
 int wmain() {
     using namespace tamsel;
@@ -33,9 +35,11 @@ int wmain() {
     const std::vector<std::string> arguments = app::command_line_arguments();
     for (const std::string& argument : arguments)
         if (argument == "/close" || argument == "/window") return app::run_process(account);
-    if (arguments.size() == 2 && arguments[1] == "window") {
+    if ((arguments.size() == 2 || arguments.size() == 3) && arguments[1] == "window") {
         app::Win32Platform win32(account);
-        std::puts(win32.desktop.find_window("Tamsel.Hidden") ? "found" : "none");
+        const bool found = arguments.size() == 3 ? find_program_window(win32.platform, arguments[2]).has_value()
+                                                 : !win32.desktop.find_windows("Tamsel.Hidden").empty();
+        std::puts(found ? "found" : "none");
         return 0;
     }
     if (arguments.size() < 3) {
@@ -82,7 +86,8 @@ int wmain() {
     }
     if (command == "census" || command == "end") {
         for (const CensusEntry& entry : find_program_processes(processes, arguments[2])) {
-            if (command == "end") processes.terminate(entry.process_id, 1);
+            if (command == "end")
+                if (const auto process = processes.open_process(entry.process_id)) process->terminate(1);
             std::printf("%lu %lu\n", static_cast<unsigned long>(entry.process_id),
                         static_cast<unsigned long>(entry.session_id));
         }

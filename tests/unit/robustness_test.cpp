@@ -161,7 +161,7 @@ private:
         for (fakes::FakeProcess& p : fake.processes.table) {
             if (p.path != main_exe || p.session_id != session || !fake.processes.alive(p)) continue;
             desktop.add_window(0, p.ends_at ? std::optional<std::uint64_t>(*p.ends_at - fake.clock.monotonic)
-                                            : std::nullopt);
+                                            : std::nullopt, "Tamsel.Hidden", p.process_id);
             shown.push_back(&p);
         }
         Platform platform{fake.account,   fake.clock,   fake.crypto,   fake.files, fake.https,
@@ -244,7 +244,10 @@ public:
                                     op.starts_with("files.attributes") || op == "system.own_path" ||
                                     op == "system.known_folder" || op == "system.create_mutex" ||
                                     op.starts_with("files.open_exclusive") || op == "system.private_mutex");
-            if (!op.starts_with("account.") && !op.starts_with("desktop.")) helper = 0;
+            // A helper's calls: its entry's, finding its own program's path, and its looks at windows.
+            if (!op.starts_with("account.") && !op.starts_with("desktop.") && op != "system.own_path" &&
+                !op.starts_with("processes.image_path ") && !op.starts_with("processes.same_file"))
+                helper = 0;
             if (op.starts_with("processes.start [own:")) helper = static_cast<std::uint32_t>(std::stoul(op.substr(21)));
             const bool log_call = op.ends_with("updater.log") ||
                                   (op == "clock.now" && i + 1 < calls_.size() && calls_[i + 1].ends_with("updater.log"));
@@ -310,26 +313,18 @@ public:
             const std::size_t c = (at.line - 2) / 2;
             const std::uint32_t s = sessions_[c];
             const bool asking = (at.line - 2) % 2 == 0;
+            // Any failure inside the close helper leaves the program open: it is ended by force.
+            if (asking && at.helper != 0) return closed_by_force(s, close_polite(s));
             if (is("processes.image_path ")) {
                 // The census skips that session's process: the program counts as running elsewhere only.
                 const auto listed = static_cast<std::uint32_t>(std::stoul(op.substr(21)));
                 if (census_at_start) return skipped_close(listed);
-                if (listed != s) return base();
-                // The program counts as not running there: left open, the setup cannot replace it.
-                if (asking) return skipped_close(s);
-                // Told too early in the last session, the setup starts while the program still ends.
-                // The raise finds it still there, starts nothing and watches it go.
-                if (c + 1 == n)
-                    return {{0, 0},
-                            with("setup did not install 0",
-                                 "raise: the program's window did not appear or did not live " + std::to_string(s)),
-                            {s}};
+                // While closing, a process that cannot be read may still be the program: the close goes on.
                 return base();
             }
             if (asking && (is("system.own_path") || is("processes.duplicate_token") || is("processes.set_session") ||
                            is("processes.start [own:")))
                 return closed_by_force(s, "close: the helper did not start " + std::to_string(s));
-            if (asking && at.helper != 0) return closed_by_force(s, close_polite(s));
             if (!asking && is("clock.now") && calls_[i - 1].ends_with("updater.log"))  // the polite deadline
                 return closed_by_force(s, close_polite(s));
             return base();
@@ -337,10 +332,6 @@ public:
         // Without the state, phase two cannot know where to start the program again.
         if (about("state.toml") && !about(".tmp") && !is("files.replace"))
             return {{0, exit_code::state_unusable}, with("state unreadable 0"), sessions_};
-        if (is("system.version_info")) return {{0, 0}, with("setup did not install 0")};
-        if (is("processes.user_token "))
-            return {{0, 0}, with("raise: nobody in the session " + op.substr(21), "updated 0"),
-                    {static_cast<std::uint32_t>(std::stoul(op.substr(21)))}};
         const auto failed_window = [&](std::uint32_t s) {
             return "raise: the program's window did not appear or did not live " + std::to_string(s);
         };
@@ -352,6 +343,19 @@ public:
             return Outcome{{0, 0}, lines};
         };
         const auto no_verdict = [&](std::uint32_t s) { return "raise: the window helper gave no verdict " + std::to_string(s); };
+        if (at.helper != 0) {
+            // A helper that cannot tell it runs as the system account ends with 2:
+            // not the verdict of one that watched the window die (8).
+            if (is("account.")) return unwatched({no_verdict(at.helper)});
+            // A failed look for the window is only a look that found none: the next one finds it.
+            const bool a_look = is("desktop.find_windows") || is("desktop.window_process") ||
+                                is("processes.image_path ") || is("processes.same_file");
+            return a_look ? base() : rolled_back({failed_window(at.helper)});
+        }
+        if (is("system.version_info")) return {{0, 0}, with("setup did not install 0")};
+        if (is("processes.user_token "))
+            return {{0, 0}, with("raise: nobody in the session " + op.substr(21), "updated 0"),
+                    {static_cast<std::uint32_t>(std::stoul(op.substr(21)))}};
         if (is("system.known_folder") || is("processes.start [user:")) {
             const std::uint32_t s = is("system.known_folder") ? raise_session(i)
                                                                : static_cast<std::uint32_t>(std::stoul(op.substr(22)));
@@ -368,10 +372,6 @@ public:
                 std::stoul(next.substr(next.starts_with("processes.set_session") ? 22 : 21)));
             return unwatched({"raise: the window helper did not start " + std::to_string(s)});
         }
-        // A helper that cannot tell it runs as the system account ends with 2:
-        // not the verdict of one that watched the window die (8).
-        if (at.helper != 0 && is("account.")) return unwatched({no_verdict(at.helper)});
-        if (at.helper != 0 && !is("desktop.find_window")) return rolled_back({failed_window(at.helper)});
         if (is("processes.wait") || is("processes.exit_code")) return unwatched({no_verdict(wait_session(i))});
         return base();
     }

@@ -12,6 +12,17 @@
 namespace tamsel {
 namespace {
 
+// The program beside the fake's updater, as the helper derives it.
+const std::string program = "C:\\Program Files\\Tamsel\\Tamsel.exe";
+
+// A window of the program's class made by a process running `path`; an
+// empty path: a window whose process is not known.
+WindowId add_window_of(fakes::FakePlatform& fake, std::uint64_t appears, std::optional<std::uint64_t> dies = std::nullopt,
+                       const std::string& path = program) {
+    const std::uint32_t pid = path.empty() ? 0 : fake.processes.run_program(path, 1, path.substr(path.rfind('\\') + 1));
+    return fake.desktop.add_window(appears, dies, "Tamsel.Hidden", pid);
+}
+
 struct WindowCase {
     const char* what;
     std::vector<std::pair<std::uint64_t, std::optional<std::uint64_t>>> windows;  // appears, dies (ms from start)
@@ -43,7 +54,7 @@ TEST(WindowMode, TimingOfTheLookAndTheWatch) {
                 fake.clock.after_sleep = [](fakes::FakeClock& clock) {
                     clock.now = clock.sleeps.size() % 2 ? clock.now + 36'000'000'000 : clock.now - 72'000'000'000;
                 };
-            for (const auto& [appears, dies] : c.windows) fake.desktop.add_window(appears, dies);
+            for (const auto& [appears, dies] : c.windows) add_window_of(fake, appears, dies);
             fake.desktop.add_window(0, std::nullopt, "Tamsel.Other");  // another class never counts
             const std::uint64_t start = fake.clock.monotonic;
             EXPECT_EQ(window_mode(fake.platform), c.exit_code) << c.what;
@@ -55,7 +66,7 @@ TEST(WindowMode, TimingOfTheLookAndTheWatch) {
 
 TEST(WindowMode, MeasuresOnTheMonotonicClockNotTheWallClock) {
     fakes::FakePlatform fake;
-    fake.desktop.add_window(0);
+    add_window_of(fake, 0);
     fake.clock.set_unix(-100);  // a wall clock before 1970 changes nothing
     EXPECT_EQ(window_mode(fake.platform), exit_code::done);
     EXPECT_EQ(fake.clock.slept_ms, 10'000u);
@@ -70,12 +81,64 @@ TEST(CloseMode, PostsTheCloseMessageToTheWindowFound) {
     for (const Case c : {Case{true, false, exit_code::done}, Case{false, false, exit_code::close_failed},
                          Case{true, true, exit_code::close_failed}}) {
         fakes::FakePlatform fake;
-        const WindowId window = c.window ? fake.desktop.add_window(0) : 0;
+        const WindowId window = c.window ? add_window_of(fake, 0) : 0;
         fake.desktop.fail_post = c.post_fails;
         EXPECT_EQ(close_mode(fake.platform), c.exit_code);
         EXPECT_EQ(fake.desktop.posted, c.window && !c.post_fails ? std::vector<WindowId>{window} : std::vector<WindowId>{});
         EXPECT_EQ(fake.clock.slept_ms, 0u);  // it never waits
     }
+}
+
+// Other windows of the class: another program's (an impostor), a copy of
+// Tamsel.exe from another folder, one whose process is gone. Both modes act
+// only on the first window whose process image is the program.
+TEST(WindowHelper, ChoosesTheProgramsWindowAmongSeveralOfTheClass) {
+    struct Window {
+        std::string owner;  // image path; empty: process unknown
+        std::optional<std::uint64_t> dies;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Window> windows;
+        std::optional<std::size_t> chosen;  // index of the window both modes act on
+        int window_exit;
+        std::uint64_t window_ms;
+    };
+    const std::string impostor = "C:\\Users\\u\\AppData\\Local\\impostor.exe";
+    const std::string other_copy = "C:\\Temp\\Tamsel.exe";
+    const std::vector<Case> cases = {
+        {"an impostor's window first", {{impostor, {}}, {program, {}}}, 1, exit_code::done, 10'000},
+        {"an impostor's window that dies", {{impostor, 3'000}, {program, {}}}, 1, exit_code::done, 10'000},
+        {"a copy from another folder", {{other_copy, {}}, {program, {}}, {other_copy, {}}}, 1, exit_code::done, 10'000},
+        {"a window whose process is unknown", {{"", {}}, {program, {}}}, 1, exit_code::done, 10'000},
+        {"the program's image spelt 8.3", {{"C:\\PROGRA~1\\Tamsel\\Tamsel.exe", {}}}, 0, exit_code::done, 10'000},
+        {"only others", {{impostor, {}}, {other_copy, {}}}, std::nullopt, exit_code::window_failed, 60'000},
+    };
+    for (const Case& c : cases) {
+        for (const bool close : {true, false}) {
+            fakes::FakePlatform fake;
+            fake.processes.files_named = {{program, "f"}, {"C:\\PROGRA~1\\Tamsel\\Tamsel.exe", "f"}};
+            std::vector<WindowId> ids;
+            for (const Window& w : c.windows) ids.push_back(add_window_of(fake, 0, w.dies, w.owner));
+            const std::uint64_t start = fake.clock.monotonic;
+            if (close) {
+                EXPECT_EQ(close_mode(fake.platform), c.chosen ? exit_code::done : exit_code::close_failed) << c.what;
+                EXPECT_EQ(fake.desktop.posted, c.chosen ? std::vector<WindowId>{ids[*c.chosen]} : std::vector<WindowId>{})
+                    << c.what;
+            } else {
+                EXPECT_EQ(window_mode(fake.platform), c.window_exit) << c.what;
+                EXPECT_EQ(fake.clock.monotonic - start, c.window_ms) << c.what;
+            }
+        }
+    }
+    // Without its own path the helper cannot tell the program: it fails at once.
+    fakes::FakePlatform fake;
+    add_window_of(fake, 0);
+    fake.system.exe_path.reset();
+    EXPECT_EQ(close_mode(fake.platform), exit_code::close_failed);
+    EXPECT_EQ(window_mode(fake.platform), exit_code::window_failed);
+    EXPECT_TRUE(fake.desktop.posted.empty());
+    EXPECT_EQ(fake.clock.slept_ms, 0u);
 }
 
 TEST(WindowHelperEntry, ReportsOnlyThroughItsExitCode) {
@@ -86,7 +149,7 @@ TEST(WindowHelperEntry, ReportsOnlyThroughItsExitCode) {
     const Modes modes = app::product_modes(fake.platform, *bridge);
     EXPECT_EQ(run_entry({"tamsel-update.exe", "/close"}, fake.platform, settings, modes), exit_code::close_failed);
     EXPECT_EQ(run_entry({"tamsel-update.exe", "/window"}, fake.platform, settings, modes), exit_code::window_failed);
-    fake.desktop.add_window(0);
+    add_window_of(fake, 0);
     EXPECT_EQ(run_entry({"tamsel-update.exe", "/window", "/close"}, fake.platform, settings, modes), exit_code::done);
     EXPECT_EQ(fake.desktop.posted.size(), 1u);  // "/close" wins
     EXPECT_TRUE(fake.files.files.empty());

@@ -5,12 +5,24 @@
 
 namespace tamsel::win32 {
 
-std::optional<WindowId> Win32Desktop::find_window(const std::string& class_name) {
+std::vector<WindowId> Win32Desktop::find_windows(const std::string& class_name) {
+    std::vector<WindowId> found;
     const auto wide = to_wide(class_name);
-    if (!wide) return std::nullopt;
-    HWND window = FindWindowW(wide->c_str(), nullptr);
-    if (window == nullptr) return std::nullopt;
-    return reinterpret_cast<WindowId>(window);
+    if (!wide) return found;
+    // Bounded: windows made and destroyed while the list is walked must not
+    // keep the walk going for ever.
+    constexpr std::size_t most = 256;
+    HWND window = nullptr;
+    while (found.size() < most && (window = FindWindowExW(nullptr, window, wide->c_str(), nullptr)) != nullptr)
+        found.push_back(reinterpret_cast<WindowId>(window));
+    return found;
+}
+
+std::optional<std::uint32_t> Win32Desktop::window_process(WindowId window) {
+    DWORD process_id = 0;
+    if (GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &process_id) == 0 || process_id == 0)
+        return std::nullopt;
+    return process_id;
 }
 
 bool Win32Desktop::post_end_session(WindowId window) {

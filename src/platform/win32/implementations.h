@@ -75,18 +75,22 @@ class Win32Processes final : public Processes {
 public:
     std::optional<std::vector<ProcessEntry>> enumerate() override;
     std::optional<std::string> image_path(std::uint32_t process_id) override;
-    bool terminate(std::uint32_t process_id, std::uint32_t exit_code) override;
+    bool same_file(const std::string& first, const std::string& second) override;
+    std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) override;
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;
     std::unique_ptr<Token> user_token(std::uint32_t session_id) override;
+    std::unique_ptr<EnvironmentBlock> user_environment(Token& token) override;
     std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
-                                                 const std::string& command_line) override;
+                                                 const std::string& command_line,
+                                                 const EnvironmentBlock* environment) override;
     std::unique_ptr<ProcessHandle> start(const std::string& application, const std::string& command_line) override;
 };
 
 class Win32Desktop final : public Desktop {
 public:
-    std::optional<WindowId> find_window(const std::string& class_name) override;
+    std::vector<WindowId> find_windows(const std::string& class_name) override;
+    std::optional<std::uint32_t> window_process(WindowId window) override;
     bool post_end_session(WindowId window) override;
     bool is_window(WindowId window) override;
 };

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <userenv.h>
 #include <winhttp.h>
 #include <wtsapi32.h>
 
@@ -49,6 +50,7 @@ using NamespaceHandle = Owned<HANDLE, &close_namespace>;
 using InternetHandle = Owned<HINTERNET, &WinHttpCloseHandle>;
 template <typename T>
 using WtsMemory = Owned<T*, &WTSFreeMemory>;
+using EnvironmentMemory = Owned<void*, &DestroyEnvironmentBlock>;
 
 inline void close_algorithm_provider(BCRYPT_ALG_HANDLE algorithm) { BCryptCloseAlgorithmProvider(algorithm, 0); }
 using AlgorithmHandle = Owned<BCRYPT_ALG_HANDLE, &close_algorithm_provider>;

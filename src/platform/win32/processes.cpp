@@ -38,6 +38,57 @@ private:
     OwnedHandle handle_;
 };
 
+// MAX_PATH units and no more: the installed program's path is short, and a
+// path that does not fit is not the installed program.
+std::optional<std::string> query_image_path(HANDLE process) {
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (!QueryFullProcessImageNameW(process, 0, buffer, &size)) return std::nullopt;
+    return to_utf8_lossy(buffer, size);
+}
+
+struct FileIdentity {
+    DWORD volume_serial = 0;
+    DWORD index_high = 0;
+    DWORD index_low = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Opening follows junctions and symbolic links to the file itself, and the
+// file system resolves short names: what comes back is the file, not the
+// spelling. Attribute access only, so a running image's sharing never stops it.
+std::optional<FileIdentity> file_identity(const std::string& path) {
+    const auto wide = to_wide(path);
+    if (!wide) return std::nullopt;
+    HANDLE file = CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    const OwnedHandle owned(file);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+class Win32OpenedProcess final : public OpenedProcess {
+public:
+    explicit Win32OpenedProcess(HANDLE handle) : handle_(handle) {}
+
+    std::optional<std::string> image_path() override { return query_image_path(handle_.get()); }
+    bool terminate(std::uint32_t exit_code) override { return TerminateProcess(handle_.get(), exit_code) != 0; }
+
+private:
+    OwnedHandle handle_;
+};
+
+class Win32EnvironmentBlock final : public EnvironmentBlock {
+public:
+    explicit Win32EnvironmentBlock(void* block) : block_(block) {}
+    void* get() const { return block_.get(); }
+
+private:
+    EnvironmentMemory block_;
+};
+
 // The thread handle is never used: it is closed at once, the process handle
 // goes to the caller.
 std::unique_ptr<ProcessHandle> adopt(const PROCESS_INFORMATION& started) {
@@ -68,19 +119,20 @@ std::optional<std::vector<ProcessEntry>> Win32Processes::enumerate() {
 std::optional<std::string> Win32Processes::image_path(std::uint32_t process_id) {
     const OwnedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
     if (!process) return std::nullopt;
-    // MAX_PATH units and no more: the installed program's path is short, and a
-    // path that does not fit is not the installed program.
-    wchar_t buffer[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    const BOOL ok = QueryFullProcessImageNameW(process.get(), 0, buffer, &size);
-    if (!ok) return std::nullopt;
-    return to_utf8_lossy(buffer, size);
+    return query_image_path(process.get());
 }
 
-bool Win32Processes::terminate(std::uint32_t process_id, std::uint32_t exit_code) {
-    const OwnedHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, process_id));
-    if (!process) return false;
-    return TerminateProcess(process.get(), exit_code) != 0;
+bool Win32Processes::same_file(const std::string& first, const std::string& second) {
+    const auto a = file_identity(first);
+    if (!a) return false;
+    const auto b = file_identity(second);
+    return b && *a == *b;
+}
+
+std::unique_ptr<OpenedProcess> Win32Processes::open_process(std::uint32_t process_id) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, process_id);
+    if (process == nullptr) return nullptr;
+    return std::make_unique<Win32OpenedProcess>(process);
 }
 
 std::unique_ptr<Token> Win32Processes::duplicate_own_token() {
@@ -103,8 +155,15 @@ std::unique_ptr<Token> Win32Processes::user_token(std::uint32_t session_id) {
     return std::make_unique<Win32Token>(token);
 }
 
+std::unique_ptr<EnvironmentBlock> Win32Processes::user_environment(Token& token) {
+    EnvironmentMemory block;
+    if (!CreateEnvironmentBlock(block.put(), static_cast<Win32Token&>(token).get(), FALSE)) return nullptr;
+    return std::make_unique<Win32EnvironmentBlock>(block.release());
+}
+
 std::unique_ptr<ProcessHandle> Win32Processes::start_as_user(Token& token, const std::string& application,
-                                                             const std::string& command_line) {
+                                                             const std::string& command_line,
+                                                             const EnvironmentBlock* environment) {
     const auto wide_application = to_wide(application);
     auto wide_command = to_wide(command_line);
     if (!wide_application || !wide_command) return nullptr;
@@ -114,8 +173,10 @@ std::unique_ptr<ProcessHandle> Win32Processes::start_as_user(Token& token, const
     startup.lpDesktop = desktop;
     PROCESS_INFORMATION started{};
     // CreateProcessAsUserW may write into the command line: it is our own copy.
+    void* block = environment ? static_cast<const Win32EnvironmentBlock*>(environment)->get() : nullptr;
+    const DWORD flags = block ? CREATE_UNICODE_ENVIRONMENT : 0;
     if (!CreateProcessAsUserW(static_cast<Win32Token&>(token).get(), wide_application->c_str(),
-                              wide_command->data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+                              wide_command->data(), nullptr, nullptr, FALSE, flags, block, nullptr, &startup, &started))
         return nullptr;
     return adopt(started);
 }

@@ -1,0 +1,117 @@
+// What the session bridge asks of processes and windows, on the real platform.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/win32/implementations.h"
+#include "platform/win32/text.h"
+
+namespace tamsel {
+namespace {
+
+class Win32IdentityTest : public ::testing::Test {
+protected:
+    win32::Win32Processes processes;
+    std::wstring dir;
+    std::wstring file;
+
+    void SetUp() override {
+        wchar_t temp[MAX_PATH + 1] = {};
+        ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+        // A folder name too long for 8.3, so the file system gives it a short one.
+        dir = std::wstring(temp) + L"tamsel identity folder " + std::to_wstring(GetCurrentProcessId());
+        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
+        file = dir + L"\\Tamsel.exe";
+        write(file);
+    }
+    void TearDown() override {
+        DeleteFileW(file.c_str());
+        DeleteFileW((dir + L"\\copy.exe").c_str());
+        RemoveDirectoryW((dir + L" link").c_str());
+        RemoveDirectoryW(dir.c_str());
+    }
+    static void write(const std::wstring& path) {
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(h, "MZ", 2, &written, nullptr);
+        CloseHandle(h);
+    }
+    static std::string utf8(const std::wstring& wide) { return win32::to_utf8(wide).value(); }
+};
+
+TEST_F(Win32IdentityTest, OneFileUnderEverySpellingAndNoOther) {
+    EXPECT_TRUE(processes.same_file(utf8(file), utf8(file)));
+    std::wstring upper = file;
+    for (wchar_t& c : upper) c = towupper(c);
+    EXPECT_TRUE(processes.same_file(utf8(file), utf8(upper)));
+
+    ASSERT_TRUE(CopyFileW(file.c_str(), (dir + L"\\copy.exe").c_str(), TRUE));
+    EXPECT_FALSE(processes.same_file(utf8(file), utf8(dir + L"\\copy.exe")));  // same bytes, another file
+    EXPECT_FALSE(processes.same_file(utf8(file), utf8(dir + L"\\absent.exe")));
+    EXPECT_FALSE(processes.same_file(utf8(dir + L"\\absent.exe"), utf8(dir + L"\\absent.exe")));
+
+    // Holding the file as a running image holds it does not stop the look.
+    HANDLE held = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(processes.same_file(utf8(file), utf8(file)));
+    CloseHandle(held);
+}
+
+TEST_F(Win32IdentityTest, AnEightDotThreeNameIsTheSameFile) {
+    wchar_t short_path[MAX_PATH] = {};
+    const DWORD n = GetShortPathNameW(file.c_str(), short_path, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    ASSERT_LT(n, static_cast<DWORD>(MAX_PATH));
+    ASSERT_NE(std::wstring(short_path), file) << "no short name given";
+    EXPECT_TRUE(processes.same_file(utf8(file), utf8(short_path)));
+}
+
+TEST_F(Win32IdentityTest, AFolderLinkIsTheSameFile) {
+    const std::wstring link = dir + L" link";
+    if (!CreateSymbolicLinkW(link.c_str(), dir.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
+        GTEST_SKIP() << "no folder links here (error " << GetLastError() << ")";
+    // Wine makes the link but may not follow it when a file is opened through it.
+    if (!processes.same_file(utf8(link + L"\\Tamsel.exe"), utf8(link + L"\\Tamsel.exe")))
+        GTEST_SKIP() << "a file cannot be opened through a folder link here";
+    EXPECT_TRUE(processes.same_file(utf8(file), utf8(link + L"\\Tamsel.exe")));
+}
+
+// Every top-level window of the class is listed, not only the first, each
+// with the process that made it.
+TEST(Win32Desktop, ListsEveryWindowOfTheClassWithItsProcess) {
+    const wchar_t* class_name = L"Tamsel.Test.Listed";
+    WNDCLASSW klass{};
+    klass.lpfnWndProc = DefWindowProcW;
+    klass.hInstance = GetModuleHandleW(nullptr);
+    klass.lpszClassName = class_name;
+    ASSERT_NE(RegisterClassW(&klass), 0);
+    HWND windows[3] = {};
+    for (HWND& window : windows) {
+        window = CreateWindowExW(0, class_name, L"", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
+                                 klass.hInstance, nullptr);
+        ASSERT_NE(window, nullptr);
+    }
+    win32::Win32Desktop desktop;
+    const std::vector<WindowId> found = desktop.find_windows("Tamsel.Test.Listed");
+    EXPECT_EQ(found.size(), 3u);
+    for (const HWND window : windows) {
+        EXPECT_NE(std::find(found.begin(), found.end(), reinterpret_cast<WindowId>(window)), found.end());
+        EXPECT_EQ(desktop.window_process(reinterpret_cast<WindowId>(window)), GetCurrentProcessId());
+    }
+    DestroyWindow(windows[1]);
+    EXPECT_EQ(desktop.find_windows("Tamsel.Test.Listed").size(), 2u);
+    EXPECT_EQ(desktop.window_process(reinterpret_cast<WindowId>(windows[1])), std::nullopt);
+    DestroyWindow(windows[0]);
+    DestroyWindow(windows[2]);
+    EXPECT_TRUE(desktop.find_windows("Tamsel.Test.Listed").empty());
+    UnregisterClassW(class_name, klass.hInstance);
+}
+
+}  // namespace
+}  // namespace tamsel
