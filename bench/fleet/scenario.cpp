@@ -198,6 +198,8 @@ std::variant<Scenario, std::string> read_scenario(std::string_view text) {
         table.chance("clock_step", b.clock_step);
         table.integer("clock_step_hours", b.clock_step_hours, 1, 24 * 365);
         table.chance("clock_fixed", b.clock_fixed);
+        table.chance("clock_jump", b.clock_jump);
+        table.chance("slow_start", b.slow_start);
         table.integer("passes_per_day", b.passes_per_day, 1, 24);
     });
     root.table("blast", [&](TableReader& table) {

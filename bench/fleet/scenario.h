@@ -50,6 +50,8 @@ struct Behaviour {
     double clock_step = 0.01;       // per day: the wall clock is set wrong by up to clock_step_hours
     int clock_step_hours = 48;
     double clock_fixed = 0.3;       // per day: a wrong clock is set right again
+    double clock_jump = 0.002;      // per process: the wall clock is set by up to clock_step_hours during a wait
+    double slow_start = 0.01;       // per start of the program by the updater: its window takes over a minute
     int passes_per_day = 3;         // scheduled check runs of a switched-on machine
 };
 

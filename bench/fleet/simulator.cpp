@@ -337,6 +337,17 @@ private:
         w.files.folders = {context_.data_dir, context_.update_dir};
         w.files.lose_unflushed_on_crash = true;
         if (rng.chance(scenario_.behaviour.power_cut)) w.files.crash_after = rng.below(24);
+        if (rng.chance(scenario_.behaviour.clock_jump)) {
+            // Someone (or a time service) sets the clock during the first wait.
+            const std::int64_t range = static_cast<std::int64_t>(scenario_.behaviour.clock_step_hours) * 3600;
+            const std::int64_t jump = static_cast<std::int64_t>(rng.below(static_cast<std::uint64_t>(2 * range))) - range;
+            w.clock.after_sleep = [jump, done = false](fakes::FakeClock& clock) mutable {
+                if (done) return;
+                done = true;
+                clock.set_unix(static_cast<std::int64_t>(unix_seconds_from_filetime(clock.now)) + jump);
+            };
+        }
+        current_rng_ = &rng;
 
         // The server, as this machine reaches it today.
         const auto& answer = vendor_.answer(day);
@@ -393,7 +404,8 @@ private:
             return {true, 200, 0};
         }
         if (ends_with(" /window") && session) {
-            if (program_in(w, *session) != nullptr) return {true, 10'500, 0};
+            if (program_in(w, *session) != nullptr && !current_rng_->chance(scenario_.behaviour.slow_start))
+                return {true, 10'500, 0};
             return {true, 60'500, 8};
         }
         if (launch.application.ends_with("explorer.exe") && session) {
@@ -693,6 +705,7 @@ private:
     Vendor vendor_;
     FleetResult result_;
     std::size_t current_install_ = SIZE_MAX;
+    Rng* current_rng_ = nullptr;
     std::vector<char> install_closed_;  // by installation: whether it closed the program anywhere
 };
 
