@@ -4,6 +4,7 @@
 # Runs bench/fleet/default.toml (SCENARIO=... for another), prints the table,
 # writes the CSV and the chart under build/fleet/, and ends with the line
 #   fleet: M machines, D days: invariant breaks N, stuck N, wrongly failed N
+# The chart needs Debian's python3-matplotlib (PYTHON=... for another interpreter).
 # Replay one machine with its trace: build/fleet/tamsel-fleet SCENARIO --machine N
 set -euo pipefail
 machines=${1:-10000}
@@ -17,7 +18,7 @@ status=0
 "$build/tamsel-fleet" "$scenario" --machines "$machines" --days "$days" --csv "$build/fleet.csv" \
   >"$build/fleet.txt" || status=$?
 if [ "$status" -ge 2 ]; then exit "$status"; fi
-python3 "$root/bench/fleet/chart.py" "$build/fleet.csv" "$build/fleet.png" \
+"${PYTHON:-/usr/bin/python3}" "$root/bench/fleet/chart.py" "$build/fleet.csv" "$build/fleet.png" \
   "Simulated fleet: $machines machines, $days days" >&2
 head -n -1 "$build/fleet.txt"
 echo "chart: $build/fleet.png, data: $build/fleet.csv"
