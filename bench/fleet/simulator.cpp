@@ -274,24 +274,7 @@ private:
     }
 
     std::int64_t day_start(int day) const {
-        const CalendarDate date = add_days(scenario_.start, day);
-        // Seconds since 1970 of the day's midnight, from the day count.
-        const CalendarDate epoch{1970, 1, 1};
-        std::int64_t days = 0;
-        // add_days is the inverse; count from a nearby anchor cheaply.
-        days = days_between(epoch, date);
-        return days * day_seconds;
-    }
-    static std::int64_t days_between(const CalendarDate& from, const CalendarDate& to) {
-        // Binary search over add_days keeps one calendar implementation.
-        std::int64_t low = -4'000'000, high = 4'000'000;
-        while (low < high) {
-            const std::int64_t mid = low + (high - low) / 2;
-            const CalendarDate d = add_days(from, mid);
-            if (std::tie(d.year, d.month, d.day) < std::tie(to.year, to.month, to.day)) low = mid + 1;
-            else high = mid;
-        }
-        return low;
+        return days_between(CalendarDate{1970, 1, 1}, add_days(scenario_.start, day)) * day_seconds;
     }
 
     void note_break(const Machine& machine, int day, const std::string& what) {

@@ -60,6 +60,10 @@ CalendarDate add_days(const CalendarDate& date, std::int64_t days) {
     return civil_from_days(days_from_civil(date.year, date.month, date.day) + days);
 }
 
+std::int64_t days_between(const CalendarDate& from, const CalendarDate& to) {
+    return days_from_civil(to.year, to.month, to.day) - days_from_civil(from.year, from.month, from.day);
+}
+
 std::string calendar_date_text(const CalendarDate& date) {
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year), static_cast<unsigned>(date.month),

@@ -29,6 +29,9 @@ std::uint32_t machine_rollout_wave(Platform& platform, const Rollout& rollout, s
 // The day `days` after `date` (or before, for a negative count).
 CalendarDate add_days(const CalendarDate& date, std::int64_t days);
 
+// Days from `from` to `to` (negative when `to` is earlier).
+std::int64_t days_between(const CalendarDate& from, const CalendarDate& to);
+
 // "YYYY-MM-DD", for the vendor's tools and reports.
 std::string calendar_date_text(const CalendarDate& date);
 

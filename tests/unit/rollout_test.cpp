@@ -75,6 +75,8 @@ TEST(Rollout, DueDays) {
     for (const Case& c : cases) {
         const Rollout rollout{c.start, 30};
         EXPECT_EQ(rollout_due_day(rollout, c.wave), c.due) << calendar_date_text(c.start) << " + " << c.wave;
+        EXPECT_EQ(days_between(c.start, c.due), c.wave);
+        EXPECT_EQ(days_between(c.due, c.start), -static_cast<std::int64_t>(c.wave));
         EXPECT_TRUE(rollout_reached(rollout, c.wave, c.due));
         EXPECT_TRUE(rollout_reached(rollout, c.wave, add_days(c.due, 400)));
         EXPECT_FALSE(rollout_reached(rollout, c.wave, add_days(c.due, -1)));
