@@ -11,9 +11,9 @@
 #include "entry/log.h"
 #include "entry/paths.h"
 #include "feed/https_address.h"
+#include "feed/signature.h"
 #include "update/check_run.h"
 #include "update/rollout.h"
-#include "feed/signature.h"
 #include "update/version.h"
 
 namespace tamsel::tool {

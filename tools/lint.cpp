@@ -231,11 +231,11 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
         const toml::node* days = table.get("rollout_days");
         if ((start != nullptr || days != nullptr) && !offer.rollout) {
             // Clients never wait on a rollout they cannot read: they install at once.
-            const std::string problem =
-                start == nullptr ? "rollout_days needs rollout_start"
-                : days == nullptr ? "rollout_start needs rollout_days"
-                : start->as_date() == nullptr ? "rollout_start must be a local date written 2027-01-04"
-                                              : "rollout_days must be an integer from 1 to 30";
+            const std::string problem = start == nullptr  ? "rollout_days needs rollout_start"
+                                        : days == nullptr ? "rollout_start needs rollout_days"
+                                        : start->as_date() == nullptr
+                                                ? "rollout_start must be a local date written 2027-01-04"
+                                                : "rollout_days must be an integer from 1 to 30";
             findings.at(Severity::error, (start != nullptr ? start : days)->source(),
                         "[download] rollout ignored: " + problem + "; clients install the offer at once");
         }

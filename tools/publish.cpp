@@ -7,10 +7,10 @@
 #include "feed/https_address.h"
 #include "feed/signature.h"
 #include "state/calendar_date.h"
-#include "update/decision.h"
-#include "update/rollout.h"
 #include "tools/feed_rules.h"
 #include "tools/orders.h"
+#include "update/decision.h"
+#include "update/rollout.h"
 
 namespace tamsel::tool {
 namespace {

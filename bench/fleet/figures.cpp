@@ -45,9 +45,9 @@ std::vector<double> adoption_by_day(const FleetResult& result, const Scenario& s
     for (std::size_t day = 0; day < result.per_day.size(); ++day) {
         const DayFigures& figures = result.per_day[day];
         const bool published = latest_good_version(scenario, static_cast<int>(day)).has_value();
-        shares.push_back(published && figures.switched_on != 0
-                             ? static_cast<double>(figures.on_latest_good) / static_cast<double>(figures.switched_on)
-                             : 0.0);
+        shares.push_back(published && figures.switched_on != 0 ? static_cast<double>(figures.on_latest_good) /
+                                                                         static_cast<double>(figures.switched_on)
+                                                               : 0.0);
     }
     return shares;
 }
@@ -87,40 +87,45 @@ void print_table(std::ostream& out, const Scenario& scenario, const FleetResult&
         if (!release.bad && release.day < result.days) last_good = &release;
     if (last_good != nullptr) {
         const std::string name = last_good->version + " (day " + std::to_string(last_good->day) +
-                                 (last_good->rollout_days ? ", " + std::to_string(last_good->rollout_days) + " waves" : "") + ")";
+                                 (last_good->rollout_days ? ", " + std::to_string(last_good->rollout_days) + " waves"
+                                                          : "") +
+                                 ")";
         row("days to 50% / 90% / 99% of " + name, days_text(days_to_share(adoption, last_good->day, 0.5)) + " / " +
-                                                      days_text(days_to_share(adoption, last_good->day, 0.9)) + " / " +
-                                                      days_text(days_to_share(adoption, last_good->day, 0.99)));
+                                                          days_text(days_to_share(adoption, last_good->day, 0.9)) +
+                                                          " / " +
+                                                          days_text(days_to_share(adoption, last_good->day, 0.99)));
         row("on it at the end", percent(adoption.empty() ? 0.0 : adoption.back()));
     }
     out << "blast radius (machines that ever had a bad version installed)\n";
     row("this scenario", std::to_string(result.ran_bad_machines) + " (" +
-                             percent(static_cast<double>(result.ran_bad_machines) / result.machines) + ")");
+                                 percent(static_cast<double>(result.ran_bad_machines) / result.machines) + ")");
     if (blast_radius && scenario.blast) {
         row("bad release stopped a day later, no rollout", percent(blast_radius->first));
-        row("the same with rollout_days = " + std::to_string(scenario.blast->rollout_days), percent(blast_radius->second));
+        row("the same with rollout_days = " + std::to_string(scenario.blast->rollout_days),
+            percent(blast_radius->second));
     }
     out << "users' cost per installation\n";
     row("installations (setups started)", std::to_string(result.installations));
-    row("program-down seconds median / p99 / max",
-        std::to_string(percentile(result.down_seconds, 50)) + " / " + std::to_string(percentile(result.down_seconds, 99)) +
-            " / " + std::to_string(percentile(result.down_seconds, 100)) + " (over " +
-            std::to_string(result.down_seconds.size()) + " that closed it)");
+    row("program-down seconds median / p99 / max", std::to_string(percentile(result.down_seconds, 50)) + " / " +
+                                                           std::to_string(percentile(result.down_seconds, 99)) + " / " +
+                                                           std::to_string(percentile(result.down_seconds, 100)) +
+                                                           " (over " + std::to_string(result.down_seconds.size()) +
+                                                           " that closed it)");
     row("closes: polite / forced", std::to_string(result.polite_closes) + " / " + std::to_string(result.forced_closes));
     row("installations retried", std::to_string(result.retried_installations));
     row("rollbacks started", std::to_string(result.rollbacks));
     out << "health\n";
     row("stuck machines", std::to_string(result.stuck_machines));
     for (const auto& [why, where] : result.first_stuck) row("  " + why, "first: " + where);
-    row("machines with a good version in failed", std::to_string(result.wrongly_failed_machines) +
-                                                       (result.first_wrongly_failed.empty() ? "" : " (first: " + result.first_wrongly_failed + ")"));
-    row("feed fetches per machine per day",
-        [&] {
-            std::ostringstream text;
-            text << std::fixed << std::setprecision(3)
-                 << (result.machine_days_on ? static_cast<double>(result.feed_fetches) / result.machine_days_on : 0.0);
-            return text.str();
-        }());
+    row("machines with a good version in failed",
+        std::to_string(result.wrongly_failed_machines) +
+                (result.first_wrongly_failed.empty() ? "" : " (first: " + result.first_wrongly_failed + ")"));
+    row("feed fetches per machine per day", [&] {
+        std::ostringstream text;
+        text << std::fixed << std::setprecision(3)
+             << (result.machine_days_on ? static_cast<double>(result.feed_fetches) / result.machine_days_on : 0.0);
+        return text.str();
+    }());
     out << "invariants\n";
     if (result.breaks.empty()) row("all held", "0 breaks");
     for (const auto& [what, count] : result.breaks)
@@ -135,9 +140,8 @@ void write_csv(std::ostream& out, const Scenario& scenario, const FleetResult& r
         const DayFigures& f = result.per_day[day];
         const double on = f.switched_on ? static_cast<double>(f.switched_on) : 1.0;
         out << day << "," << calendar_date_text(add_days(scenario.start, static_cast<std::int64_t>(day))) << ","
-            << f.switched_on << "," << adoption[day] << ","
-            << static_cast<double>(f.ever_ran_bad) / result.machines << "," << f.feed_fetches / on << ","
-            << f.pending / on << "\n";
+            << f.switched_on << "," << adoption[day] << "," << static_cast<double>(f.ever_ran_bad) / result.machines
+            << "," << f.feed_fetches / on << "," << f.pending / on << "\n";
     }
 }
 

@@ -65,19 +65,21 @@ TEST(FleetScenario, RefusesWithTheKeyNamed) {
         const char* text;
         const char* error;
     } cases[] = {
-        {"machines = 0\n", "machines: must be from 1"},
-        {"machines = \"10\"\n", "machines: must be an integer"},
-        {"start = \"2027-01-04\"\n", "start: must be a date"},
-        {"sed = 1\n", "sed: unknown key"},
-        {"[behaviour]\npower_cut = 1.5\n", "behaviour.power_cut: must be from 0 to 1"},
-        {"[behaviour]\npowercut = 0.1\n", "behaviour.powercut: unknown key"},
-        {"[[release]]\nday = 1\n", "release[0].version: must be given"},
-        {"[[release]]\nday = 1\nversion = \"1.2\"\n", "release[0].version: must be a version"},
-        {"[[release]]\nday = 1\nversion = \"1.2.3\"\nrollout_days = 31\n", "release[0].rollout_days: must be from 0 to 30"},
-        {"[[release]]\nday = 1\nversion = \"1.2.3\"\n[[release]]\nday = 1\nversion = \"1.2.4\"\n", "two releases on day 1"},
-        {"[[stop]]\nday = 1\nversions = [1]\n", "stop[0].versions: must be an array"},
-        {"release = 1\n", "release: must be an array of tables"},
-        {"machines = 1\nmachines = 2\n", "line 2"},
+            {"machines = 0\n", "machines: must be from 1"},
+            {"machines = \"10\"\n", "machines: must be an integer"},
+            {"start = \"2027-01-04\"\n", "start: must be a date"},
+            {"sed = 1\n", "sed: unknown key"},
+            {"[behaviour]\npower_cut = 1.5\n", "behaviour.power_cut: must be from 0 to 1"},
+            {"[behaviour]\npowercut = 0.1\n", "behaviour.powercut: unknown key"},
+            {"[[release]]\nday = 1\n", "release[0].version: must be given"},
+            {"[[release]]\nday = 1\nversion = \"1.2\"\n", "release[0].version: must be a version"},
+            {"[[release]]\nday = 1\nversion = \"1.2.3\"\nrollout_days = 31\n",
+             "release[0].rollout_days: must be from 0 to 30"},
+            {"[[release]]\nday = 1\nversion = \"1.2.3\"\n[[release]]\nday = 1\nversion = \"1.2.4\"\n",
+             "two releases on day 1"},
+            {"[[stop]]\nday = 1\nversions = [1]\n", "stop[0].versions: must be an array"},
+            {"release = 1\n", "release: must be an array of tables"},
+            {"machines = 1\nmachines = 2\n", "line 2"},
     };
     for (const auto& c : cases) {
         const auto read = read_scenario(c.text);

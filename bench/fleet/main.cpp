@@ -21,14 +21,22 @@ int main(int argc, char** argv) {
             return argv[++i];
         };
         try {
-            if (arg == "--machines") machines = std::stoi(value());
-            else if (arg == "--days") days = std::stoi(value());
-            else if (arg == "--seed") seed = std::stoull(value());
-            else if (arg == "--machine") machine = std::stoi(value());
-            else if (arg == "--csv") csv_path = value();
-            else if (arg == "--no-blast") blast = false;
-            else if (scenario_path.empty() && !arg.starts_with("--")) scenario_path = arg;
-            else throw std::invalid_argument("unknown argument " + arg);
+            if (arg == "--machines")
+                machines = std::stoi(value());
+            else if (arg == "--days")
+                days = std::stoi(value());
+            else if (arg == "--seed")
+                seed = std::stoull(value());
+            else if (arg == "--machine")
+                machine = std::stoi(value());
+            else if (arg == "--csv")
+                csv_path = value();
+            else if (arg == "--no-blast")
+                blast = false;
+            else if (scenario_path.empty() && !arg.starts_with("--"))
+                scenario_path = arg;
+            else
+                throw std::invalid_argument("unknown argument " + arg);
         } catch (const std::exception& e) {
             std::cerr << "tamsel-fleet: " << e.what() << "\n"
                       << "usage: tamsel-fleet SCENARIO.toml [--machines M] [--days D] [--seed S] [--csv FILE]\n"

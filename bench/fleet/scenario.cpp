@@ -108,7 +108,8 @@ public:
     // Every key of the table must have been read.
     void finish() {
         for (const auto& [key, node] : table_) {
-            if (!read_.count(std::string(key.str())) && error.empty()) error = where_ + std::string(key.str()) + ": unknown key";
+            if (!read_.count(std::string(key.str())) && error.empty())
+                error = where_ + std::string(key.str()) + ": unknown key";
         }
     }
 

@@ -15,9 +15,9 @@ namespace tamsel::fleet {
 // A version the vendor publishes on a day (0 is the first day simulated).
 struct Release {
     int day = 0;
-    std::string version;      // "major.minor.build"
-    int rollout_days = 0;     // 0: no staged rollout
-    bool bad = false;         // its program does not start
+    std::string version;   // "major.minor.build"
+    int rollout_days = 0;  // 0: no staged rollout
+    bool bad = false;      // its program does not start
 };
 
 // A stop order signed with the reserve key; from its day on, the feed is
@@ -37,7 +37,7 @@ struct Outage {
 
 // Chances per machine (traits), per day or per pass.
 struct Behaviour {
-    double switched_off = 0.03;     // per day: the machine goes off for 1 to off_days_max days
+    double switched_off = 0.03;  // per day: the machine goes off for 1 to off_days_max days
     int off_days_max = 7;
     int sessions_max = 2;           // user sessions a machine can have (1..)
     double logged_on = 0.8;         // per session and day: a user is logged on
@@ -49,10 +49,10 @@ struct Behaviour {
     double power_cut = 0.005;       // per pass and per setup run: the power goes at a random file operation
     double clock_step = 0.01;       // per day: the wall clock is set wrong by up to clock_step_hours
     int clock_step_hours = 48;
-    double clock_fixed = 0.3;       // per day: a wrong clock is set right again
-    double clock_jump = 0.002;      // per process: the wall clock is set by up to clock_step_hours during a wait
-    double slow_start = 0.01;       // per start of the program by the updater: its window takes over a minute
-    int passes_per_day = 3;         // scheduled check runs of a switched-on machine
+    double clock_fixed = 0.3;   // per day: a wrong clock is set right again
+    double clock_jump = 0.002;  // per process: the wall clock is set by up to clock_step_hours during a wait
+    double slow_start = 0.01;   // per start of the program by the updater: its window takes over a minute
+    int passes_per_day = 3;     // scheduled check runs of a switched-on machine
 };
 
 // The blast-radius comparison: a bad release on day 1 of a fresh fleet,

@@ -168,8 +168,8 @@ private:
                 << offer->version << "\"\nen = { title = \"Tamsel " << offer->version
                 << "\", text = \"A newer Tamsel.\" }\n\n[download]\nversion = \"" << offer->version << "\"\nurl = \""
                 << setup_url(offer->version) << "\"\nsha256 = \""
-                << test_support::hex(SimCrypto::sha256(setup_bytes(offer->version))) << "\"\nsize = "
-                << setup_bytes(offer->version).size() << "\n";
+                << test_support::hex(SimCrypto::sha256(setup_bytes(offer->version)))
+                << "\"\nsize = " << setup_bytes(offer->version).size() << "\n";
             if (offer->rollout_days > 0) {
                 doc << "rollout_start = " << calendar_date_text(add_days(scenario_.start, offer->day))
                     << "\nrollout_days = " << offer->rollout_days << "\n";
@@ -220,10 +220,10 @@ struct Machine {
     // again: session -> (true time of the close, installation it belongs to).
     std::map<std::uint32_t, std::pair<std::int64_t, std::size_t>> closed;
     std::optional<std::uint64_t> pending_since;  // the record's `since`, to tell records apart
-    std::int64_t pending_seen = 0;                // true time the record was first seen
+    std::int64_t pending_seen = 0;               // true time the record was first seen
     bool revoked_seen = false;
     std::set<std::string> stopped_seen;
-    std::set<std::string> started;                // versions whose setup was started
+    std::set<std::string> started;  // versions whose setup was started
     bool stuck = false;
     bool wrongly_failed = false;
     bool ran_bad = false;
@@ -240,10 +240,7 @@ struct Launch {
 class Simulation {
 public:
     Simulation(const Scenario& scenario, const RunOptions& options)
-        : scenario_(scenario),
-          options_(options),
-          context_(make_context()),
-          vendor_(scenario, context_) {
+        : scenario_(scenario), options_(options), context_(make_context()), vendor_(scenario, context_) {
         result_.machines = scenario.machines;
         result_.days = scenario.days;
         result_.per_day.resize(static_cast<std::size_t>(scenario.days));
@@ -279,13 +276,15 @@ private:
 
     void note_break(const Machine& machine, int day, const std::string& what) {
         ++result_.breaks[what];
-        result_.first_break.try_emplace(what, "machine " + std::to_string(machine.index) + ", day " + std::to_string(day));
+        result_.first_break.try_emplace(what,
+                                        "machine " + std::to_string(machine.index) + ", day " + std::to_string(day));
         if (options_.trace) *options_.trace << "  ! invariant broken: " << what << "\n";
     }
     void note_stuck(Machine& machine, int day, const std::string& why) {
         if (!machine.stuck) ++result_.stuck_machines;
         machine.stuck = true;
-        result_.first_stuck.try_emplace(why, "machine " + std::to_string(machine.index) + ", day " + std::to_string(day));
+        result_.first_stuck.try_emplace(why,
+                                        "machine " + std::to_string(machine.index) + ", day " + std::to_string(day));
         if (options_.trace) *options_.trace << "  ! stuck: " << why << "\n";
     }
 
@@ -323,7 +322,8 @@ private:
         if (rng.chance(scenario_.behaviour.clock_jump)) {
             // Someone (or a time service) sets the clock during the first wait.
             const std::int64_t range = static_cast<std::int64_t>(scenario_.behaviour.clock_step_hours) * 3600;
-            const std::int64_t jump = static_cast<std::int64_t>(rng.below(static_cast<std::uint64_t>(2 * range))) - range;
+            const std::int64_t jump = static_cast<std::int64_t>(rng.below(static_cast<std::uint64_t>(2 * range))) -
+                                      range;
             w.clock.after_sleep = [jump, done = false](fakes::FakeClock& clock) mutable {
                 if (done) return;
                 done = true;
@@ -341,8 +341,10 @@ private:
                 if (rng.chance(scenario_.behaviour.network_failure)) {
                     response.no_connection = true;
                 } else if (rng.chance(scenario_.behaviour.broken_download)) {
-                    if (rng.chance(0.5)) response.chunks[1][7] ^= 0x20;  // damaged on the way
-                    else response.fail_after_chunks = 2;               // cut short
+                    if (rng.chance(0.5))
+                        response.chunks[1][7] ^= 0x20;  // damaged on the way
+                    else
+                        response.fail_after_chunks = 2;  // cut short
                 }
                 w.https.serve(url, std::move(response));
             }
@@ -396,7 +398,8 @@ private:
                 w.processes.run_program(context_.main_exe, *session);
                 const auto closed = machine.closed.find(*session);
                 if (closed != machine.closed.end()) {
-                    add_down(closed->second.second, static_cast<std::int64_t>(w.clock.monotonic / 1000) - closed->second.first);
+                    add_down(closed->second.second,
+                             static_cast<std::int64_t>(w.clock.monotonic / 1000) - closed->second.first);
                     machine.closed.erase(closed);
                 }
                 set_running(machine, *session, true);
@@ -460,8 +463,10 @@ private:
         try {
             Log log(w.files, w.clock, context_.update_dir);
             auto bridge = make_session_bridge(w.platform);
-            if (phase2) phase_two(context_, log, w.platform, *bridge);
-            else check_run(context_, log, w.platform, *bridge);
+            if (phase2)
+                phase_two(context_, log, w.platform, *bridge);
+            else
+                check_run(context_, log, w.platform, *bridge);
         } catch (const fakes::PowerCut&) {
             power = false;
         }
@@ -526,8 +531,8 @@ private:
                 machine.wrongly_failed = true;
                 ++result_.wrongly_failed_machines;
                 if (result_.first_wrongly_failed.empty())
-                    result_.first_wrongly_failed =
-                        version + ": machine " + std::to_string(machine.index) + ", day " + std::to_string(day);
+                    result_.first_wrongly_failed = version + ": machine " + std::to_string(machine.index) + ", day " +
+                                                   std::to_string(day);
             }
         }
         if (!state->pending) {
@@ -596,7 +601,8 @@ private:
         if (machine.clock_offset != 0 && rng.chance(b.clock_fixed)) machine.clock_offset = 0;
         if (rng.chance(b.clock_step)) {
             const std::int64_t range = static_cast<std::int64_t>(b.clock_step_hours) * 3600;
-            machine.clock_offset = static_cast<std::int64_t>(rng.below(static_cast<std::uint64_t>(2 * range + 1))) - range;
+            machine.clock_offset = static_cast<std::int64_t>(rng.below(static_cast<std::uint64_t>(2 * range + 1))) -
+                                   range;
         }
         const bool good = !vendor_.is_bad(machine.installed);
         machine.sessions.clear();
@@ -618,7 +624,9 @@ private:
 
         const auto read = read_state_of(machine);
         const State* state = std::get_if<State>(&read);
-        const auto has = [&](const char* name) { return machine.files.count(join_path(context_.update_dir, name)) != 0; };
+        const auto has = [&](const char* name) {
+            return machine.files.count(join_path(context_.update_dir, name)) != 0;
+        };
         if (state != nullptr) {
             if (state->pending) ++figures.pending;
             // A way back: the installed version's setup, or while an
@@ -631,9 +639,11 @@ private:
         }
         if (options_.trace) {
             *options_.trace << "  end of day: " << machine.installed << " installed; files:";
-            for (const auto& [path, bytes] : machine.files) *options_.trace << " " << path.substr(context_.update_dir.size() + 1);
+            for (const auto& [path, bytes] : machine.files)
+                *options_.trace << " " << path.substr(context_.update_dir.size() + 1);
             *options_.trace << "\n";
-            if (const auto it = machine.files.find(join_path(context_.update_dir, state_file_name)); it != machine.files.end())
+            if (const auto it = machine.files.find(join_path(context_.update_dir, state_file_name));
+                it != machine.files.end())
                 *options_.trace << "  state.toml: " << it->second << "\n";
         }
     }
@@ -662,7 +672,8 @@ private:
                 machine.off_until = day + 1 + static_cast<int>(rng.below(static_cast<std::uint64_t>(b.off_days_max)));
                 continue;
             }
-            if (options_.trace) *options_.trace << "day " << day << " (" << calendar_date_text(add_days(scenario_.start, day)) << ")\n";
+            if (options_.trace)
+                *options_.trace << "day " << day << " (" << calendar_date_text(add_days(scenario_.start, day)) << ")\n";
             start_day(machine, day, rng);
             for (int pass = 0; pass < b.passes_per_day; ++pass) {
                 const std::int64_t now = day_start(day) + 8 * 3600 + pass * (13 * 3600 / b.passes_per_day) +

@@ -21,30 +21,30 @@ struct DayFigures {
     std::uint64_t switched_on = 0;
     std::uint64_t on_latest_good = 0;  // switched on, with the latest good version installed
     std::uint64_t feed_fetches = 0;
-    std::uint64_t ever_ran_bad = 0;    // machines that had a bad version installed by this day
-    std::uint64_t pending = 0;         // machines ending the day with an installation in flight
+    std::uint64_t ever_ran_bad = 0;  // machines that had a bad version installed by this day
+    std::uint64_t pending = 0;       // machines ending the day with an installation in flight
 };
 
 struct FleetResult {
     int machines = 0;
     int days = 0;
     std::vector<DayFigures> per_day;
-    std::map<std::string, std::uint64_t> breaks;      // invariant -> count
-    std::map<std::string, std::string> first_break;   // invariant -> "machine N, day D"
+    std::map<std::string, std::uint64_t> breaks;     // invariant -> count
+    std::map<std::string, std::string> first_break;  // invariant -> "machine N, day D"
     std::uint64_t stuck_machines = 0;
-    std::map<std::string, std::string> first_stuck;   // why -> "machine N, day D"
+    std::map<std::string, std::string> first_stuck;  // why -> "machine N, day D"
     std::uint64_t wrongly_failed_machines = 0;
     std::string first_wrongly_failed;
     std::uint64_t ran_bad_machines = 0;
-    std::uint64_t installations = 0;                  // setups started for an update
-    std::uint64_t retried_installations = 0;          // later starts of a version a machine started before
+    std::uint64_t installations = 0;          // setups started for an update
+    std::uint64_t retried_installations = 0;  // later starts of a version a machine started before
     std::uint64_t rollbacks = 0;
     std::uint64_t forced_closes = 0;
     std::uint64_t polite_closes = 0;
-    std::vector<std::uint64_t> down_seconds;          // per installation that closed the program
+    std::vector<std::uint64_t> down_seconds;  // per installation that closed the program
     std::uint64_t machine_days_on = 0;
     std::uint64_t feed_fetches = 0;
-    std::map<std::string, std::uint64_t> log_lines;   // message -> count over the fleet
+    std::map<std::string, std::uint64_t> log_lines;  // message -> count over the fleet
 
     std::uint64_t invariant_breaks() const;
 };

@@ -10,8 +10,8 @@
 #include "support/test_bytes.h"
 #include "state/state.h"
 #include "update/check_run.h"
-#include "update/rollout.h"
 #include "update/installation.h"
+#include "update/rollout.h"
 
 namespace tamsel {
 namespace {
@@ -242,7 +242,8 @@ TEST_F(CheckRunTest, AStagedOfferWaitsForTheMachinesWave) {
     }
     // Without a MachineGuid: the last wave, six days after the start.
     fake.system.guid.reset();
-    for (const auto& [start, installs] : {std::pair{CalendarDate{2026, 11, 30}, true}, {CalendarDate{2026, 12, 1}, false}}) {
+    for (const auto& [start, installs] :
+         {std::pair{CalendarDate{2026, 11, 30}, true}, {CalendarDate{2026, 12, 1}, false}}) {
         fake.files.files.clear();
         serve_feed(document("2.0.0", "rollout_start = " + calendar_date_text(start) + "\nrollout_days = 7\n"),
                    context.working_key);

@@ -28,18 +28,18 @@ TEST(Rollout, WavesOfRealDigests) {
         std::uint32_t wave;
     };
     const Case cases[] = {
-        {"6B29FC40-CA47-1067-B31D-00DD010662DA", "2.0.0",
-         "1d1eaeec5379dfc498636dc65f9a13fbda2dcad308f849b86a7d60e1639bd0fb", 7, 2},
-        {"6b29fc40-ca47-1067-b31d-00dd010662da", "2.0.0",
-         "1d1eaeec5379dfc498636dc65f9a13fbda2dcad308f849b86a7d60e1639bd0fb", 30, 12},
-        {"0f8fad5b-d9cb-469f-a165-70867728950e", "2.0.0",
-         "a44aca6b5b8b3ab206fe6f9a6623ea27838a6dc7cc9cfbf963b0e33f997ece38", 7, 3},
-        {"0F8FAD5B-D9CB-469F-A165-70867728950E", "2.1.0",
-         "4386e9c09158d293fb6336a832949fdc2a3b540123b307539fe7ef71d9d8c947", 7, 4},
-        {"7c9e6679-7425-40de-944b-e07fc1f90ae7", "2.0.0",
-         "e3182888e93a804b63b01847f90fc48598c43bf3511e4d9614f9b05e0f41e802", 30, 21},
-        {"7c9e6679-7425-40de-944b-e07fc1f90ae7", "2.0.0",
-         "e3182888e93a804b63b01847f90fc48598c43bf3511e4d9614f9b05e0f41e802", 1, 0},
+            {"6B29FC40-CA47-1067-B31D-00DD010662DA", "2.0.0",
+             "1d1eaeec5379dfc498636dc65f9a13fbda2dcad308f849b86a7d60e1639bd0fb", 7, 2},
+            {"6b29fc40-ca47-1067-b31d-00dd010662da", "2.0.0",
+             "1d1eaeec5379dfc498636dc65f9a13fbda2dcad308f849b86a7d60e1639bd0fb", 30, 12},
+            {"0f8fad5b-d9cb-469f-a165-70867728950e", "2.0.0",
+             "a44aca6b5b8b3ab206fe6f9a6623ea27838a6dc7cc9cfbf963b0e33f997ece38", 7, 3},
+            {"0F8FAD5B-D9CB-469F-A165-70867728950E", "2.1.0",
+             "4386e9c09158d293fb6336a832949fdc2a3b540123b307539fe7ef71d9d8c947", 7, 4},
+            {"7c9e6679-7425-40de-944b-e07fc1f90ae7", "2.0.0",
+             "e3182888e93a804b63b01847f90fc48598c43bf3511e4d9614f9b05e0f41e802", 30, 21},
+            {"7c9e6679-7425-40de-944b-e07fc1f90ae7", "2.0.0",
+             "e3182888e93a804b63b01847f90fc48598c43bf3511e4d9614f9b05e0f41e802", 1, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.guid) + "/" + c.version);
@@ -64,13 +64,12 @@ TEST(Rollout, DueDays) {
         CalendarDate due;
     };
     const Case cases[] = {
-        {{2026, 12, 8}, 0, {2026, 12, 8}},
-        {{2026, 12, 28}, 6, {2027, 1, 3}},   // over the year's end
-        {{2028, 2, 27}, 2, {2028, 2, 29}},   // a leap day
-        {{2027, 2, 27}, 2, {2027, 3, 1}},    // no leap day
-        {{2100, 2, 28}, 1, {2100, 3, 1}},    // a century without one
-        {{2000, 2, 28}, 1, {2000, 2, 29}},   // and one with it
-        {{2026, 1, 31}, 29, {2026, 3, 1}},
+            {{2026, 12, 8}, 0, {2026, 12, 8}}, {{2026, 12, 28}, 6, {2027, 1, 3}},  // over the year's end
+            {{2028, 2, 27}, 2, {2028, 2, 29}},                                     // a leap day
+            {{2027, 2, 27}, 2, {2027, 3, 1}},                                      // no leap day
+            {{2100, 2, 28}, 1, {2100, 3, 1}},                                      // a century without one
+            {{2000, 2, 28}, 1, {2000, 2, 29}},                                     // and one with it
+            {{2026, 1, 31}, 29, {2026, 3, 1}},
     };
     for (const Case& c : cases) {
         const Rollout rollout{c.start, 30};
@@ -86,28 +85,28 @@ TEST(Rollout, DueDays) {
 
 TEST(Rollout, KeysReadFromDownload) {
     const std::string head =
-        "schema = 1\n[download]\nversion = \"2.0\"\nurl = \"https://h/tamsel/files/s.exe\"\n"
-        "sha256 = \"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\"\nsize = 1\n";
+            "schema = 1\n[download]\nversion = \"2.0\"\nurl = \"https://h/tamsel/files/s.exe\"\n"
+            "sha256 = \"00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff\"\nsize = 1\n";
     struct Case {
         const char* keys;
         std::optional<Rollout> rollout;
     };
     const Case cases[] = {
-        {"", std::nullopt},
-        {"rollout_start = 2026-12-08\nrollout_days = 7\n", Rollout{{2026, 12, 8}, 7}},
-        {"rollout_start = 2026-12-08\nrollout_days = 1\n", Rollout{{2026, 12, 8}, 1}},
-        {"rollout_start = 2026-12-08\nrollout_days = 30\n", Rollout{{2026, 12, 8}, 30}},
-        // Anything else installs at once: a typo never strands a client.
-        {"rollout_start = 2026-12-08\nrollout_days = 0\n", std::nullopt},
-        {"rollout_start = 2026-12-08\nrollout_days = 31\n", std::nullopt},
-        {"rollout_start = 2026-12-08\nrollout_days = -7\n", std::nullopt},
-        {"rollout_start = 2026-12-08\nrollout_days = 7.0\n", std::nullopt},
-        {"rollout_start = 2026-12-08\nrollout_days = \"7\"\n", std::nullopt},
-        {"rollout_start = \"2026-12-08\"\nrollout_days = 7\n", std::nullopt},
-        {"rollout_start = 2026-12-08T10:00:00Z\nrollout_days = 7\n", std::nullopt},
-        {"rollout_start = 10:00:00\nrollout_days = 7\n", std::nullopt},
-        {"rollout_days = 7\n", std::nullopt},
-        {"rollout_start = 2026-12-08\n", std::nullopt},
+            {"", std::nullopt},
+            {"rollout_start = 2026-12-08\nrollout_days = 7\n", Rollout{{2026, 12, 8}, 7}},
+            {"rollout_start = 2026-12-08\nrollout_days = 1\n", Rollout{{2026, 12, 8}, 1}},
+            {"rollout_start = 2026-12-08\nrollout_days = 30\n", Rollout{{2026, 12, 8}, 30}},
+            // Anything else installs at once: a typo never strands a client.
+            {"rollout_start = 2026-12-08\nrollout_days = 0\n", std::nullopt},
+            {"rollout_start = 2026-12-08\nrollout_days = 31\n", std::nullopt},
+            {"rollout_start = 2026-12-08\nrollout_days = -7\n", std::nullopt},
+            {"rollout_start = 2026-12-08\nrollout_days = 7.0\n", std::nullopt},
+            {"rollout_start = 2026-12-08\nrollout_days = \"7\"\n", std::nullopt},
+            {"rollout_start = \"2026-12-08\"\nrollout_days = 7\n", std::nullopt},
+            {"rollout_start = 2026-12-08T10:00:00Z\nrollout_days = 7\n", std::nullopt},
+            {"rollout_start = 10:00:00\nrollout_days = 7\n", std::nullopt},
+            {"rollout_days = 7\n", std::nullopt},
+            {"rollout_start = 2026-12-08\n", std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
