@@ -36,6 +36,7 @@ def main(argv):
     top.set_title(argv[3] if len(argv) == 4 else
                   f"Simulated fleet: {rows[0]['switched_on'] if rows else 0} machines switched on at day 0")
     bottom.plot(days, fetches, color="gray")
+    bottom.set_ylim(0, max([1.2] + fetches) * 1.05)
     bottom.set_ylabel("feed fetches\nper machine")
     bottom.set_xlabel(f"day (from {rows[0]['date'] if rows else '?'})")
     bottom.grid(True, alpha=0.3)

@@ -75,7 +75,7 @@ std::string days_text(const std::optional<int>& days) {
 void print_table(std::ostream& out, const Scenario& scenario, const FleetResult& result,
                  const std::optional<std::pair<double, double>>& blast_radius) {
     const auto row = [&out](const std::string& name, const std::string& value) {
-        out << "  " << std::left << std::setw(44) << name << value << "\n";
+        out << "  " << std::left << std::setw(52) << name << value << "\n";
     };
     out << "fleet simulation: " << result.machines << " machines, " << result.days << " days from "
         << calendar_date_text(scenario.start) << ", seed " << scenario.seed << "\n";
@@ -116,6 +116,7 @@ void print_table(std::ostream& out, const Scenario& scenario, const FleetResult&
     row("rollbacks started", std::to_string(result.rollbacks));
     out << "health\n";
     row("stuck machines", std::to_string(result.stuck_machines));
+    row("machines left on a bad version at the end", std::to_string(result.on_bad_at_end));
     for (const auto& [why, where] : result.first_stuck) row("  " + why, "first: " + where);
     row("machines with a good version in failed",
         std::to_string(result.wrongly_failed_machines) +

@@ -669,6 +669,10 @@ private:
             if (day < machine.off_until) continue;
             Rng rng(scenario_.seed, static_cast<std::uint64_t>(index), static_cast<std::uint64_t>(day));
             if (day > 0 && rng.chance(b.switched_off)) {
+                // Switched off: programs left closed are not the updater's
+                // doing from here on; users start them at their next logon.
+                for (const auto& [session, closed] : machine.closed) add_down(closed.second, day_start(day) - closed.first);
+                machine.closed.clear();
                 machine.off_until = day + 1 + static_cast<int>(rng.below(static_cast<std::uint64_t>(b.off_days_max)));
                 continue;
             }
@@ -685,6 +689,7 @@ private:
             }
             end_day(machine, day);
         }
+        if (vendor_.is_bad(machine.installed)) ++result_.on_bad_at_end;
         // Ever-ran-bad by day: counted from the day it first happened.
         if (machine.ran_bad_day >= 0) {
             for (int day = machine.ran_bad_day; day < scenario_.days; ++day)

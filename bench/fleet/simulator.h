@@ -36,6 +36,7 @@ struct FleetResult {
     std::uint64_t wrongly_failed_machines = 0;
     std::string first_wrongly_failed;
     std::uint64_t ran_bad_machines = 0;
+    std::uint64_t on_bad_at_end = 0;                  // machines whose installed version is a bad one after the last day
     std::uint64_t installations = 0;          // setups started for an update
     std::uint64_t retried_installations = 0;  // later starts of a version a machine started before
     std::uint64_t rollbacks = 0;
