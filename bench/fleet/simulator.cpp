@@ -629,11 +629,22 @@ private:
         };
         if (state != nullptr) {
             if (state->pending) ++figures.pending;
-            // A way back: the installed version's setup, or while an
-            // installation is in flight, its rollback copy.
-            const bool way_back = has("installed-setup.exe") ||
-                                  (state->pending && state->pending->rollback_copy && has("rollback-setup.exe"));
-            if (!way_back) note_break(machine, day, "a day ended without a way back");
+            // A way back: what the next installation would set aside, asked
+            // of the updater's own set-aside on a copy of the folder, must be
+            // the installed version's setup. While an installation is in
+            // flight, its rollback copy is.
+            if (!state->pending) {
+                fakes::FakeFiles files;
+                files.files = machine.files;
+                files.folders = {context_.data_dir, context_.update_dir};
+                const bool copy = set_aside_installed_setup(files, context_.update_dir);
+                const auto kept = files.files.find(join_path(context_.update_dir, "rollback-setup.exe"));
+                const std::string* version = kept == files.files.end() ? nullptr : vendor_.version_of(kept->second);
+                if (!copy || version == nullptr) note_break(machine, day, "a day ended without a way back");
+                else if (*version != machine.installed) note_break(machine, day, "a day ended with a way back to another version");
+            } else if (!has("installed-setup.exe") && !(state->pending->rollback_copy && has("rollback-setup.exe"))) {
+                note_break(machine, day, "a day ended without a way back");
+            }
             if (state->pending && day_start(day + 1) - machine.pending_seen > 2 * day_seconds)
                 note_stuck(machine, day, "installation in flight for more than two days");
         }
