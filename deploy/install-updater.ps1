@@ -19,19 +19,61 @@ and make every pass fail.
 Running the script again replaces the executable and the task and applies the
 permissions again; the state file and the log stay.
 
+Started from 32-bit PowerShell (Intune's and Configuration Manager's default
+for install commands), it runs itself again in the 64-bit PowerShell, where
+Program Files, the registry and Task Scheduler are the machine's own.
+
+Exit codes: 0 installed; 1 an unexpected failure (the message says which);
+2 not elevated; 3 Tamsel.exe or tamsel-update.exe not found; 4 the program
+folder lets others change it; 5 a data folder is a file, link or junction;
+6 the permissions did not take.
+
 .PARAMETER ProgramFolder
-The folder that holds Tamsel.exe. Default: %ProgramFiles%\Tamsel.
+The folder that holds Tamsel.exe. Default: the folder the program's uninstall
+entry records (HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tamsel,
+InstallLocation), else %ProgramFiles%\Tamsel.
 
 .PARAMETER Updater
 The tamsel-update.exe to install. Default: the one beside this script.
 #>
 [CmdletBinding()]
 param(
-    [string]$ProgramFolder = (Join-Path $env:ProgramFiles 'Tamsel'),
+    [string]$ProgramFolder = '',
     [string]$Updater = (Join-Path $PSScriptRoot 'tamsel-update.exe')
 )
 Set-StrictMode -Version 3
 $ErrorActionPreference = 'Stop'
+
+# The kit's three scripts stand alone (a detection script is uploaded as one
+# file), so each carries these few lines.
+$TaskName = 'Tam Sel Update'
+$ProgramKey = 'SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tamsel'
+if ([Environment]::Is64BitOperatingSystem -and -not [Environment]::Is64BitProcess) {
+    # 32-bit PowerShell sees Program Files (x86) and the 32-bit registry.
+    $arguments = @('-NoProfile', '-ExecutionPolicy', 'Bypass', '-File', $PSCommandPath)
+    foreach ($p in $PSBoundParameters.GetEnumerator()) {
+        if ($p.Value -is [switch]) { if ($p.Value) { $arguments += "-$($p.Key)" } }
+        elseif ("$($p.Value)" -ne '') { $arguments += "-$($p.Key)", "$($p.Value)".TrimEnd('\') }
+    }
+    & (Join-Path $env:windir 'Sysnative\WindowsPowerShell\v1.0\powershell.exe') @arguments
+    exit $LASTEXITCODE
+}
+function Get-ProgramFolder {
+    $key = [Microsoft.Win32.RegistryKey]::OpenBaseKey('LocalMachine', 'Registry64').OpenSubKey($ProgramKey)
+    if ($null -ne $key) {
+        $recorded = "$($key.GetValue('InstallLocation'))".Trim('"').TrimEnd('\')
+        $key.Close()
+        if ($recorded -ne '') { return $recorded }
+    }
+    Join-Path $env:ProgramFiles 'Tamsel'
+}
+function Stop-With([int]$Code, [string]$Message) {
+    [Console]::Error.WriteLine($Message)
+    exit $Code
+}
+trap { Stop-With 1 $_.ToString() }
+
+if ($ProgramFolder -eq '') { $ProgramFolder = Get-ProgramFolder }
 
 $SystemSid = 'S-1-5-18'
 $AdministratorsSid = 'S-1-5-32-544'
@@ -41,15 +83,15 @@ $TrustedInstallerSid = 'S-1-5-80-956008885-3418522649-1831038044-1853292631-2271
 $identity = [Security.Principal.WindowsIdentity]::GetCurrent()
 if (-not (New-Object Security.Principal.WindowsPrincipal($identity)).IsInRole(
         [Security.Principal.WindowsBuiltInRole]::Administrator)) {
-    throw 'Run this script elevated (as an administrator).'
+    Stop-With 2 'Run this script elevated (as an administrator).'
 }
 
 $mainExe = Join-Path $ProgramFolder 'Tamsel.exe'
 if (-not (Test-Path -LiteralPath $mainExe -PathType Leaf)) {
-    throw "Tamsel.exe is not in $ProgramFolder; give the program folder with -ProgramFolder."
+    Stop-With 3 "Tamsel.exe is not in $ProgramFolder; give the program folder with -ProgramFolder."
 }
 if (-not (Test-Path -LiteralPath $Updater -PathType Leaf)) {
-    throw "$Updater not found; give the executable with -Updater."
+    Stop-With 3 "$Updater not found; give the executable with -Updater."
 }
 
 # The task runs the updater from the program folder as the system account, and
@@ -60,7 +102,7 @@ foreach ($rule in (Get-Acl -LiteralPath $ProgramFolder).GetAccessRules($true, $t
     if ($rule.AccessControlType -ne [Security.AccessControl.AccessControlType]::Allow) { continue }
     if (@($SystemSid, $AdministratorsSid, $CreatorOwnerSid, $TrustedInstallerSid) -contains $rule.IdentityReference.Value) { continue }
     if (([int]$rule.FileSystemRights -band $changingRights) -ne 0) {
-        throw "$ProgramFolder lets $($rule.IdentityReference.Value) change it; protect it first (as %ProgramFiles% is)."
+        Stop-With 4 "$ProgramFolder lets $($rule.IdentityReference.Value) change it; protect it first (as %ProgramFiles% is)."
     }
 }
 
@@ -76,7 +118,7 @@ function Protect-Folder([string]$Path) {
     # before: the updater refuses a link or junction, and so does this script.
     $item = Get-Item -LiteralPath $Path -Force
     if (-not $item.PSIsContainer -or ([int]($item.Attributes -band [IO.FileAttributes]::ReparsePoint)) -ne 0) {
-        throw "$Path is not a plain folder (a file, link or junction); remove it and run the script again."
+        Stop-With 5 "$Path is not a plain folder (a file, link or junction); remove it and run the script again."
     }
     $security = New-Object Security.AccessControl.DirectorySecurity
     $security.SetSecurityDescriptorSddlForm($sddl, [Security.AccessControl.AccessControlSections]'Owner, Access')
@@ -89,7 +131,7 @@ function Protect-Folder([string]$Path) {
     $others = @($stored.GetAccessRules($true, $true, [Security.Principal.SecurityIdentifier]) |
         Where-Object { @($SystemSid, $AdministratorsSid) -notcontains $_.IdentityReference.Value })
     if (-not $stored.AreAccessRulesProtected -or $owner -ne $AdministratorsSid -or $others.Count -ne 0) {
-        throw "The permissions of $Path did not take: $($stored.Sddl)"
+        Stop-With 6 "The permissions of $Path did not take: $($stored.Sddl)"
     }
 }
 
@@ -117,8 +159,8 @@ $task = New-Object Xml.XmlDocument
 $task.LoadXml((Get-Content -LiteralPath (Join-Path $PSScriptRoot 'tamsel-update-task.xml') -Raw))
 foreach ($comment in @($task.SelectNodes('//comment()'))) { $comment.ParentNode.RemoveChild($comment) | Out-Null }
 $task.Task.Actions.Exec.Command = "`"$target`""
-Register-ScheduledTask -TaskName 'Tam Sel Update' -Xml $task.OuterXml -Force | Out-Null
+Register-ScheduledTask -TaskName $TaskName -Xml $task.OuterXml -Force | Out-Null
 
 Write-Output "Installed $target"
 Write-Output "Data folders: $dataFolder and $updateFolder (owner Administrators; SYSTEM and Administrators only)"
-Write-Output "Task 'Tam Sel Update': daily as SYSTEM. Run it now with: Start-ScheduledTask -TaskName 'Tam Sel Update'"
+Write-Output "Task '$TaskName': daily and hourly as SYSTEM. Run it now with: Start-ScheduledTask -TaskName '$TaskName'"

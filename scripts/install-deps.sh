@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ python3 openssl libssl-dev
   libgtest-dev libgmock-dev googletest libtomlplusplus-dev
   g++-mingw-w64-x86-64-posix wine64 nsis
+  wixl msitools  # the MSI (wixl), and msiinfo/msiextract for its tests
   clang libclang-rt-dev  # fuzz targets: clang's libFuzzer and sanitizer runtimes
   # clang also cross-compiles the Windows build as a second compiler (mingw-clang)
   hyperfine  # bench/noop_pass.sh, run by hand

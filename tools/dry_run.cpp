@@ -10,6 +10,7 @@
 #include "entry/entry.h"
 #include "entry/log.h"
 #include "entry/paths.h"
+#include "entry/update_folder.h"
 #include "feed/https_address.h"
 #include "feed/signature.h"
 #include "update/check_run.h"
@@ -383,8 +384,8 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
     const RunContext context =
         make_run_context(program_dir, program_data, BuildSettings{options.host, options.working_key, options.reserve_key});
     Transcript transcript(out);
-    MemoryFiles files(transcript, join_path(context.update_dir, "updater.log"), context.update_dir);
-    const std::string state_path = join_path(context.update_dir, "state.toml");
+    MemoryFiles files(transcript, UpdateFolder{context.update_dir}.log(), context.update_dir);
+    const std::string state_path = UpdateFolder{context.update_dir}.state();
     if (options.state) files.files[state_path] = *options.state;
 
     FixedClock clock(options.now_unix);
@@ -405,7 +406,7 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
         << ", runs in sessions " << sessions_text(options.sessions) << "; today " << options.today << "; server "
         << options.host << "; " << (options.state ? "state.toml given" : "no state.toml") << "\n";
     print_rollout(options, platform, out);
-    out << "updater.log:\n";
+    out << log_file_name << ":\n";
     int code = 0;
     try {
         code = check_run(context, log, platform, bridge);
@@ -413,7 +414,7 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
         transcript.note("download not attempted: " + stop.address);
         transcript.note("the update is due; give --files PUBLISH-FOLDER to follow the pass further");
         out << "the pass stops at the download in this dry run\n";
-        files.files.erase(join_path(context.update_dir, "downloaded-setup.part"));  // left by stopping it there
+        files.files.erase(UpdateFolder{context.update_dir}.partial_setup());  // left by stopping it there
         code = -1;
     }
     if (code >= 0) out << "exit code: " << code << "\n";

@@ -29,8 +29,8 @@ bool is_plain_host(std::string_view host) {
     });
 }
 
-std::string files_prefix_for(std::string_view host) { return "https://" + std::string(host) + "/tamsel/files/"; }
-std::string feed_url_for(std::string_view host) { return "https://" + std::string(host) + "/tamsel/news.toml"; }
+std::string files_prefix_for(std::string_view host) { return "https://" + std::string(host) + std::string(files_path); }
+std::string feed_url_for(std::string_view host) { return "https://" + std::string(host) + std::string(feed_path); }
 
 bool looks_signed(std::string_view file) {
     const std::size_t start = file.find_first_not_of(" \t\r");

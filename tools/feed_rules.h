@@ -5,11 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace tamsel::tool {
+#include "common/client_limits.h"
 
-// The largest feed answer and setup program a client takes.
-inline constexpr std::size_t feed_answer_limit = 262144;
-inline constexpr std::uint64_t setup_size_limit = 16777216;
+namespace tamsel::tool {
 
 // Why the installed version text (major.minor.build, each 0 to 65535 without
 // leading zeros, read from Tamsel.exe's version resource) can never equal

@@ -225,7 +225,8 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
         }
         if (offer.size > download_size_limit) {
             findings.at(Severity::error, table.get("size")->source(),
-                        "refused: over 16 MB: clients take setup programs of at most 16777216 bytes");
+                        "refused: over 16 MB: clients take setup programs of at most " +
+                            std::to_string(download_size_limit) + " bytes");
         }
         const toml::node* start = table.get("rollout_start");
         const toml::node* days = table.get("rollout_days");
@@ -287,7 +288,8 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
     Findings findings(0);
     if (file.size() > feed_answer_limit) {
         findings.add(Severity::error, "the file has " + std::to_string(file.size()) +
-                                          " bytes; clients take at most 262144 (they log \"feed: no answer\")");
+                                          " bytes; clients take at most " + std::to_string(feed_answer_limit) +
+                                          " (they log \"feed: no answer\")");
     }
     if (!is_valid_utf8(file)) {
         findings.add(Severity::error, "the file is not UTF-8 (clients log \"feed: no answer\")");

@@ -7,10 +7,11 @@
 #include "feed/https_address.h"
 #include "feed/signature.h"
 #include "state/calendar_date.h"
-#include "tools/feed_rules.h"
-#include "tools/orders.h"
+#include "state/toml_reading.h"
 #include "update/decision.h"
 #include "update/rollout.h"
+#include "tools/feed_rules.h"
+#include "tools/orders.h"
 
 namespace tamsel::tool {
 namespace {
@@ -67,9 +68,10 @@ std::variant<toml::table, Failure> earlier_sections(std::string_view file, const
 
 std::variant<Publication, Failure> prepare_publication(const PublishRequest& request) {
     if (request.setup.empty()) return refuse("the setup program is empty");
-    if (request.setup.size() > setup_size_limit) {
+    if (request.setup.size() > download_size_limit) {
         return refuse("the setup program has " + std::to_string(request.setup.size()) +
-                      " bytes; clients take at most 16777216 (they would log \"refused: over 16 MB\")");
+                      " bytes; clients take at most " + std::to_string(download_size_limit) +
+                      " (they would log \"refused: over 16 MB\")");
     }
     if (const auto problem = version_text_problem(request.version)) {
         return refuse("the version " + request.version + " " + *problem +
@@ -161,7 +163,8 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     publication.answer = feed_answer(*signature, publication.document);
     if (publication.answer.size() > feed_answer_limit) {
         return refuse("the feed answer would have " + std::to_string(publication.answer.size()) +
-                      " bytes; clients take at most 262144 (they would log \"feed: no answer\")");
+                      " bytes; clients take at most " + std::to_string(feed_answer_limit) +
+                      " (they would log \"feed: no answer\")");
     }
     return publication;
 }

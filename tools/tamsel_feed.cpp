@@ -221,9 +221,9 @@ int sign(int argc, char** argv) {
         return 2;
     }
     const std::string answer = feed_answer(*signature, document);
-    if (answer.size() > feed_answer_limit) {
+    if (answer.size() > tamsel::feed_answer_limit) {
         std::cerr << "tamsel-feed: warning: the answer has " << answer.size() << " bytes; the updater takes at most "
-                  << feed_answer_limit << "\n";
+                  << tamsel::feed_answer_limit << "\n";
     }
     if (!write_file(answer_path, answer, false)) {
         std::cerr << "tamsel-feed: cannot write " << answer_path << "\n";

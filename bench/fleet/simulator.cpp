@@ -17,6 +17,7 @@
 #include "state/state.h"
 #include "support/test_bytes.h"
 #include "update/check_run.h"
+#include "entry/update_folder.h"
 #include "update/installer.h"
 #include "update/phase_two.h"
 #include "update/rollout.h"

@@ -10,15 +10,29 @@
 ; flags and that log switch; the mutex Global\Tam_Sel.Setup held from start
 ; to end; a copy of this program left as installed-setup.exe in the folder of
 ; the log, which the next update keeps as its rollback copy; and
-; "<program folder>\tamsel-update.exe" /phase2 started at the end, after the
-; mutex is released, without waiting for it.
+; "<program folder>\tamsel-update.exe" /phase2 started at the end, without
+; waiting for it, while the mutex's name lasts until this process has ended.
+;
+; The program folder is the one recorded in the program's uninstall entry
+; (HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tamsel, value
+; InstallLocation, 64-bit view); the first installation writes it. The
+; deployment kit (MSI and scripts) reads the same value, so the updater, the
+; program and every later update meet in one folder wherever that is.
+;
+; Built with TAMSEL_UPDATE_EXE, it also carries the updater and puts it in
+; place after the updater's own check run has let go of the file, so a new
+; updater build reaches the machines with the ordinary update and runs that
+; update's phase two.
 ;
 ; Build (makensis 3.x, on Linux or Windows):
-;   makensis -DTAMSEL_EXE=path\Tamsel.exe -DVERSION=2.0.0 -DOUT_FILE=tamsel-setup-2.0.0.exe tamsel-setup.nsi
+;   makensis -DTAMSEL_EXE=path\Tamsel.exe -DVERSION=2.0.0 [-DTAMSEL_UPDATE_EXE=path\tamsel-update.exe]
+;            -DOUT_FILE=tamsel-setup-2.0.0.exe tamsel-setup.nsi
 ;
 ; Exit codes, for whoever runs it by hand (the updater never reads them):
 ;   0 installed; 2 refused, not the updater's command line; 3 Tamsel.exe not
-;   replaced (still in use, or not writable); 4 phase two could not be started.
+;   replaced (still in use, or not writable); 4 phase two could not be started;
+;   5 Tamsel.exe installed but tamsel-update.exe not replaced (phase two is run
+;   by the previous updater).
 
 !ifndef TAMSEL_EXE
   !error "Give the Tamsel.exe to install: -DTAMSEL_EXE=..."
@@ -41,10 +55,12 @@ SetCompressor /SOLID lzma
 CRCCheck on
 Name "Tamsel ${VERSION}"
 OutFile "${OUT_FILE}"
-; Where the program lives; the updater lies beside it. A vendor whose program
-; may live elsewhere reads the folder its first installation recorded
-; (InstallDirRegKey) instead.
+; Where the program lives; the updater lies beside it. The folder the first
+; installation recorded wins over the default, so a program installed
+; elsewhere (D:\Apps\Tamsel) is updated where it is and phase two is found.
+!define PROGRAM_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tamsel"
 InstallDir "$PROGRAMFILES64\Tamsel"
+InstallDirRegKey HKLM "${PROGRAM_KEY}" "InstallLocation"
 
 !include FileFunc.nsh
 !include WordFunc.nsh
@@ -54,6 +70,7 @@ InstallDir "$PROGRAMFILES64\Tamsel"
 !define EXIT_REFUSED 2
 !define EXIT_NOT_INSTALLED 3
 !define EXIT_NO_PHASE_TWO 4
+!define EXIT_UPDATER_NOT_REPLACED 5
 ; The updater has closed Tamsel.exe before it starts this program, but a
 ; forced end takes a moment to let go of the file: keep trying for 30 s.
 !define REPLACE_TRIES 60
@@ -74,6 +91,29 @@ Var ExitCode
   ${EndIf}
 !macroend
 !define LogLine "!insertmacro LogLine"
+
+; Moves $INSTDIR\<name>.new over $INSTDIR\<name> in one step, retrying while
+; the old file is in use (a program still ending, or the updater's check run
+; that started this setup). $3 is non-zero when it was moved; otherwise the
+; .new file is removed and the old file stays.
+!macro ReplaceInUse name
+  StrCpy $R2 0
+  ${Do}
+    System::Call 'kernel32::MoveFileExW(w "$INSTDIR\${name}.new", w "$INSTDIR\${name}", i ${MOVEFILE_REPLACE_EXISTING_WRITE_THROUGH}) i .r3'
+    ${If} $3 <> 0
+    ${OrIf} $R2 >= ${REPLACE_TRIES}
+      ${ExitDo}
+    ${EndIf}
+    ${If} $R2 = 0
+      ${LogLine} "${name} is still in use: waiting for it"
+    ${EndIf}
+    IntOp $R2 $R2 + 1
+    Sleep ${REPLACE_PAUSE_MS}
+  ${Loop}
+  ${If} $3 = 0
+    Delete "$INSTDIR\${name}.new"
+  ${EndIf}
+!macroend
 
 ; Each flag must stand alone: the option parser matches by prefix, so text
 ; after a flag (/UPDATEX) means it is some other flag.
@@ -150,25 +190,41 @@ Section
     ${LogLine} "Tamsel.exe.new could not be written: nothing installed"
     StrCpy $ExitCode ${EXIT_NOT_INSTALLED}
   ${Else}
-    StrCpy $R2 0
-    ${Do}
-      System::Call 'kernel32::MoveFileExW(w "$INSTDIR\Tamsel.exe.new", w "$INSTDIR\Tamsel.exe", i ${MOVEFILE_REPLACE_EXISTING_WRITE_THROUGH}) i .r3'
-      ${If} $3 <> 0
-      ${OrIf} $R2 >= ${REPLACE_TRIES}
-        ${ExitDo}
-      ${EndIf}
-      ${If} $R2 = 0
-        ${LogLine} "Tamsel.exe is still in use: waiting for it"
-      ${EndIf}
-      IntOp $R2 $R2 + 1
-      Sleep ${REPLACE_PAUSE_MS}
-    ${Loop}
+    !insertmacro ReplaceInUse "Tamsel.exe"
     ${If} $3 = 0
-      Delete "$INSTDIR\Tamsel.exe.new"
       ${LogLine} "Tamsel.exe stayed in use: nothing installed"
       StrCpy $ExitCode ${EXIT_NOT_INSTALLED}
     ${Else}
       ${LogLine} "Tamsel.exe installed"
+      ; The first installation records where the program lives, for the next
+      ; setup program and for the deployment kit; later ones leave the entry
+      ; as the vendor's own installer wrote it.
+      SetRegView 64
+      ReadRegStr $R4 HKLM "${PROGRAM_KEY}" "InstallLocation"
+      ${If} $R4 == ""
+        WriteRegStr HKLM "${PROGRAM_KEY}" "InstallLocation" "$INSTDIR"
+        ${LogLine} "program folder recorded"
+      ${EndIf}
+!ifdef TAMSEL_UPDATE_EXE
+      ; The updater that started this setup has ended or is ending: its check
+      ; run stops right after the start. The new updater belongs to the
+      ; version now installed; it runs this update's phase two, and a
+      ; rollback's setup program brings the previous one back with it.
+      ClearErrors
+      File "/oname=tamsel-update.exe.new" "${TAMSEL_UPDATE_EXE}"
+      ${If} ${Errors}
+        ${LogLine} "tamsel-update.exe.new could not be written: the previous updater stays"
+        StrCpy $ExitCode ${EXIT_UPDATER_NOT_REPLACED}
+      ${Else}
+        !insertmacro ReplaceInUse "tamsel-update.exe"
+        ${If} $3 = 0
+          ${LogLine} "tamsel-update.exe stayed in use: the previous updater stays"
+          StrCpy $ExitCode ${EXIT_UPDATER_NOT_REPLACED}
+        ${Else}
+          ${LogLine} "tamsel-update.exe installed"
+        ${EndIf}
+      ${EndIf}
+!endif
       ; Run as downloaded-setup.exe or rollback-setup.exe, it leaves itself as
       ; the setup program of the version now installed.
       ${GetParent} $LogPath $R4
@@ -188,9 +244,12 @@ Section
     FileClose $Log
     StrCpy $Log ""
   ${EndIf}
+  ; Ownership is given up, but the handle stays open until this process has
+  ; ended, so the name lasts as long as the process: phase two waits while
+  ; the name exists and then deletes downloaded-setup.exe, this program's own
+  ; file, which cannot be deleted while it still runs.
   ${If} $Mutex P<> 0
     System::Call 'kernel32::ReleaseMutex(p $Mutex)'
-    System::Call 'kernel32::CloseHandle(p $Mutex)'
   ${EndIf}
   ClearErrors
   Exec '"$INSTDIR\tamsel-update.exe" /phase2'

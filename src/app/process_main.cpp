@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "app/product_modes.h"
 #include "build_constants.h"
 #include "platform/win32/implementations.h"
 #include "platform/win32/text.h"
@@ -33,7 +34,9 @@ BuildSettings build_settings() {
 
 int run_process(Account& account) {
     Win32Platform win32(account);
-    return run_entry(command_line_arguments(), win32.platform, build_settings());
+    const auto bridge = make_session_bridge(win32.platform);
+    return run_entry(command_line_arguments(), win32.platform, build_settings(),
+                     product_modes(win32.platform, *bridge));
 }
 
 }  // namespace tamsel::app

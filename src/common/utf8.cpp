@@ -1,5 +1,7 @@
 #include "common/utf8.h"
 
+#include <array>
+
 namespace tamsel {
 
 namespace {
@@ -67,6 +69,60 @@ void append_utf8(std::string& out, char32_t code_point) {
         put(0x80 | ((code_point >> 6) & 0x3F));
         put(0x80 | (code_point & 0x3F));
     }
+}
+
+namespace {
+
+// The UTF-8 forms of every code point with the Unicode White_Space property.
+constexpr std::array<std::string_view, 25> white_space = {
+    "\t", "\n", "\v", "\f", "\r", " ",
+    "\xC2\x85",                                      // U+0085
+    "\xC2\xA0",                                      // U+00A0
+    "\xE1\x9A\x80",                                  // U+1680
+    "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82",  // U+2000..U+200A
+    "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85",
+    "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88",
+    "\xE2\x80\x89", "\xE2\x80\x8A",
+    "\xE2\x80\xA8", "\xE2\x80\xA9",                  // U+2028, U+2029
+    "\xE2\x80\xAF",                                  // U+202F
+    "\xE2\x81\x9F",                                  // U+205F
+    "\xE3\x80\x80",                                  // U+3000
+};
+
+}  // namespace
+
+// In valid UTF-8 a whole encoded character never matches inside another
+// one, so plain byte prefixes and suffixes find whole characters.
+std::string_view trim_white_space_front(std::string_view text) {
+    for (bool again = true; again;) {
+        again = false;
+        for (const std::string_view space : white_space) {
+            if (text.starts_with(space)) {
+                text.remove_prefix(space.size());
+                again = true;
+                break;
+            }
+        }
+    }
+    return text;
+}
+
+std::string_view trim_white_space_back(std::string_view text) {
+    for (bool again = true; again;) {
+        again = false;
+        for (const std::string_view space : white_space) {
+            if (text.ends_with(space)) {
+                text.remove_suffix(space.size());
+                again = true;
+                break;
+            }
+        }
+    }
+    return text;
+}
+
+std::string_view trim_white_space(std::string_view text) {
+    return trim_white_space_back(trim_white_space_front(text));
 }
 
 }  // namespace tamsel

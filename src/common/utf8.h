@@ -24,4 +24,10 @@ DecodedCodePoint decode_code_point(std::string_view text);
 // surrogate, a value above U+10FFFF) is written as U+FFFD.
 void append_utf8(std::string& out, char32_t code_point);
 
+// A text without the characters of the Unicode White_Space property at its
+// start, its end, or both. Whole encoded characters are matched as bytes.
+std::string_view trim_white_space_front(std::string_view text);
+std::string_view trim_white_space_back(std::string_view text);
+std::string_view trim_white_space(std::string_view text);
+
 }  // namespace tamsel

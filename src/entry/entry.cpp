@@ -5,9 +5,9 @@
 #include "entry/exit_codes.h"
 #include "entry/folder_guard.h"
 #include "entry/log.h"
-#include "entry/modes.h"
 #include "entry/paths.h"
-#include "session/window_helper.h"
+#include "entry/update_folder.h"
+#include "common/client_limits.h"
 
 namespace tamsel {
 namespace {
@@ -27,7 +27,7 @@ bool runs_as_system_account(Account& account) {
 Mode select_mode(const std::vector<std::string>& arguments) {
     if (has_argument(arguments, close_argument)) return Mode::close;
     if (has_argument(arguments, window_argument)) return Mode::window;
-    if (has_argument(arguments, "/phase2")) return Mode::phase_two;
+    if (has_argument(arguments, phase_two_argument)) return Mode::phase_two;
     return Mode::check_run;
 }
 
@@ -35,23 +35,24 @@ RunContext make_run_context(const std::string& program_dir, const std::string& p
                             const BuildSettings& settings) {
     RunContext context;
     context.program_dir = program_dir;
-    context.main_exe = join_path(program_dir, "Tamsel.exe");
-    context.data_dir = join_path(program_data, "Tam_Sel");
-    context.update_dir = join_path(context.data_dir, "update");
-    context.feed_url = "https://" + settings.update_host + "/tamsel/news.toml";
-    context.files_prefix = "https://" + settings.update_host + "/tamsel/files/";
+    context.main_exe = join_path(program_dir, main_exe_name);
+    context.data_dir = join_path(program_data, data_folder_name);
+    context.update_dir = join_path(context.data_dir, update_folder_name);
+    context.feed_url = "https://" + settings.update_host + std::string(feed_path);
+    context.files_prefix = "https://" + settings.update_host + std::string(files_path);
     context.working_key = settings.working_key;
     context.reserve_key = settings.reserve_key;
     return context;
 }
 
-int run_entry(const std::vector<std::string>& arguments, Platform& platform, const BuildSettings& settings) {
+int run_entry(const std::vector<std::string>& arguments, Platform& platform, const BuildSettings& settings,
+              const Modes& modes) {
     // Every mode, the window helper included, runs only as the system account.
     if (!runs_as_system_account(platform.account)) return exit_code::not_system_account;
 
     const Mode mode = select_mode(arguments);
-    if (mode == Mode::close) return close_mode(platform);
-    if (mode == Mode::window) return window_mode(platform);
+    if (mode == Mode::close) return modes.close();
+    if (mode == Mode::window) return modes.window();
 
     const auto own_path = platform.system.own_executable_path();
     const auto program_dir = own_path ? parent_folder(*own_path) : std::nullopt;
@@ -68,8 +69,8 @@ int run_entry(const std::vector<std::string>& arguments, Platform& platform, con
         return exit_code::folder_refused;
 
     Log log(platform.files, platform.clock, context.update_dir);
-    if (mode == Mode::phase_two) return phase_two(context, log, platform);
-    return check_run(context, log, platform);
+    if (mode == Mode::phase_two) return modes.phase_two(context, log);
+    return modes.check_run(context, log);
 }
 
 }  // namespace tamsel

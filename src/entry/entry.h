@@ -1,10 +1,12 @@
 // The process entry: privilege check, mode selection, run context, the
 // single-instance mutex, the folder guard and the hand-over to a mode.
 #pragma once
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "entry/log.h"
 #include "entry/run_context.h"
 #include "platform/platform.h"
 
@@ -13,6 +15,10 @@ namespace tamsel {
 enum class Mode { close, window, phase_two, check_run };
 
 inline constexpr std::string_view update_mutex_name = "Global\\Tam_Sel.Update";
+// The window helper's two arguments, and the one that starts phase two.
+inline constexpr std::string_view close_argument = "/close";
+inline constexpr std::string_view window_argument = "/window";
+inline constexpr std::string_view phase_two_argument = "/phase2";
 
 // Arguments after the first are compared whole and case-sensitively; "/close"
 // beats "/window", which beats "/phase2"; anything else is a check run.
@@ -29,7 +35,17 @@ struct BuildSettings {
 RunContext make_run_context(const std::string& program_dir, const std::string& program_data,
                             const BuildSettings& settings);
 
+// What the entry hands over to, each returning the process exit code. The
+// composition root fills them in; the entry knows none of them by name.
+struct Modes {
+    std::function<int(const RunContext&, Log&)> check_run;
+    std::function<int(const RunContext&, Log&)> phase_two;
+    std::function<int()> close;
+    std::function<int()> window;
+};
+
 // Runs one process from its arguments to its exit code.
-int run_entry(const std::vector<std::string>& arguments, Platform& platform, const BuildSettings& settings);
+int run_entry(const std::vector<std::string>& arguments, Platform& platform, const BuildSettings& settings,
+              const Modes& modes);
 
 }  // namespace tamsel

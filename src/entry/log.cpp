@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "entry/paths.h"
+#include "entry/update_folder.h"
 
 namespace tamsel {
 namespace {
@@ -48,6 +49,11 @@ std::string utc_timestamp(std::uint64_t unix_seconds) {
     return text;
 }
 
+bool wall_clock_reached(Clock& clock, std::uint64_t deadline) {
+    const std::uint64_t reading = clock.filetime_now();
+    return reading >= filetime_unix_epoch && unix_seconds_from_filetime(reading) >= deadline;
+}
+
 std::string log_line(std::uint64_t unix_seconds, std::string_view message, std::uint32_t number) {
     std::string line = utc_timestamp(unix_seconds);
     line += ' ';
@@ -61,11 +67,11 @@ std::string log_line(std::uint64_t unix_seconds, std::string_view message, std::
 Log::Log(Files& files, Clock& clock, const std::string& update_dir)
     : files_(files),
       clock_(clock),
-      path_(join_path(update_dir, "updater.log")),
-      previous_path_(join_path(update_dir, "updater.log.1")) {}
+      path_(UpdateFolder{update_dir}.log()),
+      previous_path_(UpdateFolder{update_dir}.previous_log()) {}
 
-void Log::write(std::string_view message, std::uint32_t number) {
-    const std::string line = log_line(unix_now(clock_), message, number);
+void Log::write(LogMessage message, std::uint32_t number) {
+    const std::string line = log_line(unix_now(clock_), message.text(), number);
     const std::uint64_t size = files_.size(path_).value_or(0);
     if (size + line.size() > log_size_limit) {
         // A failed rotation is ignored: the line then goes to the current file.
@@ -73,12 +79,7 @@ void Log::write(std::string_view message, std::uint32_t number) {
     }
     const auto file = files_.open_append(path_);
     if (!file) return;
-    std::size_t done = 0;
-    while (done < line.size()) {
-        const auto written = file->write(line.data() + done, line.size() - done);
-        if (!written || *written == 0) return;
-        done += *written;
-    }
+    write_all(*file, line.data(), line.size());
 }
 
 }  // namespace tamsel

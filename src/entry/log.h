@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/client_limits.h"
+#include "common/log_messages.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -17,13 +19,14 @@ inline constexpr std::uint64_t filetime_unix_epoch = 116'444'736'000'000'000;
 std::uint64_t unix_seconds_from_filetime(std::uint64_t filetime);
 // The wall clock in whole seconds since 1970 (0 before 1970).
 std::uint64_t unix_now(Clock& clock);
+// Whether the wall clock has reached a deadline in seconds since 1970, read
+// once; a clock before 1970 can tell no deadline and never reaches one.
+bool wall_clock_reached(Clock& clock, std::uint64_t deadline);
 // "YYYY-MM-DDTHH:MM:SSZ" in UTC for seconds since 1970 (the year has at least
 // four digits).
 std::string utc_timestamp(std::uint64_t unix_seconds);
 // One whole log line: timestamp, message and number, ended by CR LF.
 std::string log_line(std::uint64_t unix_seconds, std::string_view message, std::uint32_t number);
-
-inline constexpr std::uint64_t log_size_limit = 65536;
 
 class Log {
 public:
@@ -33,7 +36,7 @@ public:
     // Appends one line, rotating first when the line would take the file past
     // 65,536 bytes. Never fails towards the caller: a line that cannot be
     // written is lost.
-    void write(std::string_view message, std::uint32_t number = 0);
+    void write(LogMessage message, std::uint32_t number = 0);
 
     const std::string& path() const { return path_; }
     const std::string& previous_path() const { return previous_path_; }

@@ -4,23 +4,10 @@
 
 #include "common/toml.h"
 #include "state/calendar_date.h"
+#include "state/toml_reading.h"
 
 namespace tamsel {
 namespace {
-
-// Values are read strictly by their TOML type: toml++'s value<T>() would
-// turn 25.0 into 25 and 1 into true, which a feed must not get away with.
-
-const std::string* string_of(const toml::node& node) {
-    const auto* value = node.as_string();
-    return value != nullptr ? &value->get() : nullptr;
-}
-
-std::optional<std::uint64_t> unsigned_of(const toml::node& node) {
-    const auto* value = node.as_integer();
-    if (value == nullptr || value->get() < 0) return std::nullopt;
-    return static_cast<std::uint64_t>(value->get());
-}
 
 // One language section of an item.
 struct RawText {

@@ -22,6 +22,19 @@ public:
     virtual bool flush() = 0;
 };
 
+// Writes every byte, asking again after a short write; false when a write
+// fails or accepts nothing.
+inline bool write_all(FileHandle& file, const void* data, std::size_t size) {
+    const auto* next = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const auto written = file.write(next, size);
+        if (!written || *written == 0) return false;
+        next += *written;
+        size -= *written;
+    }
+    return true;
+}
+
 enum class OpenForRead {
     opened,
     not_found,  // the file or a folder on its path does not exist

@@ -8,6 +8,8 @@
 #include <span>
 #include <string>
 
+#include "common/client_limits.h"
+
 namespace tamsel {
 
 // What a caller asks for. The defaults are the values both callers use.
@@ -18,10 +20,10 @@ struct HttpsRequest {
     std::uint16_t port = 443;
     bool secure = true;  // TLS (WINHTTP_FLAG_SECURE)
     std::string verb = "GET";
-    std::uint32_t resolve_timeout_ms = 10000;
-    std::uint32_t connect_timeout_ms = 10000;
-    std::uint32_t send_timeout_ms = 20000;
-    std::uint32_t receive_timeout_ms = 20000;
+    std::uint32_t resolve_timeout_ms = tamsel::resolve_timeout_ms;
+    std::uint32_t connect_timeout_ms = tamsel::connect_timeout_ms;
+    std::uint32_t send_timeout_ms = tamsel::send_timeout_ms;
+    std::uint32_t receive_timeout_ms = tamsel::receive_timeout_ms;
     std::uint32_t expected_status = 200;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/unicode_lower.h"
+#include "entry/update_folder.h"
 
 namespace tamsel {
 
@@ -15,7 +16,7 @@ std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const 
     // letter case (in any script) is the same program, and nothing depends on
     // the language of the machine.
     const std::string wanted_path = lower_case_full(program_path);
-    const std::string wanted_name = lower_case_full("Tamsel.exe");
+    const std::string wanted_name = lower_case_full(main_exe_name);
 
     std::vector<CensusEntry> census;
     const auto listed = processes.enumerate();

@@ -1,5 +1,6 @@
 #include "session/raise_close.h"
 
+#include "entry/entry.h"
 #include "entry/paths.h"
 #include "session/census.h"
 #include "session/window_helper.h"
@@ -102,8 +103,7 @@ bool close_program(Platform& platform, std::uint32_t session_id, const std::stri
         const std::uint64_t deadline = unix_now(platform.clock) + polite_wait_seconds;
         for (;;) {
             // Before 1970 no deadline can be told; the wait ends when the program does.
-            const std::uint64_t reading = platform.clock.filetime_now();
-            if (reading >= filetime_unix_epoch && unix_seconds_from_filetime(reading) >= deadline) break;
+            if (wall_clock_reached(platform.clock, deadline)) break;
             if (!program_may_run_in(processes, program_path, session_id)) {
                 log.write("close: the program closed by itself", session_id);
                 return true;

@@ -7,16 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "common/client_limits.h"
 #include "entry/log.h"
 #include "platform/platform.h"
 
 namespace tamsel {
 
-inline constexpr std::uint32_t helper_wait_ms = 85'000;     // longest wait for one raise helper
-inline constexpr std::uint64_t polite_wait_seconds = 10;    // whole Unix seconds
-inline constexpr std::uint32_t close_poll_ms = 500;
 inline constexpr std::uint32_t terminated_exit_code = 1;
-inline constexpr std::uint32_t after_terminate_ms = 2'000;
 
 // A copy of the updater, still the system account, moved into the session
 // and started with the argument ("/window" or "/close"). nullptr when the

@@ -2,7 +2,6 @@
 // where it can see the main program's hidden window. It reports only through
 // its exit code: no log, no mutex, no state, no folder check.
 #include "entry/exit_codes.h"
-#include "entry/modes.h"
 #include "session/window_helper.h"
 
 namespace tamsel {

@@ -4,9 +4,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
-
-#include "common/toml.h"
 
 namespace tamsel {
 
@@ -19,16 +16,11 @@ struct CalendarDate {
 
 bool is_leap_year(std::int32_t year);
 std::uint32_t days_in_month(std::int32_t year, std::uint32_t month);
+// Whether the day exists in that month of that year.
+bool is_real_day(std::int32_t year, std::uint32_t month, std::uint32_t day);
 
 // The text parser: exactly "YYYY-MM-DD" with the sign rules of the state file;
 // nothing for any other text or for a day that does not exist.
 std::optional<CalendarDate> parse_calendar_date(std::string_view text);
-
-// Reads a date from a TOML value (a string, or a date or date-time with a
-// date part). On failure the error text says why.
-std::variant<CalendarDate, std::string> calendar_date_from_toml(const toml::node& value);
-
-// The bare TOML local date written for a CalendarDate.
-toml::date calendar_date_to_toml(const CalendarDate& date);
 
 }  // namespace tamsel

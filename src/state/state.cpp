@@ -229,16 +229,6 @@ std::string temporary_path(const std::string& path) {
     return path.substr(0, dot) + ".toml.tmp";
 }
 
-bool write_all(FileHandle& file, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const auto written = file.write(bytes.data() + done, bytes.size() - done);
-        if (!written || *written == 0) return false;
-        done += *written;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::variant<State, std::string> read_state(Files& files, const std::string& path) {
@@ -308,7 +298,7 @@ bool write_state(Files& files, const State& state, const std::string& path) {
     {
         const auto file = files.create_truncate(temporary);
         if (!file) return false;
-        if (!write_all(*file, *text)) return false;
+        if (!write_all(*file, text->data(), text->size())) return false;
         // The move below is written through to the disk, but without this the
         // moved file's contents may not be: after a power loss state.toml
         // could be empty or torn, and every later run would stop at

@@ -1,8 +1,8 @@
 #include <string>
 
+#include "common/client_limits.h"
 #include "common/utf8.h"
 #include "entry/exit_codes.h"
-#include "entry/modes.h"
 #include "entry/paths.h"
 #include "feed/https_address.h"
 #include "feed/signature.h"
@@ -18,8 +18,6 @@
 namespace tamsel {
 namespace {
 
-// The whole answer is held in memory; nothing larger is ever parsed.
-constexpr std::uint64_t feed_answer_limit = 262144;
 constexpr const char* date_picture = "yyyy'-'MM'-'dd";
 
 std::optional<std::string> fetch_feed(const RunContext& context, Https& https) {
@@ -43,7 +41,7 @@ std::optional<std::string> fetch_feed(const RunContext& context, Https& https) {
 }  // namespace
 
 int check_run(const RunContext& context, Log& log, Platform& platform, SessionBridge& bridge) {
-    const std::string state_path = join_path(context.update_dir, state_file_name);
+    const std::string state_path = UpdateFolder{context.update_dir}.state();
     auto read = read_state(platform.files, state_path);
     if (!std::holds_alternative<State>(read)) {
         log.write("state unreadable", 0);
@@ -118,11 +116,6 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
     }
     return start_installation(context, log, state, offer, installed, platform, bridge);
-}
-
-int check_run(const RunContext& context, Log& log, Platform& platform) {
-    const auto bridge = make_session_bridge(platform);
-    return check_run(context, log, platform, *bridge);
 }
 
 }  // namespace tamsel

@@ -8,9 +8,8 @@
 
 namespace tamsel {
 
-// The feed, the signature, the stop order and the update decision, with the
-// session bridge given (the two-argument form in entry/modes.h builds the
-// platform's own).
+// The feed, the signature, the stop order and the update decision; the
+// session bridge comes from the composition root. Returns the exit code.
 int check_run(const RunContext& context, Log& log, Platform& platform, SessionBridge& bridge);
 
 }  // namespace tamsel

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <variant>
 
+#include "common/client_limits.h"
+#include "common/log_messages.h"
 #include "feed/feed.h"
 #include "feed/signature.h"
 #include "state/state.h"
@@ -27,9 +29,8 @@ enum class Verdict : std::uint8_t {
     over_size_limit = 9,
 };
 
-std::string_view verdict_message(Verdict verdict);
+LogMessage verdict_message(Verdict verdict);
 
-inline constexpr std::uint64_t download_size_limit = 16777216;  // 16 MiB
 inline constexpr std::size_t address_tail_limit = 200;
 
 // Applies a stop order of a reserve-key feed to the state; true when the

@@ -1,24 +1,12 @@
 #include "update/download.h"
 
+#include "common/client_limits.h"
 #include "feed/https_address.h"
 #include "feed/sha256_hasher.h"
 
 namespace tamsel {
-namespace {
 
-bool write_whole(FileHandle& file, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const auto written = file.write(data, size);
-        if (!written || *written == 0) return false;
-        data += *written;
-        size -= *written;
-    }
-    return true;
-}
-
-}  // namespace
-
-std::string_view download_message(DownloadOutcome outcome) {
+LogMessage download_message(DownloadOutcome outcome) {
     switch (outcome) {
     case DownloadOutcome::no_target: return "download refused: no target";
     case DownloadOutcome::network_or_oversize: return "download refused: network or oversize";
@@ -51,7 +39,7 @@ DownloadOutcome download_setup(const Download& offer, const std::string& final_p
     // Each chunk goes to the file, then into the digest: the body is never
     // held whole, whatever its size.
     sink.write = [&](std::span<const std::uint8_t> chunk) {
-        if (!write_whole(*file, chunk.data(), chunk.size()) || !hasher.add(chunk.data(), chunk.size())) {
+        if (!write_all(*file, chunk.data(), chunk.size()) || !hasher.add(chunk.data(), chunk.size())) {
             write_ok = false;
         }
         return write_ok;
@@ -68,7 +56,7 @@ DownloadOutcome download_setup(const Download& offer, const std::string& final_p
         outcome = DownloadOutcome::network_or_oversize;
     } else if (!(digest = hasher.finish())) {
         outcome = DownloadOutcome::disk;
-    } else if (*received != offer.size || *received > largest_setup) {
+    } else if (*received != offer.size || *received > download_size_limit) {
         outcome = DownloadOutcome::size_differs;
     } else if (*digest != offer.sha256) {
         outcome = DownloadOutcome::sha256_differs;

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/log_messages.h"
 #include "feed/feed.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
@@ -21,10 +22,7 @@ enum class DownloadOutcome {
     verified,
 };
 
-std::string_view download_message(DownloadOutcome outcome);
-
-// The largest setup program a download accepts, whatever the offer says.
-inline constexpr std::uint64_t largest_setup = 16777216;
+LogMessage download_message(DownloadOutcome outcome);
 
 DownloadOutcome download_setup(const Download& offer, const std::string& final_path, const std::string& partial_path,
                                Files& files, Https& https, Crypto& crypto);

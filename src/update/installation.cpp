@@ -14,7 +14,7 @@ namespace {
 void abandon(const RunContext& context, State& state, Files& files, bool rollback_copy) {
     state.pending.reset();
     restore_rollback_copy(files, context.update_dir, rollback_copy);
-    write_state(files, state, join_path(context.update_dir, state_file_name));
+    write_state(files, state, UpdateFolder{context.update_dir}.state());
 }
 
 }  // namespace
@@ -36,7 +36,7 @@ Settled settle_pending(const RunContext& context, Log& log, State& state, Platfo
         // update until the clock catches up.
         if (clock_usable && pending.since > now + install_deadline) {
             pending.since = now;
-            write_state(platform.files, state, join_path(context.update_dir, state_file_name));
+            write_state(platform.files, state, UpdateFolder{context.update_dir}.state());
         }
         return Settled::in_flight;
     }
@@ -50,8 +50,8 @@ Settled settle_pending(const RunContext& context, Log& log, State& state, Platfo
 int start_installation(const RunContext& context, Log& log, State& state, const Download& download,
                        const std::string& installed_version, Platform& platform, SessionBridge& bridge) {
     Files& files = platform.files;
-    const std::string setup_path = join_path(context.update_dir, downloaded_setup_name);
-    const DownloadOutcome outcome = download_setup(download, setup_path, join_path(context.update_dir, partial_setup_name),
+    const std::string setup_path = UpdateFolder{context.update_dir}.downloaded_setup();
+    const DownloadOutcome outcome = download_setup(download, setup_path, UpdateFolder{context.update_dir}.partial_setup(),
                                                    files, platform.https, platform.crypto);
     log.write(download_message(outcome), 0);
     if (outcome != DownloadOutcome::verified) return exit_code::done;
@@ -74,7 +74,7 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
     pending.rolling_back = false;
     pending.since = unix_now(platform.clock);
     state.pending = pending;
-    if (!write_state(files, state, join_path(context.update_dir, state_file_name))) {
+    if (!write_state(files, state, UpdateFolder{context.update_dir}.state())) {
         log.write("state not written", 0);
         // Without this the set-aside copy would stay aside, and the next
         // installation would find no installed-setup.exe to keep for rollback.
@@ -91,7 +91,7 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
         return exit_code::done;
     }
 
-    if (!run_setup(platform.processes, setup_path, join_path(context.update_dir, setup_log_name))) {
+    if (!run_setup(platform.processes, setup_path, UpdateFolder{context.update_dir}.setup_log())) {
         log.write("setup not started", 0);
         abandon(context, state, files, rollback_copy);
         return exit_code::done;

@@ -5,8 +5,8 @@
 namespace tamsel {
 
 bool set_aside_installed_setup(Files& files, const std::string& update_dir) {
-    const std::string installed = join_path(update_dir, installed_setup_name);
-    const std::string rollback = join_path(update_dir, rollback_setup_name);
+    const std::string installed = UpdateFolder{update_dir}.installed_setup();
+    const std::string rollback = UpdateFolder{update_dir}.rollback_setup();
     // No installed-setup.exe but a rollback copy: an earlier pass set it aside
     // and was cut short before its record was written, or could not put it
     // back. It is the installed version's setup; left unowned it would be lost
@@ -27,8 +27,8 @@ bool run_setup(Processes& processes, const std::string& setup_path, const std::s
 
 void restore_rollback_copy(Files& files, const std::string& update_dir, bool rollback_copy) {
     if (!rollback_copy) return;
-    const std::string rollback = join_path(update_dir, rollback_setup_name);
-    const std::string installed = join_path(update_dir, installed_setup_name);
+    const std::string rollback = UpdateFolder{update_dir}.rollback_setup();
+    const std::string installed = UpdateFolder{update_dir}.installed_setup();
     if (!files.size(rollback)) return;
     if (files.size(installed)) return;  // something newer is in place: keep the copy aside
     files.replace_file(rollback, installed);

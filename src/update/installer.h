@@ -2,17 +2,11 @@
 #pragma once
 #include <string>
 
+#include "entry/update_folder.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 
 namespace tamsel {
-
-inline constexpr const char* installed_setup_name = "installed-setup.exe";
-inline constexpr const char* rollback_setup_name = "rollback-setup.exe";
-inline constexpr const char* downloaded_setup_name = "downloaded-setup.exe";
-inline constexpr const char* partial_setup_name = "downloaded-setup.part";
-inline constexpr const char* setup_log_name = "setup.log";
-inline constexpr const char* state_file_name = "state.toml";
 
 // Moves installed-setup.exe (when there is one) to rollback-setup.exe; true
 // when a rollback copy now exists for this installation. Without an

@@ -1,7 +1,6 @@
 #include "update/phase_two.h"
 
 #include "entry/exit_codes.h"
-#include "entry/modes.h"
 #include "entry/paths.h"
 #include "state/state.h"
 #include "update/installer.h"
@@ -15,8 +14,7 @@ namespace {
 void wait_for_setup(Platform& platform, Log& log) {
     const std::uint64_t deadline = unix_now(platform.clock) + setup_wait_seconds;
     while (platform.system.mutex_exists(setup_mutex_name)) {
-        const std::uint64_t reading = platform.clock.filetime_now();
-        if (reading >= filetime_unix_epoch && unix_seconds_from_filetime(reading) >= deadline) {
+        if (wall_clock_reached(platform.clock, deadline)) {
             log.write("phase two: the installer did not end", 0);
             return;
         }
@@ -28,10 +26,10 @@ void wait_for_setup(Platform& platform, Log& log) {
 
 int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBridge& bridge) {
     Files& files = platform.files;
-    const auto in_update_dir = [&](const char* name) { return join_path(context.update_dir, name); };
+    const UpdateFolder folder{context.update_dir};
     wait_for_setup(platform, log);
 
-    const std::string state_path = in_update_dir(state_file_name);
+    const std::string state_path = folder.state();
     auto read = read_state(files, state_path);
     if (!std::holds_alternative<State>(read)) {
         log.write("state unreadable", 0);
@@ -44,7 +42,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     }
     const Pending pending = *state.pending;
     const std::string installed = installed_version_text(platform.system, context.main_exe).value_or("");
-    files.remove(in_update_dir(downloaded_setup_name));  // a failure is ignored
+    files.remove(folder.downloaded_setup());  // a failure is ignored
 
     // Every way out below but the rollback's start ends the installation:
     // the record goes, and the write is not checked (a record left behind
@@ -59,7 +57,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         bridge.raise_program(context.main_exe, pending.sessions, log);
         if (is_installed_version(pending.from, installed)) {
             log.write("rolled back", 0);
-            files.remove(in_update_dir(rollback_setup_name));
+            files.remove(folder.rollback_setup());
         } else {
             log.write("rollback did not restore the version", 0);
         }
@@ -75,13 +73,13 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
 
     if (bridge.raise_program(context.main_exe, pending.sessions, log)) {
         log.write("updated", 0);
-        files.remove(in_update_dir(rollback_setup_name));
+        files.remove(folder.rollback_setup());
         return settle();
     }
 
     // Installed but not up: never install this version here again.
     add_failed(state, pending.version);
-    const std::string rollback_path = in_update_dir(rollback_setup_name);
+    const std::string rollback_path = folder.rollback_setup();
     if (!pending.rollback_copy || !files.size(rollback_path)) {
         log.write("did not start, and there is no copy to roll back to", 0);
         return settle();
@@ -96,17 +94,12 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         log.write("state not written", 0);
         return exit_code::state_unusable;
     }
-    if (run_setup(platform.processes, rollback_path, in_update_dir(setup_log_name))) {
+    if (run_setup(platform.processes, rollback_path, folder.setup_log())) {
         log.write("did not start: rollback started", 0);
         return exit_code::done;
     }
     log.write("did not start: rollback not started", 0);
     return settle();
-}
-
-int phase_two(const RunContext& context, Log& log, Platform& platform) {
-    const auto bridge = make_session_bridge(platform);
-    return phase_two(context, log, platform, *bridge);
 }
 
 }  // namespace tamsel

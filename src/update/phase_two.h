@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "common/client_limits.h"
 #include "entry/log.h"
 #include "entry/run_context.h"
 #include "platform/platform.h"
@@ -11,11 +12,7 @@
 
 namespace tamsel {
 
-inline constexpr std::uint64_t setup_wait_seconds = 180;
-inline constexpr std::uint32_t setup_poll_ms = 500;
-
-// Returns the process exit code, 0 or 5. The two-argument form in
-// entry/modes.h builds the platform's own session bridge.
+// Returns the process exit code, 0 or 5.
 int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBridge& bridge);
 
 }  // namespace tamsel

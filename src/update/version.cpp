@@ -1,43 +1,12 @@
 #include "update/version.h"
 
+#include "common/utf8.h"
+
 namespace tamsel {
 namespace {
 
-// The Unicode White_Space characters in UTF-8.
-constexpr std::string_view white_space[] = {
-    "\t", "\n", "\v", "\f", "\r", " ",
-    "\xC2\x85",                                  // U+0085
-    "\xC2\xA0",                                  // U+00A0
-    "\xE1\x9A\x80",                              // U+1680
-    "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85",
-    "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A",  // U+2000 to U+200A
-    "\xE2\x80\xA8",                              // U+2028
-    "\xE2\x80\xA9",                              // U+2029
-    "\xE2\x80\xAF",                              // U+202F
-    "\xE2\x81\x9F",                              // U+205F
-    "\xE3\x80\x80",                              // U+3000
-};
-
-std::string_view trim(std::string_view text) {
-    bool trimmed = true;
-    while (trimmed && !text.empty()) {
-        trimmed = false;
-        for (const std::string_view blank : white_space) {
-            if (text.starts_with(blank)) {
-                text.remove_prefix(blank.size());
-                trimmed = true;
-            }
-            if (text.ends_with(blank)) {
-                text.remove_suffix(blank.size());
-                trimmed = true;
-            }
-        }
-    }
-    return text;
-}
-
 std::uint32_t read_piece(std::string_view piece) {
-    piece = trim(piece);
+    piece = trim_white_space(piece);
     if (!piece.empty() && piece.front() == '+') piece.remove_prefix(1);
     if (piece.empty()) return 0;
     std::uint64_t value = 0;

@@ -91,21 +91,21 @@ def standin(target: str) -> Path:
     return BUILD_DIR / "tests" / "standin" / target / "Tamsel.exe"
 
 
-def install_program(main_program: str = "standin_v1_0_0") -> None:
+def install_program(main_program: str = "standin_v1_0_0", folder: Path = PROGRAM_DIR) -> None:
     """Puts the testbed, as tamsel-update.exe, and a stand-in Tamsel.exe (or
     none) into the program folder."""
-    if PROGRAM_DIR.exists():
-        shutil.rmtree(PROGRAM_DIR)
-    PROGRAM_DIR.mkdir(parents=True)
-    shutil.copy2(exe("tamsel-testbed.exe"), PROGRAM_DIR / "tamsel-update.exe")
+    if folder.exists():
+        shutil.rmtree(folder)
+    folder.mkdir(parents=True)
+    shutil.copy2(exe("tamsel-testbed.exe"), folder / "tamsel-update.exe")
     if main_program:
-        shutil.copy2(standin(main_program), PROGRAM_DIR / "Tamsel.exe")
+        shutil.copy2(standin(main_program), folder / "Tamsel.exe")
 
 
-def run_updater(*args: str, timeout: float = RUN_TIMEOUT) -> int:
+def run_updater(*args: str, timeout: float = RUN_TIMEOUT, folder: Path = PROGRAM_DIR) -> int:
     # No pipes: the setup program and the programs a raise starts outlive
     # the pass and would hold them open.
-    done = subprocess.run([str(WINE_RUN), "--prefix", str(PREFIX), str(PROGRAM_DIR / "tamsel-update.exe"), *args],
+    done = subprocess.run([str(WINE_RUN), "--prefix", str(PREFIX), str(folder / "tamsel-update.exe"), *args],
                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                           timeout=timeout)
     return done.returncode
@@ -203,6 +203,37 @@ class ServedCase(unittest.TestCase):
         fresh_folders()
         install_program("standin_v1_0_0")
         FEED_FILE.unlink(missing_ok=True)
+
+
+# --- the program's uninstall entry, where setup programs and the deployment
+# kit find the program folder
+
+PROGRAM_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tamsel"
+
+
+def reg(*args: str) -> subprocess.CompletedProcess:
+    return subprocess.run([str(WINE_RUN), "--prefix", str(PREFIX), "reg", *args],
+                          stdin=subprocess.DEVNULL, capture_output=True, timeout=RUN_TIMEOUT)
+
+
+def program_location():
+    """The InstallLocation of the program's uninstall entry, or None."""
+    done = reg("query", PROGRAM_KEY, "/v", "InstallLocation")
+    if done.returncode != 0:
+        return None
+    for line in done.stdout.decode("utf-8", "replace").splitlines():
+        words = line.split(None, 2)
+        if len(words) == 3 and words[0] == "InstallLocation":
+            return words[2].rstrip("\r")
+    return None
+
+
+def set_program_location(windows_path) -> None:
+    """Writes the uninstall entry's InstallLocation, or removes the entry (None)."""
+    if windows_path is None:
+        reg("delete", PROGRAM_KEY, "/f")
+    else:
+        reg("add", PROGRAM_KEY, "/v", "InstallLocation", "/d", windows_path, "/f").check_returncode()
 
 
 # --- programs running in the session, and the bridge probe

@@ -14,8 +14,13 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness as h  # noqa: E402
 
 S = "1"  # the one session Wine has
-# The example NSIS setup program (deploy/nsis), carrying the stand-in 2.0.0.
-NSIS_SETUP = h.BUILD_DIR / "tests" / "standin" / "setup_nsis_v2_0_0" / "tamsel-nsis-2.0.0.exe"
+# The example NSIS setup program (deploy/nsis), carrying the stand-in 2.0.0
+# and the next updater build (the testbed with a few bytes appended).
+NSIS_SETUP = h.BUILD_DIR / "tests" / "standin" / "setup_nsis_v2_0_0_next_updater" / "tamsel-nsis-2.0.0.exe"
+NEXT_UPDATER = h.BUILD_DIR / "tests" / "standin" / "next-updater" / "tamsel-update.exe"
+# The program installed outside C:\Program Files, as its uninstall entry says.
+OTHER_DIR = h.PREFIX / "drive_c" / "Apps" / "Tam Sel"
+OTHER_DIR_WINDOWS = "C:\\Apps\\Tam Sel"
 
 
 def update_files() -> list:
@@ -68,18 +73,32 @@ class Installation(h.ServedCase):
         self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
 
     @unittest.skipUnless(NSIS_SETUP.exists(), "built only where makensis is installed")
-    def test_updated_by_a_real_nsis_setup_program(self):
+    def test_a_real_nsis_setup_program_updates_the_program_where_it_lives_and_phase_two_runs_the_new_updater(self):
+        shutil.rmtree(h.PROGRAM_DIR)
+        h.install_program("standin_v1_0_0", OTHER_DIR)
+        h.set_program_location(OTHER_DIR_WINDOWS)
+        self.addCleanup(shutil.rmtree, OTHER_DIR, ignore_errors=True)
+        self.addCleanup(h.set_program_location, None)
+        self.addCleanup(h.end_programs, f"{OTHER_DIR_WINDOWS}\\Tamsel.exe")
         self.keep_installed_setup()
-        self.run_program()
+        program = h.RunningProgram(f"{OTHER_DIR_WINDOWS}\\Tamsel.exe")
+        self.programs.append(program)
+        program.wait_until_counted()
         self.offer(NSIS_SETUP.read_bytes())
-        self.assertEqual(h.run_updater(), 0)
+        self.assertEqual(h.run_updater(folder=OTHER_DIR), 0)
         self.assertEqual(h.wait_for_phase_two(), [
             "feed request 0", "download verified 0", f"close: asked politely {S}",
             f"close: the program closed by itself {S}", "setup started 0", "updated 0"])
-        self.assert_program("standin_v2_0_0")
+        self.assertEqual((OTHER_DIR / "Tamsel.exe").read_bytes(), h.standin("standin_v2_0_0").read_bytes())
+        self.assertEqual(len(h.census(f"{OTHER_DIR_WINDOWS}\\Tamsel.exe")), 1)
+        # The setup program put the next updater in place before it started
+        # phase two from that path: "updated" is the new updater's verdict.
+        self.assertEqual((OTHER_DIR / "tamsel-update.exe").read_bytes(), NEXT_UPDATER.read_bytes())
+        self.assertIn("tamsel setup 2.0.0: tamsel-update.exe installed",
+                      (h.UPDATE_DIR / "setup.log").read_text("ascii").splitlines())
+        self.assertFalse(h.PROGRAM_DIR.exists())
         self.assertEqual(update_files(), ["installed-setup.exe", "setup.log", "state.toml", "updater.log"])
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), NSIS_SETUP.read_bytes())
-        self.assertFalse((h.PROGRAM_DIR / "Tamsel.exe.new").exists())
         self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
 
     def test_a_program_that_ignores_the_close_message_is_ended_and_the_installation_goes_on(self):

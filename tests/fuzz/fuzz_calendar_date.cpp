@@ -11,6 +11,7 @@
 #include "common/utf8.h"
 #include "fuzz_check.h"
 #include "state/calendar_date.h"
+#include "state/toml_reading.h"
 
 using namespace tamsel;
 

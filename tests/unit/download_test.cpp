@@ -151,7 +151,7 @@ TEST_F(DownloadTest, AFailingDigestStartLeavesTheEmptyPartialFileAndFetchesNothi
 
 TEST_F(DownloadTest, NoDownloadIsVerifiedOverTheLargestSetupSize) {
     // The decision refuses such offers first; the download holds the line too.
-    const std::string big(static_cast<std::size_t>(largest_setup) + 1, 'z');
+    const std::string big(static_cast<std::size_t>(download_size_limit) + 1, 'z');
     offer.size = big.size();
     offer.sha256 = FakeCrypto::digest_of(big);
     fake.https.serve(url, FakeHttpsResponse::body(big, 1 << 20));

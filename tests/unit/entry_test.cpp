@@ -71,6 +71,25 @@ TEST(Paths, JoinAndParent) {
 class EntryTest : public ::testing::Test {
 protected:
     FakePlatform fake;
+    // Stand-ins for the modes: each records that it ran, with what it was given.
+    std::vector<std::string> ran;
+    std::string mode_update_dir;
+    std::string mode_log_path;
+    Modes modes{
+        [this](const RunContext& context, Log& log) { return record("check run", context, log, 40); },
+        [this](const RunContext& context, Log& log) { return record("phase two", context, log, 41); },
+        [this] { return record("close", 42); },
+        [this] { return record("window", 43); },
+    };
+    int record(const char* mode, int code) {
+        ran.push_back(mode);
+        return code;
+    }
+    int record(const char* mode, const RunContext& context, Log& log, int code) {
+        mode_update_dir = context.update_dir;
+        mode_log_path = log.path();
+        return record(mode, code);
+    }
     BuildSettings settings{"localhost", {}, {}};
     const std::string data_dir = "C:\\ProgramData\\Tam_Sel";
     const std::string update_dir = data_dir + "\\update";
@@ -80,7 +99,7 @@ protected:
     }
     int run(std::vector<std::string> arguments = {}) {
         arguments.insert(arguments.begin(), "tamsel-update.exe");
-        return run_entry(arguments, fake.platform, settings);
+        return run_entry(arguments, fake.platform, settings, modes);
     }
 };
 
@@ -94,6 +113,7 @@ TEST_F(EntryTest, EveryModeNeedsTheSystemAccount) {
     }
     EXPECT_TRUE(fake.system.created_mutexes.empty());
     EXPECT_TRUE(fake.files.files.empty());
+    EXPECT_TRUE(ran.empty());
 }
 
 TEST_F(EntryTest, TheWindowHelperTakesNoMutexAndNeedsNoFolders) {
@@ -162,7 +182,7 @@ TEST_F(EntryTest, ARefusedFolderEndsWith4AndWritesNothing) {
         local.add_guarded_folder(update_dir);
         c.spoil(local, data_dir, update_dir);
         const auto folders_before = local.files.folders;
-        EXPECT_EQ(run_entry({"u.exe"}, local.platform, settings), exit_code::folder_refused) << c.name;
+        EXPECT_EQ(run_entry({"u.exe"}, local.platform, settings, modes), exit_code::folder_refused) << c.name;
         EXPECT_TRUE(local.files.files.empty()) << c.name;
         EXPECT_EQ(local.files.folders, folders_before) << "the guard creates no folder: " << c.name;
     }
@@ -172,6 +192,24 @@ TEST_F(EntryTest, GuardedFoldersReachTheMode) {
     const int code = run();
     EXPECT_NE(code, exit_code::folder_refused);
     EXPECT_NE(code, exit_code::another_pass_runs);
+    EXPECT_EQ(code, 40);
+    EXPECT_EQ(ran, std::vector<std::string>{"check run"});
+    EXPECT_EQ(mode_update_dir, update_dir);
+    EXPECT_EQ(mode_log_path, update_dir + "\\updater.log");
+
+    // The next pass, once the first has let go of the mutex.
+    fake.system.mutexes.clear();
+    ran.clear();
+    EXPECT_EQ(run({"/phase2"}), 41);
+    EXPECT_EQ(ran, std::vector<std::string>{"phase two"});
+    EXPECT_EQ(mode_update_dir, update_dir);
+
+    // The helper's modes are handed over before anything else is looked at.
+    fake.system.mutexes.clear();
+    ran.clear();
+    EXPECT_EQ(run({"/close"}), 42);
+    EXPECT_EQ(run({"/window"}), 43);
+    EXPECT_EQ(ran, (std::vector<std::string>{"close", "window"}));
 }
 
 }  // namespace

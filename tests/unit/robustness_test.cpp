@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/product_modes.h"
 #include "entry/entry.h"
 #include "entry/exit_codes.h"
 #include "fakes/fake_platform.h"
@@ -101,8 +102,9 @@ public:
     // One updater process; the single-instance mutex goes with it.
     int pass(bool phase_two) {
         pass_starts.push_back(fake.faults.calls.size());
+        const auto bridge = make_session_bridge(fake.platform);
         const int code = run_entry(phase_two ? std::vector<std::string>{exe, "/phase2"} : std::vector<std::string>{exe},
-                                   fake.platform, settings);
+                                   fake.platform, settings, app::product_modes(fake.platform, *bridge));
         fake.system.mutexes.erase("Global\\Tam_Sel.Update");
         return code;
     }
@@ -152,7 +154,8 @@ private:
         }
         Platform platform{fake.account,   fake.clock,   fake.crypto,   fake.files, fake.https,
                           fake.processes, desktop,      fake.security, fake.system};
-        const int code = run_entry({exe, argument}, platform, settings);
+        const auto bridge = make_session_bridge(platform);
+        const int code = run_entry({exe, argument}, platform, settings, app::product_modes(platform, *bridge));
         if (!desktop.posted.empty())
             for (fakes::FakeProcess* p : shown)
                 if (!p->ends_at) p->ends_at = fake.clock.monotonic + obeys_after_ms;

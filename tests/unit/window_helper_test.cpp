@@ -3,9 +3,10 @@
 #include <optional>
 #include <vector>
 
+#include "app/product_modes.h"
 #include "entry/entry.h"
 #include "entry/exit_codes.h"
-#include "entry/modes.h"
+#include "session/window_helper.h"
 #include "fakes/fake_platform.h"
 
 namespace tamsel {
@@ -81,10 +82,12 @@ TEST(WindowHelperEntry, ReportsOnlyThroughItsExitCode) {
     fakes::FakePlatform fake;
     fake.system.mutexes.insert("Global\\Tam_Sel.Update");  // a pass is running
     BuildSettings settings;
-    EXPECT_EQ(run_entry({"tamsel-update.exe", "/close"}, fake.platform, settings), exit_code::close_failed);
-    EXPECT_EQ(run_entry({"tamsel-update.exe", "/window"}, fake.platform, settings), exit_code::window_failed);
+    const auto bridge = make_session_bridge(fake.platform);
+    const Modes modes = app::product_modes(fake.platform, *bridge);
+    EXPECT_EQ(run_entry({"tamsel-update.exe", "/close"}, fake.platform, settings, modes), exit_code::close_failed);
+    EXPECT_EQ(run_entry({"tamsel-update.exe", "/window"}, fake.platform, settings, modes), exit_code::window_failed);
     fake.desktop.add_window(0);
-    EXPECT_EQ(run_entry({"tamsel-update.exe", "/window", "/close"}, fake.platform, settings), exit_code::done);
+    EXPECT_EQ(run_entry({"tamsel-update.exe", "/window", "/close"}, fake.platform, settings, modes), exit_code::done);
     EXPECT_EQ(fake.desktop.posted.size(), 1u);  // "/close" wins
     EXPECT_TRUE(fake.files.files.empty());
     EXPECT_TRUE(fake.files.journal.empty());

@@ -1,17 +1,17 @@
 #include <windows.h>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/owned_handle.h"
 
 namespace tamsel::win32 {
 
 std::optional<Sid> Win32Account::process_user() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::nullopt;
+    OwnedHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return std::nullopt;
     // TOKEN_USER plus its SID fits in 256 bytes; aligned for the structure.
     alignas(TOKEN_USER) unsigned char buffer[256] = {};
     DWORD needed = 0;
-    const BOOL ok = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed);
-    CloseHandle(token);
+    const BOOL ok = GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &needed);
     if (!ok) return std::nullopt;
     const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer);
     PSID sid = user->User.Sid;

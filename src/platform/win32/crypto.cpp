@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/owned_handle.h"
 
 namespace tamsel::win32 {
 namespace {
@@ -18,15 +19,14 @@ public:
     CngSha256(BCRYPT_ALG_HANDLE algorithm, BCRYPT_HASH_HANDLE hash) : algorithm_(algorithm), hash_(hash) {}
     CngSha256(const CngSha256&) = delete;
     CngSha256& operator=(const CngSha256&) = delete;
-    ~CngSha256() override { release(); }
 
     bool add(const void* data, std::size_t size) override {
-        if (hash_ == nullptr) return false;
+        if (!hash_) return false;
         // BCryptHashData takes a 32-bit length; larger blocks go in pieces.
         auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));
         while (size > 0) {
             const ULONG piece = static_cast<ULONG>(std::min<std::size_t>(size, std::numeric_limits<ULONG>::max()));
-            if (!succeeded(BCryptHashData(hash_, bytes, piece, 0))) return false;
+            if (!succeeded(BCryptHashData(hash_.get(), bytes, piece, 0))) return false;
             bytes += piece;
             size -= piece;
         }
@@ -34,9 +34,9 @@ public:
     }
 
     std::optional<Sha256Digest> finish() override {
-        if (hash_ == nullptr) return std::nullopt;
+        if (!hash_) return std::nullopt;
         Sha256Digest digest{};
-        const bool ok = succeeded(BCryptFinishHash(hash_, digest.data(), static_cast<ULONG>(digest.size()), 0));
+        const bool ok = succeeded(BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0));
         release();
         if (!ok) return std::nullopt;
         return digest;
@@ -44,14 +44,13 @@ public:
 
 private:
     void release() {
-        if (hash_ != nullptr) BCryptDestroyHash(hash_);
-        if (algorithm_ != nullptr) BCryptCloseAlgorithmProvider(algorithm_, 0);
-        hash_ = nullptr;
-        algorithm_ = nullptr;
+        hash_.reset();
+        algorithm_.reset();
     }
 
-    BCRYPT_ALG_HANDLE algorithm_;
-    BCRYPT_HASH_HANDLE hash_;
+    // Declared in this order, the hash is destroyed before its provider.
+    AlgorithmHandle algorithm_;
+    HashHandle hash_;
 };
 
 class CngEcdsaP256 final : public EcdsaP256Verifier {
@@ -59,7 +58,6 @@ public:
     explicit CngEcdsaP256(BCRYPT_ALG_HANDLE algorithm) : algorithm_(algorithm) {}
     CngEcdsaP256(const CngEcdsaP256&) = delete;
     CngEcdsaP256& operator=(const CngEcdsaP256&) = delete;
-    ~CngEcdsaP256() override { BCryptCloseAlgorithmProvider(algorithm_, 0); }
 
     bool verify(const EcPublicKeyBytes& key, const Sha256Digest& digest, const EcdsaSignature& signature) override {
         // ECCPUBLICBLOB: magic "ECS1" and the coordinate length, both
@@ -72,42 +70,39 @@ public:
         std::memcpy(blob.data(), &header, sizeof header);
         std::memcpy(blob.data() + sizeof header, key.data(), key.size());
 
-        BCRYPT_KEY_HANDLE handle = nullptr;
-        if (!succeeded(BCryptImportKeyPair(algorithm_, nullptr, BCRYPT_ECCPUBLIC_BLOB, &handle, blob.data(),
+        KeyHandle handle;
+        if (!succeeded(BCryptImportKeyPair(algorithm_.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, handle.put(), blob.data(),
                                            static_cast<ULONG>(blob.size()), 0))) {
             return false;
         }
         // CNG wants writable buffers; pass copies so the caller's stay const.
         Sha256Digest hash = digest;
         EcdsaSignature value = signature;
-        const NTSTATUS status = BCryptVerifySignature(handle, nullptr, hash.data(), static_cast<ULONG>(hash.size()),
+        const NTSTATUS status = BCryptVerifySignature(handle.get(), nullptr, hash.data(), static_cast<ULONG>(hash.size()),
                                                       value.data(), static_cast<ULONG>(value.size()), 0);
-        BCryptDestroyKey(handle);
         return succeeded(status);
     }
 
 private:
-    BCRYPT_ALG_HANDLE algorithm_;
+    AlgorithmHandle algorithm_;
 };
 
 }  // namespace
 
 std::unique_ptr<Sha256Digester> Win32Crypto::begin_sha256() {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!succeeded(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return nullptr;
+    AlgorithmHandle algorithm;
+    if (!succeeded(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return nullptr;
     // With no buffer of ours, CNG allocates the hash object itself.
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (!succeeded(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
-        BCryptCloseAlgorithmProvider(algorithm, 0);
-        return nullptr;
-    }
-    return std::make_unique<CngSha256>(algorithm, hash);
+    HashHandle hash;
+    if (!succeeded(BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) return nullptr;
+    return std::make_unique<CngSha256>(algorithm.release(), hash.release());
 }
 
 std::unique_ptr<EcdsaP256Verifier> Win32Crypto::open_ecdsa_p256() {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!succeeded(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return nullptr;
-    return std::make_unique<CngEcdsaP256>(algorithm);
+    AlgorithmHandle algorithm;
+    if (!succeeded(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
+        return nullptr;
+    return std::make_unique<CngEcdsaP256>(algorithm.release());
 }
 
 }  // namespace tamsel::win32

@@ -4,28 +4,14 @@
 #include <array>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
 namespace tamsel::win32 {
 namespace {
 
-// One WinHTTP handle, closed when it goes out of scope. Declared in the order
-// session, connection, request, they close in the reverse order.
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandle() {
-        if (handle_ != nullptr) WinHttpCloseHandle(handle_);
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-
-    HINTERNET get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    HINTERNET handle_;
-};
+// WinHTTP handles (owned_handle.h) are declared in the order session,
+// connection, request, so they close in the reverse order.
 
 constexpr DWORD chunk_size = 8192;
 

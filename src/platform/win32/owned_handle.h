@@ -1,19 +1,53 @@
-// A kernel handle that closes itself: the one owner of it, never copied.
+// A Win32 handle that closes itself: the one owner of it, never copied. One
+// template for every kind (kernel handles, WinHTTP handles, WTS memory ...),
+// each named below with the function that releases it.
 #pragma once
 #include <windows.h>
 
+#include <bcrypt.h>
+#include <winhttp.h>
+#include <wtsapi32.h>
+
 namespace tamsel::win32 {
 
-class OwnedHandle {
+template <typename Handle, auto close>
+class Owned {
 public:
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    ~OwnedHandle() { CloseHandle(handle_); }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE get() const { return handle_; }
+    explicit Owned(Handle handle = Handle{}) : handle_(handle) {}
+    ~Owned() {
+        if (handle_ != Handle{}) close(handle_);
+    }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+
+    Handle get() const { return handle_; }
+    // Where a creating call writes the handle it makes (empty before).
+    Handle* put() { return &handle_; }
+    explicit operator bool() const { return handle_ != Handle{}; }
+    // Closes the handle now (when there is one) and keeps nothing.
+    void reset() {
+        if (handle_ != Handle{}) close(handle_);
+        handle_ = Handle{};
+    }
+    // Hands the handle to a new owner.
+    Handle release() {
+        const Handle handle = handle_;
+        handle_ = Handle{};
+        return handle;
+    }
 
 private:
-    HANDLE handle_;
+    Handle handle_;
 };
+
+using OwnedHandle = Owned<HANDLE, &CloseHandle>;
+using InternetHandle = Owned<HINTERNET, &WinHttpCloseHandle>;
+template <typename T>
+using WtsMemory = Owned<T*, &WTSFreeMemory>;
+
+inline void close_algorithm_provider(BCRYPT_ALG_HANDLE algorithm) { BCryptCloseAlgorithmProvider(algorithm, 0); }
+using AlgorithmHandle = Owned<BCRYPT_ALG_HANDLE, &close_algorithm_provider>;
+using HashHandle = Owned<BCRYPT_HASH_HANDLE, &BCryptDestroyHash>;
+using KeyHandle = Owned<BCRYPT_KEY_HANDLE, &BCryptDestroyKey>;
 
 }  // namespace tamsel::win32

@@ -41,16 +41,17 @@ private:
 // The thread handle is never used: it is closed at once, the process handle
 // goes to the caller.
 std::unique_ptr<ProcessHandle> adopt(const PROCESS_INFORMATION& started) {
-    CloseHandle(started.hThread);
+    const OwnedHandle thread(started.hThread);
     return std::make_unique<Win32ProcessHandle>(started.hProcess);
 }
 
 }  // namespace
 
 std::optional<std::vector<ProcessEntry>> Win32Processes::enumerate() {
-    WTS_PROCESS_INFOW* list = nullptr;
+    WtsMemory<WTS_PROCESS_INFOW> owned_list;
     DWORD count = 0;
-    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count)) return std::nullopt;
+    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, owned_list.put(), &count)) return std::nullopt;
+    const WTS_PROCESS_INFOW* list = owned_list.get();
     std::vector<ProcessEntry> entries;
     entries.reserve(count);
     for (DWORD i = 0; i < count; ++i) {
@@ -61,38 +62,33 @@ std::optional<std::vector<ProcessEntry>> Win32Processes::enumerate() {
             entry.name = to_utf8(list[i].pProcessName, wcslen(list[i].pProcessName)).value_or(std::string());
         entries.push_back(std::move(entry));
     }
-    WTSFreeMemory(list);
     return entries;
 }
 
 std::optional<std::string> Win32Processes::image_path(std::uint32_t process_id) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
-    if (process == nullptr) return std::nullopt;
+    const OwnedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+    if (!process) return std::nullopt;
     // MAX_PATH units and no more: the installed program's path is short, and a
     // path that does not fit is not the installed program.
     wchar_t buffer[MAX_PATH] = {};
     DWORD size = MAX_PATH;
-    const BOOL ok = QueryFullProcessImageNameW(process, 0, buffer, &size);
-    CloseHandle(process);
+    const BOOL ok = QueryFullProcessImageNameW(process.get(), 0, buffer, &size);
     if (!ok) return std::nullopt;
     return to_utf8_lossy(buffer, size);
 }
 
 bool Win32Processes::terminate(std::uint32_t process_id, std::uint32_t exit_code) {
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, process_id);
-    if (process == nullptr) return false;
-    const BOOL ended = TerminateProcess(process, exit_code);
-    CloseHandle(process);
-    return ended != 0;
+    const OwnedHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, process_id));
+    if (!process) return false;
+    return TerminateProcess(process.get(), exit_code) != 0;
 }
 
 std::unique_ptr<Token> Win32Processes::duplicate_own_token() {
-    HANDLE own = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own)) return nullptr;
+    OwnedHandle own;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put())) return nullptr;
     HANDLE duplicate = nullptr;
-    const BOOL ok = DuplicateTokenEx(own, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, &duplicate);
-    CloseHandle(own);
-    if (!ok) return nullptr;
+    if (!DuplicateTokenEx(own.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, &duplicate))
+        return nullptr;
     return std::make_unique<Win32Token>(duplicate);
 }
 

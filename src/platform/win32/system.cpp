@@ -3,6 +3,7 @@
 #include <knownfolders.h>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
 namespace tamsel::win32 {
@@ -35,7 +36,7 @@ MutexCreation Win32System::create_owned_mutex(const std::string& name) {
     const DWORD error = GetLastError();
     if (h == nullptr) return MutexCreation::failed;
     if (error == ERROR_ALREADY_EXISTS) {
-        CloseHandle(h);
+        const OwnedHandle theirs(h);
         return MutexCreation::already_exists;
     }
     // The handle is kept on purpose: the system frees the mutex when the
@@ -46,10 +47,8 @@ MutexCreation Win32System::create_owned_mutex(const std::string& name) {
 bool Win32System::mutex_exists(const std::string& name) {
     const auto wide = to_wide(name);
     if (!wide) return false;
-    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, wide->c_str());
-    if (h == nullptr) return false;
-    CloseHandle(h);
-    return true;
+    const OwnedHandle h(OpenMutexW(SYNCHRONIZE, FALSE, wide->c_str()));
+    return static_cast<bool>(h);
 }
 
 std::optional<std::string> Win32System::local_date_text(const std::string& picture) {
