@@ -418,12 +418,12 @@ private:
                            const std::string& application) {
         const auto file = w.files.files.find(application);
         const std::string* version = file == w.files.files.end() ? nullptr : vendor_.version_of(file->second);
-        const bool rollback = application.ends_with("rollback-setup.exe");
+        const bool rollback = application.ends_with(rollback_setup_name);
         if (version == nullptr) {
             note_break(machine, day, "a setup ran whose bytes no verified feed named");
             return;
         }
-        const auto read = read_state(w.files, join_path(context_.update_dir, state_file_name));
+        const auto read = read_state(w.files, UpdateFolder{context_.update_dir}.state());
         const State* state = std::get_if<State>(&read);
         if (state == nullptr || !state->pending || state->pending->rolling_back != rollback ||
             (!rollback && state->pending->version != *version)) {
@@ -474,7 +474,7 @@ private:
         const std::int64_t end = static_cast<std::int64_t>(w.clock.monotonic / 1000);
 
         // The log's lines go into the fleet's counts; the folder keeps none.
-        const std::string log_path = join_path(context_.update_dir, "updater.log");
+        const std::string log_path = UpdateFolder{context_.update_dir}.log();
         for (const std::string& line : fakes::log_messages(w.files, log_path)) {
             const std::string message = line.substr(0, line.find_last_of(' '));
             ++result_.log_lines[message];
@@ -487,7 +487,7 @@ private:
             if (options_.trace) *options_.trace << "    " << line << "\n";
         }
         w.files.files.erase(log_path);
-        w.files.files.erase(join_path(context_.update_dir, "updater.log.1"));
+        w.files.files.erase(UpdateFolder{context_.update_dir}.previous_log());
 
         // Programs the pass closed and did not start again.
         for (Session& session : machine.sessions) {
@@ -548,7 +548,7 @@ private:
         fakes::FakeFiles files;
         files.files = machine.files;
         files.folders = {context_.data_dir, context_.update_dir};
-        auto read = read_state(files, join_path(context_.update_dir, state_file_name));
+        auto read = read_state(files, UpdateFolder{context_.update_dir}.state());
         if (const auto* state = std::get_if<State>(&read)) return *state;
         return std::string("unreadable");
     }
@@ -568,7 +568,7 @@ private:
             const bool fails = !launch.rollback && rng.chance(scenario_.behaviour.setup_fails);
             if (!fails) {
                 machine.installed = launch.version;
-                machine.files[join_path(context_.update_dir, "installed-setup.exe")] = launch.bytes;
+                machine.files[UpdateFolder{context_.update_dir}.installed_setup()] = launch.bytes;
                 if (vendor_.is_bad(launch.version) && !machine.ran_bad) {
                     machine.ran_bad = true;
                     machine.ran_bad_day = day;
@@ -639,11 +639,11 @@ private:
                 files.files = machine.files;
                 files.folders = {context_.data_dir, context_.update_dir};
                 const bool copy = set_aside_installed_setup(files, context_.update_dir);
-                const auto kept = files.files.find(join_path(context_.update_dir, "rollback-setup.exe"));
+                const auto kept = files.files.find(UpdateFolder{context_.update_dir}.rollback_setup());
                 const std::string* version = kept == files.files.end() ? nullptr : vendor_.version_of(kept->second);
                 if (!copy || version == nullptr) note_break(machine, day, "a day ended without a way back");
                 else if (*version != machine.installed) note_break(machine, day, "a day ended with a way back to another version");
-            } else if (!has("installed-setup.exe") && !(state->pending->rollback_copy && has("rollback-setup.exe"))) {
+            } else if (!has(installed_setup_name) && !(state->pending->rollback_copy && has(rollback_setup_name))) {
                 note_break(machine, day, "a day ended without a way back");
             }
             if (state->pending && day_start(day + 1) - machine.pending_seen > 2 * day_seconds)
@@ -654,7 +654,7 @@ private:
             for (const auto& [path, bytes] : machine.files)
                 *options_.trace << " " << path.substr(context_.update_dir.size() + 1);
             *options_.trace << "\n";
-            if (const auto it = machine.files.find(join_path(context_.update_dir, state_file_name));
+            if (const auto it = machine.files.find(UpdateFolder{context_.update_dir}.state());
                 it != machine.files.end())
                 *options_.trace << "  state.toml: " << it->second << "\n";
         }
@@ -674,7 +674,7 @@ private:
                       static_cast<unsigned long long>(traits.next() & 0xffffffffffffull));
         machine.guid = guid;
         machine.ignores_close = traits.chance(scenario_.behaviour.ignores_close);
-        machine.files[join_path(context_.update_dir, "installed-setup.exe")] = setup_bytes(scenario_.installed);
+        machine.files[UpdateFolder{context_.update_dir}.installed_setup()] = setup_bytes(scenario_.installed);
 
         const Behaviour& b = scenario_.behaviour;
         for (int day = 0; day < scenario_.days; ++day) {
