@@ -12,7 +12,9 @@
 #include "entry/paths.h"
 #include "entry/update_folder.h"
 #include "feed/https_address.h"
+#include "feed/signature.h"
 #include "update/check_run.h"
+#include "update/rollout.h"
 #include "update/version.h"
 
 namespace tamsel::tool {
@@ -237,6 +239,7 @@ public:
         if (path != main_exe_ || !options_.installed) return std::nullopt;
         return version_resource(*options_.installed);
     }
+    std::optional<std::string> machine_guid() override { return options_.machine_guid; }
 
 private:
     const DryRunOptions& options_;
@@ -337,6 +340,22 @@ void print_lines(std::ostream& out, std::string_view text) {
     }
 }
 
+// The machine's wave and due day when the answer's offer is rolled out in
+// waves; the pass below then shows whether it is due today.
+void print_rollout(const DryRunOptions& options, Platform& platform, std::ostream& out) {
+    const auto split = split_feed_answer(options.answer);
+    if (!std::holds_alternative<FeedAnswer>(split)) return;
+    const auto parsed = parse_feed(std::get<FeedAnswer>(split).document);
+    if (!std::holds_alternative<Feed>(parsed)) return;
+    const FeedSection<Download>& download = std::get<Feed>(parsed).download;
+    if (!download.present() || !download.value.rollout) return;
+    const Rollout& rollout = *download.value.rollout;
+    const std::uint32_t wave = machine_rollout_wave(platform, rollout, download.value.version);
+    out << "rollout: " << rollout.days << " waves from " << calendar_date_text(rollout.start) << "; machine "
+        << options.machine_guid.value_or("(no MachineGuid)") << " is in wave " << wave << ", due on "
+        << calendar_date_text(rollout_due_day(rollout, wave)) << "\n";
+}
+
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> version_resource(const std::string& file_version) {
@@ -396,6 +415,7 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
     out << "client: " << context.main_exe << " " << installed_text.value_or("(no version resource)")
         << ", runs in sessions " << sessions_text(options.sessions) << "; today " << options.today << "; server "
         << options.host << "; " << (options.state ? "state.toml given" : "no state.toml") << "\n";
+    print_rollout(options, platform, out);
     out << log_file_name << ":\n";
     int code = 0;
     try {

@@ -26,6 +26,7 @@ struct DryRunOptions {
     std::string today;                         // the client's local date, YYYY-MM-DD
     std::uint64_t now_unix = 0;                // the client's clock
     std::vector<std::uint32_t> sessions;       // sessions in which the main program runs
+    std::optional<std::string> machine_guid;   // the client's MachineGuid; none: unreadable (the last wave)
 };
 
 // The version resource a main program of that file version carries: up to

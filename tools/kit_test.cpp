@@ -67,6 +67,14 @@ const Refusal refusals[] = {
      "no update entry of the version"},
     {"answer over 256 KiB", [](PublishRequest& r) { r.news[0].text.assign(262144, 'x'); }, "feed: no answer"},
     {"no such day", [](PublishRequest& r) { r.date = "2026-02-29"; }, "YYYY-MM-DD"},
+    {"rollout in 30 waves", [](PublishRequest& r) { r.rollout_days = 30; }, nullptr},
+    {"rollout in 31 waves", [](PublishRequest& r) { r.rollout_days = 31; }, "--rollout-days takes 1 to 30"},
+    {"rollout from no such day",
+     [](PublishRequest& r) {
+         r.rollout_days = 7;
+         r.rollout_start = "2027-02-30";
+     },
+     "YYYY-MM-DD"},
     {"signed with the revoked working key",
      [](PublishRequest& r) { r.previous = signed_answer("schema = 1\n[stop]\nrevoke_working = true\n", "reserve"); },
      "revokes the working key"},
@@ -175,6 +183,13 @@ TEST(Lint, PlacesAndJudgesWhatIsWrong) {
                              std::string("[download]\nversion = \"2.0.0.1\"\nurl = \"https://localhost/tamsel/files/s\"\n") +
                              "sha256 = \"" + sha + "\"\nsize = 9\n",
          7, 1, "never offered as newer", 1},
+        {"rollout", update + download + "rollout_start = 2027-01-04\nrollout_days = 7\n", 0, 0, nullptr, 0},
+        {"rollout of 31 days", update + download + "rollout_start = 2027-01-04\nrollout_days = 31\n", 12, 17,
+         "rollout ignored: rollout_days must be an integer from 1 to 30", 2},
+        {"rollout start as a string", update + download + "rollout_start = \"2027-01-04\"\nrollout_days = 7\n", 12, 17,
+         "rollout_start must be a local date", 2},
+        {"rollout days without a start", update + download + "rollout_days = 7\n", 12, 16,
+         "rollout_days needs rollout_start", 2},
         {"signed by neither key", feed_answer(Signature{1}, update), 1, 1, "did not verify", 2},
         {"signature line of the wrong form", "signature: \"x\"\n" + update, 1, 1, "signature line refused", 2},
         {"not UTF-8", "schema = 1\n# \xC0\xAF\n", 0, 0, "not UTF-8", 2},
@@ -195,6 +210,27 @@ TEST(Lint, PlacesAndJudgesWhatIsWrong) {
         EXPECT_NE(findings.front().message.find(row.message), std::string::npos)
             << row.name << ": " << findings.front().message;
     }
+}
+
+TEST(Lint, RolloutStatusCountsTheWavesDue) {
+    const std::string file = "schema = 1\n[download]\nversion = \"2.0.0\"\nurl = \"u\"\nsha256 = \"" +
+                             std::string(64, 'a') + "\"\nsize = 9\nrollout_start = 2027-01-04\nrollout_days = 4\n";
+    const struct {
+        CalendarDate today;
+        const char* status;
+    } cases[] = {
+        {{2027, 1, 3}, "0 of 4 due (0.0% of machines), 4 waves remain"},
+        {{2027, 1, 4}, "1 of 4 due (25.0% of machines), 3 waves remain"},
+        {{2027, 1, 6}, "3 of 4 due (75.0% of machines), 1 wave remains"},
+        {{2027, 3, 1}, "4 of 4 due (100.0% of machines), 0 waves remain"},
+    };
+    for (const auto& c : cases) {
+        const auto status = rollout_status(file, c.today);
+        ASSERT_TRUE(status);
+        EXPECT_NE(status->find(c.status), std::string::npos) << *status;
+        EXPECT_NE(status->find("the last due on 2027-01-07"), std::string::npos) << *status;
+    }
+    EXPECT_FALSE(rollout_status("schema = 1\n", {2027, 1, 4}));
 }
 
 // ---------------------------------------------------------------- dry-run
@@ -382,6 +418,38 @@ TEST(KitCommandLine, PublishVerifyLintDryRun) {
     std::ofstream(dir / "Tamsel-2.1.0-setup.exe", std::ios::binary) << "MZ setup 2.1.0, rebuilt";
     EXPECT_EQ(publish("2.1.0").status, 2);
     EXPECT_EQ(run("lint " + news + keys).status, 0);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(KitCommandLine, RolloutInWaves) {
+    char pattern[] = "/tmp/tamsel-kit-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    std::ofstream(dir / "Tamsel-2.0.0-setup.exe", std::ios::binary) << "MZ setup 2.0.0";
+    const std::string out = (dir / "publish").string();
+    const std::string news = out + "/tamsel/news.toml";
+    const std::string publish = "publish --key " + keys_dir + "test-only-working.pem --setup " +
+                                (dir / "Tamsel-2.0.0-setup.exe").string() +
+                                " --version 2.0.0 --files-prefix https://localhost/tamsel/files/ --news en T X --out " +
+                                out;
+    EXPECT_EQ(run(publish + " --rollout-days 0").status, 2);
+    EXPECT_EQ(run(publish + " --rollout-start 2027-01-04").status, 2);  // a start alone
+    const ToolRun published = run(publish + " --rollout-days 7 --rollout-start 2027-01-04");
+    ASSERT_EQ(published.status, 0) << published.output;
+    EXPECT_NE(published.output.find("every machine has it due by 2027-01-10"), std::string::npos) << published.output;
+
+    const ToolRun lint_run = run("lint " + news + " --today 2027-01-05");
+    EXPECT_EQ(lint_run.status, 0) << lint_run.output;
+    EXPECT_NE(lint_run.output.find("2 of 7 due (28.6% of machines), 5 waves remain"), std::string::npos)
+        << lint_run.output;
+
+    // This MachineGuid is in wave 2 of 2.0.0 (SHA-256 of its lower-cased text, "/", the version).
+    const std::string dry = "dry-run " + news + " --installed 1.0.0 --machine-guid 6B29FC40-CA47-1067-B31D-00DD010662DA";
+    const ToolRun early = run(dry + " --today 2027-01-05");
+    EXPECT_NE(early.output.find("is in wave 2, due on 2027-01-06"), std::string::npos) << early.output;
+    EXPECT_NE(early.output.find("nothing to install: not yet in the rollout 0"), std::string::npos) << early.output;
+    const ToolRun due = run(dry + " --today 2027-01-06 --files " + out);
+    EXPECT_NE(due.output.find("download verified 0"), std::string::npos) << due.output;
     std::filesystem::remove_all(dir);
 }
 

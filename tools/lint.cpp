@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iomanip>
 #include <sstream>
 
 #include "common/toml.h"
@@ -9,6 +10,7 @@
 #include "feed/feed.h"
 #include "feed/signature.h"
 #include "update/decision.h"
+#include "update/rollout.h"
 #include "update/version.h"
 #include "tools/feed_rules.h"
 
@@ -222,6 +224,18 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
                         "refused: over 16 MB: clients take setup programs of at most " +
                             std::to_string(download_size_limit) + " bytes");
         }
+        const toml::node* start = table.get("rollout_start");
+        const toml::node* days = table.get("rollout_days");
+        if ((start != nullptr || days != nullptr) && !offer.rollout) {
+            // Clients never wait on a rollout they cannot read: they install at once.
+            const std::string problem = start == nullptr  ? "rollout_days needs rollout_start"
+                                        : days == nullptr ? "rollout_start needs rollout_days"
+                                        : start->as_date() == nullptr
+                                                ? "rollout_start must be a local date written 2027-01-04"
+                                                : "rollout_days must be an integer from 1 to 30";
+            findings.at(Severity::error, (start != nullptr ? start : days)->source(),
+                        "[download] rollout ignored: " + problem + "; clients install the offer at once");
+        }
     }
     if (!feed.stop.absent()) {
         const toml::source_region& where = stop_node->source();
@@ -324,6 +338,30 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
         return std::pair(a.line, a.column) < std::pair(b.line, b.column);
     });
     return all;
+}
+
+std::optional<std::string> rollout_status(std::string_view file, const CalendarDate& today) {
+    std::string_view document = file;
+    if (looks_signed(file)) {
+        const auto split = split_feed_answer(file);
+        if (!std::holds_alternative<FeedAnswer>(split)) return std::nullopt;
+        document = std::get<FeedAnswer>(split).document;
+    }
+    const auto parsed = parse_feed(document);
+    if (!std::holds_alternative<Feed>(parsed)) return std::nullopt;
+    const FeedSection<Download>& download = std::get<Feed>(parsed).download;
+    if (!download.present() || !download.value.rollout) return std::nullopt;
+    const Rollout& rollout = *download.value.rollout;
+    const std::int64_t waves = rollout.days;
+    // Waves are even shares of the machines: wave w is due from start + w.
+    const std::int64_t due = std::clamp<std::int64_t>(days_between(rollout.start, today) + 1, 0, waves);
+    std::ostringstream text;
+    text << "rollout of " << download.value.version << ": " << waves << " waves from "
+         << calendar_date_text(rollout.start) << "; on " << calendar_date_text(today) << " " << due << " of " << waves
+         << " due (" << std::fixed << std::setprecision(1) << 100.0 * static_cast<double>(due) / static_cast<double>(waves)
+         << "% of machines), " << waves - due << (waves - due == 1 ? " wave remains" : " waves remain")
+         << ", the last due on " << calendar_date_text(add_days(rollout.start, waves - 1));
+    return text.str();
 }
 
 int lint_exit_code(const std::vector<Finding>& findings) {

@@ -3,10 +3,12 @@
 // hazards that code lets through.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "state/calendar_date.h"
 #include "tools/feed_tool.h"
 
 namespace tamsel::tool {
@@ -31,6 +33,10 @@ struct LintOptions {
 };
 
 std::vector<Finding> lint(std::string_view file, const LintOptions& options);
+
+// For an offer rolled out in waves: how many waves are due on `today`, the
+// share of machines that makes, and how many remain; nothing otherwise.
+std::optional<std::string> rollout_status(std::string_view file, const CalendarDate& today);
 
 // 0 clean (or advisory warnings only), 1 warnings, 2 errors.
 int lint_exit_code(const std::vector<Finding>& findings);

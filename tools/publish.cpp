@@ -9,6 +9,7 @@
 #include "state/calendar_date.h"
 #include "state/toml_reading.h"
 #include "update/decision.h"
+#include "update/rollout.h"
 #include "tools/feed_rules.h"
 #include "tools/orders.h"
 
@@ -100,6 +101,11 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     }
     const auto date = parse_calendar_date(request.date);
     if (!date) return refuse("the date " + request.date + " is no day written YYYY-MM-DD");
+    if (request.rollout_days > rollout_days_limit) {
+        return refuse("--rollout-days takes 1 to " + std::to_string(rollout_days_limit) + " days");
+    }
+    const auto rollout_start = parse_calendar_date(request.rollout_start.value_or(request.date));
+    if (!rollout_start) return refuse("the rollout start " + *request.rollout_start + " is no day written YYYY-MM-DD");
 
     std::uint64_t next_id = 1;
     toml::table root;
@@ -127,10 +133,18 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     const auto digest = sha256(request.setup);
     if (!digest) return refuse("SHA-256 failed");
     publication.sha256 = *digest;
-    root.insert("download", toml::table{{"version", request.version},
-                                        {"url", publication.url},
-                                        {"sha256", to_hex(digest->data(), digest->size())},
-                                        {"size", static_cast<std::int64_t>(request.setup.size())}});
+    toml::table download{{"version", request.version},
+                         {"url", publication.url},
+                         {"sha256", to_hex(digest->data(), digest->size())},
+                         {"size", static_cast<std::int64_t>(request.setup.size())}};
+    if (request.rollout_days != 0) {
+        download.insert("rollout_start", calendar_date_to_toml(*rollout_start));
+        download.insert("rollout_days", static_cast<std::int64_t>(request.rollout_days));
+        publication.notes.push_back("rolled out in " + std::to_string(request.rollout_days) + " daily waves from " +
+                                    calendar_date_text(*rollout_start) + ": every machine has it due by " +
+                                    calendar_date_text(add_days(*rollout_start, request.rollout_days - 1)));
+    }
+    root.insert("download", std::move(download));
     publication.document = toml_text(root);
 
     // The client's own reading of what is about to be published.

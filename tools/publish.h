@@ -27,6 +27,8 @@ struct PublishRequest {
     std::string date;                     // the update item's date, YYYY-MM-DD
     std::optional<std::string> previous;  // an earlier document or answer whose items are kept
     EVP_PKEY* key = nullptr;              // the private key that signs
+    std::uint32_t rollout_days = 0;       // 0: every client at once; 1 to 30: in that many daily waves
+    std::optional<std::string> rollout_start;  // the first wave's day, YYYY-MM-DD; default `date`
 };
 
 struct Publication {

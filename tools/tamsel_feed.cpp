@@ -33,6 +33,7 @@
 #include "tools/lint.h"
 #include "tools/orders.h"
 #include "tools/publish.h"
+#include "feed/feed.h"
 #include "tools/signing_key.h"
 
 namespace {
@@ -342,7 +343,7 @@ int publish(int argc, char** argv) {
     const Options options(argc, argv, 2,
                           with_secret_options({{"--key", 1}, {"--setup", 1}, {"--version", 1}, {"--files-prefix", 1},
                                                {"--news", 3}, {"--out", 1}, {"--name", 1}, {"--previous", 1},
-                                               {"--date", 1}}),
+                                               {"--date", 1}, {"--rollout-days", 1}, {"--rollout-start", 1}}),
                           positional);
     const auto key_path = options.one("--key");
     const auto setup_path = options.one("--setup");
@@ -364,6 +365,18 @@ int publish(int argc, char** argv) {
     request.files_prefix = *prefix;
     request.date = options.one("--date").value_or(local_today());
     for (const auto& news : options.all("--news")) request.news.push_back({news[0], news[1], news[2]});
+    if (const auto days = options.one("--rollout-days")) {
+        if (days->empty() || days->size() > 2 || days->find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(*days) < 1 || std::stoul(*days) > tamsel::rollout_days_limit) {
+            std::cerr << "tamsel-feed: --rollout-days takes 1 to 30\n";
+            return 2;
+        }
+        request.rollout_days = static_cast<std::uint32_t>(std::stoul(*days));
+        request.rollout_start = options.one("--rollout-start").value_or(local_today());
+    } else if (options.one("--rollout-start")) {
+        std::cerr << "tamsel-feed: --rollout-start goes with --rollout-days\n";
+        return 2;
+    }
 
     const std::filesystem::path root(*out);
     const std::filesystem::path news_path = root / "tamsel" / "news.toml";
@@ -407,8 +420,14 @@ int publish(int argc, char** argv) {
 
 int lint_command(int argc, char** argv) {
     std::vector<std::string> positional;
-    const Options options(argc, argv, 2, {{"--working", 1}, {"--reserve", 1}, {"--host", 1}}, positional);
+    const Options options(argc, argv, 2, {{"--working", 1}, {"--reserve", 1}, {"--host", 1}, {"--today", 1}},
+                          positional);
     if (!options.ok() || positional.size() != 1) return usage();
+    const auto today = tamsel::parse_calendar_date(options.one("--today").value_or(local_today()));
+    if (!today) {
+        std::cerr << "tamsel-feed: --today takes a day written YYYY-MM-DD\n";
+        return 2;
+    }
     LintOptions lint_options;
     if (!client_of(options, lint_options.working_key, lint_options.reserve_key, lint_options.host)) return 2;
     std::string file;
@@ -424,6 +443,7 @@ int lint_command(int argc, char** argv) {
     }
     const int code = lint_exit_code(findings);
     if (findings.empty()) std::cout << positional[0] << ": clean\n";
+    if (const auto status = rollout_status(file, *today)) std::cout << positional[0] << ": " << *status << "\n";
     return code;
 }
 
@@ -449,7 +469,7 @@ int dry_run_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
                           {{"--installed", 1}, {"--state", 1}, {"--files", 1}, {"--working", 1}, {"--reserve", 1},
-                           {"--host", 1}, {"--today", 1}, {"--sessions", 1}},
+                           {"--host", 1}, {"--today", 1}, {"--sessions", 1}, {"--machine-guid", 1}},
                           positional);
     const auto installed = options.one("--installed");
     if (!options.ok() || positional.size() != 1 || !installed) return usage();
@@ -497,6 +517,7 @@ int dry_run_command(int argc, char** argv) {
         }
         run.sessions = *list;
     }
+    run.machine_guid = options.one("--machine-guid");
     dry_run(run, std::cout);
     return 0;
 }
@@ -615,12 +636,16 @@ const std::vector<Command>& commands() {
         {"publish", publish,
          "publish --key <KEY> --setup <file> --version <V> --files-prefix https://HOST/tamsel/files/\n"
          "                --news <lang> <title> <text> [--news ...] --out <folder> [--name <path>]\n"
-         "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env VAR]",
+         "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env VAR]\n"
+         "                [--rollout-days N [--rollout-start YYYY-MM-DD]]",
          std::string(
              "Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a copy of the update server's\n"
              "tree, after checking that clients would take the offer. The earlier items and [stop] of\n"
              "<folder>/tamsel/news.toml (or of --previous) are kept. Refused when that feed revokes the working\n"
-             "key and another key signed it, i.e. when signing with the revoked working key.\n") +
+             "key and another key signed it, i.e. when signing with the revoked working key.\n"
+             "--rollout-days N (1 to 30) rolls the offer out in N daily waves from --rollout-start (default\n"
+             "today): each machine installs on its own wave's day, so that a stop order or a withdrawal given\n"
+             "early reaches the machines that have not installed yet.\n") +
              key_help + "Exit: 0 published; 2 refused (nothing written) or a file cannot be read or written.\n"},
         {"stop", stop_command,
          "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
@@ -642,17 +667,22 @@ const std::vector<Command>& commands() {
              "the version keep it. Refused when the current feed revokes the working key and another key signed\n"
              "it (sign with the reserve key then).\n") +
              key_help + "Exit: 0 written; 2 refused (no offer, revoked key) or a file or the key cannot be read.\n"},
-        {"lint", lint_command, "lint <file> [--working <key> --reserve <key> --host <host>]",
+        {"lint", lint_command, "lint <file> [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD]",
          std::string("Judges a document or an answer with the updater's own feed code: TOML errors with their\n"
-                     "line:column, the updater's verdicts, then hazards.\n") +
+                     "line:column, the updater's verdicts, then hazards. For an offer rolled out in waves it\n"
+                     "then shows how many waves are due on --today (default today), the share of machines that\n"
+                     "makes and how many waves remain.\n") +
              client_help +
              "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 warnings;\n"
              "2 errors or unreadable input.\n"},
         {"dry-run", dry_run_command,
          "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
-         "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]",
+         "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n"
+         "                [--machine-guid GUID]",
          std::string("Runs the updater's check run over that answer on a client in memory and prints its log\n"
-                     "lines, its exit code and the state file it leaves.\n") +
+                     "lines, its exit code and the state file it leaves. For an offer rolled out in waves it\n"
+                     "prints the machine's wave and the day it is due; --machine-guid is the client's MachineGuid\n"
+                     "(without it the client is one whose MachineGuid cannot be read: the last wave).\n") +
              client_help + "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage or unreadable input.\n"},
     };
     return table;

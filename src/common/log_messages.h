@@ -29,6 +29,7 @@ inline constexpr std::array<std::string_view, 50> log_messages{
     "refused: [stop] malformed",
     "refused: no update entry of the version",
     "nothing to install: not newer",
+    "nothing to install: not yet in the rollout",
     "refused: the version is stopped",
     "refused: the version failed here before",
     "refused: foreign address",

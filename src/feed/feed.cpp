@@ -150,6 +150,20 @@ std::optional<std::uint8_t> hex_digit(char c) {
     return std::nullopt;
 }
 
+std::optional<Rollout> read_rollout(const toml::table& download) {
+    const toml::node* start = download.get("rollout_start");
+    const toml::node* days = download.get("rollout_days");
+    if (start == nullptr || days == nullptr) return std::nullopt;
+    // A local date only: a string or a date-time is not taken for one.
+    const auto* date = start->as_date();
+    const auto* count = days->as_integer();
+    if (date == nullptr || count == nullptr) return std::nullopt;
+    if (count->get() < 1 || count->get() > static_cast<std::int64_t>(rollout_days_limit)) return std::nullopt;
+    const auto parsed = calendar_date_from_toml(*start);
+    if (!std::holds_alternative<CalendarDate>(parsed)) return std::nullopt;
+    return Rollout{std::get<CalendarDate>(parsed), static_cast<std::uint32_t>(count->get())};
+}
+
 FeedSection<Download> read_download(const toml::node* node) {
     FeedSection<Download> section;
     if (node == nullptr) return section;
@@ -182,6 +196,7 @@ FeedSection<Download> read_download(const toml::node* node) {
     download.version = *version_text;
     download.url = *url_text;
     download.size = *size_value;
+    download.rollout = read_rollout(*table);
     section.state = SectionState::present;
     return section;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "feed/feed_error.h"
+#include "state/calendar_date.h"
 
 namespace tamsel {
 
@@ -19,12 +20,24 @@ struct UpdateEntry {
     std::string version;
 };
 
+// A staged rollout of the offer: machine by machine, in `days` waves from
+// `start` on.
+struct Rollout {
+    CalendarDate start;
+    std::uint32_t days = 1;  // 1 to 30
+};
+
+inline constexpr std::uint32_t rollout_days_limit = 30;
+
 // The setup program on offer.
 struct Download {
     std::string version;
     std::string url;
     std::array<std::uint8_t, 32> sha256{};
     std::uint64_t size = 0;
+    // Only when both keys are there and of the right type and range: a typo
+    // must never strand a client, so anything else installs at once.
+    std::optional<Rollout> rollout;
 };
 
 // The stop order.

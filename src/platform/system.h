@@ -59,6 +59,10 @@ public:
     // The raw version resource of a file (GetFileVersionInfoSizeW, then
     // GetFileVersionInfoW), or nothing when the file has none.
     virtual std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) = 0;
+    // The machine's identity for staged rollouts: the REG_SZ value
+    // MachineGuid under HKLM\SOFTWARE\Microsoft\Cryptography, read in the
+    // 64-bit view (RegGetValueW); nothing when it cannot be read.
+    virtual std::optional<std::string> machine_guid() = 0;
 };
 
 }  // namespace tamsel

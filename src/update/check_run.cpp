@@ -12,6 +12,7 @@
 #include "update/decision.h"
 #include "update/installation.h"
 #include "update/installer.h"
+#include "update/rollout.h"
 #include "update/version.h"
 
 namespace tamsel {
@@ -106,7 +107,15 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         log.write(verdict_message(*verdict), 0);
         return exit_code::done;
     }
-    return start_installation(context, log, state, std::get<Download>(decision), installed, platform, bridge);
+    const Download& offer = std::get<Download>(decision);
+    // A staged rollout holds the offer back until this machine's wave is
+    // due; the day still counts as tried.
+    if (offer.rollout &&
+        !rollout_reached(*offer.rollout, machine_rollout_wave(platform, *offer.rollout, offer.version), *today)) {
+        log.write("nothing to install: not yet in the rollout", 0);
+        return exit_code::done;
+    }
+    return start_installation(context, log, state, offer, installed, platform, bridge);
 }
 
 }  // namespace tamsel

@@ -2,8 +2,10 @@
 (file version 1.0.0.0), the local HTTPS update server, and feeds signed with
 the test keys by tamsel-feed. Each scenario checks the exit code, the log
 lines in order and the state file's bytes."""
+import datetime
 import hashlib
 import os
+import re
 import sys
 import time
 import unittest
@@ -13,6 +15,13 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness as h  # noqa: E402
 
 SETUP = b"MZ" + b"stand-in setup program 2.0.0 " * 100
+
+
+def machine_guid() -> str:
+    """The prefix's MachineGuid, as wineboot wrote it into the registry file."""
+    text = (h.PREFIX / "system.reg").read_text(encoding="utf-8", errors="replace")
+    section = text.split("[Software\\\\Microsoft\\\\Cryptography]", 1)[1].split("\n[", 1)[0]
+    return re.search(r'"MachineGuid"="([^"]+)"', section).group(1)
 
 
 def pending_state(since: int) -> bytes:
@@ -139,6 +148,25 @@ class CheckRun(h.ServedCase):
         self.assertEqual(h.log_lines(), ["feed request 0", "download verified 0", "setup not started 0"])
         self.assertEqual((h.UPDATE_DIR / "downloaded-setup.exe").read_bytes(), SETUP)
         self.assertFalse((h.UPDATE_DIR / "downloaded-setup.part").exists())
+
+    def test_a_staged_offer_waits_for_this_machines_wave(self):
+        guid = machine_guid()
+        digest = hashlib.sha256(f"{guid.lower()}/2.0.0".encode()).digest()
+        # A rollout length where this machine is not in the last wave, which an
+        # unreadable MachineGuid would also give.
+        days = next(d for d in (30, 29) if int.from_bytes(digest[:8], "big") % d != d - 1)
+        wave = int.from_bytes(digest[:8], "big") % days
+        due_today = datetime.date.today() - datetime.timedelta(days=wave)
+        for start, lines in ((due_today + datetime.timedelta(days=1),
+                              ["feed request 0", "nothing to install: not yet in the rollout 0"]),
+                             (due_today, ["feed request 0", "download verified 0", "setup not started 0"])):
+            with self.subTest(start=str(start)):
+                for name in ("state.toml", "updater.log"):
+                    (h.UPDATE_DIR / name).unlink(missing_ok=True)
+                self.offer(extra=f"rollout_start = {start}\nrollout_days = {days}\n")
+                day = self.run_pass()
+                self.assertEqual(h.log_lines(), lines)
+                self.assertIn(f"last_try = {day}".encode(), h.state_bytes())
 
 
 if __name__ == "__main__":

@@ -228,6 +228,7 @@ public:
     std::set<std::string> private_mutexes;   // "namespace\\name", held by this process or another
     std::optional<std::string> today = std::string("2026-12-08");
     std::map<std::string, std::vector<std::uint8_t>> version_infos;
+    std::optional<std::string> guid = std::string("6B29FC40-CA47-1067-B31D-00DD010662DA");
 
     std::optional<std::string> own_executable_path() override {
         return fault("system.own_path") ? std::nullopt : exe_path;
@@ -247,6 +248,7 @@ public:
         return fault("system.date") ? std::nullopt : today;
     }
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
+    std::optional<std::string> machine_guid() override { return fault("system.machine_guid") ? std::nullopt : guid; }
 };
 
 // The machine's processes on the virtual clock. A process runs from when it

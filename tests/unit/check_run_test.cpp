@@ -11,6 +11,7 @@
 #include "state/state.h"
 #include "update/check_run.h"
 #include "update/installation.h"
+#include "update/rollout.h"
 
 namespace tamsel {
 namespace {
@@ -217,6 +218,38 @@ TEST_F(CheckRunTest, ADueUpdateIsDownloadedAndVerified) {
     EXPECT_EQ(lines(), (Lines{"feed request 0", "download verified 0", "setup started 0"}));
     EXPECT_EQ(fake.files.files.at(update_dir + "\\downloaded-setup.exe"), setup_body);
     EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {}, false, false, now_unix}));
+}
+
+TEST_F(CheckRunTest, AStagedOfferWaitsForTheMachinesWave) {
+    const Rollout probe{{2026, 12, 6}, 7};
+    const std::uint32_t wave = machine_rollout_wave(fake.platform, probe, "2.0.0");
+    struct Case {
+        std::int64_t start_after_due;  // the rollout's start, in days from the start that makes today due
+        bool installs;
+    };
+    const Case cases[] = {{0, true}, {-5, true}, {1, false}, {30, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.start_after_due);
+        fake.files.files.clear();
+        const CalendarDate start = add_days({2026, 12, 6}, c.start_after_due - wave);
+        serve_feed(document("2.0.0", "rollout_start = " + calendar_date_text(start) + "\nrollout_days = 7\n"),
+                   context.working_key);
+        EXPECT_EQ(run(), exit_code::done);
+        const Lines expected = c.installs ? Lines{"feed request 0", "download verified 0", "setup started 0"}
+                                          : Lines{"feed request 0", "nothing to install: not yet in the rollout 0"};
+        EXPECT_EQ(lines(), expected);
+        EXPECT_EQ(state().last_try, (CalendarDate{2026, 12, 6}));  // the day counts as tried either way
+    }
+    // Without a MachineGuid: the last wave, six days after the start.
+    fake.system.guid.reset();
+    for (const auto& [start, installs] :
+         {std::pair{CalendarDate{2026, 11, 30}, true}, {CalendarDate{2026, 12, 1}, false}}) {
+        fake.files.files.clear();
+        serve_feed(document("2.0.0", "rollout_start = " + calendar_date_text(start) + "\nrollout_days = 7\n"),
+                   context.working_key);
+        run();
+        EXPECT_EQ(lines().back(), installs ? "setup started 0" : "nothing to install: not yet in the rollout 0");
+    }
 }
 
 TEST_F(CheckRunTest, ARefusedDownloadIsLogged) {

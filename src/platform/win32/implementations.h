@@ -69,6 +69,7 @@ public:
     bool mutex_exists(const std::string& name) override;
     std::optional<std::string> local_date_text(const std::string& picture) override;
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
+    std::optional<std::string> machine_guid() override;
 };
 
 class Win32Processes final : public Processes {

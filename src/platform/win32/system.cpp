@@ -127,4 +127,17 @@ std::optional<std::vector<std::uint8_t>> Win32System::file_version_info(const st
     return data;
 }
 
+std::optional<std::string> Win32System::machine_guid() {
+    // A GUID is 36 characters; the room is generous, a longer value is refused.
+    wchar_t buffer[128] = {};
+    DWORD size = sizeof(buffer);
+    const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", L"MachineGuid",
+                                        RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, buffer, &size);
+    if (status != ERROR_SUCCESS || size < sizeof(wchar_t)) return std::nullopt;
+    // size counts bytes with the terminating zero, which RegGetValueW ensures.
+    const std::size_t length = size / sizeof(wchar_t) - 1;
+    if (length == 0) return std::nullopt;
+    return to_utf8(buffer, length);
+}
+
 }  // namespace tamsel::win32

@@ -1,0 +1,149 @@
+// The fleet's figures: adoption, blast radius, users' cost, stuck machines,
+// the printed table and the chart's CSV.
+#include <algorithm>
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+
+#include "simulator.h"
+#include "update/rollout.h"
+
+namespace tamsel::fleet {
+
+std::optional<std::string> latest_good_version(const Scenario& scenario, int day) {
+    std::optional<std::string> latest;
+    for (const Release& release : scenario.releases)
+        if (release.day <= day && !release.bad) latest = release.version;
+    return latest;
+}
+
+Scenario blast_scenario(const Scenario& base, const BlastCheck& blast, int rollout_days) {
+    Scenario scenario = base;
+    scenario.days = blast.days;
+    scenario.releases = {Release{1, blast.version, rollout_days, true}};
+    scenario.stops = {StopOrder{2, {blast.version}, false, false}};
+    scenario.outages.clear();
+    scenario.blast.reset();
+    return scenario;
+}
+
+std::optional<int> days_to_share(const std::vector<double>& share_by_day, int from_day, double share) {
+    for (std::size_t day = static_cast<std::size_t>(std::max(from_day, 0)); day < share_by_day.size(); ++day)
+        if (share_by_day[day] >= share) return static_cast<int>(day) - from_day;
+    return std::nullopt;
+}
+
+std::uint64_t percentile(std::vector<std::uint64_t> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size())));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+std::vector<double> adoption_by_day(const FleetResult& result, const Scenario& scenario) {
+    std::vector<double> shares;
+    for (std::size_t day = 0; day < result.per_day.size(); ++day) {
+        const DayFigures& figures = result.per_day[day];
+        const bool published = latest_good_version(scenario, static_cast<int>(day)).has_value();
+        shares.push_back(published && figures.switched_on != 0 ? static_cast<double>(figures.on_latest_good) /
+                                                                         static_cast<double>(figures.switched_on)
+                                                               : 0.0);
+    }
+    return shares;
+}
+
+std::string summary_line(const FleetResult& result) {
+    return "fleet: " + std::to_string(result.machines) + " machines, " + std::to_string(result.days) +
+           " days: invariant breaks " + std::to_string(result.invariant_breaks()) + ", stuck " +
+           std::to_string(result.stuck_machines) + ", wrongly failed " + std::to_string(result.wrongly_failed_machines);
+}
+
+namespace {
+
+std::string percent(double share) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(1) << 100.0 * share << "%";
+    return text.str();
+}
+
+std::string days_text(const std::optional<int>& days) {
+    return days ? std::to_string(*days) + (*days == 1 ? " day" : " days") : "not reached";
+}
+
+}  // namespace
+
+void print_table(std::ostream& out, const Scenario& scenario, const FleetResult& result,
+                 const std::optional<std::pair<double, double>>& blast_radius) {
+    const auto row = [&out](const std::string& name, const std::string& value) {
+        out << "  " << std::left << std::setw(52) << name << value << "\n";
+    };
+    out << "fleet simulation: " << result.machines << " machines, " << result.days << " days from "
+        << calendar_date_text(scenario.start) << ", seed " << scenario.seed << "\n";
+
+    out << "adoption (share of switched-on machines on the latest good version)\n";
+    const std::vector<double> adoption = adoption_by_day(result, scenario);
+    const Release* last_good = nullptr;
+    for (const Release& release : scenario.releases)
+        if (!release.bad && release.day < result.days) last_good = &release;
+    if (last_good != nullptr) {
+        const std::string name = last_good->version + " (day " + std::to_string(last_good->day) +
+                                 (last_good->rollout_days ? ", " + std::to_string(last_good->rollout_days) + " waves"
+                                                          : "") +
+                                 ")";
+        row("days to 50% / 90% / 99% of " + name, days_text(days_to_share(adoption, last_good->day, 0.5)) + " / " +
+                                                          days_text(days_to_share(adoption, last_good->day, 0.9)) +
+                                                          " / " +
+                                                          days_text(days_to_share(adoption, last_good->day, 0.99)));
+        row("on it at the end", percent(adoption.empty() ? 0.0 : adoption.back()));
+    }
+    out << "blast radius (machines that ever had a bad version installed)\n";
+    row("this scenario", std::to_string(result.ran_bad_machines) + " (" +
+                                 percent(static_cast<double>(result.ran_bad_machines) / result.machines) + ")");
+    if (blast_radius && scenario.blast) {
+        row("bad release stopped a day later, no rollout", percent(blast_radius->first));
+        row("the same with rollout_days = " + std::to_string(scenario.blast->rollout_days),
+            percent(blast_radius->second));
+    }
+    out << "users' cost per installation\n";
+    row("installations (setups started)", std::to_string(result.installations));
+    row("program-down seconds median / p99 / max", std::to_string(percentile(result.down_seconds, 50)) + " / " +
+                                                           std::to_string(percentile(result.down_seconds, 99)) + " / " +
+                                                           std::to_string(percentile(result.down_seconds, 100)) +
+                                                           " (over " + std::to_string(result.down_seconds.size()) +
+                                                           " that closed it)");
+    row("closes: polite / forced", std::to_string(result.polite_closes) + " / " + std::to_string(result.forced_closes));
+    row("installations retried", std::to_string(result.retried_installations));
+    row("rollbacks started", std::to_string(result.rollbacks));
+    out << "health\n";
+    row("stuck machines", std::to_string(result.stuck_machines));
+    row("machines left on a bad version at the end", std::to_string(result.on_bad_at_end));
+    for (const auto& [why, where] : result.first_stuck) row("  " + why, "first: " + where);
+    row("machines with a good version in failed",
+        std::to_string(result.wrongly_failed_machines) +
+                (result.first_wrongly_failed.empty() ? "" : " (first: " + result.first_wrongly_failed + ")"));
+    row("feed fetches per machine per day", [&] {
+        std::ostringstream text;
+        text << std::fixed << std::setprecision(3)
+             << (result.machine_days_on ? static_cast<double>(result.feed_fetches) / result.machine_days_on : 0.0);
+        return text.str();
+    }());
+    out << "invariants\n";
+    if (result.breaks.empty()) row("all held", "0 breaks");
+    for (const auto& [what, count] : result.breaks)
+        row(what, std::to_string(count) + " (first: " + result.first_break.at(what) + ")");
+    out << summary_line(result) << "\n";
+}
+
+void write_csv(std::ostream& out, const Scenario& scenario, const FleetResult& result) {
+    out << "day,date,switched_on,on_latest_good_share,ever_ran_bad_share,feed_fetches_per_machine,pending_share\n";
+    const std::vector<double> adoption = adoption_by_day(result, scenario);
+    for (std::size_t day = 0; day < result.per_day.size(); ++day) {
+        const DayFigures& f = result.per_day[day];
+        const double on = f.switched_on ? static_cast<double>(f.switched_on) : 1.0;
+        out << day << "," << calendar_date_text(add_days(scenario.start, static_cast<std::int64_t>(day))) << ","
+            << f.switched_on << "," << adoption[day] << "," << static_cast<double>(f.ever_ran_bad) / result.machines
+            << "," << f.feed_fetches / on << "," << f.pending / on << "\n";
+    }
+}
+
+}  // namespace tamsel::fleet

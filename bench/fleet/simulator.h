@@ -1,0 +1,85 @@
+// The fleet simulator: many machines over many days, each running the
+// updater's own check run and phase two (the real logic, with the real
+// session bridge over fake processes and sessions, on a virtual clock),
+// against a vendor that publishes, stops and suffers outages as the scenario
+// says. Invariants are checked at every step; the figures sum up what the
+// fleet went through.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "scenario.h"
+
+namespace tamsel::fleet {
+
+// One day of the fleet, summed over its machines.
+struct DayFigures {
+    std::uint64_t switched_on = 0;
+    std::uint64_t on_latest_good = 0;  // switched on, with the latest good version installed
+    std::uint64_t feed_fetches = 0;
+    std::uint64_t ever_ran_bad = 0;  // machines that had a bad version installed by this day
+    std::uint64_t pending = 0;       // machines ending the day with an installation in flight
+};
+
+struct FleetResult {
+    int machines = 0;
+    int days = 0;
+    std::vector<DayFigures> per_day;
+    std::map<std::string, std::uint64_t> breaks;     // invariant -> count
+    std::map<std::string, std::string> first_break;  // invariant -> "machine N, day D"
+    std::uint64_t stuck_machines = 0;
+    std::map<std::string, std::string> first_stuck;  // why -> "machine N, day D"
+    std::uint64_t wrongly_failed_machines = 0;
+    std::string first_wrongly_failed;
+    std::uint64_t ran_bad_machines = 0;
+    std::uint64_t on_bad_at_end = 0;                  // machines whose installed version is a bad one after the last day
+    std::uint64_t installations = 0;          // setups started for an update
+    std::uint64_t retried_installations = 0;  // later starts of a version a machine started before
+    std::uint64_t rollbacks = 0;
+    std::uint64_t forced_closes = 0;
+    std::uint64_t polite_closes = 0;
+    std::vector<std::uint64_t> down_seconds;  // per installation that closed the program
+    std::uint64_t machine_days_on = 0;
+    std::uint64_t feed_fetches = 0;
+    std::map<std::string, std::uint64_t> log_lines;  // message -> count over the fleet
+
+    std::uint64_t invariant_breaks() const;
+};
+
+struct RunOptions {
+    std::optional<int> only_machine;  // replay one machine (with its seed) and trace it
+    std::ostream* trace = nullptr;    // each pass's log lines and each day's state
+};
+
+FleetResult run_fleet(const Scenario& scenario, const RunOptions& options = {});
+
+// The latest release on or before `day` that is not bad, if any.
+std::optional<std::string> latest_good_version(const Scenario& scenario, int day);
+
+// The scenario of the blast-radius check: the given fleet on its installed
+// version, a bad release on day 1 (with `rollout_days`, 0 for none) and a
+// stop order of it on day 2.
+Scenario blast_scenario(const Scenario& base, const BlastCheck& blast, int rollout_days);
+
+// Figures.
+// The first day from `from_day` on whose share reaches `share`, as days after
+// `from_day`; nothing when it never does.
+std::optional<int> days_to_share(const std::vector<double>& share_by_day, int from_day, double share);
+// Nearest-rank percentile (0 < p <= 100) of the values; 0 for none.
+std::uint64_t percentile(std::vector<std::uint64_t> values, double p);
+// Share of switched-on machines on the latest good version, by day (0 where
+// none is published yet or no machine is on).
+std::vector<double> adoption_by_day(const FleetResult& result, const Scenario& scenario);
+
+// The printed table; its last line is the summary line.
+void print_table(std::ostream& out, const Scenario& scenario, const FleetResult& result,
+                 const std::optional<std::pair<double, double>>& blast_radius);
+std::string summary_line(const FleetResult& result);
+// One row a day, for the chart.
+void write_csv(std::ostream& out, const Scenario& scenario, const FleetResult& result);
+
+}  // namespace tamsel::fleet
