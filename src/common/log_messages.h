@@ -12,7 +12,7 @@
 
 namespace tamsel {
 
-inline constexpr std::array<std::string_view, 50> log_messages{
+inline constexpr auto log_messages = std::to_array<std::string_view>({
     "state unreadable",
     "state not written",
     "no date",
@@ -64,7 +64,7 @@ inline constexpr std::array<std::string_view, 50> log_messages{
     "raise: the window helper did not start",
     "raise: the window helper gave no verdict",
     "raise: the program's window did not appear or did not live",
-};
+});
 
 // Whether `text` is one of the log's messages.
 constexpr bool is_log_message(std::string_view text) {
