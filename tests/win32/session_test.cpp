@@ -71,6 +71,23 @@ TEST_F(Win32IdentityTest, AnEightDotThreeNameIsTheSameFile) {
     EXPECT_TRUE(processes.same_file(utf8(file), utf8(short_path)));
 }
 
+// The raise's environment block, made from the session user's token (under
+// Wine, WTSQueryUserToken gives the caller's own) and passed to the start.
+TEST(Win32Processes, StartsAsTheUserWithTheUsersEnvironment) {
+    win32::Win32Processes processes;
+    const auto user = processes.user_token(1);
+    ASSERT_NE(user, nullptr);
+    const auto environment = processes.user_environment(*user);
+    ASSERT_NE(environment, nullptr);
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    const std::string cmd = win32::to_utf8(std::wstring(system) + L"\\cmd.exe").value();
+    const auto started = processes.start_as_user(*user, cmd, "\"" + cmd + "\" /c exit 5", environment.get());
+    ASSERT_NE(started, nullptr);
+    EXPECT_EQ(started->wait(30'000), WaitResult::ended);
+    EXPECT_EQ(started->exit_code(), 5u);
+}
+
 // Every top-level window of the class is listed, not only the first, each
 // with the process that made it.
 TEST(Win32Desktop, ListsEveryWindowOfTheClassWithItsProcess) {
