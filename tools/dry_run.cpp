@@ -232,6 +232,10 @@ public:
         if (path != main_exe_ || !options_.installed) return std::nullopt;
         return version_resource(*options_.installed);
     }
+    // The client of a dry run is a machine without policies.
+    std::optional<std::uint32_t> policy_number(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> policy_text(const std::string&) override { return std::nullopt; }
+    bool write_standard_output(const std::string&) override { return false; }
 
 private:
     const DryRunOptions& options_;
