@@ -13,6 +13,7 @@ packages=(
   # against SoftHSM (pkcs11-tool from opensc makes the test token's key)
   libengine-pkcs11-openssl softhsm2 opensc
   osslsigncode  # Authenticode signing of tamsel-update.exe and setup programs
+  libxml2-utils  # xmllint: the Group Policy templates are checked for well-formedness
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -38,10 +38,10 @@ public:
     // The raw version resource of a file (GetFileVersionInfoSizeW, then
     // GetFileVersionInfoW), or nothing when the file has none.
     virtual std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) = 0;
-    // A value of the administrators' policy key (HKLM\SOFTWARE\Policies\
-    // Tam_Sel\Update, 64-bit view) through RegGetValueW: REG_DWORD, or
-    // REG_SZ as UTF-8. Nothing when the key or value is absent, of another
-    // type, or does not convert.
+    // A value of the administrators' policy key
+    // HKLM\SOFTWARE\Policies\Tam_Sel\Update (64-bit view) through
+    // RegGetValueW: REG_DWORD, or REG_SZ as UTF-8. Nothing when the key or
+    // value is absent, of another type, or does not convert.
     virtual std::optional<std::uint32_t> policy_number(const std::string& name) = 0;
     virtual std::optional<std::string> policy_text(const std::string& name) = 0;
     // Hands UTF-8 text to whoever started the process: the inherited standard
