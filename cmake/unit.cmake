@@ -38,4 +38,11 @@ if(TAMSEL_XMLLINT AND NOT TAMSEL_RELEASE)
     COMMAND "${TAMSEL_XMLLINT}" --noout
       "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/tamsel-update.admx"
       "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/en-US/tamsel-update.adml")
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_Interpreter_FOUND)
+    add_test(NAME policy_templates.consistent
+      COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/support/check_policy_templates.py"
+        "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/tamsel-update.admx"
+        "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/en-US/tamsel-update.adml")
+  endif()
 endif()
