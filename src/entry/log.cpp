@@ -70,8 +70,8 @@ Log::Log(Files& files, Clock& clock, const std::string& update_dir)
       path_(UpdateFolder{update_dir}.log()),
       previous_path_(UpdateFolder{update_dir}.previous_log()) {}
 
-void Log::write(std::string_view message, std::uint32_t number) {
-    const std::string line = log_line(unix_now(clock_), message, number);
+void Log::write(LogMessage message, std::uint32_t number) {
+    const std::string line = log_line(unix_now(clock_), message.text(), number);
     const std::uint64_t size = files_.size(path_).value_or(0);
     if (size + line.size() > log_size_limit) {
         // A failed rotation is ignored: the line then goes to the current file.

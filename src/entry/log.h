@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/client_limits.h"
+#include "common/log_messages.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 
@@ -35,7 +36,7 @@ public:
     // Appends one line, rotating first when the line would take the file past
     // 65,536 bytes. Never fails towards the caller: a line that cannot be
     // written is lost.
-    void write(std::string_view message, std::uint32_t number = 0);
+    void write(LogMessage message, std::uint32_t number = 0);
 
     const std::string& path() const { return path_; }
     const std::string& previous_path() const { return previous_path_; }

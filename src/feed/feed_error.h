@@ -2,7 +2,7 @@
 // for each. The two signature-line kinds share one message on purpose: the
 // log does not say which rule the line broke.
 #pragma once
-#include <string_view>
+#include "common/log_messages.h"
 
 namespace tamsel {
 
@@ -14,7 +14,7 @@ enum class FeedError {
     schema,              // a schema other than 1
 };
 
-constexpr std::string_view feed_error_message(FeedError error) {
+constexpr LogMessage feed_error_message(FeedError error) {
     switch (error) {
     case FeedError::signature_line:
     case FeedError::signature_encoding: return "feed signature line refused";

@@ -21,7 +21,7 @@ bool is_plain_part(std::string_view part) {
 
 }  // namespace
 
-std::string_view verdict_message(Verdict verdict) {
+LogMessage verdict_message(Verdict verdict) {
     switch (verdict) {
     case Verdict::working_key_revoked: return "refused: the working key is revoked";
     case Verdict::no_download: return "nothing to install: no [download]";

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "common/client_limits.h"
+#include "common/log_messages.h"
 #include "feed/feed.h"
 #include "feed/signature.h"
 #include "state/state.h"
@@ -28,7 +29,7 @@ enum class Verdict : std::uint8_t {
     over_size_limit = 9,
 };
 
-std::string_view verdict_message(Verdict verdict);
+LogMessage verdict_message(Verdict verdict);
 
 inline constexpr std::size_t address_tail_limit = 200;
 

@@ -6,7 +6,7 @@
 
 namespace tamsel {
 
-std::string_view download_message(DownloadOutcome outcome) {
+LogMessage download_message(DownloadOutcome outcome) {
     switch (outcome) {
     case DownloadOutcome::no_target: return "download refused: no target";
     case DownloadOutcome::network_or_oversize: return "download refused: network or oversize";

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/log_messages.h"
 #include "feed/feed.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
@@ -21,7 +22,7 @@ enum class DownloadOutcome {
     verified,
 };
 
-std::string_view download_message(DownloadOutcome outcome);
+LogMessage download_message(DownloadOutcome outcome);
 
 DownloadOutcome download_setup(const Download& offer, const std::string& final_path, const std::string& partial_path,
                                Files& files, Https& https, Crypto& crypto);

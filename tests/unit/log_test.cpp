@@ -58,36 +58,34 @@ protected:
         files.folders.insert(dir);
         clock.set_unix(1796581133);
     }
-    // A message that makes the whole line exactly `length` bytes.
-    static std::string message_for_line_of(std::size_t length) {
-        return std::string(length - std::string("2026-12-06T18:18:53Z  0\r\n").size(), 'm');
-    }
 };
 
 TEST_F(LogTest, CreatesTheFileWithTheFirstLineAndNoPreviousGeneration) {
     Log log(files, clock, dir);
     EXPECT_TRUE(files.files.empty()) << "creating a Log touches no file";
     log.write("feed request", 0);
-    log.write("close: done", 3);
+    log.write("close: ended", 3);
     EXPECT_EQ(files.files.at(path),
-              "2026-12-06T18:18:53Z feed request 0\r\n2026-12-06T18:18:53Z close: done 3\r\n");
+              "2026-12-06T18:18:53Z feed request 0\r\n2026-12-06T18:18:53Z close: ended 3\r\n");
     EXPECT_FALSE(files.exists(previous));
 }
 
 TEST_F(LogTest, RotatesOnlyWhenTheLineWouldPassTheLimit) {
-    for (const std::size_t line_length : {36u, 37u}) {
-        SCOPED_TRACE(line_length);
+    // "feed request" makes a 37-byte line: it fills a file of 65,499 bytes to
+    // exactly 65,536, and would take one of 65,500 past the limit.
+    for (const std::size_t existing : {65499u, 65500u}) {
+        SCOPED_TRACE(existing);
         files.files.clear();
-        files.files[path] = std::string(65500, 'a');
+        files.files[path] = std::string(existing, 'a');
         files.files[previous] = "older generation";
         Log log(files, clock, dir);
-        log.write(message_for_line_of(line_length), 0);
-        if (line_length == 36) {
+        log.write("feed request", 0);
+        if (existing == 65499) {
             EXPECT_EQ(files.files.at(path).size(), 65536u);
             EXPECT_EQ(files.files.at(previous), "older generation");
         } else {
             EXPECT_EQ(files.files.at(previous), std::string(65500, 'a'));
-            EXPECT_EQ(files.files.at(path).size(), 37u);
+            EXPECT_EQ(files.files.at(path), "2026-12-06T18:18:53Z feed request 0\r\n");
         }
     }
 }
@@ -118,10 +116,10 @@ TEST_F(LogTest, PartialWritesAreRepeatedAndFailuresLoseTheLineQuietly) {
 
     files.max_write_chunk = SIZE_MAX;
     files.zero_write = true;
-    log.write("lost", 0);  // a write that accepts nothing ends the attempt
+    log.write("setup started", 0);  // a write that accepts nothing ends the attempt
     files.zero_write = false;
     files.fail_open_append = true;
-    log.write("lost too", 0);
+    log.write("updated", 0);
     EXPECT_EQ(files.files.at(path), "2026-12-06T18:18:53Z feed request 0\r\n");
 }
 

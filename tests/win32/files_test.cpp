@@ -43,18 +43,18 @@ protected:
 
 TEST_F(Win32FilesTest, LogLinesAppendWhileAnotherProgramHoldsTheFileOpen) {
     Log log(files, clock, dir);
-    log.write("first", 0);
+    log.write("updated", 0);
     // Another program reads the log with full sharing while lines arrive.
     HANDLE other = CreateFileW(win32::to_wide(log.path())->c_str(), GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    log.write("second", 7);
+    log.write("rolled back", 7);
     CloseHandle(other);
     const std::string text = read_all(log.path());
-    ASSERT_EQ(text.size(), 30u + 31u);  // timestamp 20, message, number, separators, CR LF
-    EXPECT_EQ(text.substr(20, 10), " first 0\r\n");
-    EXPECT_EQ(text.substr(text.size() - 11), " second 7\r\n");
+    ASSERT_EQ(text.size(), 32u + 36u);  // timestamp 20, message, number, separators, CR LF
+    EXPECT_EQ(text.substr(20, 12), " updated 0\r\n");
+    EXPECT_EQ(text.substr(text.size() - 16), " rolled back 7\r\n");
 }
 
 TEST_F(Win32FilesTest, RotationReplacesTheOlderGeneration) {
@@ -70,7 +70,7 @@ TEST_F(Win32FilesTest, RotationReplacesTheOlderGeneration) {
         ASSERT_TRUE(older);
         ASSERT_EQ(older->write("old", 3).value_or(0), 3u);
     }
-    log.write("rotates", 0);
+    log.write("updated", 0);
     EXPECT_EQ(files.size(log.previous_path()).value_or(0), 65520u);
     EXPECT_EQ(files.size(log.path()).value_or(0), 32u);
 }
