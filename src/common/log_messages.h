@@ -12,7 +12,7 @@
 
 namespace tamsel {
 
-inline constexpr std::array<std::string_view, 49> log_messages{
+inline constexpr std::array<std::string_view, 56> log_messages{
     "state unreadable",
     "state not written",
     "no date",
@@ -33,6 +33,13 @@ inline constexpr std::array<std::string_view, 49> log_messages{
     "refused: the version failed here before",
     "refused: foreign address",
     "refused: over 16 MB",
+    "policy: updates disabled",
+    "policy: maximum version",
+    "policy: deferred while the program runs",
+    "policy: proxy",
+    "nothing to install: disabled by policy",
+    "nothing to install: held by policy",
+    "nothing to install: deferred while the program runs",
     "download refused: no target",
     "download refused: network or oversize",
     "download refused: size differs",
