@@ -72,7 +72,8 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
     const Policies policies = read_policies(platform.system);
     log_policies(log, policies);
     PolicyHttps https(platform.https, policies.proxy);
-    Platform routed{platform.account, platform.clock,    platform.crypto,   platform.files, https,
+    // The installation's download goes through the same proxy as the feed.
+    Platform routed{platform.account,   platform.clock,   platform.crypto,   platform.files, https,
                     platform.processes, platform.desktop, platform.security, platform.system};
 
     log.write("feed request", 0);

@@ -16,9 +16,7 @@ bool is_ipv6_char(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.';
 }
 
-bool switched_on(System& system, std::string_view name) {
-    return system.policy_number(std::string(name)) == 1u;
-}
+bool switched_on(System& system, std::string_view name) { return system.policy_number(std::string(name)) == 1u; }
 
 }  // namespace
 
@@ -27,9 +25,8 @@ bool is_proxy_address(std::string_view text) {
     if (colon == std::string_view::npos) return false;
     const std::string_view host = text.substr(0, colon);
     const std::string_view port = text.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        }))
+    if (port.empty() || port.size() > 5 ||
+        !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return false;
     const unsigned long number = std::stoul(std::string(port));
     if (number == 0 || number > 65535) return false;

@@ -102,9 +102,11 @@ std::string status_report(const RunContext& context, Platform& platform) {
             const Pending& pending = *state.pending;
             const std::uint64_t age = now > pending.since ? now - pending.since : 0;
             std::string sessions;
-            for (const auto session : pending.sessions) sessions += (sessions.empty() ? "" : " ") + std::to_string(session);
-            add(out, "pending", shown(pending.version) + " from " + shown(pending.from) + ", since " +
-                                    utc_timestamp(pending.since) + " (" + std::to_string(age) + " s ago)");
+            for (const auto session : pending.sessions)
+                sessions += (sessions.empty() ? "" : " ") + std::to_string(session);
+            add(out, "pending",
+                shown(pending.version) + " from " + shown(pending.from) + ", since " + utc_timestamp(pending.since) +
+                        " (" + std::to_string(age) + " s ago)");
             add(out, "pending sessions", sessions.empty() ? "none" : sessions);
             add(out, "pending rollback copy", pending.rollback_copy ? "yes" : "no");
             add(out, "pending rolling back", pending.rolling_back ? "yes" : "no");
@@ -123,7 +125,8 @@ std::string status_report(const RunContext& context, Platform& platform) {
     if (policies.updates_disabled) name("updates disabled");
     if (policies.max_version) name("maximum version " + shown(*policies.max_version));
     if (policies.defer_while_running) name("deferred while the program runs");
-    if (!policies.proxy.empty()) name("proxy " + policies.proxy);
+    if (!policies.proxy.empty())
+        name("proxy " + policies.proxy);
     else if (const auto raw = platform.system.policy_text(std::string(proxy_policy)); raw && !raw->empty())
         name("proxy ignored (not host:port)");
     add(out, "policies", in_force.empty() ? "none" : in_force);

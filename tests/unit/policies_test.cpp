@@ -10,13 +10,16 @@ TEST(PoliciesTest, ProxyAddressForm) {
         const char* text;
         bool accepted;
     };
-    for (const Case c : {Case{"proxy:3128", true}, Case{"proxy.corp.example:8080", true},
-                         Case{"10.0.0.1:1", true}, Case{"my_proxy-2:65535", true}, Case{"[fe80::1]:3128", true},
-                         Case{"", false}, Case{"proxy", false}, Case{"proxy:", false}, Case{":3128", false},
-                         Case{"proxy:0", false}, Case{"proxy:65536", false}, Case{"proxy:99999999", false},
-                         Case{"proxy:+80", false}, Case{"http://proxy:3128", false}, Case{"user@proxy:3128", false},
-                         Case{"proxy:3128;other:80", false}, Case{"pro xy:3128", false}, Case{"[]:3128", false},
-                         Case{"fe80::1:3128", false}, Case{"pröxy:3128", false}}) {
+    for (const Case c : {Case{"proxy:3128", true},       Case{"proxy.corp.example:8080", true},
+                         Case{"10.0.0.1:1", true},       Case{"my_proxy-2:65535", true},
+                         Case{"[fe80::1]:3128", true},   Case{"", false},
+                         Case{"proxy", false},           Case{"proxy:", false},
+                         Case{":3128", false},           Case{"proxy:0", false},
+                         Case{"proxy:65536", false},     Case{"proxy:99999999", false},
+                         Case{"proxy:+80", false},       Case{"http://proxy:3128", false},
+                         Case{"user@proxy:3128", false}, Case{"proxy:3128;other:80", false},
+                         Case{"pro xy:3128", false},     Case{"[]:3128", false},
+                         Case{"fe80::1:3128", false},    Case{"pröxy:3128", false}}) {
         EXPECT_EQ(is_proxy_address(c.text), c.accepted) << c.text;
     }
 }

@@ -43,19 +43,19 @@ TEST_F(StatusTest, ReportsStatePoliciesAndTheLastLogLines) {
 
     EXPECT_EQ(status_mode(fake.platform), exit_code::done);
     std::string expected =
-        "Tamsel updater status\r\n"
-        "update folder: C:\\ProgramData\\Tam_Sel\\update\r\n"
-        "installed version: 1.0.0\r\n"
-        "last try: 2026-12-06\r\n"
-        "pending: 2.0.0 from 1.0.0, since 2026-12-06T18:16:53Z (120 s ago)\r\n"
-        "pending sessions: 1 3\r\n"
-        "pending rollback copy: yes\r\n"
-        "pending rolling back: no\r\n"
-        "failed: 1.5\r\n"
-        "stopped: 1.6, 1.7?[2J\r\n"
-        "working key revoked: no\r\n"
-        "policies: updates disabled; maximum version 2.3; proxy ignored (not host:port)\r\n"
-        "last log lines:\r\n";
+            "Tamsel updater status\r\n"
+            "update folder: C:\\ProgramData\\Tam_Sel\\update\r\n"
+            "installed version: 1.0.0\r\n"
+            "last try: 2026-12-06\r\n"
+            "pending: 2.0.0 from 1.0.0, since 2026-12-06T18:16:53Z (120 s ago)\r\n"
+            "pending sessions: 1 3\r\n"
+            "pending rollback copy: yes\r\n"
+            "pending rolling back: no\r\n"
+            "failed: 1.5\r\n"
+            "stopped: 1.6, 1.7?[2J\r\n"
+            "working key revoked: no\r\n"
+            "policies: updates disabled; maximum version 2.3; proxy ignored (not host:port)\r\n"
+            "last log lines:\r\n";
     for (int i = 6; i <= 25; ++i) expected += "  2026-12-06T10:00:00Z line " + std::to_string(i) + " 0\r\n";
     EXPECT_EQ(fake.system.standard_output, expected);
     EXPECT_EQ(fake.files.files, files_before);  // nothing written
@@ -74,10 +74,10 @@ TEST_F(StatusTest, AnEmptyMachineAndAnUnreadableState) {
     fake.files.files[update_dir + "\\state.toml"] = "working_key_revoked = 1\r\n";
     EXPECT_EQ(status_mode(fake.platform), exit_code::done);
     EXPECT_NE(fake.system.standard_output.find(
-                  "state: unreadable (invalid type: integer, expected a boolean for key `working_key_revoked`)\r\n"
-                  "policies: none\r\n"),
+                      "state: unreadable (invalid type: integer, expected a boolean for key `working_key_revoked`)\r\n"
+                      "policies: none\r\n"),
               std::string::npos)
-        << fake.system.standard_output;
+            << fake.system.standard_output;
 }
 
 TEST_F(StatusTest, AFolderTheGuardRefusesIsNotRead) {

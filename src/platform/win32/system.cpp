@@ -1,6 +1,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <knownfolders.h>
+
 #include <algorithm>
 #include <cwchar>
 
@@ -92,8 +93,8 @@ std::optional<std::uint32_t> Win32System::policy_number(const std::string& name)
     DWORD value = 0;
     DWORD size = sizeof value;
     // The 64-bit view whatever the build: administrators' tools write there.
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY,
-                     nullptr, &value, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr,
+                     &value, &size) != ERROR_SUCCESS)
         return std::nullopt;
     return static_cast<std::uint32_t>(value);
 }
@@ -125,8 +126,8 @@ bool Win32System::write_standard_output(const std::string& text) {
         if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
         out = GetStdHandle(STD_OUTPUT_HANDLE);
         if (out == nullptr || out == INVALID_HANDLE_VALUE) {
-            out = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+            out = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
             if (out == INVALID_HANDLE_VALUE) return false;
         }
     }
