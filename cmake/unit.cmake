@@ -29,3 +29,20 @@ if(NOT TAMSEL_RELEASE)
     TAMSEL_VECTORS_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/vectors")
   gtest_discover_tests(tamsel_unit_tests TEST_PREFIX "unit." DISCOVERY_TIMEOUT 60)
 endif()
+
+# The Group Policy templates must be well-formed XML, or the policy editors
+# refuse them (libxml2-utils' xmllint).
+find_program(TAMSEL_XMLLINT xmllint)
+if(TAMSEL_XMLLINT AND NOT TAMSEL_RELEASE)
+  add_test(NAME policy_templates.wellformed
+    COMMAND "${TAMSEL_XMLLINT}" --noout
+      "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/tamsel-update.admx"
+      "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/en-US/tamsel-update.adml")
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_Interpreter_FOUND)
+    add_test(NAME policy_templates.consistent
+      COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/support/check_policy_templates.py"
+        "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/tamsel-update.admx"
+        "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/en-US/tamsel-update.adml")
+  endif()
+endif()

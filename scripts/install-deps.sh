@@ -14,6 +14,7 @@ packages=(
   libengine-pkcs11-openssl softhsm2 opensc
   osslsigncode  # Authenticode signing of tamsel-update.exe and setup programs
   python3-matplotlib  # bench/fleet.sh: the fleet simulator's chart
+  libxml2-utils  # xmllint: the Group Policy templates are checked for well-formedness
 )
 missing=()
 for p in "${packages[@]}"; do

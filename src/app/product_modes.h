@@ -8,6 +8,7 @@
 #include "session/window_helper.h"
 #include "update/check_run.h"
 #include "update/phase_two.h"
+#include "update/status.h"
 
 namespace tamsel::app {
 
@@ -17,6 +18,7 @@ inline Modes product_modes(Platform& platform, SessionBridge& bridge) {
         [&platform, &bridge](const RunContext& context, Log& log) { return phase_two(context, log, platform, bridge); },
         [&platform] { return close_mode(platform); },
         [&platform] { return window_mode(platform); },
+        [&platform] { return status_mode(platform); },
     };
 }
 

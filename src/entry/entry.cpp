@@ -28,6 +28,7 @@ Mode select_mode(const std::vector<std::string>& arguments) {
     if (has_argument(arguments, close_argument)) return Mode::close;
     if (has_argument(arguments, window_argument)) return Mode::window;
     if (has_argument(arguments, phase_two_argument)) return Mode::phase_two;
+    if (has_argument(arguments, status_argument)) return Mode::status;
     return Mode::check_run;
 }
 
@@ -61,10 +62,13 @@ RunContext make_run_context(const std::string& program_dir, const std::string& p
 
 int run_entry(const std::vector<std::string>& arguments, Platform& platform, const BuildSettings& settings,
               const Modes& modes) {
-    // Every mode, the window helper included, runs only as the system account.
+    // The status report writes nothing and takes no mutex, so an
+    // administrator may ask for it; every other mode, the window helper
+    // included, runs only as the system account.
+    const Mode mode = select_mode(arguments);
+    if (mode == Mode::status) return modes.status();
     if (!runs_as_system_account(platform.account)) return exit_code::not_system_account;
 
-    const Mode mode = select_mode(arguments);
     if (mode == Mode::close) return modes.close();
     if (mode == Mode::window) return modes.window();
 

@@ -13,7 +13,7 @@
 
 namespace tamsel {
 
-enum class Mode { close, window, phase_two, check_run };
+enum class Mode { close, window, phase_two, status, check_run };
 
 // Created by a pass that runs, for whatever watches the name (earlier
 // versions of the updater among them); any user can create it first, so it
@@ -28,9 +28,12 @@ inline constexpr std::string_view run_mutex_name = "Update";
 inline constexpr std::string_view close_argument = "/close";
 inline constexpr std::string_view window_argument = "/window";
 inline constexpr std::string_view phase_two_argument = "/phase2";
+// The administrator's read-only report.
+inline constexpr std::string_view status_argument = "/status";
 
 // Arguments after the first are compared whole and case-sensitively; "/close"
-// beats "/window", which beats "/phase2"; anything else is a check run.
+// beats "/window", which beats "/phase2", which beats "/status"; anything
+// else is a check run.
 Mode select_mode(const std::vector<std::string>& arguments);
 
 // The constants a build carries.
@@ -66,6 +69,7 @@ struct Modes {
     std::function<int(const RunContext&, Log&)> phase_two;
     std::function<int()> close;
     std::function<int()> window;
+    std::function<int()> status;
 };
 
 // Runs one process from its arguments to its exit code.

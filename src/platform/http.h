@@ -25,6 +25,8 @@ struct HttpsRequest {
     std::uint32_t send_timeout_ms = tamsel::send_timeout_ms;
     std::uint32_t receive_timeout_ms = tamsel::receive_timeout_ms;
     std::uint32_t expected_status = 200;
+    // "host:port" of a named proxy set by policy; empty: the automatic choice.
+    std::string proxy;
 };
 
 // Where the body goes. The sink belongs to the caller; the fetch only calls

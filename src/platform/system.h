@@ -63,6 +63,15 @@ public:
     // MachineGuid under HKLM\SOFTWARE\Microsoft\Cryptography, read in the
     // 64-bit view (RegGetValueW); nothing when it cannot be read.
     virtual std::optional<std::string> machine_guid() = 0;
+    // A value of the administrators' policy key
+    // HKLM\SOFTWARE\Policies\Tam_Sel\Update (64-bit view) through
+    // RegGetValueW: REG_DWORD, or REG_SZ as UTF-8. Nothing when the key or
+    // value is absent, of another type, or does not convert.
+    virtual std::optional<std::uint32_t> policy_number(const std::string& name) = 0;
+    virtual std::optional<std::string> policy_text(const std::string& name) = 0;
+    // Hands UTF-8 text to whoever started the process: the inherited standard
+    // output, else the parent's console. False when there is neither.
+    virtual bool write_standard_output(const std::string& text) = 0;
 };
 
 }  // namespace tamsel

@@ -161,6 +161,12 @@ std::variant<State, std::string> state_from_table(const toml::table& table) {
         if (const auto* reason = std::get_if<std::string>(&date)) return field_error(*reason, "last_try");
         state.last_try = std::get<CalendarDate>(date);
     }
+    if (const auto* node = table.get("deferred_at")) {
+        std::int64_t deferred_at = 0;
+        if (!read_integer(*node, "deferred_at", 0, std::numeric_limits<std::int64_t>::max(), deferred_at, error))
+            return error;
+        state.deferred_at = static_cast<std::uint64_t>(deferred_at);
+    }
     if (const auto* node = table.get("pending")) {
         Pending pending;
         if (!read_pending(*node, pending, error)) return error;
@@ -273,6 +279,11 @@ std::optional<std::string> state_text(const State& state) {
         add_line(out, "failed", *list);
     }
     if (state.last_try) add_line(out, "last_try", date_text(*state.last_try));
+    if (state.deferred_at) {
+        if (*state.deferred_at > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            return std::nullopt;
+        add_line(out, "deferred_at", std::to_string(*state.deferred_at));
+    }
     if (state.pending) {
         const Pending& pending = *state.pending;
         // A TOML integer is signed 64-bit; a larger `since` has no TOML form.

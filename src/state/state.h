@@ -31,6 +31,10 @@ struct State {
     std::vector<std::string> stopped;  // only grows, no duplicates
     std::vector<std::string> failed;   // only grows (add_failed), no duplicates
     std::optional<CalendarDate> last_try;
+    // unix_now of the last pass that found an offer due but deferred it while
+    // the main program ran; such a pass leaves the day open for a later one.
+    // Absent on machines that never deferred, so their file is unchanged.
+    std::optional<std::uint64_t> deferred_at;
     std::optional<Pending> pending;
     friend bool operator==(const State&, const State&) = default;
 };

@@ -6,6 +6,7 @@
 #include "entry/paths.h"
 #include "feed/https_address.h"
 #include "feed/signature.h"
+#include "session/census.h"
 #include "session/session_bridge.h"
 #include "state/state.h"
 #include "update/check_run.h"
@@ -13,6 +14,7 @@
 #include "update/installation.h"
 #include "update/installer.h"
 #include "update/rollout.h"
+#include "update/policies.h"
 #include "update/version.h"
 
 namespace tamsel {
@@ -58,15 +60,25 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         log.write("no date", 0);
         return exit_code::done;
     }
-    if (state.last_try == today) return exit_code::done;  // once a day, silently
+    // Once a day, silently; a day whose last pass deferred stays open, hourly.
+    if (state.last_try == today && !deferred_retry_due(state.deferred_at, unix_now(platform.clock)))
+        return exit_code::done;
     state.last_try = today;
+    state.deferred_at.reset();
     if (!write_state(platform.files, state, state_path)) {
         log.write("state not written", 0);
         return exit_code::state_unusable;
     }
 
+    const Policies policies = read_policies(platform.system);
+    log_policies(log, policies);
+    PolicyHttps https(platform.https, policies.proxy);
+    // The installation's download goes through the same proxy as the feed.
+    Platform routed{platform.account,   platform.clock,   platform.crypto,   platform.files, https,
+                    platform.processes, platform.desktop, platform.security, platform.system};
+
     log.write("feed request", 0);
-    const auto answer = fetch_feed(context, platform.https);
+    const auto answer = fetch_feed(context, https);
     if (!answer) {
         log.write("feed: no answer", 0);
         return exit_code::done;
@@ -100,6 +112,13 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         write_state(platform.files, state, state_path);
     }
 
+    // The feed was still fetched and verified, so stop orders and revocations
+    // are taken in while updates are off.
+    if (policies.updates_disabled) {
+        log.write("nothing to install: disabled by policy", 0);
+        return exit_code::done;
+    }
+
     // Read only now, after the signature and the stop order.
     const std::string installed = installed_version_text(platform.system, context.main_exe).value_or("");
     const auto decision = decide_update(*key_used, feed, state, installed, context.files_prefix);
@@ -108,6 +127,10 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
     }
     const Download& offer = std::get<Download>(decision);
+    if (held_by_policy(policies, offer.version)) {
+        log.write("nothing to install: held by policy", 0);
+        return exit_code::done;
+    }
     // A staged rollout holds the offer back until this machine's wave is
     // due; the day still counts as tried.
     if (offer.rollout &&
@@ -115,7 +138,19 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         log.write("nothing to install: not yet in the rollout", 0);
         return exit_code::done;
     }
-    return start_installation(context, log, state, offer, installed, platform, bridge);
+    // A census that fails counts as the program running: nothing is closed
+    // on a guess.
+    if (policies.defer_while_running) {
+        const auto census = take_census(platform.processes, context.main_exe);
+        if (!census || !census->empty()) {
+            log.write("nothing to install: deferred while the program runs", 0);
+            state.deferred_at = unix_now(platform.clock);
+            // Not checked: a lost mark only means the day is used up.
+            write_state(platform.files, state, state_path);
+            return exit_code::done;
+        }
+    }
+    return start_installation(context, log, state, offer, installed, routed, bridge);
 }
 
 }  // namespace tamsel

@@ -6,7 +6,10 @@ import datetime
 import hashlib
 import os
 import re
+import socket
+import subprocess
 import sys
+import threading
 import time
 import unittest
 from pathlib import Path
@@ -30,7 +33,9 @@ def pending_state(since: int) -> bytes:
             f"sessions = []\r\nrollback_copy = false\r\nrolling_back = false\r\nsince = {since}\r\n").encode()
 
 
-class CheckRun(h.ServedCase):
+class Offered(h.ServedCase):
+    """The server with a setup program 2.0.0 to offer; no scenarios of its own."""
+
     def setUp(self):
         super().setUp()
         self.url = h.publish_setup("setup-2.0.0.exe", SETUP)
@@ -48,6 +53,9 @@ class CheckRun(h.ServedCase):
 
     def assert_state(self, *lines):
         self.assertEqual(h.state_bytes(), "".join(line + "\r\n" for line in lines).encode())
+
+
+class CheckRun(Offered):
 
     def test_no_state_file_fetches_and_writes_the_try(self):
         self.offer(version="1.0.0")
@@ -167,6 +175,182 @@ class CheckRun(h.ServedCase):
                 day = self.run_pass()
                 self.assertEqual(h.log_lines(), lines)
                 self.assertIn(f"last_try = {day}".encode(), h.state_bytes())
+
+
+POLICY_KEY = "HKLM\\SOFTWARE\\Policies\\Tam_Sel\\Update"
+INSTALLS = ["feed request 0", "download verified 0", "setup not started 0"]
+
+
+def set_policy(name: str, kind: str, value: str) -> None:
+    h.reg("add", POLICY_KEY, "/v", name, "/t", kind, "/d", value, "/f").check_returncode()
+
+
+class ConnectProxy:
+    """A CONNECT proxy on a loopback port, started and stopped by the test:
+    it tunnels to 127.0.0.1 whatever host it is asked for and records each
+    CONNECT line."""
+
+    def __init__(self):
+        self.server = socket.socket()
+        self.server.bind(("127.0.0.1", 0))
+        self.server.listen(8)
+        self.server.settimeout(0.2)
+        self.port = self.server.getsockname()[1]
+        self.requests = []
+        self.stopping = False
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+        self.thread.start()
+
+    def serve(self):
+        while not self.stopping:
+            try:
+                client, _ = self.server.accept()
+            except OSError:
+                continue
+            threading.Thread(target=self.tunnel, args=(client,), daemon=True).start()
+
+    def tunnel(self, client):
+        client.settimeout(30)
+        with client:
+            head = b""
+            while b"\r\n\r\n" not in head and len(head) < 8192:
+                chunk = client.recv(1024)
+                if not chunk:
+                    return
+                head += chunk
+            line = head.split(b"\r\n", 1)[0].decode("latin-1")
+            self.requests.append(line)
+            words = line.split()
+            if len(words) < 2 or words[0] != "CONNECT":
+                client.sendall(b"HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n")
+                return
+            port = int(words[1].rsplit(":", 1)[1])
+            with socket.create_connection(("127.0.0.1", port), timeout=30) as upstream:
+                client.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+                upstream.settimeout(30)
+
+                def pump(source, target):
+                    try:
+                        while True:
+                            data = source.recv(65536)
+                            if not data:
+                                break
+                            target.sendall(data)
+                    except OSError:
+                        pass
+                    try:
+                        target.shutdown(socket.SHUT_WR)
+                    except OSError:
+                        pass
+
+                back = threading.Thread(target=pump, args=(upstream, client), daemon=True)
+                back.start()
+                pump(client, upstream)
+                back.join(timeout=30)
+
+    def close(self):
+        self.stopping = True
+        self.thread.join(timeout=5)
+        self.server.close()
+
+
+class Policies(Offered):
+    """The administrators' policies, written with reg into the prefix's
+    registry, against a due update."""
+
+    def setUp(self):
+        super().setUp()
+        h.reg("delete", POLICY_KEY, "/f")
+
+    def tearDown(self):
+        h.reg("delete", POLICY_KEY, "/f")
+        super().tearDown()
+
+    def test_each_policy_against_a_due_update(self):
+        cases = [
+            ("UpdatesDisabled", "REG_DWORD", "1",
+             ["policy: updates disabled 0", "feed request 0", "nothing to install: disabled by policy 0"]),
+            ("UpdatesDisabled", "REG_SZ", "1", INSTALLS),  # the wrong type is no policy
+            ("MaxVersion", "REG_SZ", "1.5",
+             ["policy: maximum version 0", "feed request 0", "nothing to install: held by policy 0"]),
+            ("MaxVersion", "REG_SZ", "2.0", ["policy: maximum version 0"] + INSTALLS),
+            ("DeferWhileRunning", "REG_DWORD", "1", ["policy: deferred while the program runs 0"] + INSTALLS),
+            ("Proxy", "REG_SZ", "no port here", INSTALLS),
+        ]
+        for name, kind, value, expected in cases:
+            with self.subTest(policy=name, kind=kind, value=value):
+                h.reg("delete", POLICY_KEY, "/f")
+                h.fresh_folders()
+                set_policy(name, kind, value)
+                self.offer()
+                self.run_pass()
+                self.assertEqual(h.log_lines(), expected)
+                self.assertEqual((h.UPDATE_DIR / "downloaded-setup.exe").exists(), expected[-1] == INSTALLS[-1])
+
+    def test_deferred_while_the_program_runs_leaves_the_day_open(self):
+        set_policy("DeferWhileRunning", "REG_DWORD", "1")
+        self.offer()
+        program = h.RunningProgram(seconds=60)
+        try:
+            program.wait_until_counted()
+            day = self.run_pass()
+            self.assertEqual(h.log_lines(), ["policy: deferred while the program runs 0", "feed request 0",
+                                             "nothing to install: deferred while the program runs 0"])
+            state = h.state_bytes().decode()
+            self.assertTrue(state.startswith(f"working_key_revoked = false\r\nlast_try = {day}\r\ndeferred_at = "),
+                            state)
+            self.assertFalse((h.UPDATE_DIR / "downloaded-setup.exe").exists())
+            self.assertEqual(len(h.census()), 1)  # not closed
+            # Within the hour the next start is silent.
+            self.run_pass()
+            self.assertEqual(len(h.log_lines()), 3)
+        finally:
+            program.end()
+
+    def test_the_proxy_policy_carries_the_feed_and_the_download(self):
+        proxy = ConnectProxy()
+        try:
+            set_policy("Proxy", "REG_SZ", f"127.0.0.1:{proxy.port}")
+            self.offer()
+            self.run_pass()
+            self.assertEqual(h.log_lines(), ["policy: proxy 0"] + INSTALLS)
+            self.assertEqual(proxy.requests, ["CONNECT localhost:443 HTTP/1.1"] * 2)
+        finally:
+            proxy.close()
+
+
+class Status(Offered):
+    def status(self):
+        done = subprocess.run([str(h.WINE_RUN), "--prefix", str(h.PREFIX), str(h.PROGRAM_DIR / "tamsel-update.exe"),
+                               "/status"], stdin=subprocess.DEVNULL, capture_output=True, timeout=h.RUN_TIMEOUT)
+        return done.returncode, done.stdout.decode("utf-8", "replace")
+
+    def test_status_on_a_machine_with_a_pending_record(self):
+        since = int(time.time()) - 60
+        pending = pending_state(since)
+        (h.UPDATE_DIR / "state.toml").write_bytes(pending)
+        self.offer()
+        self.run_pass()  # "an installation is in flight"
+        log_before = (h.UPDATE_DIR / "updater.log").read_bytes()
+        code, out = self.status()
+        self.assertEqual(code, 0, out)
+        lines = out.split("\r\n")
+        self.assertEqual(lines[0], "Tamsel updater status")
+        self.assertIn("installed version: 1.0.0", lines)
+        self.assertIn("last try: never", lines)
+        self.assertTrue(any(line.startswith("pending: 2.0.0 from 1.0.0, since ") for line in lines), out)
+        self.assertIn("failed: none", lines)
+        self.assertIn("working key revoked: no", lines)
+        self.assertIn("policies: none", lines)
+        self.assertTrue(lines[-2].endswith(" an installation is in flight 0"), out)
+        # Nothing written.
+        self.assertEqual(h.state_bytes(), pending)
+        self.assertEqual((h.UPDATE_DIR / "updater.log").read_bytes(), log_before)
+
+    def test_status_of_an_unguarded_folder_ends_with_4(self):
+        h.UPDATE_DIR.chmod(0o777)
+        code, out = self.status()
+        self.assertEqual((code, out), (4, ""))
 
 
 if __name__ == "__main__":

@@ -249,6 +249,28 @@ public:
     }
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
     std::optional<std::string> machine_guid() override { return fault("system.machine_guid") ? std::nullopt : guid; }
+
+    // The policy key's values as the registry would hand them over: only the
+    // right type reaches the caller, so a test stores each under its type.
+    std::map<std::string, std::uint32_t> policy_numbers;
+    std::map<std::string, std::string> policy_texts;
+    std::string standard_output;
+    bool has_standard_output = true;
+    std::optional<std::uint32_t> policy_number(const std::string& name) override {
+        const auto found = policy_numbers.find(name);
+        if (found == policy_numbers.end()) return std::nullopt;
+        return found->second;
+    }
+    std::optional<std::string> policy_text(const std::string& name) override {
+        const auto found = policy_texts.find(name);
+        if (found == policy_texts.end()) return std::nullopt;
+        return found->second;
+    }
+    bool write_standard_output(const std::string& text) override {
+        if (!has_standard_output) return false;
+        standard_output += text;
+        return true;
+    }
 };
 
 // The machine's processes on the virtual clock. A process runs from when it

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -356,6 +357,124 @@ TEST_F(CheckRunTest, AGivenUpRecordAlreadyTriedTodayEndsAfterSettling) {
     EXPECT_EQ(lines(), Lines{"an installation did not finish 0"});
     EXPECT_EQ(fake.files.files.at(state_path), "working_key_revoked = false\r\nlast_try = 2026-12-06\r\n");
     EXPECT_TRUE(fake.https.requests.empty());
+}
+
+}  // namespace
+}  // namespace tamsel
+
+namespace tamsel {
+namespace {
+
+// Each administrator's policy against a due update: the lines it leaves, and
+// whether the pass went on to install.
+TEST_F(CheckRunTest, PoliciesAgainstADueUpdate) {
+    struct Case {
+        const char* name;
+        std::map<std::string, std::uint32_t> numbers;
+        std::map<std::string, std::string> texts;
+        bool program_runs = false;
+        bool census_fails = false;
+        Lines expected;
+        std::string proxy;  // what each request carried
+    };
+    const Lines installs{"feed request 0", "download verified 0", "setup started 0"};
+    auto with = [](std::string first, Lines rest) {
+        rest.insert(rest.begin(), std::move(first));
+        return rest;
+    };
+    const std::vector<Case> cases = {
+        {"none", {}, {}, false, false, installs, ""},
+        {"disabled", {{"UpdatesDisabled", 1}}, {}, false, false,
+         {"policy: updates disabled 0", "feed request 0", "nothing to install: disabled by policy 0"}, ""},
+        {"disabled switched off", {{"UpdatesDisabled", 0}}, {}, false, false, installs, ""},
+        {"disabled only at 1", {{"UpdatesDisabled", 2}}, {}, false, false, installs, ""},
+        {"disabled as a text", {}, {{"UpdatesDisabled", "1"}}, false, false, installs, ""},
+        {"held above the maximum", {}, {{"MaxVersion", "1.5"}}, false, false,
+         {"policy: maximum version 0", "feed request 0", "nothing to install: held by policy 0"}, ""},
+        {"the maximum itself", {}, {{"MaxVersion", "2.0"}}, false, false,
+         with("policy: maximum version 0", installs), ""},
+        {"a fourth piece is not read", {}, {{"MaxVersion", "1.99.99999.7"}}, false, false,
+         {"policy: maximum version 0", "feed request 0", "nothing to install: held by policy 0"}, ""},
+        {"an empty maximum", {}, {{"MaxVersion", ""}}, false, false, installs, ""},
+        {"maximum as a number", {{"MaxVersion", 1}}, {}, false, false, installs, ""},
+        {"deferred while running", {{"DeferWhileRunning", 1}}, {}, true, false,
+         {"policy: deferred while the program runs 0", "feed request 0",
+          "nothing to install: deferred while the program runs 0"},
+         ""},
+        {"deferred when the census fails", {{"DeferWhileRunning", 1}}, {}, false, true,
+         {"policy: deferred while the program runs 0", "feed request 0",
+          "nothing to install: deferred while the program runs 0"},
+         ""},
+        {"not deferred when closed", {{"DeferWhileRunning", 1}}, {}, false, false,
+         with("policy: deferred while the program runs 0", installs), ""},
+        {"proxy", {}, {{"Proxy", "proxy.corp.example:3128"}}, false, false, with("policy: proxy 0", installs),
+         "proxy.corp.example:3128"},
+        {"malformed proxy", {}, {{"Proxy", "proxy.corp.example"}}, false, false, installs, ""},
+        {"all four", {{"UpdatesDisabled", 1}, {"DeferWhileRunning", 1}},
+         {{"MaxVersion", "1.5"}, {"Proxy", "[::1]:8080"}}, true, false,
+         {"policy: updates disabled 0", "policy: maximum version 0", "policy: deferred while the program runs 0",
+          "policy: proxy 0", "feed request 0", "nothing to install: disabled by policy 0"},
+         "[::1]:8080"},
+    };
+    serve_feed(document("2.0.0"), context.working_key);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.files.files.erase(log_path);
+        fake.files.files.erase(state_path);
+        fake.files.files.erase(update_dir + "\\downloaded-setup.exe");
+        fake.https.requests.clear();
+        fake.processes.table.clear();
+        fake.system.policy_numbers = c.numbers;
+        fake.system.policy_texts = c.texts;
+        fake.processes.fail_enumerate = c.census_fails;
+        if (c.program_runs) fake.processes.run_program(context.main_exe, 1);
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(lines(), c.expected);
+        const bool installed = c.expected == installs || c.expected.back() == "setup started 0";
+        EXPECT_EQ(state().pending.has_value(), installed);
+        for (const auto& request : fake.https.requests) EXPECT_EQ(request.proxy, c.proxy);
+        const bool deferred = c.expected.back() == "nothing to install: deferred while the program runs 0";
+        EXPECT_EQ(state().deferred_at, deferred ? std::optional<std::uint64_t>(now_unix) : std::nullopt);
+    }
+}
+
+// A deferred pass leaves the day open: later passes that day stay silent for
+// an hour, then fetch again, and the first that finds the program closed installs.
+TEST_F(CheckRunTest, ADeferredDayIsRetriedHourly) {
+    serve_feed(document("2.0.0"), context.working_key);
+    fake.system.policy_numbers["DeferWhileRunning"] = 1;
+    const std::uint32_t program = fake.processes.run_program(context.main_exe, 1);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(state().deferred_at, std::optional<std::uint64_t>(now_unix));
+
+    struct Step {
+        std::int64_t after;  // seconds after the deferral
+        bool fetches;
+    };
+    for (const Step step : {Step{-60, false}, Step{3599, false}, Step{3600, true}}) {
+        SCOPED_TRACE(step.after);
+        fake.https.requests.clear();
+        fake.clock.set_unix(now_unix + step.after);
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(fake.https.requests.size(), step.fetches ? 1u : 0u);
+    }
+    // Deferred again at +3600; the program ends, and the next hour installs.
+    EXPECT_EQ(state().deferred_at, std::optional<std::uint64_t>(now_unix + 3600));
+    fake.processes.find(program)->ends_at = 0;
+    fake.clock.set_unix(now_unix + 7200);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_TRUE(state().pending.has_value());
+    EXPECT_EQ(state().deferred_at, std::nullopt);
+    EXPECT_EQ(lines().back(), "setup started 0");
+
+    // Once a pass was not deferred, the day is used up as before.
+    fake.files.files.erase(log_path);
+    State after = state();
+    after.pending.reset();
+    put_state(after);
+    fake.clock.set_unix(now_unix + 20000);
+    EXPECT_EQ(run(), exit_code::done);
+    EXPECT_EQ(lines(), Lines{});
 }
 
 }  // namespace

@@ -28,6 +28,10 @@ TEST(SelectMode, ComparesWholeArgumentsCaseSensitivelyAfterTheFirst) {
         {{"updater.exe", "/window", "/close"}, Mode::close},
         {{"updater.exe", "/phase2", "/window"}, Mode::window},
         {{"updater.exe", "x", "y", "/phase2"}, Mode::phase_two},
+        {{"updater.exe", "/status"}, Mode::status},
+        {{"updater.exe", "/status", "/phase2"}, Mode::phase_two},
+        {{"updater.exe", "/status", "/close"}, Mode::close},
+        {{"updater.exe", "/Status"}, Mode::check_run},
         {{"updater.exe", "/Close"}, Mode::check_run},
         {{"updater.exe", "close"}, Mode::check_run},
         {{"updater.exe", "/close "}, Mode::check_run},
@@ -83,6 +87,7 @@ protected:
         [this](const RunContext& context, Log& log) { return record("phase two", context, log, 41); },
         [this] { return record("close", 42); },
         [this] { return record("window", 43); },
+        [this] { return record("status", 44); },
     };
     int record(const char* mode, int code) {
         ran.push_back(mode);
@@ -122,6 +127,17 @@ TEST_F(EntryTest, EveryModeNeedsTheSystemAccount) {
     EXPECT_TRUE(fake.system.created_mutexes.empty());
     EXPECT_TRUE(fake.files.files.empty());
     EXPECT_TRUE(ran.empty());
+}
+
+// The report is for administrators: no account check, no mutex, no folders
+// asked about by the entry (the report guards its own reading).
+TEST_F(EntryTest, TheStatusReportNeedsNoSystemAccountAndNoMutex) {
+    fake.account.user = FakeAccount::admins_sid();
+    fake.system.mutexes.insert(std::string(update_mutex_name));
+    EXPECT_EQ(run({"/status"}), 44);
+    EXPECT_EQ(ran, std::vector<std::string>{"status"});
+    EXPECT_TRUE(fake.system.created_mutexes.empty());
+    EXPECT_TRUE(fake.files.files.empty());
 }
 
 TEST_F(EntryTest, TheWindowHelperTakesNoMutexAndNeedsNoFolders) {

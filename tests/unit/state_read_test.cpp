@@ -162,6 +162,8 @@ TEST_F(StateRead, RefusedDocuments) {
         {"[pending]\r\nfrom = \"2.0.3\"\r\n", "missing field `version`"},
         {"[pending]\r\nversion = \"2.1.0\"\r\n", "missing field `from`"},
         {"[pending]\r\nversion = 2\r\nfrom = \"2.0.3\"\r\n", "invalid type: integer, expected a string for key `version`"},
+        {"deferred_at = -1\r\n", "invalid value: integer -1, expected 0 to 9223372036854775807 for key `deferred_at`"},
+        {"deferred_at = \"now\"\r\n", "invalid type: string, expected an integer for key `deferred_at`"},
         {"[pending]\nversion = \"2.1.0\"\nfrom = \"2.0.3\"\nsince = -1\n",
          "invalid value: integer -1, expected 0 to 9223372036854775807 for key `since`"},
         {"[pending]\nversion = \"2.1.0\"\nfrom = \"2.0.3\"\nsince = 25.0\n",

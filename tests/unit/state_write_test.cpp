@@ -73,6 +73,9 @@ TEST(StateText, ExactForms) {
     no_sessions.pending = Pending{"2.2.0", "2.0.3", {}, false, true, 0};
     State odd_dates;
     odd_dates.last_try = CalendarDate{26, 1, 2};
+    State deferred = example;  // written only by a machine that deferred
+    deferred.deferred_at = 1796581133;
+    deferred.pending = no_sessions.pending;
 
     const std::vector<Case> cases = {
         {"empty", State{}, "working_key_revoked = false\r\n"},
@@ -82,6 +85,10 @@ TEST(StateText, ExactForms) {
          "working_key_revoked = false\r\n\r\n[pending]\r\nversion = \"2.2.0\"\r\nfrom = \"2.0.3\"\r\nsessions = []\r\n"
          "rollback_copy = false\r\nrolling_back = true\r\nsince = 0\r\n"},
         {"short year padded", odd_dates, "working_key_revoked = false\r\nlast_try = 0026-01-02\r\n"},
+        {"deferred", deferred,
+         "working_key_revoked = false\r\nfailed = [\"2.1.0\"]\r\nlast_try = 2026-09-02\r\ndeferred_at = 1796581133\r\n"
+         "\r\n[pending]\r\nversion = \"2.2.0\"\r\nfrom = \"2.0.3\"\r\nsessions = []\r\n"
+         "rollback_copy = false\r\nrolling_back = true\r\nsince = 0\r\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(state_text(c.state), c.text) << c.name;
 }

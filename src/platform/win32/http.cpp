@@ -29,9 +29,18 @@ std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, 
     const auto path = to_terminated_wide(request.path);
     const auto verb = to_terminated_wide(request.verb);
     if (!host || !path || !verb) return std::nullopt;
+    std::optional<std::wstring> proxy;
+    if (!request.proxy.empty()) {
+        proxy = to_terminated_wide(request.proxy);
+        if (!proxy) return std::nullopt;
+    }
 
-    const InternetHandle session(WinHttpOpen(L"Tamsel", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                             WINHTTP_NO_PROXY_BYPASS, 0));
+    // An administrator's named proxy replaces the automatic choice; the
+    // system account has no user's proxy settings to fall back on.
+    const InternetHandle session(
+        proxy ? WinHttpOpen(L"Tamsel", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy->c_str(), WINHTTP_NO_PROXY_BYPASS, 0)
+              : WinHttpOpen(L"Tamsel", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                            WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return std::nullopt;
 
     // A failure to set the time-outs leaves WinHTTP's defaults, which still

@@ -3,6 +3,9 @@
 #include <knownfolders.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <cwchar>
+
 #include "platform/win32/implementations.h"
 #include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
@@ -138,6 +141,86 @@ std::optional<std::string> Win32System::machine_guid() {
     const std::size_t length = size / sizeof(wchar_t) - 1;
     if (length == 0) return std::nullopt;
     return to_utf8(buffer, length);
+}
+
+namespace {
+
+#ifndef RRF_SUBKEY_WOW6464KEY
+#define RRF_SUBKEY_WOW6464KEY 0x00010000
+#endif
+
+constexpr const wchar_t* policy_key = L"SOFTWARE\\Policies\\Tam_Sel\\Update";
+// Longer texts are no host:port and no version; refusing them bounds the read.
+constexpr DWORD policy_text_limit = 4096;
+
+}  // namespace
+
+std::optional<std::uint32_t> Win32System::policy_number(const std::string& name) {
+    const auto wide = to_wide(name);
+    if (!wide) return std::nullopt;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    // The 64-bit view whatever the build: administrators' tools write there.
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr,
+                     &value, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::string> Win32System::policy_text(const std::string& name) {
+    const auto wide = to_wide(name);
+    if (!wide) return std::nullopt;
+    const DWORD flags = RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY;
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), flags, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return std::nullopt;
+    if (size == 0 || size > policy_text_limit) return std::nullopt;
+    std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD got = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    // A value that grew between the two calls fails here and counts as not set.
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), flags, nullptr, buffer.data(), &got) !=
+        ERROR_SUCCESS)
+        return std::nullopt;
+    buffer.resize(wcsnlen(buffer.c_str(), buffer.size()));
+    return to_utf8(buffer);
+}
+
+bool Win32System::write_standard_output(const std::string& text) {
+    // A GUI-subsystem process has a standard output only when its starter
+    // redirected one (a pipe or a file); otherwise it borrows the console of
+    // the shell that started it.
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        if (!AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+        out = GetStdHandle(STD_OUTPUT_HANDLE);
+        if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+            out = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+            if (out == INVALID_HANDLE_VALUE) return false;
+        }
+    }
+    DWORD mode = 0;
+    if (GetConsoleMode(out, &mode)) {
+        // A console takes UTF-16 whatever its code page.
+        const auto wide = to_wide(text);
+        if (!wide) return false;
+        std::size_t done = 0;
+        while (done < wide->size()) {
+            DWORD written = 0;
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide->size() - done, 8192));
+            if (!WriteConsoleW(out, wide->data() + done, chunk, &written, nullptr) || written == 0) return false;
+            done += written;
+        }
+        return true;
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 65536));
+        if (!WriteFile(out, text.data() + done, chunk, &written, nullptr) || written == 0) return false;
+        done += written;
+    }
+    return true;
 }
 
 }  // namespace tamsel::win32

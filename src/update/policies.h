@@ -1,0 +1,67 @@
+// What the machine's administrators decided through group policy: values under
+// HKLM\SOFTWARE\Policies\Tam_Sel\Update, read afresh at every pass. A machine
+// without them behaves as if this file did not exist.
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "entry/log.h"
+#include "platform/http.h"
+#include "platform/system.h"
+
+namespace tamsel {
+
+// The value names, as the ADMX template writes them.
+inline constexpr std::string_view updates_disabled_policy = "UpdatesDisabled";
+inline constexpr std::string_view max_version_policy = "MaxVersion";
+inline constexpr std::string_view defer_while_running_policy = "DeferWhileRunning";
+inline constexpr std::string_view proxy_policy = "Proxy";
+
+// A deferred pass leaves the day open; later passes of that day fetch the
+// feed again at most this often.
+inline constexpr std::uint64_t deferred_retry_seconds = 3600;
+
+struct Policies {
+    bool updates_disabled = false;           // UpdatesDisabled = 1
+    std::optional<std::string> max_version;  // MaxVersion, not empty
+    bool defer_while_running = false;        // DeferWhileRunning = 1
+    std::string proxy;                       // Proxy when it reads as host:port; else empty
+    friend bool operator==(const Policies&, const Policies&) = default;
+};
+
+// A switch is on only at 1; a value of the wrong type, an empty text and a
+// proxy that is not host:port count as not set.
+Policies read_policies(System& system);
+
+// "host:port": a host name or IPv4 address (letters, digits, "-", "." and
+// "_") or a bracketed IPv6 address, then a port of 1 to 65535.
+bool is_proxy_address(std::string_view text);
+
+// One log line for each policy in force, in a fixed order.
+void log_policies(Log& log, const Policies& policies);
+
+// Whether the maximum version holds back an offer: the offer is newer than it
+// by the same reading as the test against the installed version.
+bool held_by_policy(const Policies& policies, std::string_view offered);
+
+// Whether a pass on a day already tried may go on: only when the last pass
+// deferred and an hour has passed since (a clock set back counts as no time).
+bool deferred_retry_due(const std::optional<std::uint64_t>& deferred_at, std::uint64_t now);
+
+// The HTTPS client with the policy's proxy put into every request.
+class PolicyHttps final : public Https {
+public:
+    PolicyHttps(Https& inner, std::string proxy) : inner_(inner), proxy_(std::move(proxy)) {}
+    std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override {
+        HttpsRequest routed = request;
+        routed.proxy = proxy_;
+        return inner_.https_get(routed, sink);
+    }
+
+private:
+    Https& inner_;
+    std::string proxy_;
+};
+
+}  // namespace tamsel
