@@ -10,19 +10,12 @@
 #include "state/state.h"
 #include "update/decision.h"
 #include "tools/feed_rules.h"
+#include "tools/toml_text.h"
 
 namespace tamsel::tool {
 namespace {
 
 Failure refuse(std::string reason) { return Failure{std::move(reason)}; }
-
-std::string toml_text(const toml::table& root) {
-    std::ostringstream out;
-    out << toml::toml_formatter(root, toml::format_flags::allow_unicode_strings |
-                                          toml::format_flags::allow_multi_line_strings);
-    out << "\n";
-    return out.str();
-}
 
 // The current feed: its document read as TOML and by the updater's code,
 // and its signature when it is an answer.

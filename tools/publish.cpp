@@ -11,20 +11,13 @@
 #include "update/decision.h"
 #include "update/rollout.h"
 #include "tools/feed_rules.h"
+#include "tools/toml_text.h"
 #include "tools/orders.h"
 
 namespace tamsel::tool {
 namespace {
 
 Failure refuse(std::string reason) { return Failure{std::move(reason)}; }
-
-std::string toml_text(const toml::table& root) {
-    std::ostringstream out;
-    out << toml::toml_formatter(root, toml::format_flags::allow_unicode_strings |
-                                          toml::format_flags::allow_multi_line_strings);
-    out << "\n";
-    return out.str();
-}
 
 // The earlier document's items (and its stop order, which stays in force
 // whoever signs next), without an update item of the version published now.
