@@ -70,6 +70,12 @@ public:
     // open the file for its data while the handle lives, so holding it is an
     // exclusion between processes that the system ends with the process.
     virtual std::unique_ptr<FileHandle> open_exclusive(const std::string& path) = 0;
+
+    // The Windows error code of the latest call that failed on this object or
+    // on a file it opened, for the log's number field. Read it right after a
+    // call failed: a later call that fails replaces it, one that succeeds
+    // leaves it. 0 where the implementation keeps none.
+    virtual std::uint32_t last_error() const { return 0; }
 };
 
 }  // namespace tamsel

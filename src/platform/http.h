@@ -46,6 +46,12 @@ public:
     // beyond the sink's limit, a sink that refused a chunk, a time-out. The
     // kinds are not told apart, and nothing is kept between calls.
     virtual std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) = 0;
+
+    // Why the latest `https_get` failed, for the log's number field: the
+    // WinHTTP (or Win32) error code of the call that failed, or the status
+    // (100 to 599) of an answer that was not the expected one; 0 after a
+    // success, and after a body beyond the limit or a sink that refused it.
+    virtual std::uint32_t last_error() const { return 0; }
 };
 
 }  // namespace tamsel

@@ -104,6 +104,11 @@ public:
     // handle is closed at once; nullptr when the process was not made.
     virtual std::unique_ptr<ProcessHandle> start(const std::string& application,
                                                  const std::string& command_line) = 0;
+
+    // The Windows error code of the latest call that failed, for the log's
+    // number field; read it right after a call failed. 0 where the
+    // implementation keeps none.
+    virtual std::uint32_t last_error() const { return 0; }
 };
 
 }  // namespace tamsel

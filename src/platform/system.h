@@ -72,6 +72,11 @@ public:
     // Hands UTF-8 text to whoever started the process: the inherited standard
     // output, else the parent's console. False when there is neither.
     virtual bool write_standard_output(const std::string& text) = 0;
+
+    // The Windows error code of the latest call that failed, for the log's
+    // number field; read it right after a call failed. 0 where the
+    // implementation keeps none.
+    virtual std::uint32_t last_error() const { return 0; }
 };
 
 }  // namespace tamsel

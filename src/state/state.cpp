@@ -237,11 +237,17 @@ std::string temporary_path(const std::string& path) {
 
 }  // namespace
 
-std::variant<State, std::string> read_state(Files& files, const std::string& path) {
+std::variant<State, std::string> read_state(Files& files, const std::string& path, std::uint32_t* cause) {
+    // Read right after the file call that failed, before anything else runs.
+    const auto file_failed = [&](const char* reason) {
+        if (cause) *cause = files.last_error();
+        return std::string(reason);
+    };
+    if (cause) *cause = 0;
     std::unique_ptr<FileHandle> file;
     switch (files.open_read(path, file)) {
     case OpenForRead::not_found: return State{};
-    case OpenForRead::failed: return std::string("the state file could not be opened");
+    case OpenForRead::failed: return file_failed("the state file could not be opened");
     case OpenForRead::opened: break;
     }
     if (!file) return std::string("the state file could not be opened");
@@ -249,7 +255,7 @@ std::variant<State, std::string> read_state(Files& files, const std::string& pat
     char buffer[16384];
     for (;;) {
         const auto count = file->read(buffer, sizeof buffer);
-        if (!count) return std::string("the state file could not be read");
+        if (!count) return file_failed("the state file could not be read");
         if (*count == 0) break;
         bytes.append(buffer, std::min(*count, sizeof buffer));
     }
@@ -302,21 +308,27 @@ std::optional<std::string> state_text(const State& state) {
     return out;
 }
 
-bool write_state(Files& files, const State& state, const std::string& path) {
+bool write_state(Files& files, const State& state, const std::string& path, std::uint32_t* cause) {
+    // Read right after the file call that failed, before anything else runs.
+    const auto file_failed = [&] {
+        if (cause) *cause = files.last_error();
+        return false;
+    };
+    if (cause) *cause = 0;
     const auto text = state_text(state);
     if (!text) return false;
     const std::string temporary = temporary_path(path);
     {
         const auto file = files.create_truncate(temporary);
-        if (!file) return false;
-        if (!write_all(*file, text->data(), text->size())) return false;
+        if (!file) return file_failed();
+        if (!write_all(*file, text->data(), text->size())) return file_failed();
         // The move below is written through to the disk, but without this the
         // moved file's contents may not be: after a power loss state.toml
         // could be empty or torn, and every later run would stop at
         // "state unreadable" until someone repaired it.
-        if (!file->flush()) return false;
+        if (!file->flush()) return file_failed();
     }
-    return files.replace_file(temporary, path);
+    return files.replace_file(temporary, path) || file_failed();
 }
 
 void add_failed(State& state, std::string_view version) {

@@ -42,8 +42,9 @@ struct State {
 // Reads state.toml. A missing file (or folder) is the empty state and creates
 // nothing. Anything that cannot be read, decoded, parsed or mapped strictly
 // onto State gives the reason as text instead; callers only log that the state
-// is unreadable.
-std::variant<State, std::string> read_state(Files& files, const std::string& path);
+// is unreadable, with `cause` (when given): the Windows error of a file call
+// that failed, or 0 for a file that was read but is not a state.
+std::variant<State, std::string> read_state(Files& files, const std::string& path, std::uint32_t* cause = nullptr);
 
 // The file's exact text, CR LF line ends; nothing when the state cannot be
 // written faithfully (a text that is not UTF-8, a `since` beyond what a TOML
@@ -51,8 +52,10 @@ std::variant<State, std::string> read_state(Files& files, const std::string& pat
 std::optional<std::string> state_text(const State& state);
 
 // Rewrites state.toml whole through state.toml.tmp and replace_file; false on
-// any failure, with the previous state.toml left as it was.
-bool write_state(Files& files, const State& state, const std::string& path);
+// any failure, with the previous state.toml left as it was, and `cause` (when
+// given) set to the Windows error of the file call that failed, or 0 for a
+// state without a faithful text.
+bool write_state(Files& files, const State& state, const std::string& path, std::uint32_t* cause = nullptr);
 
 // Appends `version` to state.failed unless the same text is already there.
 void add_failed(State& state, std::string_view version);

@@ -22,7 +22,10 @@ namespace {
 
 constexpr const char* date_picture = "yyyy'-'MM'-'dd";
 
-std::optional<std::string> fetch_feed(const RunContext& context, Https& https) {
+// The answer, or nothing with `cause` set: the fetch's error or status, or 0
+// for an answer that is no text.
+std::optional<std::string> fetch_feed(const RunContext& context, Https& https, std::uint32_t& cause) {
+    cause = 0;
     const auto address = split_https_address(context.feed_url);
     if (!address) return std::nullopt;
     HttpsRequest request;
@@ -35,7 +38,10 @@ std::optional<std::string> fetch_feed(const RunContext& context, Https& https) {
         answer.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
         return true;
     };
-    if (!https.https_get(request, sink)) return std::nullopt;
+    if (!https.https_get(request, sink)) {
+        cause = https.last_error();
+        return std::nullopt;
+    }
     if (!is_valid_utf8(answer)) return std::nullopt;
     return answer;
 }
@@ -44,9 +50,10 @@ std::optional<std::string> fetch_feed(const RunContext& context, Https& https) {
 
 int check_run(const RunContext& context, Log& log, Platform& platform, SessionBridge& bridge) {
     const std::string state_path = UpdateFolder{context.update_dir}.state();
-    auto read = read_state(platform.files, state_path);
+    std::uint32_t cause = 0;
+    auto read = read_state(platform.files, state_path, &cause);
     if (!std::holds_alternative<State>(read)) {
-        log.write("state unreadable", 0);
+        log.write("state unreadable", cause);
         return exit_code::state_unusable;
     }
     State state = std::move(std::get<State>(read));
@@ -55,9 +62,10 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
 
     const auto today_text = platform.system.local_date_text(date_picture);
+    const std::uint32_t date_cause = today_text ? 0 : platform.system.last_error();
     const auto today = today_text ? parse_calendar_date(*today_text) : std::nullopt;
     if (!today) {
-        log.write("no date", 0);
+        log.write("no date", date_cause);
         return exit_code::done;
     }
     // Once a day, silently; a day whose last pass deferred stays open, hourly.
@@ -65,8 +73,8 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
     state.last_try = today;
     state.deferred_at.reset();
-    if (!write_state(platform.files, state, state_path)) {
-        log.write("state not written", 0);
+    if (!write_state(platform.files, state, state_path, &cause)) {
+        log.write("state not written", cause);
         return exit_code::state_unusable;
     }
 
@@ -78,9 +86,9 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
                     platform.processes, platform.desktop, platform.security, platform.system};
 
     log.write("feed request", 0);
-    const auto answer = fetch_feed(context, https);
+    const auto answer = fetch_feed(context, https, cause);
     if (!answer) {
-        log.write("feed: no answer", 0);
+        log.write("feed: no answer", cause);
         return exit_code::done;
     }
     const auto split = split_feed_answer(*answer);

@@ -24,7 +24,11 @@ enum class DownloadOutcome {
 
 LogMessage download_message(DownloadOutcome outcome);
 
+// `cause` (when given) gets what the log's number field says of a refusal: the
+// error of the file call or the fetch that failed (a WinHTTP or Win32 error,
+// or the HTTP status), or 0 where no call failed (a size or digest that
+// differs, a body beyond the announced size).
 DownloadOutcome download_setup(const Download& offer, const std::string& final_path, const std::string& partial_path,
-                               Files& files, Https& https, Crypto& crypto);
+                               Files& files, Https& https, Crypto& crypto, std::uint32_t* cause = nullptr);
 
 }  // namespace tamsel

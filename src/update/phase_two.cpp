@@ -31,9 +31,10 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     wait_for_setup(platform, log);
 
     const std::string state_path = folder.state();
-    auto read = read_state(files, state_path);
+    std::uint32_t cause = 0;
+    auto read = read_state(files, state_path, &cause);
     if (!std::holds_alternative<State>(read)) {
-        log.write("state unreadable", 0);
+        log.write("state unreadable", cause);
         return exit_code::state_unusable;
     }
     State state = std::move(std::get<State>(read));
@@ -93,8 +94,8 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     rollback.rollback_copy = true;
     rollback.rolling_back = true;
     state.pending = rollback;
-    if (!write_state(files, state, state_path)) {
-        log.write("state not written", 0);
+    if (!write_state(files, state, state_path, &cause)) {
+        log.write("state not written", cause);
         // No rollback follows: the new version, failing or not, is what the
         // users have, and it was closed just above.
         bridge.raise_program(context.main_exe, pending.sessions, log);
@@ -104,7 +105,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         log.write("did not start: rollback started", 0);
         return exit_code::done;
     }
-    log.write("did not start: rollback not started", 0);
+    log.write("did not start: rollback not started", platform.processes.last_error());
     bridge.raise_program(context.main_exe, pending.sessions, log);
     return settle();
 }

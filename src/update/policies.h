@@ -58,6 +58,7 @@ public:
         routed.proxy = proxy_;
         return inner_.https_get(routed, sink);
     }
+    std::uint32_t last_error() const override { return inner_.last_error(); }
 
 private:
     Https& inner_;

@@ -307,18 +307,20 @@ FakeHttpsResponse FakeHttpsResponse::body(const std::string& body, std::size_t c
 }
 
 std::optional<std::uint64_t> FakeHttps::https_get(const HttpsRequest& request, const BodySink& sink) {
+    error_ = 0;
     const std::string address = "https://" + request.host + request.path;
-    if (fault("https.get " + address)) return std::nullopt;
+    if (fault("https.get " + address)) return failed(injected_error);
     requests.push_back(request);
     FakeHttpsResponse not_found;
     not_found.status = 404;
     const auto it = responses.find("https://" + request.host + request.path);
     const FakeHttpsResponse& response = it == responses.end() ? not_found : it->second;
-    if (response.no_connection || response.status != request.expected_status) return std::nullopt;
+    if (response.no_connection) return failed(response.error);
+    if (response.status != request.expected_status) return failed(response.status);
     std::uint64_t count = 0;
     for (std::size_t i = 0; i < response.chunks.size(); ++i) {
-        if (response.fail_after_chunks && i >= *response.fail_after_chunks) return std::nullopt;
-        if (fault("https.chunk " + address)) return std::nullopt;  // the connection broke
+        if (response.fail_after_chunks && i >= *response.fail_after_chunks) return failed(response.error);
+        if (fault("https.chunk " + address)) return failed(injected_error);  // the connection broke
         const std::string& chunk = response.chunks[i];
         ++chunks_read;
         count += chunk.size();
@@ -327,7 +329,7 @@ std::optional<std::uint64_t> FakeHttps::https_get(const HttpsRequest& request, c
         if (!sink.write || !sink.write(std::span<const std::uint8_t>(bytes, chunk.size()))) return std::nullopt;
     }
     // A break due after the last chunk replaces the clean end of the body.
-    if (response.fail_after_chunks) return std::nullopt;
+    if (response.fail_after_chunks) return failed(response.error);
     return count;
 }
 

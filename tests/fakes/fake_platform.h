@@ -28,6 +28,8 @@ struct Faults {
     std::optional<std::size_t> fail_call;  // index into `calls` of the call that fails
     // Calls with this label fail once the given number of them has passed.
     std::map<std::string, std::size_t> fail_label_after;
+    // What the failed call reports as its Windows error (ERROR_DISK_FULL).
+    std::uint32_t error = 112;
 
     bool hit(std::string label) {
         bool fail = fail_call && calls.size() == *fail_call;
@@ -45,9 +47,15 @@ struct Faults {
 class FaultPoint {
 public:
     Faults* faults = nullptr;
+    // The error of the latest failure injected here, for last_error().
+    std::uint32_t injected_error = 0;
 
 protected:
-    bool fault(std::string label) { return faults != nullptr && faults->hit(std::move(label)); }
+    bool fault(std::string label) {
+        if (faults == nullptr || !faults->hit(std::move(label))) return false;
+        injected_error = faults->error;
+        return true;
+    }
 };
 
 // Thrown by FakeFiles at its crash point: the power goes out, and nothing
@@ -141,6 +149,7 @@ public:
     bool remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
     std::unique_ptr<FileHandle> open_exclusive(const std::string& path) override;
+    std::uint32_t last_error() const override { return injected_error; }
 
     // Files held open without sharing, by this process or another; a handle
     // from open_exclusive lets go of its path when destroyed.
@@ -177,6 +186,7 @@ private:
 // check, the running count against the sink's limit, the sink's refusal.
 struct FakeHttpsResponse {
     bool no_connection = false;  // fails before any status arrives
+    std::uint32_t error = 12029;  // of a failed connection or a break (ERROR_WINHTTP_CANNOT_CONNECT)
     std::uint32_t status = 200;
     std::vector<std::string> chunks;
     std::optional<std::size_t> fail_after_chunks;  // the connection breaks after that many chunks
@@ -193,6 +203,14 @@ public:
 
     void serve(const std::string& address, FakeHttpsResponse response) { responses[address] = std::move(response); }
     std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
+    std::uint32_t last_error() const override { return error_; }
+
+private:
+    std::optional<std::uint64_t> failed(std::uint32_t error) {
+        error_ = error;
+        return std::nullopt;
+    }
+    std::uint32_t error_ = 0;
 };
 
 class FakeAccount final : public Account, public FaultPoint {
@@ -271,6 +289,7 @@ public:
         standard_output += text;
         return true;
     }
+    std::uint32_t last_error() const override { return injected_error; }
 };
 
 // The machine's processes on the virtual clock. A process runs from when it
@@ -349,6 +368,7 @@ public:
                                                  const std::string& command_line,
                                                  const EnvironmentBlock* environment) override;
     std::unique_ptr<ProcessHandle> start(const std::string& application, const std::string& command_line) override;
+    std::uint32_t last_error() const override { return injected_error; }
 
 private:
     friend class FakeProcessHandle;

@@ -144,8 +144,10 @@ TEST_F(CheckRunTest, FeedFailuresAreLoggedAndTodayStaysTried) {
         std::string line;
     };
     const Case cases[] = {
-        {"server down", std::nullopt, 200, "feed: no answer 0"},
-        {"not found", good_line + doc, 404, "feed: no answer 0"},
+        // The number is the cause: WinHTTP's error, else the status.
+        {"server down", std::nullopt, 200, "feed: no answer 12029"},
+        {"not found", good_line + doc, 404, "feed: no answer 404"},
+        {"server busy", good_line + doc, 503, "feed: no answer 503"},
         {"not UTF-8", good_line + doc + "# \xff\n", 200, "feed: no answer 0"},
         {"over the answer limit", good_line + doc + "#" + std::string(262144, 'x') + "\n", 200,
          "feed: no answer 0"},

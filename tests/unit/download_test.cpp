@@ -27,8 +27,9 @@ protected:
         offer.sha256 = FakeCrypto::digest_of(body);
         fake.https.serve(url, FakeHttpsResponse::body(body));
     }
+    std::uint32_t cause = 0;  // of the latest download()
     DownloadOutcome download() {
-        return download_setup(offer, final_path, partial_path, fake.files, fake.https, fake.crypto);
+        return download_setup(offer, final_path, partial_path, fake.files, fake.https, fake.crypto, &cause);
     }
 };
 
@@ -68,15 +69,16 @@ TEST_F(DownloadTest, RefusalsKeepTheOlderSetupAndDeleteThePartialFile) {
         std::string served;  // what the server sends for the offer
         std::uint32_t status;
         DownloadOutcome outcome;
+        std::uint32_t cause;  // for the log: only a failed call has one
     };
     std::string changed = body;
     changed[100] ^= 1;
     const Case cases[] = {
-        {"one byte short", body.substr(1), 200, DownloadOutcome::size_differs},
-        {"one byte long", body + "x", 200, DownloadOutcome::network_or_oversize},
-        {"one byte changed", changed, 200, DownloadOutcome::sha256_differs},
-        {"not found", body, 404, DownloadOutcome::network_or_oversize},
-        {"empty body", "", 200, DownloadOutcome::size_differs},
+        {"one byte short", body.substr(1), 200, DownloadOutcome::size_differs, 0},
+        {"one byte long", body + "x", 200, DownloadOutcome::network_or_oversize, 0},
+        {"one byte changed", changed, 200, DownloadOutcome::sha256_differs, 0},
+        {"not found", body, 404, DownloadOutcome::network_or_oversize, 404},
+        {"empty body", "", 200, DownloadOutcome::size_differs, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -86,6 +88,7 @@ TEST_F(DownloadTest, RefusalsKeepTheOlderSetupAndDeleteThePartialFile) {
         response.status = c.status;
         fake.https.serve(url, response);
         EXPECT_EQ(download(), c.outcome);
+        EXPECT_EQ(cause, c.cause);
         EXPECT_EQ(fake.files.files.at(final_path), "older setup");
         EXPECT_FALSE(fake.files.exists(partial_path));
     }

@@ -263,6 +263,8 @@ public:
         const std::size_t n = sessions_.size();
         const auto is = [&](std::string_view prefix) { return op.starts_with(prefix); };
         const auto about = [&](std::string_view path) { return op.find(path) != std::string::npos; };
+        // A failure's line carries the error the failed call reported.
+        const std::string cause = " " + std::to_string(fakes::Faults{}.error);
 
         if (at.log_call) {  // a lost line; a size or clock that fails costs nothing
             if (is("files.size") || is("clock.now")) return base();
@@ -288,26 +290,30 @@ public:
         if (!phase_two) {
             if (about("state.toml") && at.line == 0 && !is("files.create") && !is("files.write") &&
                 !is("files.flush") && !is("files.replace"))
-                return {{exit_code::state_unusable}, {"state unreadable 0"}};
-            if (is("system.date")) return {{0}, {"no date 0"}};
-            if (about("state.toml.tmp") && at.line == 0) return {{exit_code::state_unusable}, {"state not written 0"}};
-            if (about("news.toml")) return {{0}, {"feed request 0", "feed: no answer 0"}};
+                return {{exit_code::state_unusable}, {"state unreadable" + cause}};
+            if (is("system.date")) return {{0}, {"no date" + cause}};
+            if (about("state.toml.tmp") && at.line == 0)
+                return {{exit_code::state_unusable}, {"state not written" + cause}};
+            if (about("news.toml")) return {{0}, {"feed request 0", "feed: no answer" + cause}};
             if (is("crypto.") && !download_started(i)) return {{0}, {"feed request 0", "feed signature did not verify 0"}};
             if (is("system.version_info")) return {{0}, {"feed request 0", "nothing to install: not newer 0"}};
-            if (about("files/Tamsel")) return {{0}, {"feed request 0", "download refused: network or oversize 0"}};
-            if (at.line == 1 && (about("downloaded-setup.part -> ") || (about(".part") && !is("files.remove")) ||
-                                 is("crypto.")))
-                return {{0}, {"feed request 0", "download refused: disk 0"}};
+            if (about("files/Tamsel"))
+                return {{0}, {"feed request 0", "download refused: network or oversize" + cause}};
+            // The digest's failures are no file error.
+            if (at.line == 1 && is("crypto.")) return {{0}, {"feed request 0", "download refused: disk 0"}};
+            if (at.line == 1 && (about("downloaded-setup.part -> ") || (about(".part") && !is("files.remove"))))
+                return {{0}, {"feed request 0", "download refused: disk" + cause}};
             if (about("state.toml.tmp"))
-                return {{exit_code::state_unusable}, {"feed request 0", "download verified 0", "state not written 0"}};
+                return {{exit_code::state_unusable}, {"feed request 0", "download verified 0", "state not written" + cause}};
             if (is("processes.start []")) {
                 Lines lines = check_run_lines();
-                lines.back() = "setup not started 0";
+                lines.back() = "setup not started" + cause;
                 return {{0}, lines};
             }
             const bool census_at_start = at.line == 2 && !record_written(i);
             if (is("processes.enumerate") && census_at_start)
-                return {{0}, {"feed request 0", "download verified 0", "the program could not be closed: nothing installed 0"}};
+                return {{0},
+                        {"feed request 0", "download verified 0", "the program could not be closed: nothing installed" + cause}};
             if (at.line < 2 || at.line >= 2 + 2 * n) return base();
             // Closing session c: asking (and the census before it), then the polite wait.
             const std::size_t c = (at.line - 2) / 2;
@@ -331,7 +337,7 @@ public:
         }
         // Without the state, phase two cannot know where to start the program again.
         if (about("state.toml") && !about(".tmp") && !is("files.replace"))
-            return {{0, exit_code::state_unusable}, with("state unreadable 0"), sessions_};
+            return {{0, exit_code::state_unusable}, with("state unreadable" + cause), sessions_};
         const auto failed_window = [&](std::uint32_t s) {
             return "raise: the program's window did not appear or did not live " + std::to_string(s);
         };

@@ -2,6 +2,7 @@
 #include <sddl.h>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
@@ -10,34 +11,37 @@ namespace {
 
 class Win32FileHandle final : public FileHandle {
 public:
-    explicit Win32FileHandle(HANDLE handle) : handle_(handle) {}
+    // `last_error` is the Files object's, which outlives its files.
+    Win32FileHandle(HANDLE handle, std::uint32_t& last_error) : handle_(handle), last_error_(last_error) {}
 
     std::optional<std::size_t> write(const void* data, std::size_t size) override {
         DWORD written = 0;
         const DWORD ask = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
-        if (!WriteFile(handle_.get(), data, ask, &written, nullptr)) return std::nullopt;
+        if (!WriteFile(handle_.get(), data, ask, &written, nullptr)) return noted(std::nullopt, last_error_);
         return written;
     }
     std::optional<std::size_t> read(void* buffer, std::size_t size) override {
         DWORD got = 0;
         const DWORD ask = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
-        if (!ReadFile(handle_.get(), buffer, ask, &got, nullptr)) return std::nullopt;
+        if (!ReadFile(handle_.get(), buffer, ask, &got, nullptr)) return noted(std::nullopt, last_error_);
         return got;
     }
-    bool flush() override { return FlushFileBuffers(handle_.get()) != 0; }
+    bool flush() override { return FlushFileBuffers(handle_.get()) != 0 || noted(false, last_error_); }
 
 private:
     OwnedHandle handle_;
+    std::uint32_t& last_error_;
 };
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-std::unique_ptr<FileHandle> open(const std::string& path, DWORD access, DWORD disposition) {
+std::unique_ptr<FileHandle> open(const std::string& path, DWORD access, DWORD disposition,
+                                 std::uint32_t& last_error) {
     const auto wide = to_wide(path);
     if (!wide) return nullptr;
     HANDLE h = CreateFileW(wide->c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32FileHandle>(h);
+    if (h == INVALID_HANDLE_VALUE) return noted(nullptr, last_error);
+    return std::make_unique<Win32FileHandle>(h, last_error);
 }
 
 }  // namespace
@@ -45,11 +49,11 @@ std::unique_ptr<FileHandle> open(const std::string& path, DWORD access, DWORD di
 std::unique_ptr<FileHandle> Win32Files::open_append(const std::string& path) {
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end,
     // whatever other writers do to the file meanwhile.
-    return open(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS);
+    return open(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS, last_error_);
 }
 
 std::unique_ptr<FileHandle> Win32Files::create_truncate(const std::string& path) {
-    return open(path, GENERIC_WRITE, CREATE_ALWAYS);
+    return open(path, GENERIC_WRITE, CREATE_ALWAYS, last_error_);
 }
 
 OpenForRead Win32Files::open_read(const std::string& path, std::unique_ptr<FileHandle>& file) {
@@ -59,7 +63,8 @@ OpenForRead Win32Files::open_read(const std::string& path, std::unique_ptr<FileH
     HANDLE h = CreateFileW(wide->c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        switch (GetLastError()) {
+        last_error_ = GetLastError();
+        switch (last_error_) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
         case ERROR_INVALID_DRIVE:
@@ -70,7 +75,7 @@ OpenForRead Win32Files::open_read(const std::string& path, std::unique_ptr<FileH
             return OpenForRead::failed;
         }
     }
-    file = std::make_unique<Win32FileHandle>(h);
+    file = std::make_unique<Win32FileHandle>(h, last_error_);
     return OpenForRead::opened;
 }
 
@@ -78,7 +83,7 @@ std::optional<std::uint64_t> Win32Files::size(const std::string& path) {
     const auto wide = to_wide(path);
     if (!wide) return std::nullopt;
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    if (!GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)) return noted(std::nullopt, last_error_);
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
@@ -86,12 +91,13 @@ bool Win32Files::replace_file(const std::string& from, const std::string& to) {
     const auto wide_from = to_wide(from);
     const auto wide_to = to_wide(to);
     if (!wide_from || !wide_to) return false;
-    return MoveFileExW(wide_from->c_str(), wide_to->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(wide_from->c_str(), wide_to->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
+           noted(false, last_error_);
 }
 
 bool Win32Files::remove(const std::string& path) {
     const auto wide = to_wide(path);
-    return wide && DeleteFileW(wide->c_str()) != 0;
+    return wide && (DeleteFileW(wide->c_str()) != 0 || noted(false, last_error_));
 }
 
 std::uint32_t Win32Files::attributes(const std::string& path) {
@@ -109,14 +115,14 @@ std::unique_ptr<FileHandle> Win32Files::open_exclusive(const std::string& path) 
     LocalMemory descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
                                                               descriptor.put(), nullptr))
-        return nullptr;
+        return noted(nullptr, last_error_);
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
     // Data access on both sides is what makes share mode 0 exclude: a second
     // open asking for read or write meets a sharing violation.
     HANDLE h = CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32FileHandle>(h);
+    if (h == INVALID_HANDLE_VALUE) return noted(nullptr, last_error_);
+    return std::make_unique<Win32FileHandle>(h, last_error_);
 }
 
 }  // namespace tamsel::win32

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
@@ -25,6 +26,9 @@ std::optional<std::wstring> to_terminated_wide(const std::string& text) {
 }  // namespace
 
 std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, const BodySink& sink) {
+    // A failure that no call reports (a text that cannot be handed over, a
+    // body beyond the limit, a sink that refused) leaves 0.
+    last_error_ = 0;
     const auto host = to_terminated_wide(request.host);
     const auto path = to_terminated_wide(request.path);
     const auto verb = to_terminated_wide(request.verb);
@@ -41,7 +45,7 @@ std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, 
         proxy ? WinHttpOpen(L"Tamsel", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy->c_str(), WINHTTP_NO_PROXY_BYPASS, 0)
               : WinHttpOpen(L"Tamsel", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                             WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return std::nullopt;
+    if (!session) return noted(std::nullopt, last_error_);
 
     // A failure to set the time-outs leaves WinHTTP's defaults, which still
     // end every wait; the fetch goes on.
@@ -50,12 +54,12 @@ std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, 
                        static_cast<int>(request.receive_timeout_ms));
 
     const InternetHandle connection(WinHttpConnect(session.get(), host->c_str(), request.port, 0));
-    if (!connection) return std::nullopt;
+    if (!connection) return noted(std::nullopt, last_error_);
 
     const InternetHandle handle(WinHttpOpenRequest(connection.get(), verb->c_str(), path->c_str(), nullptr,
                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                    request.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!handle) return std::nullopt;
+    if (!handle) return noted(std::nullopt, last_error_);
 
     // The receive time-out of WinHttpSetTimeouts does not cover the wait for
     // the response headers (Windows allows 90 s there; Wine waits without end,
@@ -65,10 +69,9 @@ std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, 
     WinHttpSetOption(handle.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
                      sizeof(response_timeout));
 
-    if (!WinHttpSendRequest(handle.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        return std::nullopt;
-    }
-    if (!WinHttpReceiveResponse(handle.get(), nullptr)) return std::nullopt;
+    if (!WinHttpSendRequest(handle.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+        return noted(std::nullopt, last_error_);
+    if (!WinHttpReceiveResponse(handle.get(), nullptr)) return noted(std::nullopt, last_error_);
 
     DWORD status = 0;
     DWORD status_size = sizeof(status);
@@ -76,13 +79,19 @@ std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, 
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
         status = 0;
     }
-    if (status != request.expected_status) return std::nullopt;
+    if (status != request.expected_status) {
+        // The status is the cause an administrator can act on (404, 407,
+        // 5xx); a status that could not be read is told by the query's error.
+        if (status == 0) return noted(std::nullopt, last_error_);
+        last_error_ = status;
+        return std::nullopt;
+    }
 
     std::array<std::uint8_t, chunk_size> buffer;
     std::uint64_t count = 0;
     for (;;) {
         DWORD got = 0;
-        if (!WinHttpReadData(handle.get(), buffer.data(), chunk_size, &got)) return std::nullopt;
+        if (!WinHttpReadData(handle.get(), buffer.data(), chunk_size, &got)) return noted(std::nullopt, last_error_);
         if (got == 0) return count;
         count += got;
         if (count > sink.limit) return std::nullopt;

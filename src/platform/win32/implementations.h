@@ -36,11 +36,20 @@ public:
     bool remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
     std::unique_ptr<FileHandle> open_exclusive(const std::string& path) override;
+    std::uint32_t last_error() const override { return last_error_; }
+
+private:
+    // Shared with the files this object opens.
+    std::uint32_t last_error_ = 0;
 };
 
 class Win32Https final : public Https {
 public:
     std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
+    std::uint32_t last_error() const override { return last_error_; }
+
+private:
+    std::uint32_t last_error_ = 0;
 };
 
 class Win32Account : public Account {
@@ -73,6 +82,10 @@ public:
     std::optional<std::uint32_t> policy_number(const std::string& name) override;
     std::optional<std::string> policy_text(const std::string& name) override;
     bool write_standard_output(const std::string& text) override;
+    std::uint32_t last_error() const override { return last_error_; }
+
+private:
+    std::uint32_t last_error_ = 0;
 };
 
 class Win32Processes final : public Processes {
@@ -89,6 +102,10 @@ public:
                                                  const std::string& command_line,
                                                  const EnvironmentBlock* environment) override;
     std::unique_ptr<ProcessHandle> start(const std::string& application, const std::string& command_line) override;
+    std::uint32_t last_error() const override { return last_error_; }
+
+private:
+    std::uint32_t last_error_ = 0;
 };
 
 class Win32Desktop final : public Desktop {

@@ -2,6 +2,7 @@
 #include <wtsapi32.h>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
@@ -101,7 +102,8 @@ std::unique_ptr<ProcessHandle> adopt(const PROCESS_INFORMATION& started) {
 std::optional<std::vector<ProcessEntry>> Win32Processes::enumerate() {
     WtsMemory<WTS_PROCESS_INFOW> owned_list;
     DWORD count = 0;
-    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, owned_list.put(), &count)) return std::nullopt;
+    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, owned_list.put(), &count))
+        return noted(std::nullopt, last_error_);
     const WTS_PROCESS_INFOW* list = owned_list.get();
     std::vector<ProcessEntry> entries;
     entries.reserve(count);
@@ -190,7 +192,7 @@ std::unique_ptr<ProcessHandle> Win32Processes::start(const std::string& applicat
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(wide_application->c_str(), wide_command->data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &started))
-        return nullptr;
+        return noted(nullptr, last_error_);
     return adopt(started);
 }
 

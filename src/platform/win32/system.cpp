@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/last_error.h"
 #include "platform/win32/owned_handle.h"
 #include "platform/win32/text.h"
 
@@ -114,7 +115,7 @@ std::optional<std::string> Win32System::local_date_text(const std::string& pictu
     if (!wide_picture) return std::nullopt;
     wchar_t buffer[32] = {};
     const int n = GetDateFormatEx(L"", 0, nullptr, wide_picture->c_str(), buffer, 32, nullptr);
-    if (n <= 0) return std::nullopt;
+    if (n <= 0) return noted(std::nullopt, last_error_);
     return to_utf8(buffer, static_cast<std::size_t>(n - 1));  // n counts the terminating zero
 }
 
