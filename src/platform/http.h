@@ -43,8 +43,8 @@ public:
     // One GET. On success, the number of body bytes handed to the sink.
     // Nothing on any failure: no connection, TLS or certificate refused, a
     // status other than the expected one (the body is then not read), a body
-    // beyond the sink's limit, a sink that refused a chunk, a time-out. The
-    // kinds are not told apart, and nothing is kept between calls.
+    // beyond the sink's limit, a sink that refused a chunk, a time-out. Only
+    // `last_error` tells the kinds apart; nothing else is kept between calls.
     virtual std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) = 0;
 
     // Why the latest `https_get` failed, for the log's number field: the

@@ -50,13 +50,13 @@ class Attacks(h.ServedCase):
         """A network attacker answers with a certificate of its own."""
         self.offer()
         self.server.set_certificate("untrusted")
-        self.assertEqual(self.pass_lines(), ["feed request 0", "feed: no answer 0"])
+        self.assertEqual(self.pass_lines(), ["feed request 0", "feed: no answer 12157"])
 
     def test_a_certificate_for_another_host(self):
         """A network attacker answers with a valid certificate for another name."""
         self.offer()
         self.server.set_certificate("wrongname")
-        self.assertEqual(self.pass_lines(), ["feed request 0", "feed: no answer 0"])
+        self.assertEqual(self.pass_lines(), ["feed request 0", "feed: no answer 12157"])
 
     def test_a_redirect_of_the_download_to_http(self):
         """The host (or an attacker in front of it) sends the download to plain HTTP."""
@@ -66,7 +66,7 @@ class Attacks(h.ServedCase):
             "http://localhost:%s/tamsel/files/copy.exe" % os.environ.get("TAMSEL_TEST_SERVER_CONTROL_PORT", "8444"))
         (h.FILES_DIR / "copy.exe").write_bytes(SETUP)
         self.offer()
-        self.assertEqual(self.pass_lines(), ["feed request 0", "download refused: network or oversize 0"])
+        self.assertEqual(self.pass_lines(), ["feed request 0", "download refused: network or oversize 12156"])
         self.assertFalse((h.UPDATE_DIR / "downloaded-setup.exe").exists())
 
     def test_a_redirect_of_the_download_elsewhere_is_followed_but_the_digest_pins_the_content(self):
@@ -104,7 +104,7 @@ class Attacks(h.ServedCase):
         self.offer()
         self.server.stall_handshake = True  # until the next test's reset
         began = time.monotonic()
-        self.assertEqual(self.pass_lines(), ["feed request 0", "feed: no answer 0"])
+        self.assertEqual(self.pass_lines(), ["feed request 0", "feed: no answer 12157"])
         self.assertLess(time.monotonic() - began, 60)
 
     # --- content
@@ -231,7 +231,7 @@ class Attacks(h.ServedCase):
         state = h.UPDATE_DIR / "state.toml"
         state.write_bytes(b"working_key_revoked = false\r\n")
         with h.Held(str(h.exe(h.PROBE)), "hold-file", h.UPDATE_DIR_WINDOWS + "\\state.toml", "60"):
-            self.assertEqual(self.pass_lines(code=5), ["state not written 0"])
+            self.assertEqual(self.pass_lines(code=5), ["state not written 5"])
         self.assertEqual(state.read_bytes(), b"working_key_revoked = false\r\n")
 
     # --- named objects

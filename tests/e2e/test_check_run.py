@@ -80,7 +80,7 @@ class CheckRun(Offered):
 
     def test_no_feed_on_the_server(self):
         day = self.run_pass()
-        self.assertEqual(h.log_lines(), ["feed request 0", "feed: no answer 0"])
+        self.assertEqual(h.log_lines(), ["feed request 0", "feed: no answer 404"])
         self.assert_state("working_key_revoked = false", f"last_try = {day}")
 
     def test_a_tampered_document_does_not_verify(self):
@@ -153,7 +153,7 @@ class CheckRun(Offered):
         self.offer()
         self.run_pass()
         # SETUP is no program: the installation ends before anything is closed.
-        self.assertEqual(h.log_lines(), ["feed request 0", "download verified 0", "setup not started 0"])
+        self.assertEqual(h.log_lines(), ["feed request 0", "download verified 0", "setup not started 2"])
         self.assertEqual((h.UPDATE_DIR / "downloaded-setup.exe").read_bytes(), SETUP)
         self.assertFalse((h.UPDATE_DIR / "downloaded-setup.part").exists())
 
@@ -167,7 +167,7 @@ class CheckRun(Offered):
         due_today = datetime.date.today() - datetime.timedelta(days=wave)
         for start, lines in ((due_today + datetime.timedelta(days=1),
                               ["feed request 0", "nothing to install: not yet in the rollout 0"]),
-                             (due_today, ["feed request 0", "download verified 0", "setup not started 0"])):
+                             (due_today, ["feed request 0", "download verified 0", "setup not started 2"])):
             with self.subTest(start=str(start)):
                 for name in ("state.toml", "updater.log"):
                     (h.UPDATE_DIR / name).unlink(missing_ok=True)
@@ -178,7 +178,7 @@ class CheckRun(Offered):
 
 
 POLICY_KEY = "HKLM\\SOFTWARE\\Policies\\Tam_Sel\\Update"
-INSTALLS = ["feed request 0", "download verified 0", "setup not started 0"]
+INSTALLS = ["feed request 0", "download verified 0", "setup not started 2"]
 
 
 def set_policy(name: str, kind: str, value: str) -> None:
@@ -276,6 +276,8 @@ class Policies(Offered):
             ("MaxVersion", "REG_SZ", "2.0", ["policy: maximum version 0"] + INSTALLS),
             ("DeferWhileRunning", "REG_DWORD", "1", ["policy: deferred while the program runs 0"] + INSTALLS),
             ("Proxy", "REG_SZ", "no port here", INSTALLS),
+            # Nothing listens there: the connection is refused, and the line says so.
+            ("Proxy", "REG_SZ", "127.0.0.1:1", ["policy: proxy 0", "feed request 0", "feed: no answer 12029"]),
         ]
         for name, kind, value, expected in cases:
             with self.subTest(policy=name, kind=kind, value=value):

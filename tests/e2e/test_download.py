@@ -9,7 +9,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness as h  # noqa: E402
 
-VERIFIED = ["download verified 0", "setup not started 0"]
+VERIFIED = ["download verified 0", "setup not started 193"]
 SETUP = bytes(range(256)) * 1000 + b"end of setup"
 
 
@@ -59,7 +59,7 @@ class Download(h.ServedCase):
     def test_a_missing_setup_file(self):
         lines = self.pass_with(b"", len(SETUP), hashlib.sha256(SETUP).hexdigest(),
                                url=h.FILES_PREFIX + "not-there.exe")
-        self.assertEqual(lines, ["download refused: network or oversize 0"])
+        self.assertEqual(lines, ["download refused: network or oversize 404"])
         self.assertFalse(self.final.exists())
         self.assertFalse(self.partial.exists())
 

@@ -157,7 +157,7 @@ class Installation(h.ServedCase):
         self.offer(b"MZ this is no program " * 50)
         self.assertEqual(h.run_updater(), 0)
         self.assertEqual(h.log_lines(), ["feed request 0", "download verified 0", f"close: asked politely {S}",
-                                         f"close: the program closed by itself {S}", "setup not started 0"])
+                                         f"close: the program closed by itself {S}", "setup not started 2"])
         self.assert_program("standin_v1_0_0")  # closed for nothing, so started again
         self.assertEqual(update_files(), ["downloaded-setup.exe", "installed-setup.exe", "state.toml", "update.lock", "updater.log"])
         self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
