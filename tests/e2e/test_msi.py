@@ -237,7 +237,7 @@ class MsiUnderWine(h.ServedCase):
         self.assertEqual(installed_versions(), ["1.0.0"])
         # A first pass from there accepts the folders the package made.
         self.assertEqual(h.run_updater(folder=OTHER_DIR), 0)
-        self.assertEqual(h.log_lines(), ["feed request 0", "feed: no answer 0"])
+        self.assertEqual(h.log_lines(), ["feed request 0", "feed: no answer 404"])
 
         self.assertEqual(msiexec("/i", windows(TESTBED_2)), 0)
         self.assertEqual(installed_versions(), ["1.0.1"])
