@@ -92,7 +92,7 @@ echo "== check run exit code: $code"
 # until it has written its verdict and given the single-instance mutex back.
 if grep -q "setup started" <(tail -n +$((before + 1)) "$log" 2>/dev/null); then
   for _ in $(seq 1 240); do
-    tail -n +$((before + 1)) "$log" | grep -qE " (updated|setup did not install|rolled back|rollback did not restore the version|did not start[^:]*|phase two: nothing in flight|state not written|state unreadable) [0-9]+$" \
+    tail -n +$((before + 1)) "$log" | grep -qE " (updated|setup did not install|rolled back|rollback did not restore the version|did not start[^:]*|phase two: nothing in flight|state not written|state unreadable) [0-9]" \
       && [ "$(probe gone 'Global\Tam_Sel.Update' 60)" = gone ] && break
     sleep 0.5
   done
