@@ -39,8 +39,9 @@ set_source_files_properties("${CMAKE_CURRENT_BINARY_DIR}/generated/tamsel-update
 
 include(cmake/delay-load.cmake)
 # What a pass with nothing to do needs loads at start (advapi32 for the
-# account, the mutex, the folder guard and the event log; shell32 and ole32 for the command
-# line and the ProgramData folder); the rest loads when a later step calls it.
+# account, the mutex, the folder guard and the event log; shell32 and ole32
+# for the command line and the ProgramData folder); the rest loads when a
+# later step calls it.
 set(tamsel_delay_loaded_dlls user32 winhttp wtsapi32 version bcrypt)
 
 # The product and the testbed share everything but their composition root.

@@ -22,10 +22,10 @@ bool has_argument(const std::vector<std::string>& arguments, std::string_view wa
 int early_exit(EventLog& event_log, int code) {
     LogMessageEntry event{};
     switch (code) {
-        case exit_code::not_system_account: event = event_only_message("did not run: not the system account"); break;
-        case exit_code::another_pass_runs: event = event_only_message("did not run: another pass runs"); break;
-        case exit_code::folder_refused: event = event_only_message("did not run: a folder was refused"); break;
-        default: event = event_only_message("did not run: a folder was not found"); break;
+    case exit_code::not_system_account: event = event_only_message("did not run: not the system account"); break;
+    case exit_code::another_pass_runs: event = event_only_message("did not run: another pass runs"); break;
+    case exit_code::folder_refused: event = event_only_message("did not run: a folder was refused"); break;
+    default: event = event_only_message("did not run: a folder was not found"); break;  // own_folder_missing
     }
     event_log.report(event.event_id, event.type, 0);
     return code;

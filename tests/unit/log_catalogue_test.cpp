@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -47,9 +47,9 @@ std::set<std::string> texts_in_catalogue() {
 
 const char* type_name(EventType type) {
     switch (type) {
-        case EventType::error: return "error";
-        case EventType::warning: return "warning";
-        case EventType::information: break;
+    case EventType::error: return "error";
+    case EventType::warning: return "warning";
+    case EventType::information: break;
     }
     return "information";
 }
@@ -82,7 +82,8 @@ TEST(LogCatalogue, TheMessageFileGivesEveryEventItsTextOnce) {
     ASSERT_FALSE(file.empty());
     // Each message: "MessageId=N", its other keywords, "Language=English",
     // the text and a line holding only ".".
-    static const std::regex message(R"re(\nMessageId=(\d+)\n(?:[A-Za-z]+=[^\n]*\n)*?Language=English\n([^\n]*)\n\.\n)re");
+    static const std::regex message(
+            R"re(\nMessageId=(\d+)\n(?:[A-Za-z]+=[^\n]*\n)*?Language=English\n([^\n]*)\n\.\n)re");
     std::multimap<std::uint32_t, std::string> in_file;
     for (std::sregex_iterator it(file.begin(), file.end(), message), last; it != last; ++it)
         in_file.emplace(static_cast<std::uint32_t>(std::stoul((*it)[1])), (*it)[2]);
@@ -90,10 +91,10 @@ TEST(LogCatalogue, TheMessageFileGivesEveryEventItsTextOnce) {
     for (const LogMessageEntry& entry : log_messages) expected.emplace(entry.event_id, entry.text);
     // Every "MessageId=" must have been read as a whole message.
     std::size_t ids = 0;
-    for (std::size_t at = file.find("\nMessageId="); at != std::string::npos; at = file.find("\nMessageId=", at + 1)) ++ids;
+    for (std::size_t at = file.find("\nMessageId="); at != std::string::npos; at = file.find("\nMessageId=", at + 1))
+        ++ids;
     EXPECT_EQ(ids, in_file.size()) << "a message the test could not read";
-    EXPECT_EQ(in_file, expected) << "src/app/tamsel-update.mc should hold these messages:\n"
-                                 << expected_message_file();
+    EXPECT_EQ(in_file, expected) << "src/app/tamsel-update.mc should hold these messages:\n" << expected_message_file();
 }
 
 TEST(LogCatalogue, EveryLogTextOfTheCodeIsInTheOperatorsGuide) {

@@ -71,8 +71,8 @@ TEST_F(LogTest, CreatesTheFileWithTheFirstLineAndNoPreviousGeneration) {
               "2026-12-06T18:18:53Z feed request 0\r\n2026-12-06T18:18:53Z close: ended 3\r\n");
     EXPECT_FALSE(files.exists(previous));
     // Each line is its message's event as well, with the number as data.
-    EXPECT_EQ(events.events, (std::vector<FakeEventLog::Event>{{4, EventType::information, 0},
-                                                               {52, EventType::warning, 3}}));
+    EXPECT_EQ(events.events,
+              (std::vector<FakeEventLog::Event>{{4, EventType::information, 0}, {52, EventType::warning, 3}}));
 }
 
 TEST_F(LogTest, RotatesOnlyWhenTheLineWouldPassTheLimit) {

@@ -164,8 +164,8 @@ private:
                                             : std::nullopt, "Tamsel.Hidden", p.process_id);
             shown.push_back(&p);
         }
-        Platform platform{fake.account,   fake.clock,   fake.crypto,   fake.files,  fake.https,
-                          fake.processes, desktop,      fake.security, fake.system, fake.event_log};
+        Platform platform{fake.account,   fake.clock, fake.crypto,   fake.files,  fake.https,
+                          fake.processes, desktop,    fake.security, fake.system, fake.event_log};
         const auto bridge = make_session_bridge(platform);
         const int code = run_entry({exe, argument}, platform, settings, app::product_modes(platform, *bridge));
         if (!desktop.posted.empty())

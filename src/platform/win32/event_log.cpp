@@ -7,9 +7,9 @@ namespace {
 
 WORD event_type(EventType type) {
     switch (type) {
-        case EventType::error: return EVENTLOG_ERROR_TYPE;
-        case EventType::warning: return EVENTLOG_WARNING_TYPE;
-        case EventType::information: break;
+    case EventType::error: return EVENTLOG_ERROR_TYPE;
+    case EventType::warning: return EVENTLOG_WARNING_TYPE;
+    case EventType::information: break;
     }
     return EVENTLOG_INFORMATION_TYPE;
 }
