@@ -45,11 +45,14 @@ function(tamsel_msi target out exe_target version)
     # - no AllowSameVersionUpgrades: the upgrade row's upper version becomes
     #   inclusive (1 migrate features + 0x200; a key column, so the row is
     #   written anew), so a rebuild of the same version replaces the
-    #   installed package instead of joining it.
+    #   installed package instead of joining it;
+    # - Type="expandable" is written as a plain string: the event log
+    #   source's message file becomes REG_EXPAND_SZ by its "#%" prefix.
     COMMAND "${TAMSEL_MSIBUILD}" "${out}"
             -q "UPDATE `Property` SET `Value` = 'INSTALLDIR;REMOVEDATA;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED' WHERE `Property` = 'SecureCustomProperties'"
             -q "UPDATE `File` SET `Version` = '${PROJECT_VERSION}.0' WHERE `File` = 'UpdaterExe'"
             -q "UPDATE `CustomAction` SET `Type` = 3442 WHERE `Action` = 'TaskCreateRollback'"
+            -q "UPDATE `Registry` SET `Value` = '#%[#UpdaterExe]' WHERE `Name` = 'EventMessageFile'"
             -q "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'"
             -q "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) VALUES ('${TAMSEL_MSI_UPGRADE_CODE}', '${version}', 513, 'WIX_UPGRADE_DETECTED')"
     DEPENDS "${wxs}" "${tamsel_msi_task_xml}" ${exe_target}

@@ -12,13 +12,36 @@ if(MINGW)
   target_link_options(tamsel_win32 PUBLIC -static)
 endif()
 
+# The event log's message table: the texts of the event ids the updater
+# reports, compiled from the checked-in message file into MSG00409.bin
+# (English), which the resource script below includes.
+set(tamsel_mc_dir "${CMAKE_CURRENT_BINARY_DIR}/generated/messages")
+set(tamsel_mc_bin "${tamsel_mc_dir}/MSG00409.bin")
+set(tamsel_mc_source "${CMAKE_CURRENT_SOURCE_DIR}/src/app/tamsel-update.mc")
+if(MSVC)
+  # The Windows SDK's message compiler (not run on the Linux machines).
+  set(tamsel_mc_command mc -h "${tamsel_mc_dir}" -r "${tamsel_mc_dir}" "${tamsel_mc_source}")
+else()
+  find_program(TAMSEL_WINDMC NAMES x86_64-w64-mingw32-windmc windmc REQUIRED)
+  set(tamsel_mc_command "${TAMSEL_WINDMC}" -h "${tamsel_mc_dir}" -r "${tamsel_mc_dir}" "${tamsel_mc_source}")
+endif()
+add_custom_command(OUTPUT "${tamsel_mc_bin}"
+  COMMAND "${CMAKE_COMMAND}" -E make_directory "${tamsel_mc_dir}"
+  COMMAND ${tamsel_mc_command}
+  DEPENDS "${tamsel_mc_source}"
+  COMMENT "Message table of the event log"
+  VERBATIM)
+
 # The version resource carries the project's version.
 configure_file(src/app/tamsel-update.rc.in generated/tamsel-update.rc @ONLY)
+set_source_files_properties("${CMAKE_CURRENT_BINARY_DIR}/generated/tamsel-update.rc" PROPERTIES
+  OBJECT_DEPENDS "${tamsel_mc_bin}")
 
 include(cmake/delay-load.cmake)
 # What a pass with nothing to do needs loads at start (advapi32 for the
-# account, the mutex and the folder guard; shell32 and ole32 for the command
-# line and the ProgramData folder); the rest loads when a later step calls it.
+# account, the mutex, the folder guard and the event log; shell32 and ole32
+# for the command line and the ProgramData folder); the rest loads when a
+# later step calls it.
 set(tamsel_delay_loaded_dlls user32 winhttp wtsapi32 version bcrypt)
 
 # The product and the testbed share everything but their composition root.
@@ -30,7 +53,7 @@ if(NOT TAMSEL_RELEASE)
 endif()
 foreach(flavour ${tamsel_flavours})
   add_executable(tamsel-${flavour} WIN32 src/app/main_${flavour}.cpp src/app/process_main.cpp
-    src/app/delay_load_hooks.cpp "${CMAKE_CURRENT_BINARY_DIR}/generated/tamsel-update.rc")
+    src/app/delay_load_hooks.cpp "${CMAKE_CURRENT_BINARY_DIR}/generated/tamsel-update.rc" "${tamsel_mc_bin}")
   target_link_libraries(tamsel-${flavour} PRIVATE tamsel_win32)
   target_compile_options(tamsel-${flavour} PRIVATE ${tamsel_warnings})
   tamsel_delay_load(tamsel-${flavour} ${tamsel_delay_loaded_dlls})

@@ -47,6 +47,13 @@ if(CMAKE_CROSSCOMPILING)
   set(deploy_sddl "Z:${deploy_sddl}")  # Wine maps the Linux root at Z:
 endif()
 target_compile_definitions(tamsel_platform_tests PRIVATE TAMSEL_DEPLOY_SDDL_FILE="${deploy_sddl}")
+# The product itself, for the message table compiled into it.
+set(tamsel_update_exe "$<TARGET_FILE:tamsel-update>")
+if(CMAKE_CROSSCOMPILING)
+  set(tamsel_update_exe "Z:${tamsel_update_exe}")
+endif()
+target_compile_definitions(tamsel_platform_tests PRIVATE TAMSEL_UPDATE_EXE="${tamsel_update_exe}")
+add_dependencies(tamsel_platform_tests tamsel-update)
 add_subdirectory(tests/standin)
 
 if(CMAKE_CROSSCOMPILING)

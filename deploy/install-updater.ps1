@@ -1,7 +1,8 @@
 <#
 .SYNOPSIS
 Installs tamsel-update.exe beside Tamsel.exe, creates its protected data
-folders and registers the daily task "Tam Sel Update".
+folders, registers the daily task "Tam Sel Update" and the event log source
+"Tam_Sel Update".
 
 .DESCRIPTION
 Run it elevated, from the folder that holds it together with
@@ -16,8 +17,12 @@ else a right to change them, and never creates or repairs them itself. Users
 get no read right either: a user who could read state.toml could hold it open
 and make every pass fail.
 
-Running the script again replaces the executable and the task and applies the
-permissions again; the state file and the log stay.
+The updater reports every log line to the Application event log under the
+source "Tam_Sel Update"; the source's registration points the Event Viewer
+at the message table inside tamsel-update.exe, which holds the texts.
+
+Running the script again replaces the executable, the task and the event log
+source and applies the permissions again; the state file and the log stay.
 
 Started from 32-bit PowerShell (Intune's and Configuration Manager's default
 for install commands), it runs itself again in the 64-bit PowerShell, where
@@ -161,6 +166,14 @@ foreach ($comment in @($task.SelectNodes('//comment()'))) { $comment.ParentNode.
 $task.Task.Actions.Exec.Command = "`"$target`""
 Register-ScheduledTask -TaskName $TaskName -Xml $task.OuterXml -Force | Out-Null
 
+# The event log source: the texts of its events are in the updater itself.
+$sourceKey = [Microsoft.Win32.RegistryKey]::OpenBaseKey('LocalMachine', 'Registry64').CreateSubKey(
+    'SYSTEM\CurrentControlSet\Services\EventLog\Application\Tam_Sel Update')
+$sourceKey.SetValue('EventMessageFile', $target, [Microsoft.Win32.RegistryValueKind]::ExpandString)
+$sourceKey.SetValue('TypesSupported', 7, [Microsoft.Win32.RegistryValueKind]::DWord)
+$sourceKey.Close()
+
 Write-Output "Installed $target"
 Write-Output "Data folders: $dataFolder and $updateFolder (owner Administrators; SYSTEM and Administrators only)"
 Write-Output "Task '$TaskName': daily and hourly as SYSTEM. Run it now with: Start-ScheduledTask -TaskName '$TaskName'"
+Write-Output "Event log: Application, source 'Tam_Sel Update'"

@@ -1,7 +1,8 @@
 <#
 .SYNOPSIS
-Removes what install-updater.ps1 installed: the task "Tam Sel Update" and
-tamsel-update.exe; with -RemoveData also the data folder %ProgramData%\Tam_Sel.
+Removes what install-updater.ps1 installed: the task "Tam Sel Update",
+tamsel-update.exe and the event log source "Tam_Sel Update"; with -RemoveData
+also the data folder %ProgramData%\Tam_Sel.
 
 .DESCRIPTION
 Run it elevated. The updater is found where the task starts it, else in the
@@ -86,6 +87,18 @@ if (Test-Path -LiteralPath $updater -PathType Leaf) {
         Start-Sleep -Seconds 1
     }
     Write-Output "Removed $updater"
+}
+
+# The events already recorded stay in the Application log; without the
+# source, the Event Viewer no longer shows their texts.
+$eventLogKey = [Microsoft.Win32.RegistryKey]::OpenBaseKey('LocalMachine', 'Registry64').OpenSubKey(
+    'SYSTEM\CurrentControlSet\Services\EventLog\Application', $true)
+if ($null -ne $eventLogKey) {
+    if ($null -ne $eventLogKey.OpenSubKey('Tam_Sel Update')) {
+        $eventLogKey.DeleteSubKeyTree('Tam_Sel Update')
+        Write-Output "Event log source 'Tam_Sel Update' removed"
+    }
+    $eventLogKey.Close()
 }
 
 $dataFolder = Join-Path ([Environment]::GetFolderPath('CommonApplicationData')) 'Tam_Sel'

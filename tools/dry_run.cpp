@@ -302,6 +302,12 @@ public:
     bool is_window(WindowId) override { return false; }
 };
 
+// A dry run reports to no event log.
+class NoEventLog final : public EventLog {
+public:
+    bool report(std::uint32_t, EventType, std::uint32_t) override { return true; }
+};
+
 class PrintingBridge final : public SessionBridge {
 public:
     PrintingBridge(const DryRunOptions& options, Transcript& transcript)
@@ -410,9 +416,10 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
     ClientSystem system(options, context.main_exe);
     PrintingProcesses processes(transcript);
     NoDesktop desktop;
-    Platform platform{account, clock, crypto, files, server, processes, desktop, security, system};
+    NoEventLog event_log;
+    Platform platform{account, clock, crypto, files, server, processes, desktop, security, system, event_log};
     PrintingBridge bridge(options, transcript);
-    Log log(files, clock, context.update_dir);
+    Log log(files, clock, event_log, context.update_dir);
 
     const auto installed_info = options.installed ? version_resource(*options.installed) : std::nullopt;
     const auto installed_text = installed_info ? version_text_from_info(*installed_info) : std::nullopt;

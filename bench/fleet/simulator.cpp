@@ -299,9 +299,10 @@ private:
         fakes::FakeSystem system;
         fakes::FakeProcesses processes{clock};
         fakes::FakeDesktop desktop{clock};
+        fakes::FakeEventLog event_log;
         Platform platform;
         explicit World(Crypto& crypto)
-            : platform{account, clock, crypto, files, https, processes, desktop, security, system} {}
+            : platform{account, clock, crypto, files, https, processes, desktop, security, system, event_log} {}
     };
 
     std::unique_ptr<World> make_world(Machine& machine, int day, std::int64_t now, Rng& rng,
@@ -462,7 +463,7 @@ private:
         World& w = *world;
         bool power = true;
         try {
-            Log log(w.files, w.clock, context_.update_dir);
+            Log log(w.files, w.clock, w.event_log, context_.update_dir);
             auto bridge = make_session_bridge(w.platform);
             if (phase2)
                 phase_two(context_, log, w.platform, *bridge);

@@ -18,10 +18,11 @@ BuildSettings build_settings();
 // Every Win32 implementation, wired into one Platform with the given account.
 struct Win32Platform {
     explicit Win32Platform(Account& account)
-        : platform{account, clock, crypto, files, https, processes, desktop, security, system} {}
+        : platform{account, clock, crypto, files, https, processes, desktop, security, system, event_log} {}
     win32::Win32Clock clock;
     win32::Win32Crypto crypto;
     win32::Win32Desktop desktop;
+    win32::Win32EventLog event_log;
     win32::Win32Files files;
     win32::Win32Https https;
     win32::Win32Processes processes;

@@ -17,6 +17,20 @@ bool has_argument(const std::vector<std::string>& arguments, std::string_view wa
                        [&](const std::string& argument) { return argument == wanted; });
 }
 
+// Ends a pass before its log exists: the exit code is then all the task
+// sees, so the event log hears of it too.
+int early_exit(EventLog& event_log, int code) {
+    LogMessageEntry event{};
+    switch (code) {
+    case exit_code::not_system_account: event = event_only_message("did not run: not the system account"); break;
+    case exit_code::another_pass_runs: event = event_only_message("did not run: another pass runs"); break;
+    case exit_code::folder_refused: event = event_only_message("did not run: a folder was refused"); break;
+    default: event = event_only_message("did not run: a folder was not found"); break;  // own_folder_missing
+    }
+    event_log.report(event.event_id, event.type, 0);
+    return code;
+}
+
 bool runs_as_system_account(Account& account) {
     const auto user = account.process_user();
     return user && account.is_well_known(*user, WellKnownSid::local_system);
@@ -67,23 +81,23 @@ int run_entry(const std::vector<std::string>& arguments, Platform& platform, con
     // included, runs only as the system account.
     const Mode mode = select_mode(arguments);
     if (mode == Mode::status) return modes.status();
-    if (!runs_as_system_account(platform.account)) return exit_code::not_system_account;
+    if (!runs_as_system_account(platform.account)) return early_exit(platform.event_log, exit_code::not_system_account);
 
     if (mode == Mode::close) return modes.close();
     if (mode == Mode::window) return modes.window();
 
     const auto own_path = platform.system.own_executable_path();
     const auto program_dir = own_path ? parent_folder(*own_path) : std::nullopt;
-    if (!program_dir) return exit_code::own_folder_missing;
+    if (!program_dir) return early_exit(platform.event_log, exit_code::own_folder_missing);
     const auto program_data = platform.system.known_folder_path(KnownFolder::program_data);
-    if (!program_data) return exit_code::own_folder_missing;
+    if (!program_data) return early_exit(platform.event_log, exit_code::own_folder_missing);
     const RunContext context = make_run_context(*program_dir, *program_data, settings);
 
     // The folder guard comes first: the lock file is only an exclusion in a
     // folder that no other account can write.
     if (!folder_is_guarded(context.data_dir, platform.files, platform.security, platform.account) ||
         !folder_is_guarded(context.update_dir, platform.files, platform.security, platform.account))
-        return exit_code::folder_refused;
+        return early_exit(platform.event_log, exit_code::folder_refused);
 
     // Held until the pass returns, just before its process ends.
     RunExclusion exclusion;
@@ -92,15 +106,16 @@ int run_entry(const std::vector<std::string>& arguments, Platform& platform, con
         // only when its process ends, and an administrator may run a pass by
         // hand: phase two waits for them rather than leave the installation
         // unjudged and the program closed. A check run comes again.
-        if (mode != Mode::phase_two) return exit_code::another_pass_runs;
+        if (mode != Mode::phase_two) return early_exit(platform.event_log, exit_code::another_pass_runs);
         const std::uint64_t began = platform.clock.monotonic_ms();
         do {
-            if (platform.clock.monotonic_ms() - began >= exclusion_wait_ms) return exit_code::another_pass_runs;
+            if (platform.clock.monotonic_ms() - began >= exclusion_wait_ms)
+                return early_exit(platform.event_log, exit_code::another_pass_runs);
             platform.clock.sleep_ms(exclusion_pause_ms);
         } while (!exclusion.take(platform, context.update_dir));
     }
 
-    Log log(platform.files, platform.clock, context.update_dir);
+    Log log(platform.files, platform.clock, platform.event_log, context.update_dir);
     if (mode == Mode::phase_two) return modes.phase_two(context, log);
     return modes.check_run(context, log);
 }

@@ -64,9 +64,10 @@ std::string log_line(std::uint64_t unix_seconds, std::string_view message, std::
     return line;
 }
 
-Log::Log(Files& files, Clock& clock, const std::string& update_dir)
+Log::Log(Files& files, Clock& clock, EventLog& event_log, const std::string& update_dir)
     : files_(files),
       clock_(clock),
+      event_log_(event_log),
       path_(UpdateFolder{update_dir}.log()),
       previous_path_(UpdateFolder{update_dir}.previous_log()) {}
 
@@ -77,9 +78,10 @@ void Log::write(LogMessage message, std::uint32_t number) {
         // A failed rotation is ignored: the line then goes to the current file.
         files_.replace_file(path_, previous_path_);
     }
-    const auto file = files_.open_append(path_);
-    if (!file) return;
-    write_all(*file, line.data(), line.size());
+    // The event goes out whatever became of the line: a log on a full disk
+    // is when the administrator most needs to hear of it elsewhere.
+    if (const auto file = files_.open_append(path_)) write_all(*file, line.data(), line.size());
+    event_log_.report(message.event_id(), message.type(), number);
 }
 
 }  // namespace tamsel

@@ -1,5 +1,6 @@
 // The updater's log: one line per verdict, appended to updater.log in the
-// update folder, with one earlier generation kept as updater.log.1.
+// update folder, with one earlier generation kept as updater.log.1, and
+// reported to the Windows event log as well.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -8,6 +9,7 @@
 #include "common/client_limits.h"
 #include "common/log_messages.h"
 #include "platform/clock.h"
+#include "platform/event_log.h"
 #include "platform/files.h"
 
 namespace tamsel {
@@ -31,11 +33,12 @@ std::string log_line(std::uint64_t unix_seconds, std::string_view message, std::
 class Log {
 public:
     // Touches no file.
-    Log(Files& files, Clock& clock, const std::string& update_dir);
+    Log(Files& files, Clock& clock, EventLog& event_log, const std::string& update_dir);
 
     // Appends one line, rotating first when the line would take the file past
-    // 65,536 bytes. Never fails towards the caller: a line that cannot be
-    // written is lost.
+    // 65,536 bytes, then reports it as its message's event with the number
+    // as data. Never fails towards the caller: a line that cannot be written
+    // is lost, and an event that cannot be reported is not missed.
     void write(LogMessage message, std::uint32_t number = 0);
 
     const std::string& path() const { return path_; }
@@ -44,6 +47,7 @@ public:
 private:
     Files& files_;
     Clock& clock_;
+    EventLog& event_log_;
     std::string path_;
     std::string previous_path_;
 };

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/crypto.h"
 #include "platform/desktop.h"
+#include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/processes.h"
@@ -23,6 +24,7 @@ struct Platform {
     Desktop& desktop;
     Security& security;
     System& system;
+    EventLog& event_log;
 };
 
 }  // namespace tamsel

@@ -82,8 +82,8 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
     log_policies(log, policies);
     PolicyHttps https(platform.https, policies.proxy);
     // The installation's download goes through the same proxy as the feed.
-    Platform routed{platform.account,   platform.clock,   platform.crypto,   platform.files, https,
-                    platform.processes, platform.desktop, platform.security, platform.system};
+    Platform routed{platform.account,   platform.clock,   platform.crypto,   platform.files,  https,
+                    platform.processes, platform.desktop, platform.security, platform.system, platform.event_log};
 
     log.write("feed request", 0);
     const auto answer = fetch_feed(context, https, cause);

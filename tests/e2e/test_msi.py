@@ -26,6 +26,7 @@ TASK_FILE = h.PREFIX / "drive_c" / "windows" / "system32" / "tasks" / "Tam Sel U
 OTHER_DIR = h.PREFIX / "drive_c" / "Apps" / "Tam Sel"
 OTHER_DIR_WINDOWS = "C:\\Apps\\Tam Sel"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+EVENT_SOURCE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tam_Sel Update"
 
 # Custom action types: run an executable named by a property (50), in the
 # script (0x400), as the system account (0x800), errors ignored (0x40).
@@ -235,6 +236,9 @@ class MsiUnderWine(h.ServedCase):
         self.assertTrue(h.UPDATE_DIR.is_dir())
         self.assertTrue(TASK_FILE.exists())
         self.assertEqual(installed_versions(), ["1.0.0"])
+        # The event log source names the installed updater as its message file.
+        source = h.reg("query", EVENT_SOURCE_KEY).stdout.decode("utf-8", "replace")
+        self.assertRegex(source, r"EventMessageFile\s+REG_EXPAND_SZ\s+C:\\Apps\\Tam Sel\\tamsel-update\.exe")
         # A first pass from there accepts the folders the package made.
         self.assertEqual(h.run_updater(folder=OTHER_DIR), 0)
         self.assertEqual(h.log_lines(), ["feed request 0", "feed: no answer 404"])
@@ -249,6 +253,7 @@ class MsiUnderWine(h.ServedCase):
         self.assertEqual(installed_versions(), [])
         self.assertEqual(sorted(p.name for p in OTHER_DIR.iterdir()), ["Tamsel.exe"])
         self.assertFalse(TASK_FILE.exists())
+        self.assertNotEqual(h.reg("query", EVENT_SOURCE_KEY).returncode, 0, "the event log source stayed")
         self.assertEqual(sorted(p.name for p in h.UPDATE_DIR.iterdir()), ["state.toml", "update.lock", "updater.log"])
 
     def test_without_a_program_entry_installs_in_program_files_a_rebuild_replaces_it_and_removedata_removes_the_data(self):

@@ -335,7 +335,7 @@ std::optional<std::uint64_t> FakeHttps::https_get(const HttpsRequest& request, c
 
 FakePlatform::FakePlatform() {
     for (FaultPoint* point : std::initializer_list<FaultPoint*>{&account, &clock, &crypto, &files, &https, &security,
-                                                                 &system, &processes, &desktop})
+                                                                &system, &processes, &desktop, &event_log})
         point->faults = &faults;
 }
 

@@ -421,6 +421,25 @@ std::string signed_answer(FakeCrypto& crypto, const EcPublicKeyBytes& key, std::
 // without its time stamp ("close: ended 2").
 std::vector<std::string> log_messages(const FakeFiles& files, const std::string& log_path);
 
+// Records every event reported; `fail` makes each report fail (and the
+// updater must not notice).
+class FakeEventLog final : public EventLog, public FaultPoint {
+public:
+    struct Event {
+        std::uint32_t event_id;
+        EventType type;
+        std::uint32_t number;
+        bool operator==(const Event&) const = default;
+    };
+    std::vector<Event> events;
+    bool fail = false;
+    bool report(std::uint32_t event_id, EventType type, std::uint32_t number) override {
+        if (fault("event_log.report " + std::to_string(event_id)) || fail) return false;
+        events.push_back({event_id, type, number});
+        return true;
+    }
+};
+
 // All fakes together, wired into a Platform.
 struct FakePlatform {
     FakeAccount account;
@@ -432,7 +451,8 @@ struct FakePlatform {
     FakeSystem system;
     FakeProcesses processes{clock};
     FakeDesktop desktop{clock};
-    Platform platform{account, clock, crypto, files, https, processes, desktop, security, system};
+    FakeEventLog event_log;
+    Platform platform{account, clock, crypto, files, https, processes, desktop, security, system, event_log};
 
     // One call count over all of them (see Faults).
     Faults faults;

@@ -94,13 +94,13 @@ int wmain() {
         return 0;
     }
     if (command == "close" && arguments.size() == 5) {
-        Log log(files, clock, arguments[4]);
+        Log log(files, clock, win32.event_log, arguments[4]);
         const auto session = static_cast<std::uint32_t>(std::stoul(arguments[2]));
         std::puts(close_program(platform, session, arguments[3], log) ? "true" : "false");
         return 0;
     }
     if (command == "raise" && arguments.size() >= 4) {
-        Log log(files, clock, arguments[3]);
+        Log log(files, clock, win32.event_log, arguments[3]);
         std::vector<std::uint32_t> sessions;
         for (std::size_t i = 4; i < arguments.size(); ++i)
             sessions.push_back(static_cast<std::uint32_t>(std::stoul(arguments[i])));

@@ -65,7 +65,7 @@ protected:
         fake.https.serve(feed_url, FakeHttpsResponse::body(fakes::signed_answer(fake.crypto, key, doc)));
     }
     int run() {
-        Log log(fake.files, fake.clock, update_dir);
+        Log log(fake.files, fake.clock, fake.event_log, update_dir);
         return check_run(context, log, fake.platform, bridge);
     }
     // The log's messages, each with its number, without timestamps.

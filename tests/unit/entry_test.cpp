@@ -13,6 +13,12 @@ namespace {
 
 using fakes::FakeAccount;
 using fakes::FakePlatform;
+using Events = std::vector<fakes::FakeEventLog::Event>;
+
+// The event an early exit leaves, `times` over.
+Events early_events(std::uint32_t event_id, EventType type, std::size_t times) {
+    return Events(times, {event_id, type, 0});
+}
 
 TEST(SelectMode, ComparesWholeArgumentsCaseSensitivelyAfterTheFirst) {
     struct Case {
@@ -127,6 +133,8 @@ TEST_F(EntryTest, EveryModeNeedsTheSystemAccount) {
     EXPECT_TRUE(fake.system.created_mutexes.empty());
     EXPECT_TRUE(fake.files.files.empty());
     EXPECT_TRUE(ran.empty());
+    // No log, but an event for every refusal.
+    EXPECT_EQ(fake.event_log.events, early_events(59, EventType::error, 3 * 4));
 }
 
 // The report is for administrators: no account check, no mutex, no folders
@@ -138,6 +146,7 @@ TEST_F(EntryTest, TheStatusReportNeedsNoSystemAccountAndNoMutex) {
     EXPECT_EQ(ran, std::vector<std::string>{"status"});
     EXPECT_TRUE(fake.system.created_mutexes.empty());
     EXPECT_TRUE(fake.files.files.empty());
+    EXPECT_TRUE(fake.event_log.events.empty()) << "the report writes nothing anywhere";
 }
 
 TEST_F(EntryTest, TheWindowHelperTakesNoMutexAndNeedsNoFolders) {
@@ -162,6 +171,7 @@ TEST_F(EntryTest, MissingOwnFoldersEndWith6BeforeTheMutex) {
     fake.system.program_data.reset();
     EXPECT_EQ(run(), exit_code::own_folder_missing);
     EXPECT_TRUE(fake.system.created_mutexes.empty());
+    EXPECT_EQ(fake.event_log.events, early_events(62, EventType::error, 3));
 }
 
 // A second pass started while the first one's mode runs: a check run ends
@@ -188,6 +198,7 @@ TEST_F(EntryTest, ASecondPassWhileOneRunsEndsWith3) {
         fake.system.mutexes.clear();
         ran.clear();
         fake.clock.sleeps.clear();
+        fake.event_log.events.clear();
         int second_code = -1;
         std::uint64_t waited = 0;
         during_mode = [&] {
@@ -202,6 +213,7 @@ TEST_F(EntryTest, ASecondPassWhileOneRunsEndsWith3) {
         EXPECT_EQ(waited, c.waited_ms);
         for (const std::uint32_t pause : fake.clock.sleeps) EXPECT_EQ(pause, exclusion_pause_ms);
         EXPECT_EQ(ran, std::vector<std::string>{"check run"}) << "the second pass ran its mode";
+        EXPECT_EQ(fake.event_log.events, early_events(60, EventType::warning, 1));
         EXPECT_TRUE(fake.files.locked.empty());
         EXPECT_TRUE(fake.system.private_mutexes.empty());
     }
@@ -312,6 +324,7 @@ TEST_F(EntryTest, ARefusedFolderEndsWith4AndWritesNothing) {
         EXPECT_TRUE(local.clock.sleeps.empty()) << c.name;
         EXPECT_TRUE(local.files.files.empty()) << c.name;
         EXPECT_EQ(local.files.folders, folders_before) << "the guard creates no folder: " << c.name;
+        EXPECT_EQ(local.event_log.events, early_events(61, EventType::error, 2)) << c.name;
     }
 }
 

@@ -57,7 +57,7 @@ public:  // the case tables arrange the fixture through lambdas
         offer.sha256 = fakes::FakeCrypto::digest_of(body);
         State s;
         s.last_try = CalendarDate{2026, 12, 6};
-        Log log(fake.files, fake.clock, dir);
+        Log log(fake.files, fake.clock, fake.event_log, dir);
         return start_installation(context, log, s, offer, "1.0.0", fake.platform, bridge);
     }
     std::vector<std::string> setup_launches() const {
@@ -224,7 +224,7 @@ public:
         ASSERT_TRUE(write_state(fake.files, s, state_path));
     }
     int run() {
-        Log log(fake.files, fake.clock, dir);
+        Log log(fake.files, fake.clock, fake.event_log, dir);
         return phase_two(context, log, fake.platform, bridge);
     }
 };

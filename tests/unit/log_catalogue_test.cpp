@@ -1,6 +1,6 @@
-// The operator's guide lists every log line with what an administrator does
-// about it. This keeps the list and the code's table of messages the same
-// set of texts.
+// The operator's guide lists every log line with its event and what an
+// administrator does about it, and the message file gives the Event Viewer
+// the texts of the events. This keeps both the same as the code's table.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -21,6 +21,9 @@ static_assert(is_log_message("feed request"));
 static_assert(!is_log_message("feed requests"));
 static_assert(!is_log_message(""));
 static_assert(LogMessage("close: ended").text() == "close: ended");
+// An event-only text is reported, never written as a line.
+static_assert(!is_log_message("did not run: another pass runs"));
+static_assert(event_only_message("did not run: another pass runs").event_id == 60);
 
 std::string read_text(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -42,16 +45,81 @@ std::set<std::string> texts_in_catalogue() {
     return texts;
 }
 
-TEST(LogCatalogue, TheTableHoldsEachMessageOnce) {
-    const std::set<std::string> code(log_messages.begin(), log_messages.end());
-    EXPECT_EQ(code.size(), log_messages.size());
+const char* type_name(EventType type) {
+    switch (type) {
+    case EventType::error: return "error";
+    case EventType::warning: return "warning";
+    case EventType::information: break;
+    }
+    return "information";
+}
+
+TEST(LogCatalogue, TheTableHoldsEachMessageAndEachEventIdOnce) {
+    std::set<std::string_view> texts;
+    std::set<std::uint32_t> ids;
+    for (const LogMessageEntry& message : log_messages) {
+        EXPECT_TRUE(texts.insert(message.text).second) << message.text;
+        EXPECT_TRUE(ids.insert(message.event_id).second) << message.event_id;
+        // 0 is no event; the id must stay a bare message id below the
+        // severity and facility bits of the message table.
+        EXPECT_GE(message.event_id, 1u);
+        EXPECT_LT(message.event_id, 0x10000u);
+    }
+}
+
+// The message file as it must read for the table: one message per entry.
+std::string expected_message_file() {
+    std::string text;
+    for (const LogMessageEntry& message : log_messages) {
+        text += "\nMessageId=" + std::to_string(message.event_id) + "\nSeverity=Success\nLanguage=English\n";
+        text += std::string(message.text) + "\n.\n";
+    }
+    return text;
+}
+
+TEST(LogCatalogue, TheMessageFileGivesEveryEventItsTextOnce) {
+    const std::string file = read_text(std::string(TAMSEL_SOURCE_DIR) + "/src/app/tamsel-update.mc");
+    ASSERT_FALSE(file.empty());
+    // Each message: "MessageId=N", its other keywords, "Language=English",
+    // the text and a line holding only ".".
+    static const std::regex message(
+            R"re(\nMessageId=(\d+)\n(?:[A-Za-z]+=[^\n]*\n)*?Language=English\n([^\n]*)\n\.\n)re");
+    std::multimap<std::uint32_t, std::string> in_file;
+    for (std::sregex_iterator it(file.begin(), file.end(), message), last; it != last; ++it)
+        in_file.emplace(static_cast<std::uint32_t>(std::stoul((*it)[1])), (*it)[2]);
+    std::multimap<std::uint32_t, std::string> expected;
+    for (const LogMessageEntry& entry : log_messages) expected.emplace(entry.event_id, entry.text);
+    // Every "MessageId=" must have been read as a whole message.
+    std::size_t ids = 0;
+    for (std::size_t at = file.find("\nMessageId="); at != std::string::npos; at = file.find("\nMessageId=", at + 1))
+        ++ids;
+    EXPECT_EQ(ids, in_file.size()) << "a message the test could not read";
+    EXPECT_EQ(in_file, expected) << "src/app/tamsel-update.mc should hold these messages:\n" << expected_message_file();
 }
 
 TEST(LogCatalogue, EveryLogTextOfTheCodeIsInTheOperatorsGuide) {
     const std::set<std::string> catalogue = texts_in_catalogue();
-    for (const std::string_view text : log_messages) {
-        EXPECT_TRUE(catalogue.count(std::string(text))) << "not in the guide: " << text;
+    for (const LogMessageEntry& message : log_messages) {
+        if (message.event_only) continue;
+        EXPECT_TRUE(catalogue.count(std::string(message.text))) << "not in the guide: " << message.text;
     }
+}
+
+// Wherever the guide gives a message's event ("| `text` | 4, information |"),
+// it is the code's; and every event, the early exits' included, is given.
+TEST(LogCatalogue, TheOperatorsGuideGivesEachMessageItsEvent) {
+    const std::string guide = read_text(std::string(TAMSEL_SOURCE_DIR) + "/docs/operator-guide.md");
+    static const std::regex row(R"re(\n\| `([^`]+)` \| (\d+), (\w+) \|)re");
+    std::map<std::string, std::string> events;
+    for (std::sregex_iterator it(guide.begin(), guide.end(), row), last; it != last; ++it)
+        events[(*it)[1]] = std::string((*it)[2]) + ", " + std::string((*it)[3]);
+    for (const LogMessageEntry& message : log_messages) {
+        const std::string expected = std::to_string(message.event_id) + ", " + type_name(message.type);
+        const auto found = events.find(std::string(message.text));
+        EXPECT_TRUE(found != events.end() && found->second == expected)
+                << "the guide should give `" << message.text << "` the event " << expected;
+    }
+    EXPECT_EQ(events.size(), log_messages.size()) << "the guide gives events to texts the code lacks";
 }
 
 TEST(LogCatalogue, TheOperatorsGuideHoldsNoTextTheCodeLacks) {

@@ -7,6 +7,7 @@ namespace tamsel {
 namespace {
 
 using fakes::FakeClock;
+using fakes::FakeEventLog;
 using fakes::FakeFiles;
 using fakes::filetime_from_unix;
 
@@ -51,6 +52,7 @@ class LogTest : public ::testing::Test {
 protected:
     FakeFiles files;
     FakeClock clock;
+    FakeEventLog events;
     const std::string dir = "C:\\ProgramData\\Tam_Sel\\update";
     const std::string path = dir + "\\updater.log";
     const std::string previous = dir + "\\updater.log.1";
@@ -61,13 +63,16 @@ protected:
 };
 
 TEST_F(LogTest, CreatesTheFileWithTheFirstLineAndNoPreviousGeneration) {
-    Log log(files, clock, dir);
+    Log log(files, clock, events, dir);
     EXPECT_TRUE(files.files.empty()) << "creating a Log touches no file";
     log.write("feed request", 0);
     log.write("close: ended", 3);
     EXPECT_EQ(files.files.at(path),
               "2026-12-06T18:18:53Z feed request 0\r\n2026-12-06T18:18:53Z close: ended 3\r\n");
     EXPECT_FALSE(files.exists(previous));
+    // Each line is its message's event as well, with the number as data.
+    EXPECT_EQ(events.events,
+              (std::vector<FakeEventLog::Event>{{4, EventType::information, 0}, {52, EventType::warning, 3}}));
 }
 
 TEST_F(LogTest, RotatesOnlyWhenTheLineWouldPassTheLimit) {
@@ -78,7 +83,7 @@ TEST_F(LogTest, RotatesOnlyWhenTheLineWouldPassTheLimit) {
         files.files.clear();
         files.files[path] = std::string(existing, 'a');
         files.files[previous] = "older generation";
-        Log log(files, clock, dir);
+        Log log(files, clock, events, dir);
         log.write("feed request", 0);
         if (existing == 65499) {
             EXPECT_EQ(files.files.at(path).size(), 65536u);
@@ -93,7 +98,7 @@ TEST_F(LogTest, RotatesOnlyWhenTheLineWouldPassTheLimit) {
 TEST_F(LogTest, AFailedRotationStillAppends) {
     files.files[path] = std::string(65530, 'a');
     files.fail_replace = true;
-    Log log(files, clock, dir);
+    Log log(files, clock, events, dir);
     log.write("feed request", 0);
     EXPECT_EQ(files.files.at(path).size(), 65530u + 37u);
     EXPECT_FALSE(files.exists(previous));
@@ -102,7 +107,7 @@ TEST_F(LogTest, AFailedRotationStillAppends) {
 TEST_F(LogTest, AFailedSizeQueryCountsAsEmpty) {
     files.files[path] = std::string(65530, 'a');
     files.fail_size = true;
-    Log log(files, clock, dir);
+    Log log(files, clock, events, dir);
     log.write("feed request", 0);
     EXPECT_FALSE(files.exists(previous));
     EXPECT_EQ(files.files.at(path).size(), 65530u + 37u);
@@ -110,7 +115,7 @@ TEST_F(LogTest, AFailedSizeQueryCountsAsEmpty) {
 
 TEST_F(LogTest, PartialWritesAreRepeatedAndFailuresLoseTheLineQuietly) {
     files.max_write_chunk = 5;
-    Log log(files, clock, dir);
+    Log log(files, clock, events, dir);
     log.write("feed request", 0);
     EXPECT_EQ(files.files.at(path), "2026-12-06T18:18:53Z feed request 0\r\n");
 
@@ -121,12 +126,20 @@ TEST_F(LogTest, PartialWritesAreRepeatedAndFailuresLoseTheLineQuietly) {
     files.fail_open_append = true;
     log.write("updated", 0);
     EXPECT_EQ(files.files.at(path), "2026-12-06T18:18:53Z feed request 0\r\n");
+    // A lost line still reaches the event log; a failing event log costs nothing.
+    EXPECT_EQ(events.events.size(), 3u);
+    events.fail = true;
+    files.fail_open_append = false;
+    log.write("updated", 0);
+    EXPECT_EQ(events.events.size(), 3u);
+    EXPECT_TRUE(files.files.at(path).ends_with("updated 0\r\n"));
 }
 
 TEST_F(LogTest, AMissingFolderLosesLinesWithoutCreatingAnything) {
-    Log log(files, clock, dir + "\\missing");
+    Log log(files, clock, events, dir + "\\missing");
     log.write("feed request", 0);
     EXPECT_TRUE(files.files.empty());
+    EXPECT_EQ(events.events.size(), 1u);
 }
 
 }  // namespace

@@ -164,8 +164,8 @@ private:
                                             : std::nullopt, "Tamsel.Hidden", p.process_id);
             shown.push_back(&p);
         }
-        Platform platform{fake.account,   fake.clock,   fake.crypto,   fake.files, fake.https,
-                          fake.processes, desktop,      fake.security, fake.system};
+        Platform platform{fake.account,   fake.clock, fake.crypto,   fake.files,  fake.https,
+                          fake.processes, desktop,    fake.security, fake.system, fake.event_log};
         const auto bridge = make_session_bridge(platform);
         const int code = run_entry({exe, argument}, platform, settings, app::product_modes(platform, *bridge));
         if (!desktop.posted.empty())
@@ -266,6 +266,8 @@ public:
         // A failure's line carries the error the failed call reported.
         const std::string cause = " " + std::to_string(fakes::Faults{}.error);
 
+        // A failed event report changes nothing at all.
+        if (is("event_log.")) return base();
         if (at.log_call) {  // a lost line; a size or clock that fails costs nothing
             if (is("files.size") || is("clock.now")) return base();
             Outcome o = base();
@@ -331,7 +333,7 @@ public:
             if (asking && (is("system.own_path") || is("processes.duplicate_token") || is("processes.set_session") ||
                            is("processes.start [own:")))
                 return closed_by_force(s, "close: the helper did not start " + std::to_string(s));
-            if (!asking && is("clock.now") && calls_[i - 1].ends_with("updater.log"))  // the polite deadline
+            if (!asking && is("clock.now") && after_log_line(i))  // the polite deadline
                 return closed_by_force(s, close_polite(s));
             return base();
         }
@@ -431,6 +433,12 @@ private:
         lines.push_back("did not start: rollback started 0");
         lines.push_back("rolled back 0");
         return {{0, 0, 0}, lines};
+    }
+    // Whether call i comes right after a log line (and its event).
+    bool after_log_line(std::size_t i) const {
+        std::size_t j = i - 1;
+        while (j > 0 && calls_[j].starts_with("event_log.")) --j;
+        return calls_[j].ends_with("updater.log");
     }
     static bool trusted_answer(const std::string& op) {
         return op.ends_with("SY 0") || op.ends_with("AD 1") || op.ends_with("CO 2");

@@ -91,7 +91,7 @@ TEST(Census, AFailedEnumerationFindsNothing) {
 class BridgeTest : public ::testing::Test {
 protected:
     fakes::FakePlatform fake;
-    Log log{fake.files, fake.clock, update_dir};
+    Log log{fake.files, fake.clock, fake.event_log, update_dir};
 
     void SetUp() override {
         fake.system.exe_path = updater;
@@ -156,7 +156,7 @@ TEST_F(BridgeTest, ThePoliteWaitLastsTenSecondsOfTheMonotonicClock) {
         fakes::FakePlatform f;
         f.system.exe_path = updater;
         f.files.folders.insert(update_dir);
-        Log fresh_log{f.files, f.clock, update_dir};
+        Log fresh_log{f.files, f.clock, f.event_log, update_dir};
         f.clock.set_unix(c.start_unix);
         f.clock.advance_ms(c.into_second_ms);
         f.clock.after_sleep = [&c](fakes::FakeClock& clock) {
@@ -198,7 +198,7 @@ TEST_F(BridgeTest, WhileClosingAProcessThatCannotBeReadMayStillRun) {
         fakes::FakePlatform f;
         f.system.exe_path = updater;
         f.files.folders.insert(update_dir);
-        Log fresh_log{f.files, f.clock, update_dir};
+        Log fresh_log{f.files, f.clock, f.event_log, update_dir};
         const auto pid = f.processes.run_program(program, 1);
         const auto unreadable = f.processes.run_program(program, c.unreadable_session);
         f.processes.find(unreadable)->path.reset();
@@ -247,7 +247,7 @@ TEST_F(BridgeTest, AnIdReusedBeforeTheForceStepEndsNoStranger) {
         fakes::FakePlatform f;
         f.system.exe_path = updater;
         f.files.folders.insert(update_dir);
-        Log fresh_log{f.files, f.clock, update_dir};
+        Log fresh_log{f.files, f.clock, f.event_log, update_dir};
         const auto pid = f.processes.run_program(program, 1);
         f.processes.before_open = [&f, &c, pid](std::uint32_t opened) {
             if (!c.reused_by || opened != pid || f.processes.table.size() > 2) return;
@@ -280,7 +280,7 @@ TEST_F(BridgeTest, WithoutAHelperTheProgramIsEndedAtOnce) {
         fakes::FakePlatform fresh;
         fresh.system.exe_path = updater;
         fresh.files.folders.insert(update_dir);
-        Log fresh_log{fresh.files, fresh.clock, update_dir};
+        Log fresh_log{fresh.files, fresh.clock, fresh.event_log, update_dir};
         fresh.processes.run_program(program, 1);
         if (failure == 0) fresh.system.exe_path.reset();
         if (failure == 1) fresh.processes.fail_duplicate = true;
@@ -384,7 +384,7 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
         f.files.folders.insert(update_dir);
         f.processes.logged_on = {6};
         c.arrange(f);
-        Log fresh_log{f.files, f.clock, update_dir};
+        Log fresh_log{f.files, f.clock, f.event_log, update_dir};
         EXPECT_EQ(raise_program(f.platform, {6}, program, fresh_log), c.result) << c.what;
         EXPECT_EQ(fakes::log_messages(f.files, update_dir + "\\updater.log"), c.lines) << c.what;
         EXPECT_EQ(f.processes.open_handles, 0) << c.what;  // every helper's handle closed
@@ -423,7 +423,7 @@ TEST_F(BridgeTest, RaiseVerdictOverSessions) {
             if (code == c.helper_codes.end()) return fakes::FakeStartResult{false};
             return fakes::FakeStartResult{true, 0, code->second};
         };
-        Log fresh_log{f.files, f.clock, update_dir};
+        Log fresh_log{f.files, f.clock, f.event_log, update_dir};
         EXPECT_EQ(raise_program(f.platform, {1, 2, 3}, program, fresh_log), c.result) << c.what;
     }
 }

@@ -16,6 +16,7 @@ class Win32FilesTest : public ::testing::Test {
 protected:
     win32::Win32Files files;
     win32::Win32Clock clock;
+    win32::Win32EventLog event_log;
     std::string dir;
     void SetUp() override {
         wchar_t temp[MAX_PATH + 1] = {};
@@ -43,7 +44,7 @@ protected:
 };
 
 TEST_F(Win32FilesTest, LogLinesAppendWhileAnotherProgramHoldsTheFileOpen) {
-    Log log(files, clock, dir);
+    Log log(files, clock, event_log, dir);
     log.write("updated", 0);
     // Another program reads the log with full sharing while lines arrive.
     HANDLE other = CreateFileW(win32::to_wide(log.path())->c_str(), GENERIC_READ,
@@ -96,7 +97,7 @@ TEST(Win32System, APrivateMutexIsTakenOnceOrNotOffered) {
 }
 
 TEST_F(Win32FilesTest, RotationReplacesTheOlderGeneration) {
-    Log log(files, clock, dir);
+    Log log(files, clock, event_log, dir);
     {
         auto big = files.create_truncate(log.path());
         ASSERT_TRUE(big);
@@ -136,6 +137,7 @@ TEST_F(Win32FilesTest, ReplaceFileMovesOverAnExistingFile) {
 
 TEST(Win32Clock, ReadsAPlausibleWallClock) {
     win32::Win32Clock clock;
+    win32::Win32EventLog event_log;
     const std::uint64_t now = unix_now(clock);
     EXPECT_GT(now, 1'700'000'000u);  // after November 2023
     EXPECT_LT(now, 4'102'444'800u);  // before 2100

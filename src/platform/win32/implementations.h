@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/crypto.h"
 #include "platform/desktop.h"
+#include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/processes.h"
@@ -114,6 +115,11 @@ public:
     std::optional<std::uint32_t> window_process(WindowId window) override;
     bool post_end_session(WindowId window) override;
     bool is_window(WindowId window) override;
+};
+
+class Win32EventLog final : public EventLog {
+public:
+    bool report(std::uint32_t event_id, EventType type, std::uint32_t number) override;
 };
 
 }  // namespace tamsel::win32

@@ -1,0 +1,32 @@
+#include <windows.h>
+
+#include "platform/win32/implementations.h"
+
+namespace tamsel::win32 {
+namespace {
+
+WORD event_type(EventType type) {
+    switch (type) {
+    case EventType::error: return EVENTLOG_ERROR_TYPE;
+    case EventType::warning: return EVENTLOG_WARNING_TYPE;
+    case EventType::information: break;
+    }
+    return EVENTLOG_INFORMATION_TYPE;
+}
+
+}  // namespace
+
+bool Win32EventLog::report(std::uint32_t event_id, EventType type, std::uint32_t number) {
+    // Opened and closed per event: the updater reports a few dozen at most,
+    // and holds nothing between its steps.
+    HANDLE source = RegisterEventSourceW(nullptr, L"Tam_Sel Update");
+    if (source == nullptr) return false;
+    // The number as a DWORD in the byte order of x64, little-endian.
+    unsigned char data[4] = {static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
+                             static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)};
+    const BOOL reported = ReportEventW(source, event_type(type), 0, event_id, nullptr, 0, sizeof data, nullptr, data);
+    DeregisterEventSource(source);
+    return reported != FALSE;
+}
+
+}  // namespace tamsel::win32
