@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/win32/implementations.h"
+#include "platform/win32/owned_handle.h"
 
 namespace tamsel::win32 {
 namespace {
@@ -19,14 +20,12 @@ WORD event_type(EventType type) {
 bool Win32EventLog::report(std::uint32_t event_id, EventType type, std::uint32_t number) {
     // Opened and closed per event: the updater reports a few dozen at most,
     // and holds nothing between its steps.
-    HANDLE source = RegisterEventSourceW(nullptr, L"Tam_Sel Update");
-    if (source == nullptr) return false;
+    const EventSourceHandle source(RegisterEventSourceW(nullptr, L"Tam_Sel Update"));
+    if (!source) return false;
     // The number as a DWORD in the byte order of x64, little-endian.
     unsigned char data[4] = {static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
                              static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)};
-    const BOOL reported = ReportEventW(source, event_type(type), 0, event_id, nullptr, 0, sizeof data, nullptr, data);
-    DeregisterEventSource(source);
-    return reported != FALSE;
+    return ReportEventW(source.get(), event_type(type), 0, event_id, nullptr, 0, sizeof data, nullptr, data) != FALSE;
 }
 
 }  // namespace tamsel::win32

@@ -51,6 +51,7 @@ using InternetHandle = Owned<HINTERNET, &WinHttpCloseHandle>;
 template <typename T>
 using WtsMemory = Owned<T*, &WTSFreeMemory>;
 using EnvironmentMemory = Owned<void*, &DestroyEnvironmentBlock>;
+using EventSourceHandle = Owned<HANDLE, &DeregisterEventSource>;
 
 inline void close_algorithm_provider(BCRYPT_ALG_HANDLE algorithm) { BCryptCloseAlgorithmProvider(algorithm, 0); }
 using AlgorithmHandle = Owned<BCRYPT_ALG_HANDLE, &close_algorithm_provider>;
