@@ -19,8 +19,13 @@ set(tamsel_mc_dir "${CMAKE_CURRENT_BINARY_DIR}/generated/messages")
 set(tamsel_mc_bin "${tamsel_mc_dir}/MSG00409.bin")
 set(tamsel_mc_source "${CMAKE_CURRENT_SOURCE_DIR}/src/app/tamsel-update.mc")
 if(MSVC)
-  # The Windows SDK's message compiler (not run on the Linux machines).
-  set(tamsel_mc_command mc -h "${tamsel_mc_dir}" -r "${tamsel_mc_dir}" "${tamsel_mc_source}")
+  # The Windows SDK's message compiler (not run on the Linux machines). It
+  # lies beside rc.exe; the Visual Studio generators put neither on PATH.
+  get_filename_component(tamsel_rc_dir "${CMAKE_RC_COMPILER}" DIRECTORY)
+  set(tamsel_kits "$ENV{ProgramFiles\(x86\)}/Windows Kits/10/bin")
+  find_program(TAMSEL_MC NAMES mc REQUIRED HINTS "${tamsel_rc_dir}"
+    "${tamsel_kits}/${CMAKE_VS_WINDOWS_TARGET_PLATFORM_VERSION}/x64" "${tamsel_kits}/x64")
+  set(tamsel_mc_command "${TAMSEL_MC}" -h "${tamsel_mc_dir}" -r "${tamsel_mc_dir}" "${tamsel_mc_source}")
 else()
   find_program(TAMSEL_WINDMC NAMES x86_64-w64-mingw32-windmc windmc REQUIRED)
   set(tamsel_mc_command "${TAMSEL_WINDMC}" -h "${tamsel_mc_dir}" -r "${tamsel_mc_dir}" "${tamsel_mc_source}")
