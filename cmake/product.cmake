@@ -22,7 +22,8 @@ if(MSVC)
   # The Windows SDK's message compiler (not run on the Linux machines). It
   # lies beside rc.exe; the Visual Studio generators put neither on PATH.
   get_filename_component(tamsel_rc_dir "${CMAKE_RC_COMPILER}" DIRECTORY)
-  set(tamsel_kits "$ENV{ProgramFiles\(x86\)}/Windows Kits/10/bin")
+  set(tamsel_program_files "ProgramFiles(x86)")  # a name $ENV{} cannot spell in place
+  set(tamsel_kits "$ENV{${tamsel_program_files}}/Windows Kits/10/bin")
   find_program(TAMSEL_MC NAMES mc REQUIRED HINTS "${tamsel_rc_dir}"
     "${tamsel_kits}/${CMAKE_VS_WINDOWS_TARGET_PLATFORM_VERSION}/x64" "${tamsel_kits}/x64")
   set(tamsel_mc_command "${TAMSEL_MC}" -h "${tamsel_mc_dir}" -r "${tamsel_mc_dir}" "${tamsel_mc_source}")
