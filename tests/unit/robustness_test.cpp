@@ -210,6 +210,16 @@ void check_machine(Machine& m, bool setup_kept = true) {
     }
 }
 
+// The next day's pass finds nothing in the way: no record is left for ever.
+void next_day_leaves_no_record(Machine& m) {
+    m.fake.clock.advance_ms(86'400'000);
+    m.fake.system.today = "2026-12-09";
+    m.installation();
+    const auto read = read_state(m.fake.files, state_path);
+    ASSERT_TRUE(std::holds_alternative<State>(read));
+    EXPECT_FALSE(std::get<State>(read).pending.has_value()) << "a pending record left for ever";
+}
+
 struct Outcome {
     Codes codes;
     Lines lines;
@@ -559,13 +569,7 @@ TEST(Robustness, EveryPlatformCallFailingInTurnWhenTheOfferFails) {
                 const bool setup_kept =
                     !(scenario.offer == Offer::never_installs && (not_set_aside || version_unknown));
                 check_machine(m, setup_kept);
-                // The next day's pass finds nothing in the way.
-                m.fake.clock.advance_ms(86'400'000);
-                m.fake.system.today = "2026-12-09";
-                m.installation();
-                const auto read = read_state(m.fake.files, state_path);
-                ASSERT_TRUE(std::holds_alternative<State>(read));
-                EXPECT_FALSE(std::get<State>(read).pending.has_value()) << "a pending record left for ever";
+                next_day_leaves_no_record(m);
                 check_machine(m, setup_kept);
                 ++faults;
             }
@@ -628,12 +632,7 @@ TEST(Robustness, APowerCutAfterEveryFileOperation) {
                 // The record owns the copy before it is set aside, so the
                 // give-up puts it back wherever the cut fell.
                 EXPECT_EQ(carried_version(m.fake.files, "installed-setup.exe"), m.installed());
-                m.fake.clock.advance_ms(86'400'000);
-                m.fake.system.today = "2026-12-09";
-                m.installation();
-                const auto read = read_state(m.fake.files, state_path);
-                ASSERT_TRUE(std::holds_alternative<State>(read));
-                EXPECT_FALSE(std::get<State>(read).pending.has_value()) << "a pending record left for ever";
+                next_day_leaves_no_record(m);
                 EXPECT_TRUE(m.installed() == "2.0.0" || m.installed() == "1.0.0");
                 check_machine(m);
                 ++crashes;
