@@ -43,8 +43,8 @@ int wmain(int argc, wchar_t** argv) {
     double seconds = 0;
     for (int round = 0; round < rounds; ++round) {
         const auto start = std::chrono::steady_clock::now();
-        outcome = tamsel::download_setup(offer, folder + "\\downloaded-setup.exe", folder + "\\downloaded-setup.part",
-                                         files, https, crypto);
+        outcome = tamsel::outcome_of(tamsel::download_setup(offer, folder + "\\downloaded-setup.exe",
+                                                            folder + "\\downloaded-setup.part", files, https, crypto));
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (rounds > 1) std::printf("round %d: %.3f s\n", round + 1, seconds);
     }

@@ -53,38 +53,38 @@ public:
 
     std::map<std::string, std::string> files;
 
-    std::unique_ptr<FileHandle> open_append(const std::string& path) override {
-        return std::make_unique<Handle>(*this, path, 0);
-    }
-    std::unique_ptr<FileHandle> create_truncate(const std::string& path) override {
+    FileResult open_append(const std::string& path) override { return std::make_unique<Handle>(*this, path, 0); }
+    FileResult create_truncate(const std::string& path) override {
         files[path].clear();
         return std::make_unique<Handle>(*this, path, 0);
     }
-    OpenForRead open_read(const std::string& path, std::unique_ptr<FileHandle>& file) override {
-        if (files.count(path) == 0) return OpenForRead::not_found;
-        file = std::make_unique<Handle>(*this, path, 0);
-        return OpenForRead::opened;
+    FileResult open_read(const std::string& path) override {
+        if (files.count(path) == 0) return std::unique_ptr<FileHandle>();
+        return std::make_unique<Handle>(*this, path, 0);
     }
-    std::optional<std::uint64_t> size(const std::string& path) override {
+    Result<std::uint64_t> size(const std::string& path) override {
         const auto it = files.find(path);
-        if (it == files.end()) return std::nullopt;
-        return it->second.size();
+        if (it == files.end()) return tamsel::Failure{};
+        return std::uint64_t{it->second.size()};
     }
-    bool replace_file(const std::string& from, const std::string& to) override {
+    Result<void> replace_file(const std::string& from, const std::string& to) override {
         const auto it = files.find(from);
-        if (it == files.end()) return false;
+        if (it == files.end()) return tamsel::Failure{};
         std::string bytes = std::move(it->second);
         files.erase(it);
         files[to] = std::move(bytes);
-        return true;
+        return {};
     }
-    bool remove(const std::string& path) override { return files.erase(path) != 0; }
+    Result<void> remove(const std::string& path) override {
+        if (files.erase(path) == 0) return tamsel::Failure{};
+        return {};
+    }
     std::uint32_t attributes(const std::string& path) override {
         if (path == update_dir_ || update_dir_.starts_with(path + "\\")) return 0x10;  // FILE_ATTRIBUTE_DIRECTORY
         return files.count(path) != 0 ? 0x80 : invalid_file_attributes;                 // FILE_ATTRIBUTE_NORMAL
     }
     // The run's exclusion is the entry's, which a dry run does not pass through.
-    std::unique_ptr<FileHandle> open_exclusive(const std::string&) override { return nullptr; }
+    FileResult open_exclusive(const std::string&) override { return tamsel::Failure{}; }
 
 private:
     // Reads from the start, appends at the end: all the pass ever does.
@@ -92,20 +92,20 @@ private:
     public:
         Handle(MemoryFiles& owner, std::string path, std::size_t position)
             : owner_(owner), path_(std::move(path)), position_(position) {}
-        std::optional<std::size_t> write(const void* data, std::size_t size) override {
+        Result<std::size_t> write(const void* data, std::size_t size) override {
             const std::string_view bytes(static_cast<const char*>(data), size);
             owner_.files[path_].append(bytes);
             if (path_ == owner_.log_path_) owner_.transcript_.log_bytes(bytes);
             return size;
         }
-        std::optional<std::size_t> read(void* buffer, std::size_t size) override {
+        Result<std::size_t> read(void* buffer, std::size_t size) override {
             const std::string& bytes = owner_.files[path_];
             const std::size_t n = std::min(size, bytes.size() - std::min(position_, bytes.size()));
             std::memcpy(buffer, bytes.data() + position_, n);
             position_ += n;
             return n;
         }
-        bool flush() override { return true; }
+        Result<void> flush() override { return {}; }
 
     private:
         MemoryFiles& owner_;
@@ -166,19 +166,19 @@ public:
     PublishFolderServer(const DryRunOptions& options, std::string feed_url)
         : options_(options), feed_url_(std::move(feed_url)) {}
 
-    std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override {
+    Result<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override {
         const std::string address = "https://" + request.host + request.path;
         if (address == feed_url_) return serve(options_.answer, sink);
         if (!options_.files_folder) throw DownloadNotAttempted{address};
-        if (request.host != options_.host) return std::nullopt;  // no other server answers
+        if (request.host != options_.host) return tamsel::Failure{};  // no other server answers
         // The address comes from the feed under test: a path that climbs out
         // of the publish folder is served nothing (the client's address rule
         // refuses such paths before any download anyway).
         const std::filesystem::path relative = std::filesystem::path(request.path.substr(1)).lexically_normal();
-        if (relative.empty() || relative.is_absolute() || *relative.begin() == "..") return std::nullopt;
+        if (relative.empty() || relative.is_absolute() || *relative.begin() == "..") return tamsel::Failure{};
         const std::filesystem::path file = std::filesystem::path(*options_.files_folder) / relative;
         std::ifstream in(file, std::ios::binary);
-        if (!in || std::filesystem::is_directory(file)) return std::nullopt;
+        if (!in || std::filesystem::is_directory(file)) return tamsel::Failure{};
         std::ostringstream body;
         body << in.rdbuf();
         return serve(body.str(), sink);
@@ -192,14 +192,14 @@ public:
     };
 
 private:
-    static std::optional<std::uint64_t> serve(std::string_view body, const BodySink& sink) {
+    static Result<std::uint64_t> serve(std::string_view body, const BodySink& sink) {
         std::uint64_t count = 0;
         for (std::size_t at = 0; at < body.size(); at += 8192) {
             const std::string_view chunk = body.substr(at, 8192);
             count += chunk.size();
-            if (count > sink.limit) return std::nullopt;
+            if (count > sink.limit) return tamsel::Failure{};
             if (!sink.write(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size())))
-                return std::nullopt;
+                return tamsel::Failure{};
         }
         return count;
     }
@@ -234,7 +234,7 @@ public:
         return PrivateMutex::unavailable;
     }
     bool mutex_exists(const std::string&) override { return false; }
-    std::optional<std::string> local_date_text(const std::string&) override { return options_.today; }
+    Result<std::string> local_date_text(const std::string&) override { return options_.today; }
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override {
         if (path != main_exe_ || !options_.installed) return std::nullopt;
         return version_resource(*options_.installed);
@@ -269,7 +269,7 @@ public:
 class PrintingProcesses final : public Processes {
 public:
     explicit PrintingProcesses(Transcript& transcript) : transcript_(transcript) {}
-    std::optional<std::vector<ProcessEntry>> enumerate() override { return std::vector<ProcessEntry>{}; }
+    Result<std::vector<ProcessEntry>> enumerate() override { return std::vector<ProcessEntry>{}; }
     std::optional<std::string> image_path(std::uint32_t) override { return std::nullopt; }
     bool same_file(const std::string&, const std::string&) override { return false; }
     std::unique_ptr<OpenedProcess> open_process(std::uint32_t) override { return nullptr; }
@@ -281,7 +281,7 @@ public:
                                                  const EnvironmentBlock*) override {
         return nullptr;
     }
-    std::unique_ptr<ProcessHandle> start(const std::string&, const std::string& command_line) override {
+    Result<std::unique_ptr<ProcessHandle>> start(const std::string&, const std::string& command_line) override {
         transcript_.would("start " + command_line);
         return std::make_unique<Started>();
     }
@@ -312,7 +312,7 @@ class PrintingBridge final : public SessionBridge {
 public:
     PrintingBridge(const DryRunOptions& options, Transcript& transcript)
         : options_(options), transcript_(transcript) {}
-    std::optional<std::vector<std::uint32_t>> program_sessions(const std::string&) override { return options_.sessions; }
+    Result<std::vector<std::uint32_t>> program_sessions(const std::string&) override { return options_.sessions; }
     bool close_program(const std::string& main_exe, std::uint32_t session, Log&) override {
         transcript_.would("close " + main_exe + " in session " + std::to_string(session) +
                           " (the log then holds its \"close: ...\" lines with the number " +

@@ -425,7 +425,7 @@ private:
             return;
         }
         const auto read = read_state(w.files, UpdateFolder{context_.update_dir}.state());
-        const State* state = std::get_if<State>(&read);
+        const State* state = read ? &*read : nullptr;
         if (state == nullptr || !state->pending || state->pending->rolling_back != rollback ||
             (!rollback && state->pending->version != *version)) {
             note_break(machine, day, "a setup ran without its pending record");
@@ -514,7 +514,7 @@ private:
 
     void check_after_process(Machine& machine, int day, std::int64_t now) {
         const auto read = read_state_of(machine);
-        const State* state = std::get_if<State>(&read);
+        const State* state = read ? &*read : nullptr;
         if (state == nullptr) {
             note_break(machine, day, "state.toml did not read");
             return;
@@ -545,13 +545,11 @@ private:
         }
     }
 
-    std::variant<State, std::string> read_state_of(const Machine& machine) {
+    Result<State, StateUnreadable> read_state_of(const Machine& machine) {
         fakes::FakeFiles files;
         files.files = machine.files;
         files.folders = {context_.data_dir, context_.update_dir};
-        auto read = read_state(files, UpdateFolder{context_.update_dir}.state());
-        if (const auto* state = std::get_if<State>(&read)) return *state;
-        return std::string("unreadable");
+        return read_state(files, UpdateFolder{context_.update_dir}.state());
     }
 
     // A setup program runs (about a minute), installs its version unless it
@@ -625,7 +623,7 @@ private:
         if (latest && machine.installed == *latest) ++figures.on_latest_good;
 
         const auto read = read_state_of(machine);
-        const State* state = std::get_if<State>(&read);
+        const State* state = read ? &*read : nullptr;
         const auto has = [&](const char* name) {
             return machine.files.count(join_path(context_.update_dir, name)) != 0;
         };

@@ -47,7 +47,7 @@ Mode select_mode(const std::vector<std::string>& arguments) {
 }
 
 bool RunExclusion::take(Platform& platform, const std::string& update_dir) {
-    if (!lock_file_) lock_file_ = platform.files.open_exclusive(UpdateFolder{update_dir}.lock_file());
+    if (!lock_file_) lock_file_ = platform.files.open_exclusive(UpdateFolder{update_dir}.lock_file()).value_or(nullptr);
     if (!lock_file_) return false;
     if (!private_mutex_settled_) {
         const PrivateMutex taken = platform.system.take_private_mutex(

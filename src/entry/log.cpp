@@ -80,7 +80,7 @@ void Log::write(LogMessage message, std::uint32_t number) {
     }
     // The event goes out whatever became of the line: a log on a full disk
     // is when the administrator most needs to hear of it elsewhere.
-    if (const auto file = files_.open_append(path_)) write_all(*file, line.data(), line.size());
+    if (const auto file = files_.open_append(path_)) write_all(**file, line.data(), line.size());
     event_log_.report(message.event_id(), message.type(), number);
 }
 

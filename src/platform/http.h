@@ -4,11 +4,11 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 
 #include "common/client_limits.h"
+#include "common/result.h"
 
 namespace tamsel {
 
@@ -41,17 +41,13 @@ class Https {
 public:
     virtual ~Https() = default;
     // One GET. On success, the number of body bytes handed to the sink.
-    // Nothing on any failure: no connection, TLS or certificate refused, a
+    // A failure on any ground: no connection, TLS or certificate refused, a
     // status other than the expected one (the body is then not read), a body
-    // beyond the sink's limit, a sink that refused a chunk, a time-out. Only
-    // `last_error` tells the kinds apart; nothing else is kept between calls.
-    virtual std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) = 0;
-
-    // Why the latest `https_get` failed, for the log's number field: the
-    // WinHTTP (or Win32) error code of the call that failed, or the status
-    // (100 to 599) of an answer that was not the expected one; 0 after a
-    // success, and after a body beyond the limit or a sink that refused it.
-    virtual std::uint32_t last_error() const { return 0; }
+    // beyond the sink's limit, a sink that refused a chunk, a time-out. Its
+    // cause tells the kinds apart: the WinHTTP (or Win32) error code of the
+    // call that failed, or the status (100 to 599) of an answer that was not
+    // the expected one; 0 for a body beyond the limit or a sink that refused it.
+    virtual Result<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) = 0;
 };
 
 }  // namespace tamsel

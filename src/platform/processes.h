@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
+
 namespace tamsel {
 
 // One process as the session API reports it.
@@ -64,8 +66,8 @@ class Processes {
 public:
     virtual ~Processes() = default;
     // WTSEnumerateProcessesW on the local machine (reserved 0, version 1),
-    // copied out and freed with WTSFreeMemory; nothing when it fails.
-    virtual std::optional<std::vector<ProcessEntry>> enumerate() = 0;
+    // copied out and freed with WTSFreeMemory; a failure carries its error.
+    virtual Result<std::vector<ProcessEntry>> enumerate() = 0;
     // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION), QueryFullProcessImageNameW
     // in the Win32 form into 260 units, close. Unpaired surrogates become
     // U+FFFD. Nothing when the process cannot be opened or queried (a path of
@@ -101,14 +103,9 @@ public:
                                                          const EnvironmentBlock* environment) = 0;
     // CreateProcessW beside the updater: same account, session, environment
     // and folder, a start-up record that is zero but for its size. The thread
-    // handle is closed at once; nullptr when the process was not made.
-    virtual std::unique_ptr<ProcessHandle> start(const std::string& application,
-                                                 const std::string& command_line) = 0;
-
-    // The Windows error code of the latest call that failed, for the log's
-    // number field; read it right after a call failed. 0 where the
-    // implementation keeps none.
-    virtual std::uint32_t last_error() const { return 0; }
+    // handle is closed at once; a failure carries CreateProcessW's error.
+    virtual Result<std::unique_ptr<ProcessHandle>> start(const std::string& application,
+                                                         const std::string& command_line) = 0;
 };
 
 }  // namespace tamsel

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/result.h"
+
 namespace tamsel {
 
 enum class KnownFolder {
@@ -54,8 +56,8 @@ public:
     // OpenMutexW(SYNCHRONIZE): whether a mutex of that name exists now.
     virtual bool mutex_exists(const std::string& name) = 0;
     // Today's local date through GetDateFormatEx with the empty locale name,
-    // no flags, the current time and the given picture; nothing on failure.
-    virtual std::optional<std::string> local_date_text(const std::string& picture) = 0;
+    // no flags, the current time and the given picture.
+    virtual Result<std::string> local_date_text(const std::string& picture) = 0;
     // The raw version resource of a file (GetFileVersionInfoSizeW, then
     // GetFileVersionInfoW), or nothing when the file has none.
     virtual std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) = 0;
@@ -72,11 +74,6 @@ public:
     // Hands UTF-8 text to whoever started the process: the inherited standard
     // output, else the parent's console. False when there is neither.
     virtual bool write_standard_output(const std::string& text) = 0;
-
-    // The Windows error code of the latest call that failed, for the log's
-    // number field; read it right after a call failed. 0 where the
-    // implementation keeps none.
-    virtual std::uint32_t last_error() const { return 0; }
 };
 
 }  // namespace tamsel

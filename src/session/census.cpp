@@ -26,10 +26,10 @@ bool is_program_image(Processes& processes, const std::string& image_path, const
            processes.same_file(image_path, program_path);
 }
 
-std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path) {
+Result<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path) {
     std::vector<CensusEntry> census;
     const auto listed = processes.enumerate();
-    if (!listed) return std::nullopt;
+    if (!listed) return listed.error();
     for (const ProcessEntry& process : *listed) {
         // The cheap name test first: only candidates are ever opened.
         if (!has_program_name(process)) continue;

@@ -28,9 +28,10 @@ bool is_program_image(Processes& processes, const std::string& image_path, const
 // fails: a failed enumeration is an empty census.
 std::vector<CensusEntry> find_program_processes(Processes& processes, const std::string& program_path);
 
-// The same census, but nothing when the enumeration failed: for the callers
-// that must not take "unknown" for "running nowhere".
-std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path);
+// The same census, but a failure (with the enumeration's error) when the
+// enumeration failed: for the callers that must not take "unknown" for
+// "running nowhere".
+Result<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path);
 
 // For closing: whether the program may still run in the session. A list
 // that cannot be taken, and a Tamsel.exe in the session whose path cannot

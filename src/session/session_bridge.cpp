@@ -10,9 +10,9 @@ class PlatformSessionBridge final : public SessionBridge {
 public:
     explicit PlatformSessionBridge(Platform& platform) : platform_(platform) {}
 
-    std::optional<std::vector<std::uint32_t>> program_sessions(const std::string& main_exe) override {
+    Result<std::vector<std::uint32_t>> program_sessions(const std::string& main_exe) override {
         const auto census = take_census(platform_.processes, main_exe);
-        if (!census) return std::nullopt;
+        if (!census) return census.error();
         return sessions_of(*census);
     }
     bool close_program(const std::string& main_exe, std::uint32_t session, Log& log) override {

@@ -3,7 +3,6 @@
 #pragma once
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,9 +23,9 @@ enum class RaiseOutcome {
 class SessionBridge {
 public:
     virtual ~SessionBridge() = default;
-    // The sessions in which main_exe runs, ascending, each once; nothing
-    // when the processes could not be listed.
-    virtual std::optional<std::vector<std::uint32_t>> program_sessions(const std::string& main_exe) = 0;
+    // The sessions in which main_exe runs, ascending, each once; a failure,
+    // with the listing's error, when the processes could not be listed.
+    virtual Result<std::vector<std::uint32_t>> program_sessions(const std::string& main_exe) = 0;
     // Closes main_exe in one session (politely, then by force); false when it
     // could not be closed. Logs its own lines with the session's number.
     virtual bool close_program(const std::string& main_exe, std::uint32_t session, Log& log) = 0;

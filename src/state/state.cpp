@@ -237,38 +237,31 @@ std::string temporary_path(const std::string& path) {
 
 }  // namespace
 
-std::variant<State, std::string> read_state(Files& files, const std::string& path, std::uint32_t* cause) {
-    // Read right after the file call that failed, before anything else runs.
-    const auto file_failed = [&](const char* reason) {
-        if (cause) *cause = files.last_error();
-        return std::string(reason);
-    };
-    if (cause) *cause = 0;
-    std::unique_ptr<FileHandle> file;
-    switch (files.open_read(path, file)) {
-    case OpenForRead::not_found: return State{};
-    case OpenForRead::failed: return file_failed("the state file could not be opened");
-    case OpenForRead::opened: break;
-    }
-    if (!file) return std::string("the state file could not be opened");
+Result<State, StateUnreadable> read_state(Files& files, const std::string& path) {
+    auto file = files.open_read(path);
+    if (!file) return StateUnreadable{"the state file could not be opened", file.cause()};
+    if (!*file) return State{};  // no file, no folder
     std::string bytes;
     char buffer[16384];
     for (;;) {
-        const auto count = file->read(buffer, sizeof buffer);
-        if (!count) return file_failed("the state file could not be read");
+        const auto count = (*file)->read(buffer, sizeof buffer);
+        if (!count) return StateUnreadable{"the state file could not be read", count.cause()};
         if (*count == 0) break;
         bytes.append(buffer, std::min(*count, sizeof buffer));
     }
-    file.reset();
+    file->reset();
 
-    if (!is_valid_utf8(bytes)) return std::string("stream did not contain valid UTF-8");
+    if (!is_valid_utf8(bytes)) return StateUnreadable{"stream did not contain valid UTF-8"};
     auto parsed = toml::parse(bytes, std::string_view{path});
     if (!parsed) {
         const auto& failure = parsed.error();
-        return "TOML parse error at line " + std::to_string(failure.source().begin.line) + ", column " +
-               std::to_string(failure.source().begin.column) + ": " + std::string(failure.description());
+        return StateUnreadable{"TOML parse error at line " + std::to_string(failure.source().begin.line) + ", column " +
+                               std::to_string(failure.source().begin.column) + ": " +
+                               std::string(failure.description())};
     }
-    return state_from_table(parsed.table());
+    auto mapped = state_from_table(parsed.table());
+    if (auto* reason = std::get_if<std::string>(&mapped)) return StateUnreadable{std::move(*reason)};
+    return std::move(std::get<State>(mapped));
 }
 
 std::optional<std::string> state_text(const State& state) {
@@ -308,27 +301,21 @@ std::optional<std::string> state_text(const State& state) {
     return out;
 }
 
-bool write_state(Files& files, const State& state, const std::string& path, std::uint32_t* cause) {
-    // Read right after the file call that failed, before anything else runs.
-    const auto file_failed = [&] {
-        if (cause) *cause = files.last_error();
-        return false;
-    };
-    if (cause) *cause = 0;
+Result<void> write_state(Files& files, const State& state, const std::string& path) {
     const auto text = state_text(state);
-    if (!text) return false;
+    if (!text) return Failure{};
     const std::string temporary = temporary_path(path);
     {
         const auto file = files.create_truncate(temporary);
-        if (!file) return file_failed();
-        if (!write_all(*file, text->data(), text->size())) return file_failed();
+        if (!file) return file.error();
+        if (auto written = write_all(**file, text->data(), text->size()); !written) return written;
         // The move below is written through to the disk, but without this the
         // moved file's contents may not be: after a power loss state.toml
         // could be empty or torn, and every later run would stop at
         // "state unreadable" until someone repaired it.
-        if (!file->flush()) return file_failed();
+        if (auto flushed = (*file)->flush(); !flushed) return flushed;
     }
-    return files.replace_file(temporary, path) || file_failed();
+    return files.replace_file(temporary, path);
 }
 
 void add_failed(State& state, std::string_view version) {

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
+#include "common/result.h"
 #include "platform/files.h"
 #include "state/calendar_date.h"
 
@@ -39,23 +39,29 @@ struct State {
     friend bool operator==(const State&, const State&) = default;
 };
 
+// Why state.toml could not be read: the reason as text, and the Windows
+// error of the file call that failed, or 0 for a file that was read but is
+// not a state. Callers only log that the state is unreadable, with the cause.
+struct StateUnreadable {
+    std::string reason;
+    std::uint32_t cause = 0;
+    friend bool operator==(const StateUnreadable&, const StateUnreadable&) = default;
+};
+
 // Reads state.toml. A missing file (or folder) is the empty state and creates
 // nothing. Anything that cannot be read, decoded, parsed or mapped strictly
-// onto State gives the reason as text instead; callers only log that the state
-// is unreadable, with `cause` (when given): the Windows error of a file call
-// that failed, or 0 for a file that was read but is not a state.
-std::variant<State, std::string> read_state(Files& files, const std::string& path, std::uint32_t* cause = nullptr);
+// onto State is unreadable.
+Result<State, StateUnreadable> read_state(Files& files, const std::string& path);
 
 // The file's exact text, CR LF line ends; nothing when the state cannot be
 // written faithfully (a text that is not UTF-8, a `since` beyond what a TOML
 // integer holds).
 std::optional<std::string> state_text(const State& state);
 
-// Rewrites state.toml whole through state.toml.tmp and replace_file; false on
-// any failure, with the previous state.toml left as it was, and `cause` (when
-// given) set to the Windows error of the file call that failed, or 0 for a
-// state without a faithful text.
-bool write_state(Files& files, const State& state, const std::string& path, std::uint32_t* cause = nullptr);
+// Rewrites state.toml whole through state.toml.tmp and replace_file. On any
+// failure the previous state.toml is left as it was; the cause is the Windows
+// error of the file call that failed, or 0 for a state without a faithful text.
+Result<void> write_state(Files& files, const State& state, const std::string& path);
 
 // Appends `version` to state.failed unless the same text is already there.
 void add_failed(State& state, std::string_view version);

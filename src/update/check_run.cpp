@@ -22,12 +22,11 @@ namespace {
 
 constexpr const char* date_picture = "yyyy'-'MM'-'dd";
 
-// The answer, or nothing with `cause` set: the fetch's error or status, or 0
-// for an answer that is no text.
-std::optional<std::string> fetch_feed(const RunContext& context, Https& https, std::uint32_t& cause) {
-    cause = 0;
+// The answer; a failure's cause is the fetch's error or status, or 0 for an
+// answer that is no text.
+Result<std::string> fetch_feed(const RunContext& context, Https& https) {
     const auto address = split_https_address(context.feed_url);
-    if (!address) return std::nullopt;
+    if (!address) return Failure{};
     HttpsRequest request;
     request.host = address->host;
     request.path = address->path;
@@ -38,11 +37,8 @@ std::optional<std::string> fetch_feed(const RunContext& context, Https& https, s
         answer.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
         return true;
     };
-    if (!https.https_get(request, sink)) {
-        cause = https.last_error();
-        return std::nullopt;
-    }
-    if (!is_valid_utf8(answer)) return std::nullopt;
+    if (const auto fetched = https.https_get(request, sink); !fetched) return fetched.error();
+    if (!is_valid_utf8(answer)) return Failure{};
     return answer;
 }
 
@@ -50,22 +46,20 @@ std::optional<std::string> fetch_feed(const RunContext& context, Https& https, s
 
 int check_run(const RunContext& context, Log& log, Platform& platform, SessionBridge& bridge) {
     const std::string state_path = UpdateFolder{context.update_dir}.state();
-    std::uint32_t cause = 0;
-    auto read = read_state(platform.files, state_path, &cause);
-    if (!std::holds_alternative<State>(read)) {
-        log.write("state unreadable", cause);
+    auto read = read_state(platform.files, state_path);
+    if (!read) {
+        log.write("state unreadable", read.cause());
         return exit_code::state_unusable;
     }
-    State state = std::move(std::get<State>(read));
+    State state = std::move(*read);
 
     if (state.pending && settle_pending(context, log, state, platform, bridge) == Settled::in_flight)
         return exit_code::done;
 
     const auto today_text = platform.system.local_date_text(date_picture);
-    const std::uint32_t date_cause = today_text ? 0 : platform.system.last_error();
     const auto today = today_text ? parse_calendar_date(*today_text) : std::nullopt;
     if (!today) {
-        log.write("no date", date_cause);
+        log.write("no date", today_text.cause());
         return exit_code::done;
     }
     // Once a day, silently; a day whose last pass deferred stays open, hourly.
@@ -73,8 +67,8 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
     state.last_try = today;
     state.deferred_at.reset();
-    if (!write_state(platform.files, state, state_path, &cause)) {
-        log.write("state not written", cause);
+    if (const auto written = write_state(platform.files, state, state_path); !written) {
+        log.write("state not written", written.cause());
         return exit_code::state_unusable;
     }
 
@@ -86,9 +80,9 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
                     platform.processes, platform.desktop, platform.security, platform.system, platform.event_log};
 
     log.write("feed request", 0);
-    const auto answer = fetch_feed(context, https, cause);
+    const auto answer = fetch_feed(context, https);
     if (!answer) {
-        log.write("feed: no answer", cause);
+        log.write("feed: no answer", answer.cause());
         return exit_code::done;
     }
     const auto split = split_feed_answer(*answer);

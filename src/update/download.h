@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/log_messages.h"
+#include "common/result.h"
 #include "feed/feed.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
@@ -24,11 +25,21 @@ enum class DownloadOutcome {
 
 LogMessage download_message(DownloadOutcome outcome);
 
-// `cause` (when given) gets what the log's number field says of a refusal: the
-// error of the file call or the fetch that failed (a WinHTTP or Win32 error,
-// or the HTTP status), or 0 where no call failed (a size or digest that
-// differs, a body beyond the announced size).
-DownloadOutcome download_setup(const Download& offer, const std::string& final_path, const std::string& partial_path,
-                               Files& files, Https& https, Crypto& crypto, std::uint32_t* cause = nullptr);
+// A refusal, with what the log's number field says of it: the error of the
+// file call or the fetch that failed (a WinHTTP or Win32 error, or the HTTP
+// status), or 0 where no call failed (a size or digest that differs, a body
+// beyond the announced size).
+struct DownloadRefusal {
+    DownloadOutcome outcome = DownloadOutcome::disk;
+    std::uint32_t cause = 0;
+};
+using DownloadResult = Result<void, DownloadRefusal>;
+
+inline DownloadOutcome outcome_of(const DownloadResult& result) {
+    return result ? DownloadOutcome::verified : result.error().outcome;
+}
+
+DownloadResult download_setup(const Download& offer, const std::string& final_path, const std::string& partial_path,
+                              Files& files, Https& https, Crypto& crypto);
 
 }  // namespace tamsel

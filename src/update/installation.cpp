@@ -56,11 +56,11 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
                        const std::string& installed_version, Platform& platform, SessionBridge& bridge) {
     Files& files = platform.files;
     const std::string setup_path = UpdateFolder{context.update_dir}.downloaded_setup();
-    std::uint32_t cause = 0;
-    const DownloadOutcome outcome = download_setup(download, setup_path, UpdateFolder{context.update_dir}.partial_setup(),
-                                                   files, platform.https, platform.crypto, &cause);
-    log.write(download_message(outcome), cause);
-    if (outcome != DownloadOutcome::verified) return exit_code::done;
+    const DownloadResult downloaded = download_setup(download, setup_path,
+                                                     UpdateFolder{context.update_dir}.partial_setup(), files,
+                                                     platform.https, platform.crypto);
+    log.write(download_message(outcome_of(downloaded)), downloaded.cause());
+    if (!downloaded) return exit_code::done;
 
     Pending pending;
     pending.version = download.version;
@@ -70,7 +70,7 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
         // Where the program runs is unknown. Closing it nowhere would let the
         // setup run over a running program, which it cannot replace. The
         // number is why the process list could not be read.
-        log.write("the program could not be closed: nothing installed", platform.processes.last_error());
+        log.write("the program could not be closed: nothing installed", sessions.cause());
         return exit_code::done;
     }
     pending.sessions = *sessions;
@@ -82,16 +82,16 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
     pending.since = unix_now(platform.clock);
     state.pending = pending;
     const std::string state_path = UpdateFolder{context.update_dir}.state();
-    if (!write_state(files, state, state_path, &cause)) {
-        log.write("state not written", cause);
+    if (const auto written = write_state(files, state, state_path); !written) {
+        log.write("state not written", written.cause());
         return exit_code::state_unusable;
     }
     if (pending.rollback_copy && !set_aside_installed_setup(files, context.update_dir)) {
         // Not moved: whatever lies as rollback-setup.exe is not this installation's.
         pending.rollback_copy = false;
         state.pending = pending;
-        if (!write_state(files, state, state_path, &cause)) {
-            log.write("state not written", cause);
+        if (const auto written = write_state(files, state, state_path); !written) {
+            log.write("state not written", written.cause());
             return exit_code::state_unusable;
         }
     }
@@ -106,8 +106,9 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
         return exit_code::done;
     }
 
-    if (!run_setup(platform.processes, setup_path, UpdateFolder{context.update_dir}.setup_log())) {
-        log.write("setup not started", platform.processes.last_error());
+    if (const auto started = run_setup(platform.processes, setup_path, UpdateFolder{context.update_dir}.setup_log());
+        !started) {
+        log.write("setup not started", started.cause());
         // The program was closed for a setup that never ran: the users get it back.
         bridge.raise_program(context.main_exe, pending.sessions, log);
         abandon(context, state, files, rollback_copy);

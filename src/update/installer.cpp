@@ -8,11 +8,12 @@ namespace tamsel {
 bool installed_setup_can_be_set_aside(Files& files, const std::string& update_dir) {
     if (!files.size(UpdateFolder{update_dir}.installed_setup())) return false;
     const std::string rollback = UpdateFolder{update_dir}.rollback_setup();
-    return !files.size(rollback) || files.remove(rollback);
+    return !files.size(rollback) || files.remove(rollback).ok();
 }
 
 bool set_aside_installed_setup(Files& files, const std::string& update_dir) {
-    return files.replace_file(UpdateFolder{update_dir}.installed_setup(), UpdateFolder{update_dir}.rollback_setup());
+    return files.replace_file(UpdateFolder{update_dir}.installed_setup(), UpdateFolder{update_dir}.rollback_setup())
+            .ok();
 }
 
 std::string setup_command_line(const std::string& setup_path, const std::string& log_path) {
@@ -20,9 +21,11 @@ std::string setup_command_line(const std::string& setup_path, const std::string&
     return "\"" + setup_path + "\" " + setup_flags + " \"/LOG=" + log_path + "\"";
 }
 
-bool run_setup(Processes& processes, const std::string& setup_path, const std::string& log_path) {
+Result<void> run_setup(Processes& processes, const std::string& setup_path, const std::string& log_path) {
     // Both handles close at once: the updater never waits for the setup.
-    return processes.start(setup_path, setup_command_line(setup_path, log_path)) != nullptr;
+    if (const auto started = processes.start(setup_path, setup_command_line(setup_path, log_path)); !started)
+        return started.error();
+    return {};
 }
 
 void restore_rollback_copy(Files& files, const std::string& update_dir, bool rollback_copy) {

@@ -28,8 +28,8 @@ inline constexpr const char* setup_flags = "/VERYSILENT /SUPPRESSMSGBOXES /NORES
 std::string setup_command_line(const std::string& setup_path, const std::string& log_path);
 
 // Starts a setup program silently beside the updater (same account and
-// session) and does not wait for it; false when it could not be started.
-bool run_setup(Processes& processes, const std::string& setup_path, const std::string& log_path);
+// session) and does not wait for it; a failure carries the start's error.
+Result<void> run_setup(Processes& processes, const std::string& setup_path, const std::string& log_path);
 
 // Puts the rollback copy back as installed-setup.exe when this installation
 // made one and nothing has taken its place since.

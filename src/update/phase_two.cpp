@@ -31,13 +31,12 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     wait_for_setup(platform, log);
 
     const std::string state_path = folder.state();
-    std::uint32_t cause = 0;
-    auto read = read_state(files, state_path, &cause);
-    if (!std::holds_alternative<State>(read)) {
-        log.write("state unreadable", cause);
+    auto read = read_state(files, state_path);
+    if (!read) {
+        log.write("state unreadable", read.cause());
         return exit_code::state_unusable;
     }
-    State state = std::move(std::get<State>(read));
+    State state = std::move(*read);
     if (!state.pending) {
         log.write("phase two: nothing in flight", 0);
         return exit_code::done;
@@ -94,18 +93,19 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     rollback.rollback_copy = true;
     rollback.rolling_back = true;
     state.pending = rollback;
-    if (!write_state(files, state, state_path, &cause)) {
-        log.write("state not written", cause);
+    if (const auto written = write_state(files, state, state_path); !written) {
+        log.write("state not written", written.cause());
         // No rollback follows: the new version, failing or not, is what the
         // users have, and it was closed just above.
         bridge.raise_program(context.main_exe, pending.sessions, log);
         return exit_code::state_unusable;
     }
-    if (run_setup(platform.processes, rollback_path, folder.setup_log())) {
+    const auto started = run_setup(platform.processes, rollback_path, folder.setup_log());
+    if (started) {
         log.write("did not start: rollback started", 0);
         return exit_code::done;
     }
-    log.write("did not start: rollback not started", platform.processes.last_error());
+    log.write("did not start: rollback not started", started.cause());
     bridge.raise_program(context.main_exe, pending.sessions, log);
     return settle();
 }

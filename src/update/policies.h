@@ -53,12 +53,11 @@ bool deferred_retry_due(const std::optional<std::uint64_t>& deferred_at, std::ui
 class PolicyHttps final : public Https {
 public:
     PolicyHttps(Https& inner, std::string proxy) : inner_(inner), proxy_(std::move(proxy)) {}
-    std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override {
+    Result<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override {
         HttpsRequest routed = request;
         routed.proxy = proxy_;
         return inner_.https_get(routed, sink);
     }
-    std::uint32_t last_error() const override { return inner_.last_error(); }
 
 private:
     Https& inner_;

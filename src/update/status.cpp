@@ -41,13 +41,13 @@ std::string list_text(const std::vector<std::string>& versions) {
 // 64 KiB, so a much larger file is not one the updater wrote: only its first
 // megabyte is read.
 std::optional<std::string> read_text(Files& files, const std::string& path) {
-    std::unique_ptr<FileHandle> file;
-    if (files.open_read(path, file) != OpenForRead::opened) return std::nullopt;
+    const auto file = files.open_read(path);
+    if (!file || !*file) return std::nullopt;
     constexpr std::size_t limit = 1 << 20;
     std::string text;
     char buffer[8192];
     while (text.size() < limit) {
-        const auto got = file->read(buffer, sizeof buffer);
+        const auto got = (*file)->read(buffer, sizeof buffer);
         if (!got) return std::nullopt;
         if (*got == 0) break;
         text.append(buffer, *got);
@@ -93,10 +93,10 @@ std::string status_report(const RunContext& context, Platform& platform) {
     add(out, "installed version", installed ? *installed : "none");
 
     const auto read = read_state(platform.files, folder.state());
-    if (const auto* reason = std::get_if<std::string>(&read)) {
-        add(out, "state", "unreadable (" + shown(*reason) + ")");
+    if (!read) {
+        add(out, "state", "unreadable (" + shown(read.error().reason) + ")");
     } else {
-        const State& state = std::get<State>(read);
+        const State& state = *read;
         add(out, "last try", state.last_try ? day_text(*state.last_try) : "never");
         if (state.pending) {
             const Pending& pending = *state.pending;

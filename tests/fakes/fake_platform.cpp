@@ -89,14 +89,14 @@ public:
     FakeFileHandle(FakeFiles& owner, std::string path, bool append)
         : owner_(owner), path_(std::move(path)), append_(append) {}
 
-    std::optional<std::size_t> write(const void* data, std::size_t size) override {
-        if (owner_.fault("files.write " + path_)) return std::nullopt;
+    Result<std::size_t> write(const void* data, std::size_t size) override {
+        if (owner_.fault("files.write " + path_)) return owner_.injected();
         owner_.change();
         if (!append_) owner_.unflushed_.insert(path_);
-        if (owner_.zero_write) return 0;
+        if (owner_.zero_write) return std::size_t{0};
         std::size_t n = std::min(size, owner_.max_write_chunk);
         if (owner_.fail_write_after) {
-            if (owner_.bytes_written_ >= *owner_.fail_write_after) return std::nullopt;
+            if (owner_.bytes_written_ >= *owner_.fail_write_after) return Failure{};
             n = std::min(n, *owner_.fail_write_after - owner_.bytes_written_);
         }
         auto& content = owner_.files[path_];
@@ -112,11 +112,11 @@ public:
         return n;
     }
 
-    std::optional<std::size_t> read(void* buffer, std::size_t size) override {
-        if (owner_.fault("files.read " + path_)) return std::nullopt;
+    Result<std::size_t> read(void* buffer, std::size_t size) override {
+        if (owner_.fault("files.read " + path_)) return owner_.injected();
         const auto it = owner_.files.find(path_);
-        if (it == owner_.files.end()) return std::nullopt;
-        if (owner_.fail_read_after && owner_.bytes_read_ >= *owner_.fail_read_after) return std::nullopt;
+        if (it == owner_.files.end()) return Failure{};
+        if (owner_.fail_read_after && owner_.bytes_read_ >= *owner_.fail_read_after) return Failure{};
         const std::string& content = it->second;
         const std::size_t n = std::min(size, content.size() - std::min(position_, content.size()));
         std::memcpy(buffer, content.data() + position_, n);
@@ -125,14 +125,14 @@ public:
         return n;
     }
 
-    bool flush() override {
-        if (owner_.fault("files.flush " + path_)) return false;
+    Result<void> flush() override {
+        if (owner_.fault("files.flush " + path_)) return owner_.injected();
         owner_.change();
         owner_.journal.push_back("flush " + path_);
-        if (owner_.fail_flush) return false;
+        if (owner_.fail_flush) return Failure{};
         owner_.flushed_[path_] = owner_.files[path_];
         owner_.unflushed_.erase(path_);
-        return true;
+        return {};
     }
 
 private:
@@ -157,17 +157,17 @@ void FakeFiles::change() {
     ++changes;
 }
 
-std::unique_ptr<FileHandle> FakeFiles::open_append(const std::string& path) {
-    if (fault("files.open_append " + path)) return nullptr;
-    if (fail_open_append || !folder_of_exists(path)) return nullptr;
+FileResult FakeFiles::open_append(const std::string& path) {
+    if (fault("files.open_append " + path)) return injected();
+    if (fail_open_append || !folder_of_exists(path)) return Failure{};
     change();
     files.try_emplace(path);
     return std::make_unique<FakeFileHandle>(*this, path, true);
 }
 
-std::unique_ptr<FileHandle> FakeFiles::create_truncate(const std::string& path) {
-    if (fault("files.create " + path)) return nullptr;
-    if (fail_create || fail_create_paths.count(path) || !folder_of_exists(path)) return nullptr;
+FileResult FakeFiles::create_truncate(const std::string& path) {
+    if (fault("files.create " + path)) return injected();
+    if (fail_create || fail_create_paths.count(path) || !folder_of_exists(path)) return Failure{};
     change();
     journal.push_back("create " + path);
     files[path].clear();
@@ -176,28 +176,26 @@ std::unique_ptr<FileHandle> FakeFiles::create_truncate(const std::string& path) 
     return std::make_unique<FakeFileHandle>(*this, path, false);
 }
 
-OpenForRead FakeFiles::open_read(const std::string& path, std::unique_ptr<FileHandle>& file) {
-    file.reset();
-    if (fault("files.open_read " + path)) return OpenForRead::failed;
-    if (!exists(path)) return OpenForRead::not_found;
-    if (fail_open_read) return OpenForRead::failed;
-    file = std::make_unique<FakeFileHandle>(*this, path, false);
-    return OpenForRead::opened;
+FileResult FakeFiles::open_read(const std::string& path) {
+    if (fault("files.open_read " + path)) return injected();
+    if (!exists(path)) return std::unique_ptr<FileHandle>();
+    if (fail_open_read) return Failure{};
+    return std::make_unique<FakeFileHandle>(*this, path, false);
 }
 
-std::optional<std::uint64_t> FakeFiles::size(const std::string& path) {
-    if (fault("files.size " + path)) return std::nullopt;
+Result<std::uint64_t> FakeFiles::size(const std::string& path) {
+    if (fault("files.size " + path)) return injected();
     const auto it = files.find(path);
-    if (fail_size || it == files.end()) return std::nullopt;
-    return it->second.size();
+    if (fail_size || it == files.end()) return Failure{};
+    return std::uint64_t{it->second.size()};
 }
 
-bool FakeFiles::replace_file(const std::string& from, const std::string& to) {
-    if (fault("files.replace " + from + " -> " + to)) return false;
+Result<void> FakeFiles::replace_file(const std::string& from, const std::string& to) {
+    if (fault("files.replace " + from + " -> " + to)) return injected();
     change();
     journal.push_back("replace " + from + " " + to);
     const auto it = files.find(from);
-    if (fail_replace || it == files.end()) return false;
+    if (fail_replace || it == files.end()) return Failure{};
     // The move itself is written through; bytes not flushed before it are not.
     if (unflushed_.count(from)) {
         torn_[to] = flushed_[from];
@@ -207,17 +205,18 @@ bool FakeFiles::replace_file(const std::string& from, const std::string& to) {
     unflushed_.erase(from);
     files[to] = std::move(it->second);
     files.erase(from);
-    return true;
+    return {};
 }
 
-bool FakeFiles::remove(const std::string& path) {
-    if (fault("files.remove " + path)) return false;
+Result<void> FakeFiles::remove(const std::string& path) {
+    if (fault("files.remove " + path)) return injected();
     change();
     journal.push_back("remove " + path);
-    if (fail_remove) return false;
+    if (fail_remove) return Failure{};
     torn_.erase(path);
     unflushed_.erase(path);
-    return files.erase(path) != 0;
+    if (files.erase(path) == 0) return Failure{};
+    return {};
 }
 
 std::uint32_t FakeFiles::attributes(const std::string& path) {
@@ -234,19 +233,19 @@ class FakeHold final : public FileHandle, public HeldObject {
 public:
     FakeHold(std::set<std::string>& held, std::string key) : held_(held), key_(std::move(key)) { held_.insert(key_); }
     ~FakeHold() override { held_.erase(key_); }
-    std::optional<std::size_t> write(const void*, std::size_t) override { return std::nullopt; }
-    std::optional<std::size_t> read(void*, std::size_t) override { return std::nullopt; }
-    bool flush() override { return false; }
+    Result<std::size_t> write(const void*, std::size_t) override { return Failure{}; }
+    Result<std::size_t> read(void*, std::size_t) override { return Failure{}; }
+    Result<void> flush() override { return Failure{}; }
 
 private:
     std::set<std::string>& held_;
     std::string key_;
 };
 
-std::unique_ptr<FileHandle> FakeFiles::open_exclusive(const std::string& path) {
-    if (fault("files.open_exclusive " + path)) return nullptr;
-    if (fail_open_exclusive || !folder_of_exists(path) || locked.count(path) != 0) return nullptr;
-    if (held_elsewhere && held_elsewhere(path)) return nullptr;
+FileResult FakeFiles::open_exclusive(const std::string& path) {
+    if (fault("files.open_exclusive " + path)) return injected();
+    if (fail_open_exclusive || !folder_of_exists(path) || locked.count(path) != 0) return Failure{};
+    if (held_elsewhere && held_elsewhere(path)) return Failure{};
     if (!exists(path)) {
         change();
         journal.push_back("create " + path);
@@ -306,30 +305,29 @@ FakeHttpsResponse FakeHttpsResponse::body(const std::string& body, std::size_t c
     return response;
 }
 
-std::optional<std::uint64_t> FakeHttps::https_get(const HttpsRequest& request, const BodySink& sink) {
-    error_ = 0;
+Result<std::uint64_t> FakeHttps::https_get(const HttpsRequest& request, const BodySink& sink) {
     const std::string address = "https://" + request.host + request.path;
-    if (fault("https.get " + address)) return failed(injected_error);
+    if (fault("https.get " + address)) return injected();
     requests.push_back(request);
     FakeHttpsResponse not_found;
     not_found.status = 404;
     const auto it = responses.find("https://" + request.host + request.path);
     const FakeHttpsResponse& response = it == responses.end() ? not_found : it->second;
-    if (response.no_connection) return failed(response.error);
-    if (response.status != request.expected_status) return failed(response.status);
+    if (response.no_connection) return Failure{response.error};
+    if (response.status != request.expected_status) return Failure{response.status};
     std::uint64_t count = 0;
     for (std::size_t i = 0; i < response.chunks.size(); ++i) {
-        if (response.fail_after_chunks && i >= *response.fail_after_chunks) return failed(response.error);
-        if (fault("https.chunk " + address)) return failed(injected_error);  // the connection broke
+        if (response.fail_after_chunks && i >= *response.fail_after_chunks) return Failure{response.error};
+        if (fault("https.chunk " + address)) return injected();  // the connection broke
         const std::string& chunk = response.chunks[i];
         ++chunks_read;
         count += chunk.size();
-        if (count > sink.limit) return std::nullopt;
+        if (count > sink.limit) return Failure{};
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(chunk.data());
-        if (!sink.write || !sink.write(std::span<const std::uint8_t>(bytes, chunk.size()))) return std::nullopt;
+        if (!sink.write || !sink.write(std::span<const std::uint8_t>(bytes, chunk.size()))) return Failure{};
     }
     // A break due after the last chunk replaces the clean end of the body.
-    if (response.fail_after_chunks) return failed(response.error);
+    if (response.fail_after_chunks) return Failure{response.error};
     return count;
 }
 
@@ -458,9 +456,10 @@ std::vector<FakeLaunch> FakeProcesses::launches_ending(std::string_view suffix) 
     return found;
 }
 
-std::optional<std::vector<ProcessEntry>> FakeProcesses::enumerate() {
+Result<std::vector<ProcessEntry>> FakeProcesses::enumerate() {
     ++enumerations;
-    if (fault("processes.enumerate") || fail_enumerate) return std::nullopt;
+    if (fault("processes.enumerate")) return injected();
+    if (fail_enumerate) return Failure{};
     std::vector<ProcessEntry> entries;
     for (const FakeProcess& process : table)
         if (alive(process)) entries.push_back({process.session_id, process.process_id, process.name});
@@ -509,13 +508,13 @@ std::unique_ptr<Token> FakeProcesses::user_token(std::uint32_t session_id) {
     return std::make_unique<FakeToken>(*this, "user:" + std::to_string(session_id));
 }
 
-std::unique_ptr<ProcessHandle> FakeProcesses::launch(std::string token, const std::string& application,
-                                                     const std::string& command_line, std::string environment) {
-    if (fault("processes.start [" + token + "] " + command_line)) return nullptr;
+Result<std::unique_ptr<ProcessHandle>> FakeProcesses::launch(std::string token, const std::string& application,
+                                                             const std::string& command_line, std::string environment) {
+    if (fault("processes.start [" + token + "] " + command_line)) return injected();
     FakeLaunch launch{std::move(token), application, command_line, clock_.monotonic, std::move(environment)};
     launches.push_back(launch);
     const FakeStartResult result = on_start ? on_start(launch) : FakeStartResult{};
-    if (!result.created) return nullptr;
+    if (!result.created) return Failure{};
     FakeProcess process;
     process.process_id = next_id_++;
     process.name = application.substr(application.find_last_of('\\') + 1);
@@ -548,10 +547,12 @@ std::unique_ptr<ProcessHandle> FakeProcesses::start_as_user(Token& token, const 
                                                             const std::string& command_line,
                                                             const EnvironmentBlock* environment) {
     return launch(static_cast<FakeToken&>(token).kind, application, command_line,
-                  environment ? static_cast<const FakeEnvironmentBlock*>(environment)->from : std::string());
+                  environment ? static_cast<const FakeEnvironmentBlock*>(environment)->from : std::string())
+            .value_or(nullptr);
 }
 
-std::unique_ptr<ProcessHandle> FakeProcesses::start(const std::string& application, const std::string& command_line) {
+Result<std::unique_ptr<ProcessHandle>> FakeProcesses::start(const std::string& application,
+                                                            const std::string& command_line) {
     return launch("", application, command_line);
 }
 

@@ -47,10 +47,12 @@ struct Faults {
 class FaultPoint {
 public:
     Faults* faults = nullptr;
-    // The error of the latest failure injected here, for last_error().
+    // The error of the latest failure injected here.
     std::uint32_t injected_error = 0;
 
 protected:
+    // What a call failed by injection reports.
+    Failure injected() const { return Failure{injected_error}; }
     bool fault(std::string label) {
         if (faults == nullptr || !faults->hit(std::move(label))) return false;
         injected_error = faults->error;
@@ -141,15 +143,14 @@ public:
     std::size_t max_write_chunk = SIZE_MAX;      // partial writes
     bool zero_write = false;                      // writes accept nothing
 
-    std::unique_ptr<FileHandle> open_append(const std::string& path) override;
-    std::unique_ptr<FileHandle> create_truncate(const std::string& path) override;
-    OpenForRead open_read(const std::string& path, std::unique_ptr<FileHandle>& file) override;
-    std::optional<std::uint64_t> size(const std::string& path) override;
-    bool replace_file(const std::string& from, const std::string& to) override;
-    bool remove(const std::string& path) override;
+    FileResult open_append(const std::string& path) override;
+    FileResult create_truncate(const std::string& path) override;
+    FileResult open_read(const std::string& path) override;
+    Result<std::uint64_t> size(const std::string& path) override;
+    Result<void> replace_file(const std::string& from, const std::string& to) override;
+    Result<void> remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
-    std::unique_ptr<FileHandle> open_exclusive(const std::string& path) override;
-    std::uint32_t last_error() const override { return injected_error; }
+    FileResult open_exclusive(const std::string& path) override;
 
     // Files held open without sharing, by this process or another; a handle
     // from open_exclusive lets go of its path when destroyed.
@@ -202,15 +203,7 @@ public:
     std::size_t chunks_read = 0;         // chunks taken from the server, over all calls
 
     void serve(const std::string& address, FakeHttpsResponse response) { responses[address] = std::move(response); }
-    std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
-    std::uint32_t last_error() const override { return error_; }
-
-private:
-    std::optional<std::uint64_t> failed(std::uint32_t error) {
-        error_ = error;
-        return std::nullopt;
-    }
-    std::uint32_t error_ = 0;
+    Result<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
 };
 
 class FakeAccount final : public Account, public FaultPoint {
@@ -262,8 +255,10 @@ public:
         if (fault("system.mutex_exists")) return false;  // OpenMutexW failed: counts as gone
         return mutex_exists_hook ? mutex_exists_hook(name) : mutexes.count(name) != 0;
     }
-    std::optional<std::string> local_date_text(const std::string&) override {
-        return fault("system.date") ? std::nullopt : today;
+    Result<std::string> local_date_text(const std::string&) override {
+        if (fault("system.date")) return injected();
+        if (!today) return Failure{};
+        return *today;
     }
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
     std::optional<std::string> machine_guid() override { return fault("system.machine_guid") ? std::nullopt : guid; }
@@ -289,7 +284,6 @@ public:
         standard_output += text;
         return true;
     }
-    std::uint32_t last_error() const override { return injected_error; }
 };
 
 // The machine's processes on the virtual clock. A process runs from when it
@@ -356,7 +350,7 @@ public:
     // The launches whose command line ends with `suffix`.
     std::vector<FakeLaunch> launches_ending(std::string_view suffix) const;
 
-    std::optional<std::vector<ProcessEntry>> enumerate() override;
+    Result<std::vector<ProcessEntry>> enumerate() override;
     std::optional<std::string> image_path(std::uint32_t process_id) override;
     bool same_file(const std::string& first, const std::string& second) override;
     std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) override;
@@ -367,14 +361,14 @@ public:
     std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
                                                  const std::string& command_line,
                                                  const EnvironmentBlock* environment) override;
-    std::unique_ptr<ProcessHandle> start(const std::string& application, const std::string& command_line) override;
-    std::uint32_t last_error() const override { return injected_error; }
+    Result<std::unique_ptr<ProcessHandle>> start(const std::string& application,
+                                                 const std::string& command_line) override;
 
 private:
     friend class FakeProcessHandle;
     friend class FakeOpenedProcess;
-    std::unique_ptr<ProcessHandle> launch(std::string token, const std::string& application,
-                                          const std::string& command_line, std::string environment = "");
+    Result<std::unique_ptr<ProcessHandle>> launch(std::string token, const std::string& application,
+                                                  const std::string& command_line, std::string environment = "");
     FakeClock& clock_;
     std::uint32_t next_id_ = 1000;
 };

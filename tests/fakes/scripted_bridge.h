@@ -19,7 +19,7 @@ public:
     std::vector<std::vector<std::uint32_t>> raised;
     std::vector<std::uint32_t> closed;  // every session asked, in order
 
-    std::optional<std::vector<std::uint32_t>> program_sessions(const std::string&) override { return sessions; }
+    Result<std::vector<std::uint32_t>> program_sessions(const std::string&) override { return sessions; }
     bool close_program(const std::string&, std::uint32_t session, Log&) override {
         closed.push_back(session);
         return !unclosable.count(session);

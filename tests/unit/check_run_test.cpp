@@ -72,8 +72,8 @@ protected:
     std::vector<std::string> lines() const { return fakes::log_messages(fake.files, log_path); }
     State state() {
         auto read = read_state(fake.files, state_path);
-        EXPECT_TRUE(std::holds_alternative<State>(read));
-        return std::holds_alternative<State>(read) ? std::get<State>(read) : State{};
+        EXPECT_TRUE(read.ok());
+        return read.ok() ? *read : State{};
     }
     void put_state(const State& s) { ASSERT_TRUE(write_state(fake.files, s, state_path)); }
 };

@@ -29,7 +29,9 @@ protected:
     }
     std::uint32_t cause = 0;  // of the latest download()
     DownloadOutcome download() {
-        return download_setup(offer, final_path, partial_path, fake.files, fake.https, fake.crypto, &cause);
+        const auto result = download_setup(offer, final_path, partial_path, fake.files, fake.https, fake.crypto);
+        cause = result.cause();
+        return outcome_of(result);
     }
 };
 
@@ -136,7 +138,7 @@ TEST_F(DownloadTest, DiskFailuresWinOverTheFetchFailureTheyCause) {
         local.https.serve(url, FakeHttpsResponse::body(body));
         local.files.files[final_path] = "older setup";
         c.spoil(local);
-        EXPECT_EQ(download_setup(offer, final_path, partial_path, local.files, local.https, local.crypto),
+        EXPECT_EQ(outcome_of(download_setup(offer, final_path, partial_path, local.files, local.https, local.crypto)),
                   DownloadOutcome::disk);
         EXPECT_EQ(local.files.files.at(final_path), "older setup");
         EXPECT_FALSE(local.files.exists(partial_path));

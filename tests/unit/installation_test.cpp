@@ -47,7 +47,7 @@ public:  // the case tables arrange the fixture through lambdas
     Lines lines() const { return fakes::log_messages(fake.files, dir + "\\updater.log"); }
     State state() {
         auto read = read_state(fake.files, state_path);
-        return std::holds_alternative<State>(read) ? std::get<State>(read) : State{};
+        return read.ok() ? *read : State{};
     }
     int start() {
         Download offer;

@@ -18,7 +18,7 @@ class StateRead : public ::testing::Test {
 protected:
     StateRead() { files.folders.insert(folder); }
 
-    std::variant<State, std::string> read(const std::string& text) {
+    Result<State, StateUnreadable> read(const std::string& text) {
         files.files[path] = text;
         return read_state(files, path);
     }
@@ -39,9 +39,9 @@ State with_pending(Pending pending) {
 }
 
 TEST_F(StateRead, MissingFileOrFolderIsTheEmptyStateAndCreatesNothing) {
-    EXPECT_EQ(read_state(files, path), (std::variant<State, std::string>(State{})));
+    EXPECT_EQ(read_state(files, path), (Result<State, StateUnreadable>(State{})));
     EXPECT_EQ(read_state(files, "C:\\ProgramData\\Tam_Sel\\nowhere\\state.toml"),
-              (std::variant<State, std::string>(State{})));
+              (Result<State, StateUnreadable>(State{})));
     EXPECT_TRUE(files.files.empty());
     EXPECT_TRUE(files.journal.empty());
 }
@@ -49,10 +49,10 @@ TEST_F(StateRead, MissingFileOrFolderIsTheEmptyStateAndCreatesNothing) {
 TEST_F(StateRead, OpenOrReadFailuresAreFailures) {
     files.files[path] = "working_key_revoked = true\r\n";
     files.fail_open_read = true;
-    EXPECT_TRUE(std::holds_alternative<std::string>(read_state(files, path)));
+    EXPECT_FALSE(read_state(files, path).ok());
     files.fail_open_read = false;
     files.fail_read_after = 5;
-    EXPECT_TRUE(std::holds_alternative<std::string>(read_state(files, path)));
+    EXPECT_FALSE(read_state(files, path).ok());
 }
 
 TEST_F(StateRead, LongFileIsReadWhole) {
@@ -66,18 +66,18 @@ TEST_F(StateRead, LongFileIsReadWhole) {
     State expected;
     expected.working_key_revoked = true;
     expected.failed = versions;
-    EXPECT_EQ(read(text), (std::variant<State, std::string>(expected)));
+    EXPECT_EQ(read(text), (Result<State, StateUnreadable>(expected)));
 }
 
 TEST_F(StateRead, InvalidUtf8IsUnreadable) {
     const auto result = read("failed = [\"2.1\xff\"]\r\n");
-    ASSERT_TRUE(std::holds_alternative<std::string>(result));
-    EXPECT_EQ(std::get<std::string>(result), "stream did not contain valid UTF-8");
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().reason, "stream did not contain valid UTF-8");
     // Overlong forms and encoded surrogates are not UTF-8 either, also in comments.
-    EXPECT_TRUE(std::holds_alternative<std::string>(read("# \xc0\xaf\r\n")));
-    EXPECT_TRUE(std::holds_alternative<std::string>(read("# \xed\xa0\x80\r\n")));
-    EXPECT_TRUE(std::holds_alternative<std::string>(read("# \xf4\x90\x80\x80\r\n")));
-    EXPECT_TRUE(std::holds_alternative<std::string>(read("# \xe2\x82\r\n")));
+    EXPECT_FALSE(read("# \xc0\xaf\r\n").ok());
+    EXPECT_FALSE(read("# \xed\xa0\x80\r\n").ok());
+    EXPECT_FALSE(read("# \xf4\x90\x80\x80\r\n").ok());
+    EXPECT_FALSE(read("# \xe2\x82\r\n").ok());
 }
 
 // Documents that read as a state.
@@ -133,8 +133,8 @@ TEST_F(StateRead, AcceptedDocuments) {
     };
     for (const auto& c : cases) {
         const auto result = read(c.text);
-        ASSERT_TRUE(std::holds_alternative<State>(result)) << c.name << ": " << std::get<std::string>(result);
-        EXPECT_EQ(std::get<State>(result), c.expected) << c.name;
+        ASSERT_TRUE(result.ok()) << c.name << ": " << result.error().reason;
+        EXPECT_EQ(*result, c.expected) << c.name;
     }
 }
 
@@ -189,8 +189,8 @@ TEST_F(StateRead, RefusedDocuments) {
     };
     for (const auto& c : cases) {
         const auto result = read(c.text);
-        ASSERT_TRUE(std::holds_alternative<std::string>(result)) << c.text;
-        if (!c.reason.empty()) EXPECT_EQ(std::get<std::string>(result), c.reason) << c.text;
+        ASSERT_FALSE(result.ok()) << c.text;
+        if (!c.reason.empty()) EXPECT_EQ(result.error().reason, c.reason) << c.text;
     }
 }
 

@@ -53,8 +53,8 @@ protected:
 
     State read_back() {
         auto result = read_state(files, path);
-        EXPECT_TRUE(std::holds_alternative<State>(result));
-        return std::holds_alternative<State>(result) ? std::get<State>(result) : State{};
+        EXPECT_TRUE(result.ok());
+        return result.ok() ? *result : State{};
     }
 
     fakes::FakeFiles files;
@@ -106,8 +106,8 @@ TEST(StateText, UnusualTextsAreQuotedByTheLibraryAndReadBackUnchanged) {
     files.folders.insert(folder);
     ASSERT_TRUE(write_state(files, state, path));
     const auto result = read_state(files, path);
-    ASSERT_TRUE(std::holds_alternative<State>(result)) << std::get<std::string>(result);
-    EXPECT_EQ(std::get<State>(result), state);
+    ASSERT_TRUE(result.ok()) << result.error().reason;
+    EXPECT_EQ(*result, state);
     // One line per key: the quoting never breaks a line.
     EXPECT_THAT(files.files[path], ::testing::StartsWith("working_key_revoked = false\r\nstopped = [\"\", "));
     EXPECT_EQ(std::count(files.files[path].begin(), files.files[path].end(), '\n'), 10);

@@ -54,8 +54,7 @@ protected:
         request.path = "/control/" + command;
         request.port = TAMSEL_TEST_SERVER_CONTROL_PORT;
         request.secure = false;
-        return https.https_get(request, BodySink{4096, [](std::span<const std::uint8_t>) { return true; }})
-            .has_value();
+        return https.https_get(request, BodySink{4096, [](std::span<const std::uint8_t>) { return true; }}).ok();
     }
     Sha256Digest digest(const std::string& bytes) {
         Sha256Hasher hasher(crypto);
@@ -72,19 +71,19 @@ protected:
         return d;
     }
     DownloadOutcome download(const Download& d) {
-        return download_setup(d, final_path, partial_path, files, https, crypto);
+        return outcome_of(download_setup(d, final_path, partial_path, files, https, crypto));
     }
     void put(const std::string& path, const std::string& bytes) {
         auto file = files.create_truncate(path);
         ASSERT_TRUE(file);
-        ASSERT_EQ(file->write(bytes.data(), bytes.size()).value_or(0), bytes.size());
+        ASSERT_EQ((*file)->write(bytes.data(), bytes.size()).value_or(0), bytes.size());
     }
     std::string read(const std::string& path) {
-        std::unique_ptr<FileHandle> file;
-        if (files.open_read(path, file) != OpenForRead::opened) return "<none>";
+        const auto file = files.open_read(path);
+        if (!file || !*file) return "<none>";
         std::string text;
         std::vector<char> buffer(1 << 16);
-        while (auto n = file->read(buffer.data(), buffer.size())) {
+        while (auto n = (*file)->read(buffer.data(), buffer.size())) {
             if (*n == 0) break;
             text.append(buffer.data(), *n);
         }

@@ -31,11 +31,11 @@ protected:
         RemoveDirectoryW(win32::to_wide(dir)->c_str());
     }
     std::string read_all(const std::string& path) {
-        std::unique_ptr<FileHandle> file;
-        if (files.open_read(path, file) != OpenForRead::opened) return "<none>";
+        const auto file = files.open_read(path);
+        if (!file || !*file) return "<none>";
         std::string text;
         char buffer[4096];
-        while (auto n = file->read(buffer, sizeof buffer)) {
+        while (auto n = (*file)->read(buffer, sizeof buffer)) {
             if (*n == 0) break;
             text.append(buffer, *n);
         }
@@ -63,9 +63,9 @@ TEST_F(Win32FilesTest, LogLinesAppendWhileAnotherProgramHoldsTheFileOpen) {
 // data succeeds, not even a reader that shares everything; it stays when let go.
 TEST_F(Win32FilesTest, TheLockFileExcludesEveryOtherOpenUntilLetGo) {
     const std::string path = dir + "\\update.lock";
-    auto held = files.open_exclusive(path);
+    auto held = files.open_exclusive(path).value_or(nullptr);
     ASSERT_NE(held, nullptr);
-    EXPECT_EQ(files.open_exclusive(path), nullptr);
+    EXPECT_EQ(files.open_exclusive(path).cause(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     HANDLE reader = CreateFileW(win32::to_wide(path)->c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -73,8 +73,8 @@ TEST_F(Win32FilesTest, TheLockFileExcludesEveryOtherOpenUntilLetGo) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
     held.reset();
-    EXPECT_EQ(files.size(path), 0u) << "kept, empty";
-    held = files.open_exclusive(path);
+    EXPECT_EQ(files.size(path).value_or(1), 0u) << "kept, empty";
+    held = files.open_exclusive(path).value_or(nullptr);
     EXPECT_NE(held, nullptr) << "free again once let go";
 }
 
@@ -102,12 +102,12 @@ TEST_F(Win32FilesTest, RotationReplacesTheOlderGeneration) {
         auto big = files.create_truncate(log.path());
         ASSERT_TRUE(big);
         const std::string filler(65520, 'x');
-        ASSERT_EQ(big->write(filler.data(), filler.size()).value_or(0), filler.size());
+        ASSERT_EQ((*big)->write(filler.data(), filler.size()).value_or(0), filler.size());
     }
     {
         auto older = files.create_truncate(log.previous_path());
         ASSERT_TRUE(older);
-        ASSERT_EQ(older->write("old", 3).value_or(0), 3u);
+        ASSERT_EQ((*older)->write("old", 3).value_or(0), 3u);
     }
     log.write("updated", 0);
     EXPECT_EQ(files.size(log.previous_path()).value_or(0), 65520u);
@@ -115,24 +115,25 @@ TEST_F(Win32FilesTest, RotationReplacesTheOlderGeneration) {
 }
 
 TEST_F(Win32FilesTest, OpenForReadTellsAbsenceFromOtherFailures) {
-    std::unique_ptr<FileHandle> file;
-    EXPECT_EQ(files.open_read(dir + "\\a", file), OpenForRead::not_found);
-    EXPECT_EQ(files.open_read(dir + "\\no-such-folder\\a", file), OpenForRead::not_found);
-    EXPECT_FALSE(file);
-    EXPECT_FALSE(files.size(dir + "\\a").has_value());
+    for (const std::string path : {dir + "\\a", dir + "\\no-such-folder\\a"}) {
+        const auto file = files.open_read(path);
+        ASSERT_TRUE(file) << path;
+        EXPECT_FALSE(*file) << path;
+    }
+    EXPECT_EQ(files.size(dir + "\\a").cause(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(Win32FilesTest, ReplaceFileMovesOverAnExistingFile) {
     for (const char* name : {"\\a", "\\b"}) {
         auto f = files.create_truncate(dir + name);
         ASSERT_TRUE(f);
-        ASSERT_EQ(f->write(name, 2).value_or(0), 2u);
-        EXPECT_TRUE(f->flush());
+        ASSERT_EQ((*f)->write(name, 2).value_or(0), 2u);
+        EXPECT_TRUE((*f)->flush());
     }
     EXPECT_TRUE(files.replace_file(dir + "\\a", dir + "\\b"));
     EXPECT_EQ(read_all(dir + "\\b"), "\\a");
     EXPECT_EQ(read_all(dir + "\\a"), "<none>");
-    EXPECT_FALSE(files.replace_file(dir + "\\a", dir + "\\b"));
+    EXPECT_EQ(files.replace_file(dir + "\\a", dir + "\\b").cause(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(Win32Clock, ReadsAPlausibleWallClock) {
@@ -158,7 +159,7 @@ TEST(Win32System, FindsItsOwnFoldersAndMutexes) {
     EXPECT_EQ(system.create_owned_mutex(name), MutexCreation::already_exists);
 
     const auto today = system.local_date_text("yyyy'-'MM'-'dd");
-    ASSERT_TRUE(today.has_value());
+    ASSERT_TRUE(today);
     EXPECT_EQ(today->size(), 10u);
     EXPECT_EQ((*today)[4], '-');
 }

@@ -62,20 +62,19 @@ protected:
         HttpsRequest request = test_server("/control/" + command);
         request.port = control_port;
         request.secure = false;
-        return https.https_get(request, BodySink{4096, [](std::span<const std::uint8_t>) { return true; }})
-            .has_value();
+        return https.https_get(request, BodySink{4096, [](std::span<const std::uint8_t>) { return true; }}).ok();
     }
     void SetUp() override { ASSERT_TRUE(control("reset")) << "the test server does not answer"; }
     void TearDown() override { control("reset"); }
 
-    std::optional<std::uint64_t> get(const std::string& path, Received& into, std::uint64_t limit = 262144,
-                                     std::size_t refuse_from_call = SIZE_MAX) {
+    Result<std::uint64_t> get(const std::string& path, Received& into, std::uint64_t limit = 262144,
+                              std::size_t refuse_from_call = SIZE_MAX) {
         return https.https_get(test_server(path), collect(into, limit, refuse_from_call));
     }
 
     // A fetch that is expected to run into the 20 s receive time-out; returns
     // its result and reports how long it took.
-    std::optional<std::uint64_t> timed_get(const std::string& path, Received& into, double& seconds) {
+    Result<std::uint64_t> timed_get(const std::string& path, Received& into, double& seconds) {
         const auto start = std::chrono::steady_clock::now();
         const auto result = get(path, into);
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -89,7 +88,7 @@ TEST_F(HttpsTest, BodyArrivesWholeInOrderInChunksOfAtMost8192Bytes) {
     for (const char* path : {"/bytes/100000", "/chunked/100000", "/unannounced/100000"}) {
         Received got;
         const auto result = get(path, got);
-        ASSERT_TRUE(result.has_value()) << path;
+        ASSERT_TRUE(result.ok()) << path;
         EXPECT_EQ(*result, 100000u) << path;
         EXPECT_EQ(got.bytes.size(), 100000u) << path;
         EXPECT_TRUE(is_pattern(got.bytes)) << path;
@@ -102,25 +101,26 @@ TEST_F(HttpsTest, BodyArrivesWholeInOrderInChunksOfAtMost8192Bytes) {
 
 TEST_F(HttpsTest, EmptyBodySucceedsWithZeroBytes) {
     Received got;
-    EXPECT_EQ(get("/bytes/0", got), std::optional<std::uint64_t>(0));
+    EXPECT_EQ(get("/bytes/0", got), Result<std::uint64_t>(0));
     EXPECT_TRUE(got.chunk_sizes.empty());
 }
 
 TEST_F(HttpsTest, AnyOtherStatusFailsWithoutReadingTheBody) {
     for (const char* path : {"/status/204", "/status/404", "/status/500", "/status/201", "/status/302"}) {
         Received got;
-        EXPECT_FALSE(get(path, got).has_value()) << path;
+        const auto result = get(path, got);
+        EXPECT_FALSE(result.ok()) << path;
         EXPECT_TRUE(got.chunk_sizes.empty()) << path;
         // A redirect without a target fails inside WinHTTP, which tells its own error.
         if (std::string(path) != "/status/302")
-            EXPECT_EQ(std::to_string(https.last_error()), std::string(path).substr(8)) << "the status is the cause";
+            EXPECT_EQ(std::to_string(result.cause()), std::string(path).substr(8)) << "the status is the cause";
     }
     // The status compared is the request's expected one, not a fixed 200.
     HttpsRequest request = test_server("/status/404");
     request.expected_status = 404;
     Received got;
     const auto result = https.https_get(request, collect(got, 4096));
-    ASSERT_TRUE(result.has_value());
+    ASSERT_TRUE(result.ok());
     EXPECT_EQ(*result, 290u);
 }
 
@@ -140,8 +140,8 @@ TEST_F(HttpsTest, TheLimitIsTheMostBytesThatMayArrive) {
     for (const Case& c : cases) {
         Received got;
         const auto result = get(c.path, got, c.limit);
-        EXPECT_EQ(result.has_value(), c.succeeds) << c.path;
-        if (!c.succeeds) EXPECT_EQ(https.last_error(), 0u) << c.path << ": no call failed";
+        EXPECT_EQ(result.ok(), c.succeeds) << c.path;
+        if (!c.succeeds) EXPECT_EQ(result.cause(), 0u) << c.path << ": no call failed";
         if (c.succeeds) {
             EXPECT_EQ(result.value_or(0), c.limit) << c.path;
             EXPECT_EQ(got.bytes.size(), c.limit) << c.path;
@@ -153,7 +153,7 @@ TEST_F(HttpsTest, TheLimitIsTheMostBytesThatMayArrive) {
 
 TEST_F(HttpsTest, ASinkRefusingTheSecondChunkStopsTheFetch) {
     Received got;
-    EXPECT_FALSE(get("/bytes/100000", got, 262144, 2).has_value());
+    EXPECT_FALSE(get("/bytes/100000", got, 262144, 2).ok());
     EXPECT_EQ(got.chunk_sizes.size(), 2u);
 }
 
@@ -171,23 +171,24 @@ TEST_F(HttpsTest, CertificatesTheMachineDoesNotTrustForThisHostAreRefused) {
     for (const char* certificate : {"untrusted", "wrongname"}) {
         ASSERT_TRUE(control("certificate/"s + certificate));
         Received got;
-        EXPECT_FALSE(get("/bytes/10", got).has_value()) << certificate;
+        const auto result = get("/bytes/10", got);
+        EXPECT_FALSE(result.ok()) << certificate;
         EXPECT_TRUE(got.chunk_sizes.empty()) << certificate;
         // ERROR_WINHTTP_SECURE_FAILURE on Windows; Wine reports the channel's error.
-        EXPECT_TRUE(https.last_error() == 12175u || https.last_error() == 12157u) << https.last_error();
+        EXPECT_TRUE(result.cause() == 12175u || result.cause() == 12157u) << result.cause();
     }
     ASSERT_TRUE(control("certificate/localhost"));
     Received got;
-    EXPECT_EQ(get("/bytes/10", got), std::optional<std::uint64_t>(10));
+    EXPECT_EQ(get("/bytes/10", got), Result<std::uint64_t>(10));
 }
 
 TEST_F(HttpsTest, RedirectsAreFollowedOnlyWithinHttps) {
     Received followed;
-    EXPECT_EQ(get("/redirect-https/bytes/5000", followed), std::optional<std::uint64_t>(5000));
+    EXPECT_EQ(get("/redirect-https/bytes/5000", followed), Result<std::uint64_t>(5000));
     EXPECT_TRUE(is_pattern(followed.bytes));
     // The plain-HTTP target would answer 200 with the same bytes.
     Received refused;
-    EXPECT_FALSE(get("/redirect-http/bytes/5000", refused).has_value());
+    EXPECT_FALSE(get("/redirect-http/bytes/5000", refused).ok());
     EXPECT_TRUE(refused.chunk_sizes.empty());
 }
 
@@ -195,17 +196,16 @@ TEST_F(HttpsTest, NoServerAndUnusableTextsFail) {
     Received got;
     HttpsRequest closed_port = test_server("/bytes/10");
     closed_port.port = 1;
-    EXPECT_FALSE(https.https_get(closed_port, collect(got, 100)).has_value());
-    EXPECT_EQ(https.last_error(), 12029u) << "ERROR_WINHTTP_CANNOT_CONNECT";
+    EXPECT_EQ(https.https_get(closed_port, collect(got, 100)).cause(), 12029u) << "ERROR_WINHTTP_CANNOT_CONNECT";
     // A zero byte would cut the path short to "/bytes/10", which exists.
-    EXPECT_FALSE(get("/bytes/10\0/x"s, got).has_value());
-    EXPECT_FALSE(get("/bytes/\xFF", got).has_value());  // not UTF-8
+    EXPECT_FALSE(get("/bytes/10\0/x"s, got).ok());
+    EXPECT_FALSE(get("/bytes/\xFF", got).ok());  // not UTF-8
     EXPECT_TRUE(got.chunk_sizes.empty());
 }
 
 TEST_F(HttpsTest, TheRequestIsAPlainGetWithTheTamselUserAgentAndThePathAsGiven) {
     Received got;
-    ASSERT_TRUE(get("/echo?a=%20b&c=/d", got).has_value());
+    ASSERT_TRUE(get("/echo?a=%20b&c=/d", got).ok());
     const std::string text(got.bytes.begin(), got.bytes.end());
     EXPECT_EQ(text.substr(0, text.find("\r\n")), "GET /echo?a=%20b&c=/d HTTP/1.1");
     EXPECT_NE(text.find("\nUser-Agent: Tamsel\r\n"), std::string::npos) << text;
@@ -221,7 +221,7 @@ constexpr double longest_stall = 40;
 TEST_F(HttpsTest, StallBeforeTheHeadersFailsWithinTheReceiveTimeout) {
     Received got;
     double seconds = 0;
-    EXPECT_FALSE(timed_get("/stall-headers", got, seconds).has_value());
+    EXPECT_FALSE(timed_get("/stall-headers", got, seconds).ok());
     EXPECT_GT(seconds, shortest_stall);
     EXPECT_LT(seconds, longest_stall);
 }
@@ -229,7 +229,7 @@ TEST_F(HttpsTest, StallBeforeTheHeadersFailsWithinTheReceiveTimeout) {
 TEST_F(HttpsTest, StallInTheMiddleOfTheBodyFailsWithinTheReceiveTimeout) {
     Received got;
     double seconds = 0;
-    EXPECT_FALSE(timed_get("/stall-body/100000", got, seconds).has_value());
+    EXPECT_FALSE(timed_get("/stall-body/100000", got, seconds).ok());
     EXPECT_GT(seconds, shortest_stall);
     EXPECT_LT(seconds, longest_stall);
     EXPECT_LT(got.bytes.size(), 100000u);
@@ -239,7 +239,7 @@ TEST_F(HttpsTest, StallInTheTlsHandshakeFailsWithinTheReceiveTimeout) {
     ASSERT_TRUE(control("stall-handshake/on"));
     Received got;
     double seconds = 0;
-    EXPECT_FALSE(timed_get("/bytes/10", got, seconds).has_value());
+    EXPECT_FALSE(timed_get("/bytes/10", got, seconds).ok());
     EXPECT_LT(seconds, longest_stall);
     EXPECT_TRUE(got.chunk_sizes.empty());
 }

@@ -11,93 +11,83 @@ namespace {
 
 class Win32FileHandle final : public FileHandle {
 public:
-    // `last_error` is the Files object's, which outlives its files.
-    Win32FileHandle(HANDLE handle, std::uint32_t& last_error) : handle_(handle), last_error_(last_error) {}
+    explicit Win32FileHandle(HANDLE handle) : handle_(handle) {}
 
-    std::optional<std::size_t> write(const void* data, std::size_t size) override {
+    Result<std::size_t> write(const void* data, std::size_t size) override {
         DWORD written = 0;
         const DWORD ask = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
-        if (!WriteFile(handle_.get(), data, ask, &written, nullptr)) return noted(std::nullopt, last_error_);
-        return written;
+        if (!WriteFile(handle_.get(), data, ask, &written, nullptr)) return last_failure();
+        return std::size_t{written};
     }
-    std::optional<std::size_t> read(void* buffer, std::size_t size) override {
+    Result<std::size_t> read(void* buffer, std::size_t size) override {
         DWORD got = 0;
         const DWORD ask = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
-        if (!ReadFile(handle_.get(), buffer, ask, &got, nullptr)) return noted(std::nullopt, last_error_);
-        return got;
+        if (!ReadFile(handle_.get(), buffer, ask, &got, nullptr)) return last_failure();
+        return std::size_t{got};
     }
-    bool flush() override { return FlushFileBuffers(handle_.get()) != 0 || noted(false, last_error_); }
+    Result<void> flush() override {
+        if (!FlushFileBuffers(handle_.get())) return last_failure();
+        return {};
+    }
 
 private:
     OwnedHandle handle_;
-    std::uint32_t& last_error_;
 };
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-std::unique_ptr<FileHandle> open(const std::string& path, DWORD access, DWORD disposition,
-                                 std::uint32_t& last_error) {
+FileResult open(const std::string& path, DWORD access, DWORD disposition) {
     const auto wide = to_wide(path);
-    if (!wide) return nullptr;
+    if (!wide) return Failure{};
     HANDLE h = CreateFileW(wide->c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return noted(nullptr, last_error);
-    return std::make_unique<Win32FileHandle>(h, last_error);
+    if (h == INVALID_HANDLE_VALUE) return last_failure();
+    return std::make_unique<Win32FileHandle>(h);
 }
 
 }  // namespace
 
-std::unique_ptr<FileHandle> Win32Files::open_append(const std::string& path) {
+FileResult Win32Files::open_append(const std::string& path) {
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write lands at the end,
     // whatever other writers do to the file meanwhile.
-    return open(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS, last_error_);
+    return open(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS);
 }
 
-std::unique_ptr<FileHandle> Win32Files::create_truncate(const std::string& path) {
-    return open(path, GENERIC_WRITE, CREATE_ALWAYS, last_error_);
-}
+FileResult Win32Files::create_truncate(const std::string& path) { return open(path, GENERIC_WRITE, CREATE_ALWAYS); }
 
-OpenForRead Win32Files::open_read(const std::string& path, std::unique_ptr<FileHandle>& file) {
-    file.reset();
-    const auto wide = to_wide(path);
-    if (!wide) return OpenForRead::failed;
-    HANDLE h = CreateFileW(wide->c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        last_error_ = GetLastError();
-        switch (last_error_) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_DRIVE:
-        case ERROR_BAD_NETPATH:
-        case ERROR_BAD_NET_NAME:
-            return OpenForRead::not_found;
-        default:
-            return OpenForRead::failed;
-        }
+FileResult Win32Files::open_read(const std::string& path) {
+    auto opened = open(path, GENERIC_READ, OPEN_EXISTING);
+    switch (opened.cause()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME: return std::unique_ptr<FileHandle>();
+    default: return opened;
     }
-    file = std::make_unique<Win32FileHandle>(h, last_error_);
-    return OpenForRead::opened;
 }
 
-std::optional<std::uint64_t> Win32Files::size(const std::string& path) {
+Result<std::uint64_t> Win32Files::size(const std::string& path) {
     const auto wide = to_wide(path);
-    if (!wide) return std::nullopt;
+    if (!wide) return Failure{};
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)) return noted(std::nullopt, last_error_);
+    if (!GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)) return last_failure();
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool Win32Files::replace_file(const std::string& from, const std::string& to) {
+Result<void> Win32Files::replace_file(const std::string& from, const std::string& to) {
     const auto wide_from = to_wide(from);
     const auto wide_to = to_wide(to);
-    if (!wide_from || !wide_to) return false;
-    return MoveFileExW(wide_from->c_str(), wide_to->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0 ||
-           noted(false, last_error_);
+    if (!wide_from || !wide_to) return Failure{};
+    if (!MoveFileExW(wide_from->c_str(), wide_to->c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return last_failure();
+    return {};
 }
 
-bool Win32Files::remove(const std::string& path) {
+Result<void> Win32Files::remove(const std::string& path) {
     const auto wide = to_wide(path);
-    return wide && (DeleteFileW(wide->c_str()) != 0 || noted(false, last_error_));
+    if (!wide) return Failure{};
+    if (!DeleteFileW(wide->c_str())) return last_failure();
+    return {};
 }
 
 std::uint32_t Win32Files::attributes(const std::string& path) {
@@ -106,23 +96,23 @@ std::uint32_t Win32Files::attributes(const std::string& path) {
     return GetFileAttributesW(wide->c_str());
 }
 
-std::unique_ptr<FileHandle> Win32Files::open_exclusive(const std::string& path) {
+FileResult Win32Files::open_exclusive(const std::string& path) {
     const auto wide = to_wide(path);
-    if (!wide) return nullptr;
+    if (!wide) return Failure{};
     // A new file gets its own protected DACL: where the folder lets users
     // read, an inherited read grant would let any user open the file without
     // sharing while no pass runs and so keep every pass out.
     LocalMemory descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
                                                               descriptor.put(), nullptr))
-        return noted(nullptr, last_error_);
+        return last_failure();
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
     // Data access on both sides is what makes share mode 0 exclude: a second
     // open asking for read or write meets a sharing violation.
     HANDLE h = CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return noted(nullptr, last_error_);
-    return std::make_unique<Win32FileHandle>(h, last_error_);
+    if (h == INVALID_HANDLE_VALUE) return last_failure();
+    return std::make_unique<Win32FileHandle>(h);
 }
 
 }  // namespace tamsel::win32

@@ -25,18 +25,17 @@ std::optional<std::wstring> to_terminated_wide(const std::string& text) {
 
 }  // namespace
 
-std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, const BodySink& sink) {
+Result<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, const BodySink& sink) {
     // A failure that no call reports (a text that cannot be handed over, a
-    // body beyond the limit, a sink that refused) leaves 0.
-    last_error_ = 0;
+    // body beyond the limit, a sink that refused) has the cause 0.
     const auto host = to_terminated_wide(request.host);
     const auto path = to_terminated_wide(request.path);
     const auto verb = to_terminated_wide(request.verb);
-    if (!host || !path || !verb) return std::nullopt;
+    if (!host || !path || !verb) return Failure{};
     std::optional<std::wstring> proxy;
     if (!request.proxy.empty()) {
         proxy = to_terminated_wide(request.proxy);
-        if (!proxy) return std::nullopt;
+        if (!proxy) return Failure{};
     }
 
     // An administrator's named proxy replaces the automatic choice; the
@@ -45,7 +44,7 @@ std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, 
         proxy ? WinHttpOpen(L"Tamsel", WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy->c_str(), WINHTTP_NO_PROXY_BYPASS, 0)
               : WinHttpOpen(L"Tamsel", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                             WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return noted(std::nullopt, last_error_);
+    if (!session) return last_failure();
 
     // A failure to set the time-outs leaves WinHTTP's defaults, which still
     // end every wait; the fetch goes on.
@@ -54,12 +53,12 @@ std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, 
                        static_cast<int>(request.receive_timeout_ms));
 
     const InternetHandle connection(WinHttpConnect(session.get(), host->c_str(), request.port, 0));
-    if (!connection) return noted(std::nullopt, last_error_);
+    if (!connection) return last_failure();
 
     const InternetHandle handle(WinHttpOpenRequest(connection.get(), verb->c_str(), path->c_str(), nullptr,
                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                    request.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!handle) return noted(std::nullopt, last_error_);
+    if (!handle) return last_failure();
 
     // The receive time-out of WinHttpSetTimeouts does not cover the wait for
     // the response headers (Windows allows 90 s there; Wine waits without end,
@@ -70,8 +69,8 @@ std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, 
                      sizeof(response_timeout));
 
     if (!WinHttpSendRequest(handle.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
-        return noted(std::nullopt, last_error_);
-    if (!WinHttpReceiveResponse(handle.get(), nullptr)) return noted(std::nullopt, last_error_);
+        return last_failure();
+    if (!WinHttpReceiveResponse(handle.get(), nullptr)) return last_failure();
 
     DWORD status = 0;
     DWORD status_size = sizeof(status);
@@ -82,20 +81,19 @@ std::optional<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, 
     if (status != request.expected_status) {
         // The status is the cause an administrator can act on (404, 407,
         // 5xx); a status that could not be read is told by the query's error.
-        if (status == 0) return noted(std::nullopt, last_error_);
-        last_error_ = status;
-        return std::nullopt;
+        if (status == 0) return last_failure();
+        return Failure{status};
     }
 
     std::array<std::uint8_t, chunk_size> buffer;
     std::uint64_t count = 0;
     for (;;) {
         DWORD got = 0;
-        if (!WinHttpReadData(handle.get(), buffer.data(), chunk_size, &got)) return noted(std::nullopt, last_error_);
+        if (!WinHttpReadData(handle.get(), buffer.data(), chunk_size, &got)) return last_failure();
         if (got == 0) return count;
         count += got;
-        if (count > sink.limit) return std::nullopt;
-        if (!sink.write || !sink.write(std::span<const std::uint8_t>(buffer.data(), got))) return std::nullopt;
+        if (count > sink.limit) return Failure{};
+        if (!sink.write || !sink.write(std::span<const std::uint8_t>(buffer.data(), got))) return Failure{};
     }
 }
 

@@ -29,28 +29,19 @@ public:
 
 class Win32Files final : public Files {
 public:
-    std::unique_ptr<FileHandle> open_append(const std::string& path) override;
-    std::unique_ptr<FileHandle> create_truncate(const std::string& path) override;
-    OpenForRead open_read(const std::string& path, std::unique_ptr<FileHandle>& file) override;
-    std::optional<std::uint64_t> size(const std::string& path) override;
-    bool replace_file(const std::string& from, const std::string& to) override;
-    bool remove(const std::string& path) override;
+    FileResult open_append(const std::string& path) override;
+    FileResult create_truncate(const std::string& path) override;
+    FileResult open_read(const std::string& path) override;
+    Result<std::uint64_t> size(const std::string& path) override;
+    Result<void> replace_file(const std::string& from, const std::string& to) override;
+    Result<void> remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
-    std::unique_ptr<FileHandle> open_exclusive(const std::string& path) override;
-    std::uint32_t last_error() const override { return last_error_; }
-
-private:
-    // Shared with the files this object opens.
-    std::uint32_t last_error_ = 0;
+    FileResult open_exclusive(const std::string& path) override;
 };
 
 class Win32Https final : public Https {
 public:
-    std::optional<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
-    std::uint32_t last_error() const override { return last_error_; }
-
-private:
-    std::uint32_t last_error_ = 0;
+    Result<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
 };
 
 class Win32Account : public Account {
@@ -77,21 +68,17 @@ public:
     PrivateMutex take_private_mutex(const std::string& namespace_name, const std::string& mutex_name,
                                     std::unique_ptr<HeldObject>& held) override;
     bool mutex_exists(const std::string& name) override;
-    std::optional<std::string> local_date_text(const std::string& picture) override;
+    Result<std::string> local_date_text(const std::string& picture) override;
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
     std::optional<std::string> machine_guid() override;
     std::optional<std::uint32_t> policy_number(const std::string& name) override;
     std::optional<std::string> policy_text(const std::string& name) override;
     bool write_standard_output(const std::string& text) override;
-    std::uint32_t last_error() const override { return last_error_; }
-
-private:
-    std::uint32_t last_error_ = 0;
 };
 
 class Win32Processes final : public Processes {
 public:
-    std::optional<std::vector<ProcessEntry>> enumerate() override;
+    Result<std::vector<ProcessEntry>> enumerate() override;
     std::optional<std::string> image_path(std::uint32_t process_id) override;
     bool same_file(const std::string& first, const std::string& second) override;
     std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) override;
@@ -102,11 +89,8 @@ public:
     std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
                                                  const std::string& command_line,
                                                  const EnvironmentBlock* environment) override;
-    std::unique_ptr<ProcessHandle> start(const std::string& application, const std::string& command_line) override;
-    std::uint32_t last_error() const override { return last_error_; }
-
-private:
-    std::uint32_t last_error_ = 0;
+    Result<std::unique_ptr<ProcessHandle>> start(const std::string& application,
+                                                 const std::string& command_line) override;
 };
 
 class Win32Desktop final : public Desktop {

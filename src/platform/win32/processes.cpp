@@ -99,11 +99,10 @@ std::unique_ptr<ProcessHandle> adopt(const PROCESS_INFORMATION& started) {
 
 }  // namespace
 
-std::optional<std::vector<ProcessEntry>> Win32Processes::enumerate() {
+Result<std::vector<ProcessEntry>> Win32Processes::enumerate() {
     WtsMemory<WTS_PROCESS_INFOW> owned_list;
     DWORD count = 0;
-    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, owned_list.put(), &count))
-        return noted(std::nullopt, last_error_);
+    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, owned_list.put(), &count)) return last_failure();
     const WTS_PROCESS_INFOW* list = owned_list.get();
     std::vector<ProcessEntry> entries;
     entries.reserve(count);
@@ -183,16 +182,17 @@ std::unique_ptr<ProcessHandle> Win32Processes::start_as_user(Token& token, const
     return adopt(started);
 }
 
-std::unique_ptr<ProcessHandle> Win32Processes::start(const std::string& application, const std::string& command_line) {
+Result<std::unique_ptr<ProcessHandle>> Win32Processes::start(const std::string& application,
+                                                             const std::string& command_line) {
     const auto wide_application = to_wide(application);
     auto wide_command = to_wide(command_line);
-    if (!wide_application || !wide_command) return nullptr;
+    if (!wide_application || !wide_command) return Failure{};
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
     if (!CreateProcessW(wide_application->c_str(), wide_command->data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &started))
-        return noted(nullptr, last_error_);
+        return last_failure();
     return adopt(started);
 }
 

@@ -110,13 +110,15 @@ bool Win32System::mutex_exists(const std::string& name) {
     return static_cast<bool>(h);
 }
 
-std::optional<std::string> Win32System::local_date_text(const std::string& picture) {
+Result<std::string> Win32System::local_date_text(const std::string& picture) {
     const auto wide_picture = to_wide(picture);
-    if (!wide_picture) return std::nullopt;
+    if (!wide_picture) return Failure{};
     wchar_t buffer[32] = {};
     const int n = GetDateFormatEx(L"", 0, nullptr, wide_picture->c_str(), buffer, 32, nullptr);
-    if (n <= 0) return noted(std::nullopt, last_error_);
-    return to_utf8(buffer, static_cast<std::size_t>(n - 1));  // n counts the terminating zero
+    if (n <= 0) return last_failure();
+    // n counts the terminating zero.
+    if (auto text = to_utf8(buffer, static_cast<std::size_t>(n - 1))) return std::move(*text);
+    return Failure{};
 }
 
 std::optional<std::vector<std::uint8_t>> Win32System::file_version_info(const std::string& path) {
