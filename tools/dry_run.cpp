@@ -210,16 +210,19 @@ private:
 
 class FixedClock final : public Clock {
 public:
-    explicit FixedClock(std::uint64_t unix_seconds) : now_(filetime_unix_epoch + unix_seconds * 10'000'000) {}
+    FixedClock(std::uint64_t unix_seconds, std::string today)
+        : now_(filetime_unix_epoch + unix_seconds * 10'000'000), today_(std::move(today)) {}
     std::uint64_t filetime_now() override { return now_; }
     std::uint64_t monotonic_ms() override { return now_ / 10'000; }
     void sleep_ms(std::uint32_t milliseconds) override { now_ += std::uint64_t{milliseconds} * 10'000; }
+    Result<std::string> local_date_text(const std::string&) override { return today_; }
 
 private:
     std::uint64_t now_;
+    std::string today_;
 };
 
-class ClientSystem final : public System {
+class ClientSystem final : public Folders, public Mutexes, public VersionInfo, public Registry, public StandardOutput {
 public:
     ClientSystem(const DryRunOptions& options, std::string main_exe)
         : options_(options), main_exe_(std::move(main_exe)) {}
@@ -234,15 +237,13 @@ public:
         return PrivateMutex::unavailable;
     }
     bool mutex_exists(const std::string&) override { return false; }
-    Result<std::string> local_date_text(const std::string&) override { return options_.today; }
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override {
         if (path != main_exe_ || !options_.installed) return std::nullopt;
         return version_resource(*options_.installed);
     }
     std::optional<std::string> machine_guid() override { return options_.machine_guid; }
     // The client of a dry run is a machine without policies.
-    std::optional<std::uint32_t> policy_number(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> policy_text(const std::string&) override { return std::nullopt; }
+    PolicyValue policy_value(const std::string&) override { return {}; }
     bool write_standard_output(const std::string&) override { return false; }
 
 private:
@@ -408,7 +409,7 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
     const std::string state_path = UpdateFolder{context.update_dir}.state();
     if (options.state) files.files[state_path] = *options.state;
 
-    FixedClock clock(options.now_unix);
+    FixedClock clock(options.now_unix, options.today);
     OpenSslCrypto crypto;
     PublishFolderServer server(options, context.feed_url);
     SystemAccount account;
@@ -417,7 +418,8 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
     PrintingProcesses processes(transcript);
     NoDesktop desktop;
     NoEventLog event_log;
-    Platform platform{account, clock, crypto, files, server, processes, desktop, security, system, event_log};
+    Platform platform{account,  clock,  crypto, files,  server, processes, desktop,
+                      security, system, system, system, system, system,    event_log};
     PrintingBridge bridge(options, transcript);
     Log log(files, clock, event_log, context.update_dir);
 

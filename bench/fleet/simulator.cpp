@@ -302,7 +302,8 @@ private:
         fakes::FakeEventLog event_log;
         Platform platform;
         explicit World(Crypto& crypto)
-            : platform{account, clock, crypto, files, https, processes, desktop, security, system, event_log} {}
+            : platform{account,  clock,  crypto, files,  https,  processes, desktop,
+                       security, system, system, system, system, system,    event_log} {}
     };
 
     std::unique_ptr<World> make_world(Machine& machine, int day, std::int64_t now, Rng& rng,
@@ -313,7 +314,7 @@ private:
         w.clock.monotonic = static_cast<std::uint64_t>(now) * 1000;
         const std::int64_t wall = now + machine.clock_offset;
         const std::int64_t wall_day = (wall >= 0 ? wall : wall - day_seconds + 1) / day_seconds;
-        w.system.today = calendar_date_text(add_days(scenario_.start, wall_day - day_start(0) / day_seconds));
+        w.clock.today = calendar_date_text(add_days(scenario_.start, wall_day - day_start(0) / day_seconds));
         w.system.guid = machine.guid;
         const auto n = version_numbers(machine.installed);
         w.system.version_infos[context_.main_exe] = test_support::version_info(n[0], n[1], n[2]);

@@ -18,7 +18,8 @@ BuildSettings build_settings();
 // Every Win32 implementation, wired into one Platform with the given account.
 struct Win32Platform {
     explicit Win32Platform(Account& account)
-        : platform{account, clock, crypto, files, https, processes, desktop, security, system, event_log} {}
+        : platform{account,  clock,   crypto,  files,        https,    processes,       desktop,
+                   security, folders, mutexes, version_info, registry, standard_output, event_log} {}
     win32::Win32Clock clock;
     win32::Win32Crypto crypto;
     win32::Win32Desktop desktop;
@@ -27,7 +28,11 @@ struct Win32Platform {
     win32::Win32Https https;
     win32::Win32Processes processes;
     win32::Win32Security security;
-    win32::Win32System system;
+    win32::Win32Folders folders;
+    win32::Win32Mutexes mutexes;
+    win32::Win32VersionInfo version_info;
+    win32::Win32Registry registry;
+    win32::Win32StandardOutput standard_output;
     Platform platform;
 };
 

@@ -50,13 +50,13 @@ bool RunExclusion::take(Platform& platform, const std::string& update_dir) {
     if (!lock_file_) lock_file_ = platform.files.open_exclusive(UpdateFolder{update_dir}.lock_file()).value_or(nullptr);
     if (!lock_file_) return false;
     if (!private_mutex_settled_) {
-        const PrivateMutex taken = platform.system.take_private_mutex(
-            std::string(run_namespace_name), std::string(run_mutex_name), private_mutex_);
+        const PrivateMutex taken = platform.mutexes.take_private_mutex(std::string(run_namespace_name),
+                                                                       std::string(run_mutex_name), private_mutex_);
         if (taken == PrivateMutex::busy) return false;
         private_mutex_settled_ = true;
     }
     // Whatever answers (a user may hold the name), the pass goes on.
-    platform.system.create_owned_mutex(std::string(update_mutex_name));
+    platform.mutexes.create_owned_mutex(std::string(update_mutex_name));
     return true;
 }
 
@@ -86,10 +86,10 @@ int run_entry(const std::vector<std::string>& arguments, Platform& platform, con
     if (mode == Mode::close) return modes.close();
     if (mode == Mode::window) return modes.window();
 
-    const auto own_path = platform.system.own_executable_path();
+    const auto own_path = platform.folders.own_executable_path();
     const auto program_dir = own_path ? parent_folder(*own_path) : std::nullopt;
     if (!program_dir) return early_exit(platform.event_log, exit_code::own_folder_missing);
-    const auto program_data = platform.system.known_folder_path(KnownFolder::program_data);
+    const auto program_data = platform.folders.known_folder_path(KnownFolder::program_data);
     if (!program_data) return early_exit(platform.event_log, exit_code::own_folder_missing);
     const RunContext context = make_run_context(*program_dir, *program_data, settings);
 

@@ -1,7 +1,11 @@
-// Time for the logic: the wall clock and every wait go through here, so unit
-// tests can run minutes of waiting on a virtual clock in microseconds.
+// Time for the logic: the wall clock, the local calendar and every wait go
+// through here, so unit tests can run minutes of waiting on a virtual clock
+// in microseconds.
 #pragma once
 #include <cstdint>
+#include <string>
+
+#include "common/result.h"
 
 namespace tamsel {
 
@@ -16,6 +20,9 @@ public:
     virtual std::uint64_t monotonic_ms() = 0;
     // Blocks the calling thread for the given milliseconds.
     virtual void sleep_ms(std::uint32_t milliseconds) = 0;
+    // Today's local date through GetDateFormatEx with the empty locale name,
+    // no flags, the current time and the given picture.
+    virtual Result<std::string> local_date_text(const std::string& picture) = 0;
 };
 
 }  // namespace tamsel

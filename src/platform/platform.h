@@ -7,10 +7,14 @@
 #include "platform/desktop.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/http.h"
+#include "platform/mutexes.h"
 #include "platform/processes.h"
+#include "platform/registry.h"
 #include "platform/security.h"
-#include "platform/system.h"
+#include "platform/standard_output.h"
+#include "platform/version_info.h"
 
 namespace tamsel {
 
@@ -23,7 +27,11 @@ struct Platform {
     Processes& processes;
     Desktop& desktop;
     Security& security;
-    System& system;
+    Folders& folders;
+    Mutexes& mutexes;
+    VersionInfo& version_info;
+    Registry& registry;
+    StandardOutput& standard_output;
     EventLog& event_log;
 };
 

@@ -24,7 +24,7 @@ bool start_as_session_user(Platform& platform, std::uint32_t session_id, const s
         log.write("raise: nobody in the session", session_id);
         return false;
     }
-    const auto windows = platform.system.known_folder_path(KnownFolder::windows);
+    const auto windows = platform.folders.known_folder_path(KnownFolder::windows);
     if (!windows) {
         log.write("raise: start refused", session_id);
         return true;
@@ -62,7 +62,7 @@ RaiseOutcome raise_program(Platform& platform, const std::vector<std::uint32_t>&
 
     // Every helper starts before the first wait, so the sessions' 60-second
     // looks run side by side rather than one after another.
-    const auto own_path = platform.system.own_executable_path();
+    const auto own_path = platform.folders.own_executable_path();
     std::vector<std::unique_ptr<ProcessHandle>> helpers;
     for (const std::uint32_t session : kept) {
         helpers.push_back(own_path ? start_window_helper(platform.processes, session, *own_path, window_argument)
@@ -102,7 +102,7 @@ bool close_program(Platform& platform, std::uint32_t session_id, const std::stri
     Processes& processes = platform.processes;
     if (!program_may_run_in(processes, program_path, session_id)) return true;
 
-    const auto own_path = platform.system.own_executable_path();
+    const auto own_path = platform.folders.own_executable_path();
     const bool asked = own_path && start_window_helper(processes, session_id, *own_path, close_argument) != nullptr;
     if (!asked) {
         log.write("close: the helper did not start", session_id);

@@ -12,8 +12,8 @@ namespace {
 
 // The helper is the updater's own executable, so the program lies beside
 // it, as the entry derives main_exe for a pass.
-std::optional<std::string> own_program_path(System& system) {
-    const auto own_path = system.own_executable_path();
+std::optional<std::string> own_program_path(Folders& folders) {
+    const auto own_path = folders.own_executable_path();
     const auto folder = own_path ? parent_folder(*own_path) : std::nullopt;
     if (!folder) return std::nullopt;
     return join_path(*folder, main_exe_name);
@@ -32,7 +32,7 @@ std::optional<WindowId> find_program_window(Platform& platform, const std::strin
 }
 
 int close_mode(Platform& platform) {
-    const auto program_path = own_program_path(platform.system);
+    const auto program_path = own_program_path(platform.folders);
     if (!program_path) return exit_code::close_failed;
     const auto window = find_program_window(platform, *program_path);
     if (!window) return exit_code::close_failed;
@@ -44,7 +44,7 @@ int window_mode(Platform& platform) {
     Clock& clock = platform.clock;
     Desktop& desktop = platform.desktop;
     const std::uint64_t started = clock.monotonic_ms();
-    const auto program_path = own_program_path(platform.system);
+    const auto program_path = own_program_path(platform.folders);
     if (!program_path) return exit_code::window_failed;
     std::optional<WindowId> window;
     for (;;) {

@@ -56,7 +56,7 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
     if (state.pending && settle_pending(context, log, state, platform, bridge) == Settled::in_flight)
         return exit_code::done;
 
-    const auto today_text = platform.system.local_date_text(date_picture);
+    const auto today_text = platform.clock.local_date_text(date_picture);
     const auto today = today_text ? parse_calendar_date(*today_text) : std::nullopt;
     if (!today) {
         log.write("no date", today_text.cause());
@@ -72,12 +72,14 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::state_unusable;
     }
 
-    const Policies policies = read_policies(platform.system);
+    const Policies policies = read_policies(platform.registry);
     log_policies(log, policies);
     PolicyHttps https(platform.https, policies.proxy);
     // The installation's download goes through the same proxy as the feed.
-    Platform routed{platform.account,   platform.clock,   platform.crypto,   platform.files,  https,
-                    platform.processes, platform.desktop, platform.security, platform.system, platform.event_log};
+    Platform routed{
+            platform.account,      platform.clock,    platform.crypto,          platform.files,    https,
+            platform.processes,    platform.desktop,  platform.security,        platform.folders,  platform.mutexes,
+            platform.version_info, platform.registry, platform.standard_output, platform.event_log};
 
     log.write("feed request", 0);
     const auto answer = fetch_feed(context, https);
@@ -122,7 +124,7 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
     }
 
     // Read only now, after the signature and the stop order.
-    const std::string installed = installed_version_text(platform.system, context.main_exe).value_or("");
+    const std::string installed = installed_version_text(platform.version_info, context.main_exe).value_or("");
     const auto decision = decide_update(*key_used, feed, state, installed, context.files_prefix);
     if (const auto* verdict = std::get_if<Verdict>(&decision)) {
         log.write(verdict_message(*verdict), 0);

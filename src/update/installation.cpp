@@ -45,7 +45,7 @@ Settled settle_pending(const RunContext& context, Log& log, State& state, Platfo
     bridge.raise_program(context.main_exe, pending.sessions, log);
     // A setup that left itself behind and never reached phase two must not
     // cost the installed version its setup, as in phase two.
-    const std::string installed = installed_version_text(platform.system, context.main_exe).value_or("");
+    const std::string installed = installed_version_text(platform.version_info, context.main_exe).value_or("");
     keep_setup_of_installed_version(platform.files, context.update_dir, pending, installed);
     state.pending.reset();
     write_state(platform.files, state, UpdateFolder{context.update_dir}.state());

@@ -14,7 +14,7 @@ namespace {
 // clock: phase two often runs at boot, when the wall clock may be set.
 void wait_for_setup(Platform& platform, Log& log) {
     const std::uint64_t started = platform.clock.monotonic_ms();
-    while (platform.system.mutex_exists(setup_mutex_name)) {
+    while (platform.mutexes.mutex_exists(setup_mutex_name)) {
         if (platform.clock.monotonic_ms() - started >= setup_wait_seconds * 1000) {
             log.write("phase two: the installer did not end", 0);
             return;
@@ -42,7 +42,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
     }
     const Pending pending = *state.pending;
-    const std::string installed = installed_version_text(platform.system, context.main_exe).value_or("");
+    const std::string installed = installed_version_text(platform.version_info, context.main_exe).value_or("");
     files.remove(folder.downloaded_setup());  // a failure is ignored
 
     // Every way out below but the rollback's start ends the installation:

@@ -16,7 +16,17 @@ bool is_ipv6_char(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.';
 }
 
-bool switched_on(System& system, std::string_view name) { return system.policy_number(std::string(name)) == 1u; }
+bool switched_on(Registry& registry, std::string_view name) {
+    const PolicyValue value = registry.policy_value(std::string(name));
+    return value.kind == PolicyValue::Kind::number && value.number == 1u;
+}
+
+// A text value; a value of another type counts as not set.
+std::optional<std::string> policy_text(Registry& registry, std::string_view name) {
+    PolicyValue value = registry.policy_value(std::string(name));
+    if (value.kind != PolicyValue::Kind::text) return std::nullopt;
+    return std::move(value.text);
+}
 
 }  // namespace
 
@@ -37,13 +47,13 @@ bool is_proxy_address(std::string_view text) {
     return !host.empty() && host.size() <= 253 && std::all_of(host.begin(), host.end(), is_host_char);
 }
 
-Policies read_policies(System& system) {
+Policies read_policies(Registry& registry) {
     Policies policies;
-    policies.updates_disabled = switched_on(system, updates_disabled_policy);
-    policies.defer_while_running = switched_on(system, defer_while_running_policy);
-    if (auto max = system.policy_text(std::string(max_version_policy)); max && !max->empty())
+    policies.updates_disabled = switched_on(registry, updates_disabled_policy);
+    policies.defer_while_running = switched_on(registry, defer_while_running_policy);
+    if (auto max = policy_text(registry, max_version_policy); max && !max->empty())
         policies.max_version = std::move(*max);
-    if (auto proxy = system.policy_text(std::string(proxy_policy)); proxy && is_proxy_address(*proxy))
+    if (auto proxy = policy_text(registry, proxy_policy); proxy && is_proxy_address(*proxy))
         policies.proxy = std::move(*proxy);
     return policies;
 }

@@ -8,7 +8,7 @@
 
 #include "entry/log.h"
 #include "platform/http.h"
-#include "platform/system.h"
+#include "platform/registry.h"
 
 namespace tamsel {
 
@@ -32,7 +32,7 @@ struct Policies {
 
 // A switch is on only at 1; a value of the wrong type, an empty text and a
 // proxy that is not host:port count as not set.
-Policies read_policies(System& system);
+Policies read_policies(Registry& registry);
 
 // "host:port": a host name or IPv4 address (letters, digits, "-", "." and
 // "_") or a bracketed IPv6 address, then a port of 1 to 65535.

@@ -47,7 +47,7 @@ std::uint32_t rollout_wave(const Sha256Digest& digest, std::uint32_t days) {
 
 std::uint32_t machine_rollout_wave(Platform& platform, const Rollout& rollout, std::string_view version) {
     const std::uint32_t last = rollout.days - 1;
-    const auto guid = platform.system.machine_guid();
+    const auto guid = platform.registry.machine_guid();
     if (!guid || guid->empty()) return last;
     const std::string text = rollout_wave_text(*guid, version);
     Sha256Hasher hasher(platform.crypto);

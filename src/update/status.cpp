@@ -89,7 +89,7 @@ std::string status_report(const RunContext& context, Platform& platform) {
     const std::uint64_t now = unix_now(platform.clock);
     std::string out = "Tamsel updater status\r\n";
     add(out, "update folder", shown(context.update_dir));
-    const auto installed = installed_version_text(platform.system, context.main_exe);
+    const auto installed = installed_version_text(platform.version_info, context.main_exe);
     add(out, "installed version", installed ? *installed : "none");
 
     const auto read = read_state(platform.files, folder.state());
@@ -119,7 +119,7 @@ std::string status_report(const RunContext& context, Platform& platform) {
         if (state.deferred_at) add(out, "deferred while the program ran", utc_timestamp(*state.deferred_at));
     }
 
-    const Policies policies = read_policies(platform.system);
+    const Policies policies = read_policies(platform.registry);
     std::string in_force;
     auto name = [&in_force](const std::string& text) { in_force += (in_force.empty() ? "" : "; ") + text; };
     if (policies.updates_disabled) name("updates disabled");
@@ -127,7 +127,8 @@ std::string status_report(const RunContext& context, Platform& platform) {
     if (policies.defer_while_running) name("deferred while the program runs");
     if (!policies.proxy.empty())
         name("proxy " + policies.proxy);
-    else if (const auto raw = platform.system.policy_text(std::string(proxy_policy)); raw && !raw->empty())
+    else if (const auto raw = platform.registry.policy_value(std::string(proxy_policy));
+             raw.kind == PolicyValue::Kind::text && !raw.text.empty())
         name("proxy ignored (not host:port)");
     add(out, "policies", in_force.empty() ? "none" : in_force);
 
@@ -140,10 +141,10 @@ std::string status_report(const RunContext& context, Platform& platform) {
 }
 
 int status_mode(Platform& platform) {
-    const auto own_path = platform.system.own_executable_path();
+    const auto own_path = platform.folders.own_executable_path();
     const auto program_dir = own_path ? parent_folder(*own_path) : std::nullopt;
     if (!program_dir) return exit_code::own_folder_missing;
-    const auto program_data = platform.system.known_folder_path(KnownFolder::program_data);
+    const auto program_data = platform.folders.known_folder_path(KnownFolder::program_data);
     if (!program_data) return exit_code::own_folder_missing;
     // The report needs the folders only, not the server or the keys.
     const RunContext context = make_run_context(*program_dir, *program_data, BuildSettings{});
@@ -151,7 +152,7 @@ int status_mode(Platform& platform) {
         !folder_is_guarded(context.update_dir, platform.files, platform.security, platform.account))
         return exit_code::folder_refused;
     // Nobody to tell when there is no output: the report is all this mode does.
-    platform.system.write_standard_output(status_report(context, platform));
+    platform.standard_output.write_standard_output(status_report(context, platform));
     return exit_code::done;
 }
 

@@ -79,8 +79,8 @@ std::optional<std::string> version_text_from_info(const std::vector<std::uint8_t
     return std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(build);
 }
 
-std::optional<std::string> installed_version_text(System& system, const std::string& path) {
-    const auto info = system.file_version_info(path);
+std::optional<std::string> installed_version_text(VersionInfo& version_info, const std::string& path) {
+    const auto info = version_info.file_version_info(path);
     if (!info) return std::nullopt;
     return version_text_from_info(*info);
 }

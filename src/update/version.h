@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/system.h"
+#include "platform/version_info.h"
 
 namespace tamsel {
 
@@ -42,6 +42,6 @@ std::optional<std::string> version_text_from_info(const std::vector<std::uint8_t
 
 // The installed version text of an executable, or nothing when the file, its
 // version resource or the fixed file information in it cannot be read.
-std::optional<std::string> installed_version_text(System& system, const std::string& path);
+std::optional<std::string> installed_version_text(VersionInfo& version_info, const std::string& path);
 
 }  // namespace tamsel

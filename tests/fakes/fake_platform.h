@@ -73,8 +73,15 @@ public:
     std::vector<std::uint32_t> sleeps;    // every sleep, in order
     std::function<void(FakeClock&)> after_sleep;  // the wall clock set by hand, say
 
+    std::optional<std::string> today = std::string("2026-12-08");  // the local date, set by hand
+
     // A failed reading is one before 1970, which the logic must survive.
     std::uint64_t filetime_now() override { return fault("clock.now") ? 0 : now; }
+    Result<std::string> local_date_text(const std::string&) override {
+        if (fault("system.date")) return injected();
+        if (!today) return Failure{};
+        return *today;
+    }
     std::uint64_t monotonic_ms() override { return monotonic; }
     void sleep_ms(std::uint32_t milliseconds) override {
         sleeps.push_back(milliseconds);
@@ -226,7 +233,14 @@ public:
     std::optional<OwnerAndDacl> owner_and_dacl(const std::string& path) override;
 };
 
-class FakeSystem final : public System, public FaultPoint {
+// The machine's small services in one fake: folders, mutexes, version
+// resources, the registry and standard output.
+class FakeSystem final : public Folders,
+                         public Mutexes,
+                         public VersionInfo,
+                         public Registry,
+                         public StandardOutput,
+                         public FaultPoint {
 public:
     std::optional<std::string> exe_path = std::string("C:\\Program Files\\Tamsel\\tamsel-update.exe");
     std::optional<std::string> program_data = std::string("C:\\ProgramData");
@@ -237,7 +251,6 @@ public:
     std::vector<std::string> created_mutexes;
     bool private_namespaces = true;          // false: none, as under Wine
     std::set<std::string> private_mutexes;   // "namespace\\name", held by this process or another
-    std::optional<std::string> today = std::string("2026-12-08");
     std::map<std::string, std::vector<std::uint8_t>> version_infos;
     std::optional<std::string> guid = std::string("6B29FC40-CA47-1067-B31D-00DD010662DA");
 
@@ -255,29 +268,20 @@ public:
         if (fault("system.mutex_exists")) return false;  // OpenMutexW failed: counts as gone
         return mutex_exists_hook ? mutex_exists_hook(name) : mutexes.count(name) != 0;
     }
-    Result<std::string> local_date_text(const std::string&) override {
-        if (fault("system.date")) return injected();
-        if (!today) return Failure{};
-        return *today;
-    }
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
     std::optional<std::string> machine_guid() override { return fault("system.machine_guid") ? std::nullopt : guid; }
 
-    // The policy key's values as the registry would hand them over: only the
-    // right type reaches the caller, so a test stores each under its type.
+    // The policy key's values, each stored under its type: REG_DWORD or REG_SZ.
     std::map<std::string, std::uint32_t> policy_numbers;
     std::map<std::string, std::string> policy_texts;
     std::string standard_output;
     bool has_standard_output = true;
-    std::optional<std::uint32_t> policy_number(const std::string& name) override {
-        const auto found = policy_numbers.find(name);
-        if (found == policy_numbers.end()) return std::nullopt;
-        return found->second;
-    }
-    std::optional<std::string> policy_text(const std::string& name) override {
-        const auto found = policy_texts.find(name);
-        if (found == policy_texts.end()) return std::nullopt;
-        return found->second;
+    PolicyValue policy_value(const std::string& name) override {
+        if (const auto found = policy_numbers.find(name); found != policy_numbers.end())
+            return {PolicyValue::Kind::number, found->second};
+        if (const auto found = policy_texts.find(name); found != policy_texts.end())
+            return {PolicyValue::Kind::text, 0, found->second};
+        return {};
     }
     bool write_standard_output(const std::string& text) override {
         if (!has_standard_output) return false;
@@ -446,7 +450,8 @@ struct FakePlatform {
     FakeProcesses processes{clock};
     FakeDesktop desktop{clock};
     FakeEventLog event_log;
-    Platform platform{account, clock, crypto, files, https, processes, desktop, security, system, event_log};
+    Platform platform{account,  clock,  crypto, files,  https,  processes, desktop,
+                      security, system, system, system, system, system,    event_log};
 
     // One call count over all of them (see Faults).
     Faults faults;

@@ -52,7 +52,7 @@ int wmain() {
     Clock& clock = win32.clock;
     Files& files = win32.files;
     Processes& processes = win32.processes;
-    System& system = win32.system;
+    Mutexes& mutexes = win32.mutexes;
 
     const std::string& command = arguments[1];
     if (command == "hold-file" && arguments.size() == 4) {
@@ -80,8 +80,8 @@ int wmain() {
     }
     if (command == "gone" && arguments.size() == 4) {
         const std::uint64_t until = clock.monotonic_ms() + 1000 * std::stoull(arguments[3]);
-        while (system.mutex_exists(arguments[2]) && clock.monotonic_ms() < until) clock.sleep_ms(100);
-        std::puts(system.mutex_exists(arguments[2]) ? "held" : "gone");
+        while (mutexes.mutex_exists(arguments[2]) && clock.monotonic_ms() < until) clock.sleep_ms(100);
+        std::puts(mutexes.mutex_exists(arguments[2]) ? "held" : "gone");
         return 0;
     }
     if (command == "census" || command == "end") {

@@ -49,7 +49,7 @@ protected:
         }
         fake.files.folders.insert(update_dir);
         fake.clock.set_unix(now_unix);
-        fake.system.today = "2026-12-06";
+        fake.clock.today = "2026-12-06";
         fake.system.version_infos[context.main_exe] = version_info(1, 0, 0);
         fake.https.serve(setup_url, FakeHttpsResponse::body(setup_body));
     }
@@ -126,7 +126,7 @@ TEST_F(CheckRunTest, NoUsableDateEndsQuietlyWithoutWriting) {
          {std::optional<std::string>(), std::optional<std::string>("2026-13-01"),
           std::optional<std::string>("6.12.2026")}) {
         fake.files.files.erase(log_path);
-        fake.system.today = today;
+        fake.clock.today = today;
         EXPECT_EQ(run(), exit_code::done);
         EXPECT_EQ(lines(), Lines{"no date 0"});
         EXPECT_FALSE(fake.files.exists(state_path));

@@ -70,7 +70,7 @@ public:
             settings.reserve_key[i] = static_cast<std::uint8_t>(200 - i);
         }
         fake.system.exe_path = exe;
-        fake.system.today = "2026-12-08";
+        fake.clock.today = "2026-12-08";
         fake.clock.set_unix(start_unix);
         fake.add_guarded_folder(data_dir);
         fake.add_guarded_folder(dir);
@@ -164,8 +164,9 @@ private:
                                             : std::nullopt, "Tamsel.Hidden", p.process_id);
             shown.push_back(&p);
         }
-        Platform platform{fake.account,   fake.clock, fake.crypto,   fake.files,  fake.https,
-                          fake.processes, desktop,    fake.security, fake.system, fake.event_log};
+        Platform platform{fake.account,   fake.clock,  fake.crypto,   fake.files,    fake.https,
+                          fake.processes, desktop,     fake.security, fake.system,   fake.system,
+                          fake.system,    fake.system, fake.system,   fake.event_log};
         const auto bridge = make_session_bridge(platform);
         const int code = run_entry({exe, argument}, platform, settings, app::product_modes(platform, *bridge));
         if (!desktop.posted.empty())
@@ -212,7 +213,7 @@ void check_machine(Machine& m, bool setup_kept = true) {
 // The next day's pass finds nothing in the way: no record is left for ever.
 void next_day_leaves_no_record(Machine& m) {
     m.fake.clock.advance_ms(86'400'000);
-    m.fake.system.today = "2026-12-09";
+    m.fake.clock.today = "2026-12-09";
     m.installation();
     const auto read = read_state(m.fake.files, state_path);
     ASSERT_TRUE(read.ok());

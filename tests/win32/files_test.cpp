@@ -80,8 +80,8 @@ TEST_F(Win32FilesTest, TheLockFileExcludesEveryOtherOpenUntilLetGo) {
 
 // Wine has no private namespaces, which must leave the lock file to decide
 // rather than stop the pass; where the system has them, a second take is busy.
-TEST(Win32System, APrivateMutexIsTakenOnceOrNotOffered) {
-    win32::Win32System system;
+TEST(Win32Mutexes, APrivateMutexIsTakenOnceOrNotOffered) {
+    win32::Win32Mutexes system;
     std::unique_ptr<HeldObject> first;
     std::unique_ptr<HeldObject> second;
     const PrivateMutex taken = system.take_private_mutex("Tam_Sel.Test", "Update", first);
@@ -145,12 +145,14 @@ TEST(Win32Clock, ReadsAPlausibleWallClock) {
 }
 
 TEST(Win32System, FindsItsOwnFoldersAndMutexes) {
-    win32::Win32System system;
-    const auto exe = system.own_executable_path();
+    win32::Win32Folders folders;
+    win32::Win32Mutexes system;
+    win32::Win32Clock clock;
+    const auto exe = folders.own_executable_path();
     ASSERT_TRUE(exe.has_value());
     EXPECT_NE(exe->find("tamsel_platform_tests"), std::string::npos);
-    EXPECT_TRUE(system.known_folder_path(KnownFolder::program_data).has_value());
-    EXPECT_TRUE(system.known_folder_path(KnownFolder::windows).has_value());
+    EXPECT_TRUE(folders.known_folder_path(KnownFolder::program_data).has_value());
+    EXPECT_TRUE(folders.known_folder_path(KnownFolder::windows).has_value());
 
     const std::string name = "Local\\Tamsel.Test." + std::to_string(GetCurrentProcessId());
     EXPECT_FALSE(system.mutex_exists(name));
@@ -158,7 +160,7 @@ TEST(Win32System, FindsItsOwnFoldersAndMutexes) {
     EXPECT_TRUE(system.mutex_exists(name));
     EXPECT_EQ(system.create_owned_mutex(name), MutexCreation::already_exists);
 
-    const auto today = system.local_date_text("yyyy'-'MM'-'dd");
+    const auto today = clock.local_date_text("yyyy'-'MM'-'dd");
     ASSERT_TRUE(today);
     EXPECT_EQ(today->size(), 10u);
     EXPECT_EQ((*today)[4], '-');

@@ -18,24 +18,24 @@ std::string windows_path(std::string path) {
 }
 
 TEST(VersionInfo, InstalledVersionOfAStandIn) {
-    win32::Win32System system;
+    win32::Win32VersionInfo system;
     EXPECT_EQ(installed_version_text(system, windows_path(TAMSEL_STANDIN_V4_12_305_7_EXE)), "4.12.305");
 }
 
 TEST(VersionInfo, NoVersionWithoutAVersionResource) {
-    win32::Win32System system;
+    win32::Win32VersionInfo system;
     const std::string exe = windows_path(TAMSEL_STANDIN_UNVERSIONED_EXE);
     EXPECT_EQ(installed_version_text(system, exe), std::nullopt);
 }
 
 TEST(VersionInfo, NoVersionWithoutAFile) {
-    win32::Win32System system;
+    win32::Win32VersionInfo system;
     const std::string exe = windows_path(TAMSEL_STANDIN_V4_12_305_7_EXE);
     EXPECT_EQ(installed_version_text(system, exe.substr(0, exe.rfind('\\')) + "\\Missing.exe"), std::nullopt);
 }
 
 TEST(VersionInfo, FixedFileInformationSitsWhereItIsReadFrom) {
-    win32::Win32System system;
+    win32::Win32VersionInfo system;
     const auto info = system.file_version_info(windows_path(TAMSEL_STANDIN_V4_12_305_7_EXE));
     ASSERT_TRUE(info.has_value());
     ASSERT_GE(info->size(), 72u);

@@ -7,10 +7,14 @@
 #include "platform/desktop.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/folders.h"
 #include "platform/http.h"
+#include "platform/mutexes.h"
 #include "platform/processes.h"
+#include "platform/registry.h"
 #include "platform/security.h"
-#include "platform/system.h"
+#include "platform/standard_output.h"
+#include "platform/version_info.h"
 
 namespace tamsel::win32 {
 
@@ -19,6 +23,7 @@ public:
     std::uint64_t filetime_now() override;
     std::uint64_t monotonic_ms() override;
     void sleep_ms(std::uint32_t milliseconds) override;
+    Result<std::string> local_date_text(const std::string& picture) override;
 };
 
 class Win32Crypto final : public Crypto {
@@ -60,19 +65,33 @@ public:
 // Win32Security and the platform tests, which build descriptors from SDDL.
 std::optional<OwnerAndDacl> read_owner_and_dacl(const void* descriptor);
 
-class Win32System final : public System {
+class Win32Folders final : public Folders {
 public:
     std::optional<std::string> own_executable_path() override;
     std::optional<std::string> known_folder_path(KnownFolder folder) override;
+};
+
+class Win32Mutexes final : public Mutexes {
+public:
     MutexCreation create_owned_mutex(const std::string& name) override;
     PrivateMutex take_private_mutex(const std::string& namespace_name, const std::string& mutex_name,
                                     std::unique_ptr<HeldObject>& held) override;
     bool mutex_exists(const std::string& name) override;
-    Result<std::string> local_date_text(const std::string& picture) override;
+};
+
+class Win32VersionInfo final : public VersionInfo {
+public:
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
+};
+
+class Win32Registry final : public Registry {
+public:
     std::optional<std::string> machine_guid() override;
-    std::optional<std::uint32_t> policy_number(const std::string& name) override;
-    std::optional<std::string> policy_text(const std::string& name) override;
+    PolicyValue policy_value(const std::string& name) override;
+};
+
+class Win32StandardOutput final : public StandardOutput {
+public:
     bool write_standard_output(const std::string& text) override;
 };
 
