@@ -26,7 +26,7 @@
 
 #include "build_constants.h"
 #include "feed/signature.h"
-#include "state/calendar_date.h"
+#include "common/calendar_date.h"
 #include "tools/dry_run.h"
 #include "tools/feed_rules.h"
 #include "tools/feed_tool.h"

@@ -3,8 +3,8 @@
 #include <limits>
 
 #include "common/toml.h"
-#include "state/calendar_date.h"
-#include "state/toml_reading.h"
+#include "common/calendar_date.h"
+#include "common/toml_reading.h"
 
 namespace tamsel {
 namespace {

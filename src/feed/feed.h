@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "feed/feed_error.h"
-#include "state/calendar_date.h"
+#include "common/calendar_date.h"
 
 namespace tamsel {
 

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "common/utf8.h"
-#include "state/toml_reading.h"
+#include "common/toml_reading.h"
 
 namespace tamsel {
 namespace {

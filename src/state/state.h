@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "state/calendar_date.h"
+#include "common/calendar_date.h"
 
 namespace tamsel {
 

@@ -10,7 +10,7 @@
 #include "feed/feed.h"
 #include "platform/crypto.h"
 #include "platform/platform.h"
-#include "state/calendar_date.h"
+#include "common/calendar_date.h"
 
 namespace tamsel {
 

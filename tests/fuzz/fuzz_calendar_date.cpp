@@ -10,8 +10,8 @@
 #include "common/toml.h"
 #include "common/utf8.h"
 #include "fuzz_check.h"
-#include "state/calendar_date.h"
-#include "state/toml_reading.h"
+#include "common/calendar_date.h"
+#include "common/toml_reading.h"
 
 using namespace tamsel;
 

@@ -1,5 +1,5 @@
-#include "state/calendar_date.h"
-#include "state/toml_reading.h"
+#include "common/calendar_date.h"
+#include "common/toml_reading.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include <variant>
 
 #include "common/toml.h"
-#include "state/calendar_date.h"
+#include "common/calendar_date.h"
 
 namespace tamsel {
 

@@ -1,4 +1,4 @@
-#include "state/calendar_date.h"
+#include "common/calendar_date.h"
 
 
 namespace tamsel {
