@@ -9,8 +9,8 @@
 #include <string_view>
 #include <variant>
 
-#include "common/toml.h"
 #include "common/calendar_date.h"
+#include "common/toml.h"
 
 namespace tamsel {
 

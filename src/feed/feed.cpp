@@ -2,8 +2,8 @@
 
 #include <limits>
 
-#include "common/toml.h"
 #include "common/calendar_date.h"
+#include "common/toml.h"
 #include "common/toml_reading.h"
 
 namespace tamsel {

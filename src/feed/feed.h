@@ -9,8 +9,8 @@
 #include <variant>
 #include <vector>
 
-#include "feed/feed_error.h"
 #include "common/calendar_date.h"
+#include "feed/feed_error.h"
 
 namespace tamsel {
 

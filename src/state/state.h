@@ -8,8 +8,8 @@
 #include <variant>
 #include <vector>
 
-#include "platform/files.h"
 #include "common/calendar_date.h"
+#include "platform/files.h"
 
 namespace tamsel {
 
