@@ -47,9 +47,9 @@ if(TAMSEL_XMLLINT AND NOT TAMSEL_RELEASE)
       "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/tamsel-update.admx"
       "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/en-US/tamsel-update.adml")
   if(Python3_Interpreter_FOUND)
-    add_test(NAME policy_templates.consistent
-      COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/support/check_policy_templates.py"
-        "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/tamsel-update.admx"
-        "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/en-US/tamsel-update.adml")
+    # The MSI, the scripts and the templates use the names in product_names.h.
+    add_test(NAME deploy_kit.consistent
+      COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/support/check_deploy_kit.py"
+        "${CMAKE_CURRENT_SOURCE_DIR}")
   endif()
 endif()
