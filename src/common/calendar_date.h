@@ -32,9 +32,8 @@ CalendarDate add_days(const CalendarDate& date, std::int64_t days);
 // Days from `from` to `to` (negative when `to` is earlier).
 std::int64_t days_between(const CalendarDate& from, const CalendarDate& to);
 
-// "YYYY-MM-DD": the year in at least four digits, a minus sign before an
-// earlier one. What the state file, the status report, the log's time stamps
-// and the tools write.
+// "YYYY-MM-DD" (at least four year digits, "-" before a negative year), as
+// the state file, the status report, the log and the tools write it.
 std::string calendar_date_text(const CalendarDate& date);
 
 // The text parser: exactly "YYYY-MM-DD" with the sign rules of the state file;

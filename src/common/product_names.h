@@ -1,8 +1,6 @@
-// The names the updater shares with the world outside its own code: the
-// deployment kit (the MSI, the install scripts, the scheduled task), the Group
-// Policy templates, the event log, and earlier and later versions of itself.
-// They change here or nowhere: tools/kit_test.cpp checks the kit's files
-// against this one.
+// The names the updater shares with the deployment kit (MSI, scripts, task),
+// the policy templates, the event log and other versions of itself. They
+// change here or nowhere: the test deploy_kit.consistent holds the kit to them.
 #pragma once
 #include <string_view>
 
@@ -16,8 +14,7 @@ inline constexpr const char* update_folder_name = "update";
 inline constexpr std::string_view update_mutex_name = "Global\\Tam_Sel.Update";
 // Held by the vendor's setup program while it runs.
 inline constexpr const char* setup_mutex_name = "Global\\Tam_Sel.Setup";
-// The private namespace only the system account can make, and the mutex in it
-// that keeps passes apart.
+// The private namespace only the system account can make, and its mutex.
 inline constexpr std::string_view run_namespace_name = "Tam_Sel";
 inline constexpr std::string_view run_mutex_name = "Update";
 
