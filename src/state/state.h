@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/calendar_date.h"
 #include "common/result.h"
 #include "platform/files.h"
-#include "state/calendar_date.h"
 
 namespace tamsel {
 

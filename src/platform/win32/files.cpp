@@ -31,7 +31,7 @@ public:
     }
 
 private:
-    OwnedHandle handle_;
+    OwnedFile handle_;
 };
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -39,9 +39,9 @@ constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 FileResult open(const std::string& path, DWORD access, DWORD disposition) {
     const auto wide = to_wide(path);
     if (!wide) return Failure{};
-    HANDLE h = CreateFileW(wide->c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return last_failure();
-    return std::make_unique<Win32FileHandle>(h);
+    OwnedFile h(CreateFileW(wide->c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return last_failure();
+    return std::make_unique<Win32FileHandle>(h.release());
 }
 
 }  // namespace
@@ -109,10 +109,10 @@ FileResult Win32Files::open_exclusive(const std::string& path) {
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
     // Data access on both sides is what makes share mode 0 exclude: a second
     // open asking for read or write meets a sharing violation.
-    HANDLE h = CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return last_failure();
-    return std::make_unique<Win32FileHandle>(h);
+    OwnedFile h(CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return last_failure();
+    return std::make_unique<Win32FileHandle>(h.release());
 }
 
 }  // namespace tamsel::win32
