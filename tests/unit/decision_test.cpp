@@ -32,6 +32,9 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
         State state;
         std::string installed;
         std::optional<Verdict> verdict;  // nothing: due
+        Policies policies = {};
+        std::uint32_t wave = 0;  // of an offer rolled out over 7 days from today
+        bool running = false;
     };
     State revoked;
     revoked.working_key_revoked = true;
@@ -58,6 +61,13 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
     add_stop(stop_names_other_text, {"2.0"});
     Feed revoked_with_stop = offer_of("2.0.0");
     add_stop(revoked_with_stop, {"2.0.0"});
+    Feed in_waves = offer_of("2.0.0");
+    in_waves.download.value.rollout = Rollout{{2026, 12, 6}, 7};
+    Policies disabled, held, no_version, deferring;
+    disabled.updates_disabled = true;
+    deferring.defer_while_running = true;
+    held.max_version = "1.5";
+    no_version.max_version = "2,3";  // reads as 0.0.0
 
     const std::vector<Case> cases = {
         {"due", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", std::nullopt},
@@ -92,9 +102,28 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
          "1.0.0", Verdict::over_size_limit},
         {"foreign address before size", KeyUsed::working, offer_of("2.0.0", "https://x/", 16777217), {}, "1.0.0",
          Verdict::foreign_address},
+        // The machine's gates: updates off right after the revoked key, the
+        // rest after every rule of the feed and the state.
+        {"revoked before disabled", KeyUsed::working, offer_of("2.0.0"), revoked, "1.0.0",
+         Verdict::working_key_revoked, disabled},
+        {"disabled before no download", KeyUsed::working, no_download, {}, "", Verdict::disabled_by_policy, disabled},
+        {"over size before held", KeyUsed::working, offer_of("2.0.0", std::string(prefix) + "s.exe", 16777217), {},
+         "1.0.0", Verdict::over_size_limit, held},
+        {"held above the maximum", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", Verdict::held_by_policy, held},
+        {"a maximum that is no version holds all", KeyUsed::working, offer_of("0.0.1"), {}, "0.0.0",
+         Verdict::held_by_policy, no_version},
+        {"held before the rollout", KeyUsed::working, in_waves, {}, "1.0.0", Verdict::held_by_policy, held, 3},
+        {"wave due today", KeyUsed::working, in_waves, {}, "1.0.0", std::nullopt, {}, 0},
+        {"wave due tomorrow", KeyUsed::working, in_waves, {}, "1.0.0", Verdict::not_yet_in_rollout, {}, 1},
+        {"rollout before the deferral", KeyUsed::working, in_waves, {}, "1.0.0", Verdict::not_yet_in_rollout,
+         deferring, 1, true},
+        {"deferred while running", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0",
+         Verdict::deferred_while_running, deferring, 0, true},
+        {"running without the policy", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", std::nullopt, {}, 0, true},
     };
     for (const Case& c : cases) {
-        const auto result = decide_update(c.key, c.feed, c.state, c.installed, prefix);
+        const auto result = decide_update(c.key, c.feed, c.state,
+                                          Machine{c.installed, prefix, c.policies, {2026, 12, 6}, c.wave, c.running});
         if (c.verdict) {
             ASSERT_TRUE(std::holds_alternative<Verdict>(result)) << c.name;
             EXPECT_EQ(std::get<Verdict>(result), *c.verdict) << c.name;
