@@ -16,7 +16,19 @@ bool is_ipv6_char(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.';
 }
 
-bool switched_on(System& system, std::string_view name) { return system.policy_number(std::string(name)) == 1u; }
+constexpr std::uint32_t reg_sz = 1;
+constexpr std::uint32_t reg_dword = 4;
+
+bool is_switch(std::string_view name) { return name == updates_disabled_policy || name == defer_while_running_policy; }
+
+PolicyVerdict judge(std::string_view name, const PolicyValue& value) {
+    if (value.type != (is_switch(name) ? reg_dword : reg_sz)) return PolicyVerdict::wrong_type;
+    if (is_switch(name)) return value.number <= 1 ? PolicyVerdict::in_force : PolicyVerdict::out_of_range;
+    if (!value.text) return PolicyVerdict::unreadable;
+    if (value.text->empty()) return PolicyVerdict::empty;
+    if (name == proxy_policy && !is_proxy_address(*value.text)) return PolicyVerdict::not_host_port;
+    return PolicyVerdict::in_force;
+}
 
 }  // namespace
 
@@ -39,12 +51,18 @@ bool is_proxy_address(std::string_view text) {
 
 Policies read_policies(System& system) {
     Policies policies;
-    policies.updates_disabled = switched_on(system, updates_disabled_policy);
-    policies.defer_while_running = switched_on(system, defer_while_running_policy);
-    if (auto max = system.policy_text(std::string(max_version_policy)); max && !max->empty())
-        policies.max_version = std::move(*max);
-    if (auto proxy = system.policy_text(std::string(proxy_policy)); proxy && is_proxy_address(*proxy))
-        policies.proxy = std::move(*proxy);
+    for (const std::string_view name :
+         {updates_disabled_policy, max_version_policy, defer_while_running_policy, proxy_policy}) {
+        auto value = system.policy_value(std::string(name));
+        if (!value) continue;
+        const PolicyVerdict verdict = judge(name, *value);
+        PolicyReading& reading = policies.found.emplace_back(PolicyReading{name, verdict, std::move(*value)});
+        if (verdict != PolicyVerdict::in_force) continue;
+        if (name == updates_disabled_policy) policies.updates_disabled = reading.value.number == 1;
+        if (name == defer_while_running_policy) policies.defer_while_running = reading.value.number == 1;
+        if (name == max_version_policy) policies.max_version = reading.value.text;
+        if (name == proxy_policy) policies.proxy = *reading.value.text;
+    }
     return policies;
 }
 

@@ -125,10 +125,9 @@ std::string status_report(const RunContext& context, Platform& platform) {
     if (policies.updates_disabled) name("updates disabled");
     if (policies.max_version) name("maximum version " + shown(*policies.max_version));
     if (policies.defer_while_running) name("deferred while the program runs");
-    if (!policies.proxy.empty())
-        name("proxy " + policies.proxy);
-    else if (const auto raw = platform.system.policy_text(std::string(proxy_policy)); raw && !raw->empty())
-        name("proxy ignored (not host:port)");
+    if (!policies.proxy.empty()) name("proxy " + policies.proxy);
+    for (const PolicyReading& reading : policies.found)
+        if (reading.verdict == PolicyVerdict::not_host_port) name("proxy ignored (not host:port)");
     add(out, "policies", in_force.empty() ? "none" : in_force);
 
     std::deque<std::string> lines;
