@@ -57,6 +57,10 @@ struct Policies {
 // proxy that is not host:port count as not set.
 Policies read_policies(System& system);
 
+// A reading's effect in words, for an administrator: "MaxVersion '2,3' is no
+// version: every update is held".
+std::string policy_effect(const PolicyReading& reading);
+
 // "host:port": a host name or IPv4 address (letters, digits, "-", "." and
 // "_") or a bracketed IPv6 address, then a port of 1 to 65535.
 bool is_proxy_address(std::string_view text);
