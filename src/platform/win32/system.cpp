@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "common/product_names.h"
 #include "platform/win32/implementations.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/owned_handle.h"
@@ -150,7 +151,6 @@ namespace {
 #define RRF_SUBKEY_WOW6464KEY 0x00010000
 #endif
 
-constexpr const wchar_t* policy_key = L"SOFTWARE\\Policies\\Tam_Sel\\Update";
 // Longer texts are no host:port and no version; refusing them bounds the read.
 constexpr DWORD policy_text_limit = 4096;
 
@@ -158,12 +158,13 @@ constexpr DWORD policy_text_limit = 4096;
 
 std::optional<PolicyValue> Win32System::policy_value(const std::string& name) {
     const auto wide = to_wide(name);
-    if (!wide) return std::nullopt;
+    const auto key = to_wide(std::string(policy_key));
+    if (!wide || !key) return std::nullopt;
     // The 64-bit view whatever the build: administrators' tools write there.
     // The type as stored: an expandable text stays REG_EXPAND_SZ.
     DWORD type = 0;
     DWORD size = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), RRF_RT_ANY | RRF_NOEXPAND | RRF_SUBKEY_WOW6464KEY,
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), RRF_RT_ANY | RRF_NOEXPAND | RRF_SUBKEY_WOW6464KEY,
                      &type, nullptr, &size) != ERROR_SUCCESS)
         return std::nullopt;
     PolicyValue value;
@@ -172,7 +173,7 @@ std::optional<PolicyValue> Win32System::policy_value(const std::string& name) {
         DWORD number = 0;
         DWORD got = sizeof number;
         // Gone or changed in between: as if absent.
-        if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY,
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY,
                          nullptr, &number, &got) != ERROR_SUCCESS)
             return std::nullopt;
         value.number = number;
@@ -181,7 +182,7 @@ std::optional<PolicyValue> Win32System::policy_value(const std::string& name) {
     std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
     DWORD got = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
     // A value that grew between the two calls fails here and has no text.
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr,
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr,
                      buffer.data(), &got) != ERROR_SUCCESS)
         return value;
     buffer.resize(wcsnlen(buffer.c_str(), buffer.size()));
