@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/client_limits.h"
+#include "common/log_messages.h"
 
 namespace tamsel::tool {
 
@@ -17,6 +18,11 @@ namespace tamsel::tool {
 // and the failed list compare the text as written, and a fourth piece is
 // ignored when a later release is judged newer.
 std::optional<std::string> version_text_problem(std::string_view version);
+
+// A line of the client's log, quoted, for advice: taken from the updater's
+// message table, so a message renamed there fails this build instead of
+// leaving the advice wrong.
+inline std::string said(LogMessage message) { return "\"" + std::string(message.text()) + "\""; }
 
 // The files prefix of a client built for this host: https://HOST/tamsel/files/.
 std::string files_prefix_for(std::string_view host);

@@ -33,8 +33,18 @@ PublishRequest good_request(EVP_PKEY* key) {
     request.news = {{"en", "Tamsel 2.0", "Faster start."}};
     request.files_prefix = "https://updates.example.com/tamsel/files/";
     request.date = "2026-12-08";
+    request.today = "2026-12-08";
     request.key = key;
+    request.client = {test_public("working"), test_public("reserve")};
     return request;
+}
+
+// An earlier feed offering that version (bytes other than any setup here).
+std::string earlier_offer(const std::string& version, const std::string& extra = "") {
+    return signed_answer("schema = 1\n[[item]]\nid = 1\ntype = \"update\"\nversion = \"" + version +
+                         "\"\nen = [\"t\", \"x\"]\n[download]\nversion = \"" + version +
+                         "\"\nurl = \"https://updates.example.com/tamsel/files/s.exe\"\nsha256 = \"" +
+                         std::string(64, 'a') + "\"\nsize = 9\n" + extra);
 }
 
 struct Refusal {
@@ -78,6 +88,27 @@ const Refusal refusals[] = {
     {"signed with the revoked working key",
      [](PublishRequest& r) { r.previous = signed_answer("schema = 1\n[stop]\nrevoke_working = true\n", "reserve"); },
      "revokes the working key"},
+    {"a key the client does not embed", [](PublishRequest& r) { r.client.working[5] ^= 1; }, "neither"},
+    {"earlier feed changed after signing",
+     [](PublishRequest& r) { r.previous = earlier_offer("1.9.0") + "# added\n"; }, "may have been changed"},
+    {"a version the carried [stop] lists",
+     [](PublishRequest& r) { r.previous = signed_answer("schema = 1\n[stop]\nversions = [\"2.0.0\"]\n", "reserve"); },
+     "is stopped by the [stop]"},
+    {"lower than the earlier offer", [](PublishRequest& r) { r.previous = earlier_offer("2.0.1"); }, "--allow-lower"},
+    {"lower, allowed",
+     [](PublishRequest& r) {
+         r.previous = earlier_offer("2.0.1");
+         r.allow_lower = true;
+     },
+     nullptr},
+    {"the same version with other bytes", [](PublishRequest& r) { r.previous = earlier_offer("2.0.0"); },
+     "other bytes"},
+    {"rollout from yesterday",
+     [](PublishRequest& r) {
+         r.rollout_days = 7;
+         r.rollout_start = "2026-12-07";
+     },
+     "before today"},
 };
 
 TEST(Publish, RefusesWhatClientsWouldRefuseOrMishandle) {
@@ -176,6 +207,8 @@ TEST(Lint, PlacesAndJudgesWhatIsWrong) {
          signed_answer(update + download + "[stop]\nversions = [\"2.0.0\"]\n", "reserve"), 8, 1,
          "which [stop] stops", 1},
         {"unsigned stop order", update + download + "[stop]\n", 12, 1, "reserve key", 1},
+        {"stop entry no client holds", signed_answer("schema = 1\n[stop]\nversions = [\"2.1\"]\n", "reserve"), 3, 1,
+         "stops nothing clients hold", 2},
         {"download without its update item", "schema = 1\n" + download, 2, 1, "no update entry", 1},
         {"update item that does not count", "schema = 1\n[[item]]\nid = 1\ntype = \"update\"\nde = [\"t\", \"x\"]\n",
          2, 1, "does not count", 1},

@@ -185,6 +185,18 @@ void warn_dropped_updates(const toml::table& root, Findings& findings) {
     }
 }
 
+// Stop entries that no client holds: they compare the installed version
+// text for text, so "2.1" stops no machine on 2.1.0.
+void check_stop_entries(const Feed& feed, const toml::node* stop_node, Findings& findings) {
+    if (!feed.stop.present()) return;
+    for (const std::string& version : feed.stop.value.versions) {
+        if (const auto problem = version_text_problem(version)) {
+            findings.at(Severity::error, stop_node->source(),
+                        "[stop] versions: \"" + version + "\" " + *problem + "; it stops nothing clients hold");
+        }
+    }
+}
+
 void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed> signer, bool is_answer,
                 const LintOptions& options, Findings& findings) {
     const toml::node* download_node = root.get("download");
@@ -275,6 +287,7 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
                         "[stop] counts only in a feed signed with the reserve key: sign this document with it");
         }
     }
+    check_stop_entries(feed, stop_node, findings);
     warn_dropped_updates(root, findings);
 }
 

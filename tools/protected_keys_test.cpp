@@ -29,6 +29,8 @@ protected:
                           "[download]\nversion = \"2.0.0\"\nurl = \"https://localhost/tamsel/files/s.exe\"\n"
                           "sha256 = \"" + std::string(64, 'a') + "\"\nsize = 9\n");
         write("setup.exe", "MZ setup");
+        const std::string document = read_text(at("doc.toml"));
+        write("feed.toml", feed_answer(sign_document(test_key("working").get(), document).value(), document));
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
     std::string at(const std::string& name) const { return (dir / name).string(); }
@@ -48,22 +50,27 @@ protected:
                  return "sign " + key + " " + t.at("doc.toml") + " " + t.at("out") + secret;
              }},
             {"stop", [](const ProtectedKeys& t, const std::string& key, const std::string& secret) {
-                 return "stop " + key + " --feed " + t.at("doc.toml") + " --versions 2.0.0 --out " + t.at("out") + secret;
+                 return "stop " + key + " --feed " + t.at("feed.toml") + " --versions 2.0.0 --out " + t.at("out") + secret +
+                        t.client;
              }},
             {"withdraw", [](const ProtectedKeys& t, const std::string& key, const std::string& secret) {
-                 return "withdraw " + key + " --feed " + t.at("doc.toml") + " --out " + t.at("out") + secret;
+                 return "withdraw " + key + " --feed " + t.at("feed.toml") + " --out " + t.at("out") + secret + t.client;
              }},
             {"publish", [](const ProtectedKeys& t, const std::string& key, const std::string& secret) {
                  std::filesystem::remove_all(t.at("publish"));
                  return "publish --key " + key + " --setup " + t.at("setup.exe") +
                         " --version 2.0.0 --files-prefix https://localhost/tamsel/files/ --news en T X --out " +
-                        t.at("publish") + secret + " && cp " + t.at("publish") + "/tamsel/news.toml " + t.at("out");
+                        t.at("publish") + secret + t.client + " && cp " + t.at("publish") + "/tamsel/news.toml " + t.at("out");
              }},
         };
     }
+    // The client the order commands judge for: the test working key and
+    // the key under test as its reserve key.
+    std::string client;
     // Which key verifies the answer each signer wrote with that key.
     void expect_every_signer(const std::string& key, const std::string& secret, const std::string& public_hex,
                              const std::string& as) {
+        client = " --working " + keys_dir + "test-only-working.hex --reserve " + public_hex;
         for (const Signer& signer : signers()) {
             std::filesystem::remove(at("out"));
             const ToolRun signing = run(signer.command(*this, key, secret));

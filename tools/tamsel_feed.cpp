@@ -52,28 +52,37 @@ bool read_file(const std::string& path, std::string& bytes) {
     return !in.bad();
 }
 
-bool write_file(const std::string& path, const std::string& bytes, bool exclusive) {
+// A file the tool makes gets `mode` whatever the umask (a feed must be
+// readable by the web server's account, a key by its owner only); a file it
+// overwrites keeps its own.
+constexpr mode_t readable_by_all = 0644;
+constexpr mode_t owner_only = 0600;
+
+bool write_file(const std::string& path, const std::string& bytes, bool exclusive, mode_t mode = readable_by_all) {
+    struct stat existing {};
+    const bool made = exclusive || ::stat(path.c_str(), &existing) != 0;
     const int flags = O_WRONLY | O_CREAT | (exclusive ? O_EXCL : O_TRUNC);
-    const int fd = ::open(path.c_str(), flags, exclusive ? 0600 : 0644);
+    const int fd = ::open(path.c_str(), flags, mode);
     if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    bool ok = !made || ::fchmod(fd, mode) == 0;
+    for (std::size_t done = 0; ok && done < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+        ok = n > 0;
+        done += ok ? static_cast<std::size_t>(n) : 0;
     }
-    return ::fsync(fd) == 0 && ::close(fd) == 0;
+    ok = ok && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
 }
 
 // Rewrites a file whole: the new bytes go beside it and are renamed over it,
-// so a web server never serves half a feed.
+// so a web server never serves half a feed. The file keeps its mode: a stop
+// order the web server cannot read protects nobody.
 bool replace_file(const std::string& path, const std::string& bytes) {
+    struct stat existing {};
+    const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : readable_by_all;
     const std::string temporary = path + ".tamsel-feed-new";
     std::remove(temporary.c_str());
-    if (!write_file(temporary, bytes, true)) return false;
+    if (!write_file(temporary, bytes, true, mode)) return false;
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
         std::remove(temporary.c_str());
         return false;
@@ -194,7 +203,7 @@ int keygen(int argc, char** argv) {
         std::cerr << "tamsel-feed: key generation failed\n";
         return 2;
     }
-    if (!write_file(path, pem, true)) {
+    if (!write_file(path, pem, true, owner_only)) {
         std::cerr << "tamsel-feed: cannot create " << path << " (it must not exist yet)\n";
         return 2;
     }
@@ -286,28 +295,42 @@ int verify(int argc, char** argv) {
     return 1;
 }
 
-// The client's two keys and host: given, or the ones this build embeds. A
+// The client's two keys (and host): given, or the ones this build embeds. A
 // build for release use embeds none unless it was configured with the
 // release's own (never the test keys), so a forgotten option cannot judge a
-// feed against the wrong client.
-bool client_of(const Options& options, PublicKey& working, PublicKey& reserve, std::string& host) {
+// feed against the wrong client or carry on a feed no client signed.
+bool client_keys_of(const Options& options, ClientKeys& keys) {
 #if TAMSEL_FEED_EMBEDDED_CLIENT
-    working = tamsel::build::working_key;
-    reserve = tamsel::build::reserve_key;
-    host = std::string(tamsel::build::update_host);
+    keys = {tamsel::build::working_key, tamsel::build::reserve_key};
 #else
-    if (!options.has("--working") || !options.has("--reserve") || !options.has("--host")) {
-        std::cerr << "tamsel-feed: this build embeds no client: give --working, --reserve and --host\n";
+    if (!options.has("--working") || !options.has("--reserve")) {
+        std::cerr << "tamsel-feed: this build embeds no client: give --working and --reserve\n";
         return false;
     }
 #endif
-    for (auto [name, key] : {std::pair{"--working", &working}, std::pair{"--reserve", &reserve}}) {
+    for (auto [name, key] : {std::pair{"--working", &keys.working}, std::pair{"--reserve", &keys.reserve}}) {
         if (const auto given = options.one(name)) {
             const auto parsed = key_argument(*given);
             if (!parsed) return false;
             *key = *parsed;
         }
     }
+    return true;
+}
+
+bool client_of(const Options& options, PublicKey& working, PublicKey& reserve, std::string& host) {
+    ClientKeys keys;
+    if (!client_keys_of(options, keys)) return false;
+    working = keys.working;
+    reserve = keys.reserve;
+#if TAMSEL_FEED_EMBEDDED_CLIENT
+    host = std::string(tamsel::build::update_host);
+#else
+    if (!options.has("--host")) {
+        std::cerr << "tamsel-feed: this build embeds no client: give --working, --reserve and --host\n";
+        return false;
+    }
+#endif
     if (const auto given = options.one("--host")) host = *given;
     return true;
 }
@@ -335,7 +358,7 @@ std::int64_t days_since_1970(const tamsel::CalendarDate& date) {
 bool make_folders_and_write(const std::filesystem::path& path, const std::string& bytes) {
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
-    return !error && write_file(path.string(), bytes, false);
+    return !error && replace_file(path.string(), bytes);
 }
 
 int publish(int argc, char** argv) {
@@ -343,7 +366,8 @@ int publish(int argc, char** argv) {
     const Options options(argc, argv, 2,
                           with_secret_options({{"--key", 1}, {"--setup", 1}, {"--version", 1}, {"--files-prefix", 1},
                                                {"--news", 3}, {"--out", 1}, {"--name", 1}, {"--previous", 1},
-                                               {"--date", 1}, {"--rollout-days", 1}, {"--rollout-start", 1}}),
+                                               {"--date", 1}, {"--rollout-days", 1}, {"--rollout-start", 1},
+                                               {"--working", 1}, {"--reserve", 1}, {"--allow-lower", 0}}),
                           positional);
     const auto key_path = options.one("--key");
     const auto setup_path = options.one("--setup");
@@ -353,6 +377,7 @@ int publish(int argc, char** argv) {
     if (!options.ok() || !positional.empty() || !key_path || !setup_path || !version || !prefix || !out) return usage();
 
     PublishRequest request;
+    if (!client_keys_of(options, request.client)) return 2;
     const auto key = signing_key(*key_path, options);
     if (!key) return 2;
     request.key = key->get();
@@ -364,6 +389,8 @@ int publish(int argc, char** argv) {
     request.version = *version;
     request.files_prefix = *prefix;
     request.date = options.one("--date").value_or(local_today());
+    request.today = local_today();
+    request.allow_lower = options.has("--allow-lower");
     for (const auto& news : options.all("--news")) request.news.push_back({news[0], news[1], news[2]});
     if (const auto days = options.one("--rollout-days")) {
         if (days->empty() || days->size() > 2 || days->find_first_not_of("0123456789") != std::string::npos ||
@@ -385,6 +412,7 @@ int publish(int argc, char** argv) {
     std::string previous;
     if (read_file(previous_path, previous)) {
         request.previous = previous;
+        request.previous_name = previous_path;
     } else if (options.one("--previous")) {
         std::cerr << "tamsel-feed: cannot read " << previous_path << "\n";
         return 2;
@@ -415,6 +443,7 @@ int publish(int argc, char** argv) {
               << publication.kept_items << " earlier item(s) kept\n"
               << "  offered at " << publication.url << "\n";
     for (const std::string& note : publication.notes) std::cout << "  note: " << note << "\n";
+    for (const std::string& warning : publication.warnings) std::cout << "  warning: " << warning << "\n";
     return 0;
 }
 
@@ -530,6 +559,10 @@ int write_order(const std::variant<Order, Failure>& prepared, const std::string&
         return 2;
     }
     const Order& order = std::get<Order>(prepared);
+    if (order.nothing_to_do) {
+        std::cout << "nothing to do: " << out << " offers nothing; left as it is\n";
+        return 0;
+    }
     if (!replace_file(out, order.answer)) {
         std::cerr << "tamsel-feed: cannot write " << out << "\n";
         return 2;
@@ -543,6 +576,7 @@ int write_order(const std::variant<Order, Failure>& prepared, const std::string&
     }
     std::cout << "  [download] " << (order.offer_kept ? "kept" : "none") << "\n";
     for (const std::string& note : order.notes) std::cout << "  note: " << note << "\n";
+    for (const std::string& warning : order.warnings) std::cout << "  warning: " << warning << "\n";
     return 0;
 }
 
@@ -550,7 +584,7 @@ int stop_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
                           with_secret_options({{"--feed", 1}, {"--versions", many}, {"--revoke-working", 0},
-                                               {"--keep-offer", 0}, {"--out", 1}, {"--reserve", 1}}),
+                                               {"--keep-offer", 0}, {"--out", 1}, {"--working", 1}, {"--reserve", 1}}),
                           positional);
     const auto feed = options.one("--feed");
     if (!options.ok() || positional.size() != 1 || !feed) return usage();
@@ -563,26 +597,19 @@ int stop_command(int argc, char** argv) {
         request.versions.insert(request.versions.end(), versions.begin(), versions.end());
     request.revoke_working = options.has("--revoke-working");
     request.keep_offer = options.has("--keep-offer");
+    request.name = *feed;
+    if (!client_keys_of(options, request.client)) return 2;
     const auto key = signing_key(positional[0], options);
     if (!key) return 2;
     request.key = key->get();
-    // Signed with any other key the order would be ignored by every client:
-    // when the reserve key's public half is given, the key must be it.
-    if (const auto reserve_arg = options.one("--reserve")) {
-        const auto reserve = key_argument(*reserve_arg);
-        if (!reserve) return 2;
-        if (public_key_bytes(key->get()) != reserve) {
-            std::cerr << "tamsel-feed: refused: " << positional[0]
-                      << " is not the reserve key given with --reserve; clients would ignore the order\n";
-            return 2;
-        }
-    }
     return write_order(prepare_stop(request), "stop order signed", options.one("--out").value_or(*feed));
 }
 
 int withdraw_command(int argc, char** argv) {
     std::vector<std::string> positional;
-    const Options options(argc, argv, 2, with_secret_options({{"--feed", 1}, {"--out", 1}}), positional);
+    const Options options(argc, argv, 2,
+                          with_secret_options({{"--feed", 1}, {"--out", 1}, {"--working", 1}, {"--reserve", 1}}),
+                          positional);
     const auto feed = options.one("--feed");
     if (!options.ok() || positional.size() != 1 || !feed) return usage();
     WithdrawRequest request;
@@ -590,6 +617,8 @@ int withdraw_command(int argc, char** argv) {
         std::cerr << "tamsel-feed: cannot read " << *feed << "\n";
         return 2;
     }
+    request.name = *feed;
+    if (!client_keys_of(options, request.client)) return 2;
     const auto key = signing_key(positional[0], options);
     if (!key) return 2;
     request.key = key->get();
