@@ -151,7 +151,10 @@ std::optional<PublicKey> parse_public_key(std::string_view text, std::string& wh
                  : is_private ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passphrase_callback, &no_passphrase)
                               : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
         if (!key) {
-            why = "no PEM key";
+            why = text.find("ENCRYPTED") != std::string_view::npos
+                      ? "an encrypted private key: give its public key instead (the 128 hex digits keygen or "
+                        "public-key printed)"
+                      : "no PEM key";
             return std::nullopt;
         }
         const auto bytes = public_key_bytes(key.get());

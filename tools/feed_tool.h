@@ -22,6 +22,16 @@ struct PkeyFree {
 };
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
+// The tool's exit codes, distinct so that a release script can tell them
+// apart; every command's help lists the ones it gives.
+enum ExitCode : int {
+    exit_done = 0,        // verify: a key verified; lint: clean or advisory warnings only
+    exit_findings = 1,    // verify: not verified; lint: warnings
+    exit_usage = 2,       // wrong usage: an unknown command or option, a missing or malformed value
+    exit_unreadable = 3,  // a file or key that cannot be read (or a file that cannot be written)
+    exit_refused = 4,     // refused, nothing written; lint: errors
+};
+
 // Failures carry a one-line reason for the command line.
 struct Failure {
     std::string reason;

@@ -380,7 +380,7 @@ std::optional<std::string> rollout_status(std::string_view file, const CalendarD
 int lint_exit_code(const std::vector<Finding>& findings) {
     int code = 0;
     for (const Finding& finding : findings) {
-        if (!finding.advisory) code = std::max(code, finding.severity == Severity::error ? 2 : 1);
+        if (!finding.advisory) code = std::max<int>(code, finding.severity == Severity::error ? exit_refused : exit_findings);
     }
     return code;
 }

@@ -38,7 +38,8 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options);
 // share of machines that makes, and how many remain; nothing otherwise.
 std::optional<std::string> rollout_status(std::string_view file, const CalendarDate& today);
 
-// 0 clean (or advisory warnings only), 1 warnings, 2 errors.
+// exit_done clean (or advisory warnings only), exit_findings warnings,
+// exit_refused errors.
 int lint_exit_code(const std::vector<Finding>& findings);
 
 }  // namespace tamsel::tool

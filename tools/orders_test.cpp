@@ -199,15 +199,15 @@ TEST(OrdersCommandLine, StopLintDryRunWithdraw) {
                            " --out " + (dir / "x").string(),
                        true)
                   .status,
-              2);
+              4);
     EXPECT_FALSE(std::filesystem::exists(dir / "x"));
-    EXPECT_EQ(run_tool("stop " + keys_dir + "test-only-reserve.pem --feed " + news, true).status, 2);  // no --versions
+    EXPECT_EQ(run_tool("stop " + keys_dir + "test-only-reserve.pem --feed " + news, true).status, 4);  // no --versions
     // An emergency order signed with the working key by mistake would be ignored.
     const std::string reserve_hex = " --reserve " + keys_dir + "test-only-reserve.hex";
     const ToolRun wrong_key = run_tool("stop " + keys_dir + "test-only-working.pem --feed " + news +
                                            " --versions 2.0.0 --out " + (dir / "y").string() + reserve_hex,
                                        true);
-    EXPECT_EQ(wrong_key.status, 2);
+    EXPECT_EQ(wrong_key.status, 4);
     EXPECT_NE(wrong_key.output.find("working key"), std::string::npos) << wrong_key.output;
     EXPECT_EQ(run_tool("stop " + keys_dir + "test-only-reserve.pem --feed " + news + " --versions 2.0.0 --out " +
                            (dir / "y").string() + reserve_hex,

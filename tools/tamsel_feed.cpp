@@ -42,6 +42,7 @@ using namespace tamsel::tool;
 
 int usage();
 int help(const std::string& command);
+std::string synopsis_of(const std::string& command);
 
 bool read_file(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
@@ -147,6 +148,26 @@ private:
     std::map<std::string, std::vector<std::vector<std::string>>> values_;
 };
 
+// Whether a command line is whole; if not, says what is wrong (the options
+// said it already for an unknown option or a missing value) and shows the
+// command's usage.
+bool command_line_ok(const std::string& command, const Options& options, const std::vector<std::string>& positional,
+                     std::size_t arguments, std::initializer_list<const char*> required = {}) {
+    std::string wrong;
+    for (const char* name : required) {
+        if (wrong.empty() && !options.one(name)) wrong = "needs " + std::string(name);
+    }
+    if (positional.size() > arguments) {
+        wrong = "does not take " + positional[arguments];
+    } else if (positional.size() < arguments) {
+        wrong = "needs " + std::to_string(arguments) + " argument(s), not " + std::to_string(positional.size());
+    }
+    if (options.ok() && wrong.empty()) return true;
+    if (options.ok()) std::cerr << "tamsel-feed " << command << ": " << wrong << "\n";
+    std::cerr << "usage: tamsel-feed " << synopsis_of(command) << "\n";
+    return false;
+}
+
 // The options that say where a private key's secret comes from: never the
 // command line, where other users and the shell's history would see it.
 const std::map<std::string, int> secret_options = {{"--passphrase-file", 1}, {"--passphrase-env", 1}};
@@ -180,32 +201,32 @@ std::optional<Pkey> signing_key(const std::string& argument, const Options& opti
 int keygen(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2, with_secret_options({{"--encrypt", 0}}), positional);
-    if (!options.ok() || positional.size() != 1) return usage();
+    if (!command_line_ok("keygen", options, positional, 1)) return exit_usage;
     const std::string& path = positional[0];
     const auto source = secret_source(options);
-    if (!source) return 2;
+    if (!source) return exit_usage;
     std::optional<std::string> passphrase;
     if (options.has("--encrypt")) {
         std::string why;
         passphrase = read_secret(*source, why);
         if (!passphrase) {
             std::cerr << "tamsel-feed: --encrypt: " << why << "\n";
-            return 2;
+            return exit_unreadable;
         }
     } else if (source->file || source->environment) {
         std::cerr << "tamsel-feed: a passphrase is given but not --encrypt\n";
-        return 2;
+        return exit_usage;
     }
     const Pkey key = generate_p256_key();
     const auto public_key = key ? public_key_bytes(key.get()) : std::nullopt;
     const std::string pem = key ? private_key_pem(key.get(), passphrase) : std::string();
     if (!public_key || pem.empty()) {
         std::cerr << "tamsel-feed: key generation failed\n";
-        return 2;
+        return exit_unreadable;
     }
     if (!write_file(path, pem, true, owner_only)) {
         std::cerr << "tamsel-feed: cannot create " << path << " (it must not exist yet)\n";
-        return 2;
+        return exit_unreadable;
     }
     std::cout << to_hex(public_key->data(), public_key->size()) << "\n";
     return 0;
@@ -214,20 +235,20 @@ int keygen(int argc, char** argv) {
 int sign(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2, secret_options, positional);
-    if (!options.ok() || positional.size() != 3) return usage();
+    if (!command_line_ok("sign", options, positional, 3)) return exit_usage;
     const std::string& document_path = positional[1];
     const std::string& answer_path = positional[2];
     std::string document;
     if (!read_file(document_path, document)) {
         std::cerr << "tamsel-feed: cannot read " << document_path << "\n";
-        return 2;
+        return exit_unreadable;
     }
     const auto key = signing_key(positional[0], options);
-    if (!key) return 2;
+    if (!key) return exit_unreadable;
     const auto signature = sign_document(key->get(), document);
     if (!signature) {
         std::cerr << "tamsel-feed: signing failed\n";
-        return 2;
+        return exit_unreadable;
     }
     const std::string answer = feed_answer(*signature, document);
     if (answer.size() > tamsel::feed_answer_limit) {
@@ -236,7 +257,7 @@ int sign(int argc, char** argv) {
     }
     if (!write_file(answer_path, answer, false)) {
         std::cerr << "tamsel-feed: cannot write " << answer_path << "\n";
-        return 2;
+        return exit_unreadable;
     }
     return 0;
 }
@@ -244,19 +265,25 @@ int sign(int argc, char** argv) {
 int public_key_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2, secret_options, positional);
-    if (!options.ok() || positional.size() != 1) return usage();
+    if (!command_line_ok("public-key", options, positional, 1)) return exit_usage;
     const auto key = signing_key(positional[0], options);
     const auto bytes = key ? public_key_bytes(key->get()) : std::nullopt;
-    if (!bytes) return 2;
+    if (!bytes) return exit_unreadable;
     std::cout << to_hex(bytes->data(), bytes->size()) << "\n";
     return 0;
 }
 
+// A public key: 128 hex digits, or a file holding them or a PEM key.
 std::optional<PublicKey> key_argument(const std::string& argument) {
     std::string text = argument;
     std::string file;
-    if (read_file(argument, file)) text = file;
     std::string why;
+    if (read_file(argument, file)) {
+        text = file;
+    } else if (!parse_public_key(argument, why)) {
+        std::cerr << "tamsel-feed: cannot read " << argument << " (a key is 128 hex digits or a file with them or a PEM key)\n";
+        return std::nullopt;
+    }
     const auto key = parse_public_key(text, why);
     if (!key) std::cerr << "tamsel-feed: " << argument << ": " << why << "\n";
     return key;
@@ -265,16 +292,16 @@ std::optional<PublicKey> key_argument(const std::string& argument) {
 int verify(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2, {}, positional);
-    if (!options.ok() || positional.size() != 3) return usage();
+    if (!command_line_ok("verify", options, positional, 3)) return exit_usage;
     const std::string& answer_path = positional[0];
     std::string answer;
     if (!read_file(answer_path, answer)) {
         std::cerr << "tamsel-feed: cannot read " << answer_path << "\n";
-        return 2;
+        return exit_unreadable;
     }
     const auto working = key_argument(positional[1]);
     const auto reserve = key_argument(positional[2]);
-    if (!working || !reserve) return 2;
+    if (!working || !reserve) return exit_unreadable;
 
     const auto split = tamsel::split_feed_answer(answer);
     if (const auto* error = std::get_if<tamsel::FeedError>(&split)) {
@@ -299,28 +326,34 @@ int verify(int argc, char** argv) {
 // build for release use embeds none unless it was configured with the
 // release's own (never the test keys), so a forgotten option cannot judge a
 // feed against the wrong client or carry on a feed no client signed.
-bool client_keys_of(const Options& options, ClientKeys& keys) {
+// Returns 0, or the exit code after saying what is wrong.
+int client_keys_of(const Options& options, ClientKeys& keys) {
 #if TAMSEL_FEED_EMBEDDED_CLIENT
     keys = {tamsel::build::working_key, tamsel::build::reserve_key};
 #else
     if (!options.has("--working") || !options.has("--reserve")) {
         std::cerr << "tamsel-feed: this build embeds no client: give --working and --reserve\n";
-        return false;
+        return exit_usage;
     }
 #endif
     for (auto [name, key] : {std::pair{"--working", &keys.working}, std::pair{"--reserve", &keys.reserve}}) {
         if (const auto given = options.one(name)) {
             const auto parsed = key_argument(*given);
-            if (!parsed) return false;
+            if (!parsed) return exit_unreadable;
             *key = *parsed;
         }
     }
-    return true;
+    if (keys.working == keys.reserve) {
+        std::cerr << "tamsel-feed: the working and the reserve key are the same key: a client built so cannot tell "
+                     "an order from a routine feed\n";
+        return exit_usage;
+    }
+    return 0;
 }
 
-bool client_of(const Options& options, PublicKey& working, PublicKey& reserve, std::string& host) {
+int client_of(const Options& options, PublicKey& working, PublicKey& reserve, std::string& host) {
     ClientKeys keys;
-    if (!client_keys_of(options, keys)) return false;
+    if (const int code = client_keys_of(options, keys)) return code;
     working = keys.working;
     reserve = keys.reserve;
 #if TAMSEL_FEED_EMBEDDED_CLIENT
@@ -328,11 +361,16 @@ bool client_of(const Options& options, PublicKey& working, PublicKey& reserve, s
 #else
     if (!options.has("--host")) {
         std::cerr << "tamsel-feed: this build embeds no client: give --working, --reserve and --host\n";
-        return false;
+        return exit_usage;
     }
 #endif
     if (const auto given = options.one("--host")) host = *given;
-    return true;
+    if (!is_plain_host(host)) {
+        std::cerr << "tamsel-feed: --host takes the update server's host name, such as updates.example.com, not "
+                  << host << "\n";
+        return exit_usage;
+    }
+    return 0;
 }
 
 std::string local_today() {
@@ -374,16 +412,17 @@ int publish(int argc, char** argv) {
     const auto version = options.one("--version");
     const auto prefix = options.one("--files-prefix");
     const auto out = options.one("--out");
-    if (!options.ok() || !positional.empty() || !key_path || !setup_path || !version || !prefix || !out) return usage();
+    if (!command_line_ok("publish", options, positional, 0, {"--key", "--setup", "--version", "--files-prefix", "--out"}))
+        return exit_usage;
 
     PublishRequest request;
-    if (!client_keys_of(options, request.client)) return 2;
+    if (const int code = client_keys_of(options, request.client)) return code;
     const auto key = signing_key(*key_path, options);
-    if (!key) return 2;
+    if (!key) return exit_unreadable;
     request.key = key->get();
     if (!read_file(*setup_path, request.setup)) {
         std::cerr << "tamsel-feed: cannot read " << *setup_path << "\n";
-        return 2;
+        return exit_unreadable;
     }
     request.setup_name = options.one("--name").value_or(std::filesystem::path(*setup_path).filename().string());
     request.version = *version;
@@ -396,13 +435,13 @@ int publish(int argc, char** argv) {
         if (days->empty() || days->size() > 2 || days->find_first_not_of("0123456789") != std::string::npos ||
             std::stoul(*days) < 1 || std::stoul(*days) > tamsel::rollout_days_limit) {
             std::cerr << "tamsel-feed: --rollout-days takes 1 to 30\n";
-            return 2;
+            return exit_usage;
         }
         request.rollout_days = static_cast<std::uint32_t>(std::stoul(*days));
         request.rollout_start = options.one("--rollout-start").value_or(local_today());
     } else if (options.one("--rollout-start")) {
         std::cerr << "tamsel-feed: --rollout-start goes with --rollout-days\n";
-        return 2;
+        return exit_usage;
     }
 
     const std::filesystem::path root(*out);
@@ -415,26 +454,26 @@ int publish(int argc, char** argv) {
         request.previous_name = previous_path;
     } else if (options.one("--previous")) {
         std::cerr << "tamsel-feed: cannot read " << previous_path << "\n";
-        return 2;
+        return exit_unreadable;
     }
     std::string existing;
     if (read_file(setup_out.string(), existing) && existing != request.setup) {
         std::cerr << "tamsel-feed: refused: " << setup_out.string()
                   << " exists with other bytes; clients may be downloading it (publish under another --name)\n";
-        return 2;
+        return exit_refused;
     }
 
     const auto prepared = prepare_publication(request);
     if (const auto* failure = std::get_if<Failure>(&prepared)) {
         std::cerr << "tamsel-feed: refused: " << failure->reason << "\n";
-        return 2;
+        return exit_refused;
     }
     const Publication& publication = std::get<Publication>(prepared);
     // The setup program first: a server copied mid-way never offers a file it lacks.
     if (!make_folders_and_write(setup_out, request.setup) ||
         !make_folders_and_write(news_path, publication.answer)) {
         std::cerr << "tamsel-feed: cannot write into " << root.string() << "\n";
-        return 2;
+        return exit_unreadable;
     }
     std::cout << "published " << request.version << "\n"
               << "  " << setup_out.string() << "  " << request.setup.size() << " bytes, sha256 "
@@ -451,18 +490,19 @@ int lint_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2, {{"--working", 1}, {"--reserve", 1}, {"--host", 1}, {"--today", 1}},
                           positional);
-    if (!options.ok() || positional.size() != 1) return usage();
+    if (!command_line_ok("lint", options, positional, 1)) return exit_usage;
     const auto today = tamsel::parse_calendar_date(options.one("--today").value_or(local_today()));
     if (!today) {
         std::cerr << "tamsel-feed: --today takes a day written YYYY-MM-DD\n";
-        return 2;
+        return exit_usage;
     }
     LintOptions lint_options;
-    if (!client_of(options, lint_options.working_key, lint_options.reserve_key, lint_options.host)) return 2;
+    if (const int code = client_of(options, lint_options.working_key, lint_options.reserve_key, lint_options.host))
+        return code;
     std::string file;
     if (!read_file(positional[0], file)) {
         std::cerr << "tamsel-feed: cannot read " << positional[0] << "\n";
-        return 2;
+        return exit_unreadable;
     }
     const auto findings = lint(file, lint_options);
     for (const Finding& finding : findings) {
@@ -501,16 +541,16 @@ int dry_run_command(int argc, char** argv) {
                            {"--host", 1}, {"--today", 1}, {"--sessions", 1}, {"--machine-guid", 1}},
                           positional);
     const auto installed = options.one("--installed");
-    if (!options.ok() || positional.size() != 1 || !installed) return usage();
+    if (!command_line_ok("dry-run", options, positional, 1, {"--installed"})) return exit_usage;
     DryRunOptions run;
     if (!read_file(positional[0], run.answer)) {
         std::cerr << "tamsel-feed: cannot read " << positional[0] << "\n";
-        return 2;
+        return exit_unreadable;
     }
     if (*installed != "none") {
         if (!version_resource(*installed)) {
             std::cerr << "tamsel-feed: --installed takes a file version (up to four numbers 0 to 65535) or none\n";
-            return 2;
+            return exit_usage;
         }
         run.installed = *installed;
     }
@@ -518,20 +558,20 @@ int dry_run_command(int argc, char** argv) {
         std::string state;
         if (!read_file(*state_path, state)) {
             std::cerr << "tamsel-feed: cannot read " << *state_path << "\n";
-            return 2;
+            return exit_unreadable;
         }
         run.state = state;
     }
     run.files_folder = options.one("--files");
     if (run.files_folder && !std::filesystem::is_directory(*run.files_folder)) {
         std::cerr << "tamsel-feed: no folder " << *run.files_folder << "\n";
-        return 2;
+        return exit_unreadable;
     }
-    if (!client_of(options, run.working_key, run.reserve_key, run.host)) return 2;
+    if (const int code = client_of(options, run.working_key, run.reserve_key, run.host)) return code;
     run.today = options.one("--today").value_or(local_today());
     if (!tamsel::parse_calendar_date(run.today)) {
         std::cerr << "tamsel-feed: --today takes a day written YYYY-MM-DD\n";
-        return 2;
+        return exit_usage;
     }
     // The client's clock: now, moved by whole days to the day given, so
     // that the age of a pending record reads as it would on that day.
@@ -542,11 +582,16 @@ int dry_run_command(int argc, char** argv) {
         const auto list = session_list(*sessions);
         if (!list) {
             std::cerr << "tamsel-feed: --sessions takes session numbers joined by \",\"\n";
-            return 2;
+            return exit_usage;
         }
         run.sessions = *list;
     }
-    run.machine_guid = options.one("--machine-guid");
+    // As the registry holds it: no braces, lower case.
+    if (auto guid = options.one("--machine-guid")) {
+        if (guid->size() > 2 && guid->front() == '{' && guid->back() == '}') *guid = guid->substr(1, guid->size() - 2);
+        std::transform(guid->begin(), guid->end(), guid->begin(), [](unsigned char c) { return std::tolower(c); });
+        run.machine_guid = guid;
+    }
     dry_run(run, std::cout);
     return 0;
 }
@@ -556,7 +601,7 @@ int dry_run_command(int argc, char** argv) {
 int write_order(const std::variant<Order, Failure>& prepared, const std::string& what, const std::string& out) {
     if (const auto* failure = std::get_if<Failure>(&prepared)) {
         std::cerr << "tamsel-feed: refused: " << failure->reason << "\n";
-        return 2;
+        return exit_refused;
     }
     const Order& order = std::get<Order>(prepared);
     if (order.nothing_to_do) {
@@ -565,7 +610,7 @@ int write_order(const std::variant<Order, Failure>& prepared, const std::string&
     }
     if (!replace_file(out, order.answer)) {
         std::cerr << "tamsel-feed: cannot write " << out << "\n";
-        return 2;
+        return exit_unreadable;
     }
     std::cout << what << "\n  " << out << "  " << order.answer.size() << " bytes\n";
     if (!order.stopped.empty() || order.revokes_working) {
@@ -587,20 +632,20 @@ int stop_command(int argc, char** argv) {
                                                {"--keep-offer", 0}, {"--out", 1}, {"--working", 1}, {"--reserve", 1}}),
                           positional);
     const auto feed = options.one("--feed");
-    if (!options.ok() || positional.size() != 1 || !feed) return usage();
+    if (!command_line_ok("stop", options, positional, 1, {"--feed"})) return exit_usage;
     StopRequest request;
     if (!read_file(*feed, request.current)) {
         std::cerr << "tamsel-feed: cannot read " << *feed << "\n";
-        return 2;
+        return exit_unreadable;
     }
     for (const auto& versions : options.all("--versions"))
         request.versions.insert(request.versions.end(), versions.begin(), versions.end());
     request.revoke_working = options.has("--revoke-working");
     request.keep_offer = options.has("--keep-offer");
     request.name = *feed;
-    if (!client_keys_of(options, request.client)) return 2;
+    if (const int code = client_keys_of(options, request.client)) return code;
     const auto key = signing_key(positional[0], options);
-    if (!key) return 2;
+    if (!key) return exit_unreadable;
     request.key = key->get();
     return write_order(prepare_stop(request), "stop order signed", options.one("--out").value_or(*feed));
 }
@@ -611,16 +656,16 @@ int withdraw_command(int argc, char** argv) {
                           with_secret_options({{"--feed", 1}, {"--out", 1}, {"--working", 1}, {"--reserve", 1}}),
                           positional);
     const auto feed = options.one("--feed");
-    if (!options.ok() || positional.size() != 1 || !feed) return usage();
+    if (!command_line_ok("withdraw", options, positional, 1, {"--feed"})) return exit_usage;
     WithdrawRequest request;
     if (!read_file(*feed, request.current)) {
         std::cerr << "tamsel-feed: cannot read " << *feed << "\n";
-        return 2;
+        return exit_unreadable;
     }
     request.name = *feed;
-    if (!client_keys_of(options, request.client)) return 2;
+    if (const int code = client_keys_of(options, request.client)) return code;
     const auto key = signing_key(positional[0], options);
-    if (!key) return 2;
+    if (!key) return exit_unreadable;
     request.key = key->get();
     return write_order(prepare_withdraw(request), "offer withdrawn", options.one("--out").value_or(*feed));
 }
@@ -636,6 +681,15 @@ constexpr const char* client_help =
     "  embeds; a release build of the tool refuses to run without them unless it was configured with\n"
     "  the release's keys and host.\n";
 
+constexpr const char* carry_help =
+    "  The feed carried on from must verify with the client's working or reserve key (--working and\n"
+    "  --reserve as 128 hex digits or files with them or with a PEM key; a development build takes the\n"
+    "  keys it embeds): one changed since it was signed is refused. Only a key the client embeds signs.\n";
+
+constexpr const char* write_exit_help =
+    "Exit: 0 written; 2 wrong usage; 3 a file or the key cannot be read or written; 4 refused (nothing\n"
+    "written).\n";
+
 struct Command {
     const char* name;
     int (*run)(int, char**);
@@ -650,52 +704,57 @@ const std::vector<Command>& commands() {
          "the public key as the 128 hex digits a build takes as TAMSEL_WORKING_KEY or TAMSEL_RESERVE_KEY.\n"
          "With --encrypt the PEM is encrypted (AES-256, PBKDF2) with the passphrase from the file's first\n"
          "line or the environment variable.\n"
-         "Exit: 0 written; 2 the file exists or cannot be written, no passphrase.\n"},
+         "Exit: 0 written; 2 wrong usage; 3 the file exists or cannot be written, no passphrase.\n"},
         {"sign", sign, "sign <KEY> <document> <answer-out> [--passphrase-file FILE | --passphrase-env VAR]",
          std::string("Writes the feed answer: the signature line, a line feed, then the document's bytes as they are.\n") +
-             key_help + "Exit: 0 written; 2 a file or the key cannot be read, signing failed.\n"},
+             key_help + "Exit: 0 written; 2 wrong usage; 3 a file or the key cannot be read, signing failed.\n"},
         {"public-key", public_key_command, "public-key <KEY> [--passphrase-file FILE | --passphrase-env VAR]",
          std::string("Prints the public key of a private key as the 128 hex digits a build takes: for a key made\n"
                      "in a token, or to check which key a PEM file holds.\n") +
-             key_help + "Exit: 0 printed; 2 the key cannot be read.\n"},
+             key_help + "Exit: 0 printed; 2 wrong usage; 3 the key cannot be read.\n"},
         {"verify", verify, "verify <answer> <working-key> <reserve-key>",
          "Says which key verifies the answer (working or reserve), splitting it with the updater's own code.\n"
          "Keys are 128 hex digits, or files with them or with a PEM key.\n"
-         "Exit: 0 a key verified; 1 the signature line is refused or neither key verifies; 2 unreadable input.\n"},
+         "Exit: 0 a key verified; 1 the signature line is refused or neither key verifies; 2 wrong usage;\n"
+         "3 unreadable input.\n"},
         {"publish", publish,
          "publish --key <KEY> --setup <file> --version <V> --files-prefix https://HOST/tamsel/files/\n"
          "                --news <lang> <title> <text> [--news ...] --out <folder> [--name <path>]\n"
          "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env VAR]\n"
-         "                [--rollout-days N [--rollout-start YYYY-MM-DD]]",
+         "                [--rollout-days N [--rollout-start YYYY-MM-DD]] [--allow-lower]\n"
+         "                [--working <key> --reserve <key>]",
          std::string(
              "Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a copy of the update server's\n"
              "tree, after checking that clients would take the offer. The earlier items and [stop] of\n"
-             "<folder>/tamsel/news.toml (or of --previous) are kept. Refused when that feed revokes the working\n"
-             "key and another key signed it, i.e. when signing with the revoked working key.\n"
+             "<folder>/tamsel/news.toml (or of --previous) are kept. Refused: a version the carried [stop] lists\n"
+             "(whichever key signs), a version lower than the earlier offer (unless --allow-lower), the earlier\n"
+             "offer's version with other bytes, a rollout start before today, and signing with the working key\n"
+             "when the earlier feed revokes it.\n"
              "--rollout-days N (1 to 30) rolls the offer out in N daily waves from --rollout-start (default\n"
              "today): each machine installs on its own wave's day, so that a stop order or a withdrawal given\n"
              "early reaches the machines that have not installed yet.\n") +
-             key_help + "Exit: 0 published; 2 refused (nothing written) or a file cannot be read or written.\n"},
+             carry_help + key_help + write_exit_help},
         {"stop", stop_command,
          "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
-         "                [--out FILE] [--reserve <public-key>] [--passphrase-file FILE | --passphrase-env VAR]",
+         "                [--out FILE] [--working <key> --reserve <key>] [--passphrase-file FILE | --passphrase-env VAR]",
          std::string(
              "Writes the next feed, signed with the reserve key: the current feed's items with a [stop] section\n"
              "listing the versions (after those the current [stop] already lists) and, with --revoke-working,\n"
              "revoke_working = true (a revocation already in force stays). The offer ([download]) is dropped\n"
              "unless --keep-offer is given and its version is not stopped. --feed is the answer served now;\n"
-             "--out defaults to it (rewritten whole). With --reserve (the reserve key's public half, as the\n"
-             "client embeds it) a private key that is not the reserve key is refused: clients would ignore\n"
-             "its order.\n") +
-             key_help + "Exit: 0 written; 2 refused or a file or the key cannot be read or written.\n"},
+             "--out defaults to it (rewritten whole, keeping its mode). The key must be the client's reserve\n"
+             "key: clients ignore a [stop] signed with any other. Each version must be written as clients hold\n"
+             "it (major.minor.build); one that the feed never offered is stopped with a warning.\n") +
+             carry_help + key_help + write_exit_help},
         {"withdraw", withdraw_command,
-         "withdraw <KEY> --feed <news.toml> [--out FILE] [--passphrase-file FILE | --passphrase-env VAR]",
+         "withdraw <KEY> --feed <news.toml> [--out FILE] [--working <key> --reserve <key>]\n"
+         "                [--passphrase-file FILE | --passphrase-env VAR]",
          std::string(
              "Writes the next feed without its offer ([download]), keeping its items and any [stop]: the\n"
              "everyday answer to a bad release, signed with the working key. Clients that already installed\n"
              "the version keep it. Refused when the current feed revokes the working key and another key signed\n"
-             "it (sign with the reserve key then).\n") +
-             key_help + "Exit: 0 written; 2 refused (no offer, revoked key) or a file or the key cannot be read.\n"},
+             "it (sign with the reserve key then). A feed without an offer is left as it is (exit 0).\n") +
+             carry_help + key_help + write_exit_help},
         {"lint", lint_command, "lint <file> [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD]",
          std::string("Judges a document or an answer with the updater's own feed code: TOML errors with their\n"
                      "line:column, the updater's verdicts, then hazards. For an offer rolled out in waves it\n"
@@ -703,7 +762,7 @@ const std::vector<Command>& commands() {
                      "makes and how many waves remain.\n") +
              client_help +
              "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 warnings;\n"
-             "2 errors or unreadable input.\n"},
+             "2 wrong usage; 3 unreadable input; 4 errors.\n"},
         {"dry-run", dry_run_command,
          "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
          "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n"
@@ -712,7 +771,8 @@ const std::vector<Command>& commands() {
                      "lines, its exit code and the state file it leaves. For an offer rolled out in waves it\n"
                      "prints the machine's wave and the day it is due; --machine-guid is the client's MachineGuid\n"
                      "(without it the client is one whose MachineGuid cannot be read: the last wave).\n") +
-             client_help + "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage or unreadable input.\n"},
+             client_help +
+             "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage; 3 unreadable input.\n"},
     };
     return table;
 }
@@ -722,7 +782,7 @@ int usage() {
     for (const Command& command : commands()) std::cerr << (&command == &commands().front() ? " " : "       ")
                                                         << "tamsel-feed " << command.synopsis << "\n";
     std::cerr << "       tamsel-feed help [COMMAND]\n";
-    return 2;
+    return exit_usage;
 }
 
 int help(const std::string& name) {
@@ -732,13 +792,23 @@ int help(const std::string& name) {
             return 0;
         }
     }
-    if (!name.empty()) return usage();
+    if (!name.empty()) {
+        std::cerr << "tamsel-feed: no command " << name << "; tamsel-feed help lists them\n";
+        return exit_usage;
+    }
     std::cout << "tamsel-feed: the vendor's tool for the Tamsel update feed.\n\n";
     for (const Command& command : commands()) std::cout << "  tamsel-feed " << command.synopsis << "\n";
     std::cout << "\ntamsel-feed help COMMAND (or COMMAND --help) says more.\n"
-                 "Exit codes: 0 done; 1 verify: not verified, lint: warnings; 2 wrong usage, unreadable input,\n"
-                 "refused, lint: errors.\n";
+                 "Exit codes: 0 done; 1 verify: not verified, lint: warnings; 2 wrong usage; 3 a file or key\n"
+                 "cannot be read (or a file written); 4 refused, nothing written, lint: errors.\n";
     return 0;
+}
+
+std::string synopsis_of(const std::string& name) {
+    for (const Command& command : commands()) {
+        if (name == command.name) return command.synopsis;
+    }
+    return "help [COMMAND]";
 }
 
 }  // namespace
@@ -753,5 +823,11 @@ int main(int argc, char** argv) {
         }
         return entry.run(argc, argv);
     }
-    return usage();
+    if (command == "--version") {
+        std::cout << "tamsel-feed " << TAMSEL_FEED_VERSION << "\n";
+        return exit_done;
+    }
+    if (command.empty()) return usage();
+    std::cerr << "tamsel-feed: unknown command " << command << "; tamsel-feed help lists the commands\n";
+    return exit_usage;
 }
