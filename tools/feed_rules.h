@@ -23,6 +23,10 @@ std::optional<std::string> version_text_problem(std::string_view version);
 // message table, so a message renamed there fails this build instead of
 // leaving the advice wrong.
 inline std::string said(LogMessage message) { return "\"" + std::string(message.text()) + "\""; }
+// The client's text as a finding's heading, then what is wrong in detail.
+inline std::string client_says(LogMessage message, std::string_view detail = {}) {
+    return std::string(message.text()) + (detail.empty() ? "" : ": ") + std::string(detail);
+}
 
 // The files prefix of a client built for this host: https://HOST/tamsel/files/.
 std::string files_prefix_for(std::string_view host);

@@ -143,30 +143,30 @@ void blame_keys(const toml::table& table, const std::vector<GoodValue>& values, 
 // asking the same code about each piece on its own.
 void explain_document_error(const toml::table& root, Findings& findings) {
     const toml::node* schema = root.get("schema");
-    if (schema == nullptr) return findings.add(Severity::error, "feed document refused: there is no schema");
+    if (schema == nullptr) return findings.add(Severity::error, client_says("feed document refused", "there is no schema"));
     const auto alone = parse_feed(toml_text(toml::table{{"schema", *schema}}));
     if (std::holds_alternative<FeedError>(alone) && std::get<FeedError>(alone) == FeedError::document) {
         return findings.at(Severity::error, schema->source(),
-                           "feed document refused: schema must be an integer 0 to 4294967295 (and 1 to be read)");
+                           client_says("feed document refused", "schema must be an integer 0 to 4294967295 (and 1 to be read)"));
     }
     const toml::node* items = root.get("item");
-    if (items == nullptr) return findings.add(Severity::error, "feed document refused");
+    if (items == nullptr) return findings.add(Severity::error, client_says("feed document refused"));
     const toml::array* array = items->as_array();
     if (array == nullptr) {
         return findings.at(Severity::error, items->source(),
-                           "feed document refused: item must be an array of tables, written [[item]]");
+                           client_says("feed document refused", "item must be an array of tables, written [[item]]"));
     }
     for (const toml::node& element : *array) {
         const toml::table* item = element.as_table();
         if (item == nullptr) {
-            findings.at(Severity::error, element.source(), "feed document refused: an item must be a table");
+            findings.at(Severity::error, element.source(), client_says("feed document refused", "an item must be a table"));
             continue;
         }
         const auto judge = [](const toml::table& candidate) {
             return accepted(toml::table{{"schema", 1}, {"item", toml::array{candidate}}});
         };
         if (judge(*item)) continue;
-        blame_keys(*item, item_values(), "feed document refused: item", {"id", "type"}, judge, findings);
+        blame_keys(*item, item_values(), client_says("feed document refused", "item"), {"id", "type"}, judge, findings);
     }
 }
 
@@ -203,7 +203,7 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
     const toml::node* stop_node = root.get("stop");
     if (feed.download.malformed()) {
         if (const toml::table* table = download_node->as_table()) {
-            blame_keys(*table, download_values(), "refused: [download] malformed:", {"version", "url", "sha256", "size"},
+            blame_keys(*table, download_values(), client_says("refused: [download] malformed") + ":", {"version", "url", "sha256", "size"},
                        [](const toml::table& candidate) {
                            const auto feed = feed_of(toml::table{{"schema", 1}, {"download", candidate}});
                            return feed && feed->download.present();
@@ -211,7 +211,7 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
                        findings);
         } else {
             findings.at(Severity::error, download_node->source(),
-                        "refused: [download] malformed: download must be a table, written [download]");
+                        client_says("refused: [download] malformed", "download must be a table, written [download]"));
         }
     }
     if (feed.download.present()) {
@@ -220,8 +220,8 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
         if (!feed.update_entry || feed.update_entry->version != offer.version) {
             findings.at(Severity::warning, where,
                         "[download] offers " + offer.version +
-                            " but no update item of that version counts: clients log \"refused: no update entry "
-                            "of the version\"");
+                            " but no update item of that version counts: clients log " +
+                            said("refused: no update entry of the version"));
         }
         if (const auto problem = version_text_problem(offer.version)) {
             findings.at(Severity::warning, where, "the version " + offer.version + " " + *problem);
@@ -229,12 +229,12 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
         const toml::table& table = *download_node->as_table();
         if (!is_under_files_prefix(offer.url, files_prefix_for(options.host))) {
             findings.at(Severity::error, table.get("url")->source(),
-                        "refused: foreign address: url is not a plain path under " + files_prefix_for(options.host));
+                        client_says("refused: foreign address", "url is not a plain path under " + files_prefix_for(options.host)));
         }
         if (offer.size > download_size_limit) {
             findings.at(Severity::error, table.get("size")->source(),
-                        "refused: over 16 MB: clients take setup programs of at most " +
-                            std::to_string(download_size_limit) + " bytes");
+                        client_says("refused: over 16 MB", "clients take setup programs of at most " +
+                                                               std::to_string(download_size_limit) + " bytes"));
         }
         const toml::node* start = table.get("rollout_start");
         const toml::node* days = table.get("rollout_days");
@@ -253,21 +253,21 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
         const toml::source_region& where = stop_node->source();
         if (feed.stop.malformed() && signer != KeyUsed::working) {
             if (const toml::table* table = stop_node->as_table()) {
-                blame_keys(*table, stop_values(), "refused: [stop] malformed:", {},
+                blame_keys(*table, stop_values(), client_says("refused: [stop] malformed") + ":", {},
                            [](const toml::table& candidate) {
                                const auto feed = feed_of(toml::table{{"schema", 1}, {"stop", candidate}});
                                return feed && feed->stop.present();
                            },
                            findings);
             } else {
-                findings.at(Severity::error, where, "refused: [stop] malformed: stop must be a table, written [stop]");
+                findings.at(Severity::error, where, client_says("refused: [stop] malformed", "stop must be a table, written [stop]"));
             }
         }
         if (signer == KeyUsed::working && feed.stop.present() && feed.stop.value.revoke_working) {
             findings.at(Severity::error, where,
                         "[stop] revokes the working key, which signed this answer: clients that took the "
-                        "revocation in refuse the whole feed (\"refused: the working key is revoked\"); sign it "
-                        "with the reserve key");
+                        "revocation in refuse the whole feed (" + said("refused: the working key is revoked") +
+                            "); sign it with the reserve key");
         } else if (signer == KeyUsed::working) {
             // Carried on from an earlier reserve-signed feed by publish or
             // withdraw: harmless to clients, so it does not fail a release.
@@ -280,7 +280,7 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
             if (std::find(versions.begin(), versions.end(), feed.download.value.version) != versions.end()) {
                 findings.at(Severity::warning, download_node->source(),
                             "[download] offers " + feed.download.value.version +
-                                ", which [stop] stops: clients log \"refused: the version is stopped\"");
+                                ", which [stop] stops: clients log " + said("refused: the version is stopped"));
             }
         } else if (!is_answer) {
             findings.at(Severity::warning, where,
@@ -298,10 +298,10 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
     if (file.size() > feed_answer_limit) {
         findings.add(Severity::error, "the file has " + std::to_string(file.size()) +
                                           " bytes; clients take at most " + std::to_string(feed_answer_limit) +
-                                          " (they log \"feed: no answer\")");
+                                          " (they log " + said("feed: no answer") + ")");
     }
     if (!is_valid_utf8(file)) {
-        findings.add(Severity::error, "the file is not UTF-8 (clients log \"feed: no answer\")");
+        findings.add(Severity::error, "the file is not UTF-8 (clients log " + said("feed: no answer") + ")");
         return findings.take();
     }
 
@@ -323,20 +323,20 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
             signer = KeyUsed::reserve;
         } else {
             findings.at(Severity::error, toml::source_region{{1, 1}, {1, 1}, {}},
-                        "feed signature did not verify with the working or the reserve key given");
+                        client_says("feed signature did not verify") + " with the working or the reserve key given");
         }
     }
     Findings document_findings(is_answer ? 1 : 0);
     toml::parse_result parsed = toml::parse(document, std::string_view{"news.toml"});
     if (!parsed) {
         document_findings.at(Severity::error, parsed.error().source(),
-                             "feed document refused: " + std::string(parsed.error().description()));
+                             client_says("feed document refused", parsed.error().description()));
     } else {
         const auto feed = parse_feed(document);
         if (const auto* error = std::get_if<FeedError>(&feed)) {
             if (*error == FeedError::schema) {
                 document_findings.at(Severity::error, parsed.table().get("schema")->source(),
-                                     "feed from a newer schema: clients read schema 1 only");
+                                     client_says("feed from a newer schema", "clients read schema 1 only"));
             } else {
                 explain_document_error(parsed.table(), document_findings);
             }

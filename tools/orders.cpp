@@ -49,7 +49,7 @@ std::variant<Order, Failure> finish(Order order, const toml::table& root, EVP_PK
     order.answer = feed_answer(*signature, order.document);
     if (order.answer.size() > feed_answer_limit) {
         return refuse("the feed answer would have " + std::to_string(order.answer.size()) +
-                      " bytes; clients take at most 262144 (they would log \"feed: no answer\")");
+                      " bytes; clients take at most 262144 (they would log " + said("feed: no answer") + ")");
     }
     return order;
 }

@@ -93,7 +93,7 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     if (request.setup.size() > download_size_limit) {
         return refuse("the setup program has " + std::to_string(request.setup.size()) +
                       " bytes; clients take at most " + std::to_string(download_size_limit) +
-                      " (they would log \"refused: over 16 MB\")");
+                      " (they would log " + said("refused: over 16 MB") + ")");
     }
     if (const auto problem = version_text_problem(request.version)) {
         return refuse("the version " + request.version + " " + *problem +
@@ -113,13 +113,13 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
         return refuse("the address " + publication.url +
                       " breaks the clients' address rule: 1 to 200 bytes after the prefix, parts of ASCII letters, "
                       "digits, \"-\", \".\" and \"_\" joined by single \"/\", no part \".\" or \"..\" "
-                      "(they would log \"refused: foreign address\")");
+                      "(they would log " + said("refused: foreign address") + ")");
     }
     bool readable = false;
     for (const NewsText& news : request.news) readable = readable || news.language == "en" || news.language == "ru";
     if (!readable) {
         return refuse("the news needs a text in en or ru: clients skip an update item without one "
-                      "(they would log \"refused: no update entry of the version\")");
+                      "(they would log " + said("refused: no update entry of the version") + ")");
     }
     const auto date = parse_calendar_date(request.date);
     if (!date) return refuse("the date " + request.date + " is no day written YYYY-MM-DD");
@@ -210,7 +210,7 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     if (publication.answer.size() > feed_answer_limit) {
         return refuse("the feed answer would have " + std::to_string(publication.answer.size()) +
                       " bytes; clients take at most " + std::to_string(feed_answer_limit) +
-                      " (they would log \"feed: no answer\")");
+                      " (they would log " + said("feed: no answer") + ")");
     }
     return publication;
 }
