@@ -49,6 +49,9 @@ TEST(CommandLine, RefusalsAndUsageErrorsSayWhatIsWrongAndChangeNothing) {
     write("setup.exe", "MZ setup");
     write("stranger.pem", private_key_pem(generate_p256_key().get()));
     write("encrypted.pem", private_key_pem(generate_p256_key().get(), std::string("a passphrase of some length")));
+    write("short", "nineteen characters\n");
+    write("open", "a passphrase long enough but not private\n");
+    fs::permissions(at("short"), fs::perms::owner_read);
     const std::string w = keys_dir + "test-only-working.pem";
     const std::string r = keys_dir + "test-only-reserve.pem";
     const std::string whex = keys_dir + "test-only-working.hex";
@@ -79,6 +82,8 @@ TEST(CommandLine, RefusalsAndUsageErrorsSayWhatIsWrongAndChangeNothing) {
         {"lint " + at("news.toml") + " --working " + whex + " --reserve " + whex, 2, "the same key"},
         {"verify " + at("news.toml") + " " + at("encrypted.pem") + " " + whex, 3, "encrypted private key"},
         {"--version", 0, "tamsel-feed 1."},
+        {"keygen --encrypt --passphrase-file " + at("short") + " " + at("k.pem"), 4, "needs at least 20"},
+        {"keygen --encrypt --passphrase-file " + at("open") + " " + at("k.pem"), 3, "open to group or others"},
     };
     for (const auto& row : rows) {
         const auto before = snapshot(dir);

@@ -38,8 +38,12 @@ struct Failure {
 };
 
 Pkey generate_p256_key();
+inline constexpr int pbkdf2_iterations = 600'000;
+// A passphrase that encrypts a new key has at least this many characters.
+inline constexpr std::size_t passphrase_minimum = 20;
 // PKCS#8 PEM of the private key; encrypted (AES-256-CBC, key from the
-// passphrase by PBKDF2) when a passphrase is given.
+// passphrase by PBKDF2-HMAC-SHA256, pbkdf2_iterations) when a passphrase is
+// given.
 std::string private_key_pem(EVP_PKEY* key, const std::optional<std::string>& passphrase = std::nullopt);
 // The private key of a PEM text; refused unless it is a P-256 key. An
 // encrypted PEM needs its passphrase; a wrong one is refused.

@@ -213,6 +213,13 @@ int keygen(int argc, char** argv) {
             std::cerr << "tamsel-feed: --encrypt: " << why << "\n";
             return exit_unreadable;
         }
+        const auto characters = std::count_if(passphrase->begin(), passphrase->end(),
+                                              [](unsigned char c) { return (c & 0xC0) != 0x80; });
+        if (static_cast<std::size_t>(characters) < passphrase_minimum) {
+            std::cerr << "tamsel-feed: refused: the passphrase has " << characters << " characters; a key's passphrase "
+                      << "needs at least " << passphrase_minimum << "\n";
+            return exit_refused;
+        }
     } else if (source->file || source->environment) {
         std::cerr << "tamsel-feed: a passphrase is given but not --encrypt\n";
         return exit_usage;
@@ -673,7 +680,8 @@ int withdraw_command(int argc, char** argv) {
 constexpr const char* key_help =
     "  KEY is a PEM private key file (encrypted or not) or a PKCS#11 URI of a key in a token\n"
     "  (pkcs11:token=...;object=...;type=private). The PEM's passphrase or the token's PIN comes from\n"
-    "  --passphrase-file FILE (its first line) or --passphrase-env VARIABLE, never the command line.\n";
+    "  --passphrase-file FILE (its first line; only its owner may read it) or --passphrase-env VARIABLE,\n"
+    "  never the command line.\n";
 
 constexpr const char* client_help =
     "  --working, --reserve and --host say which client to judge for: the keys as 128 hex digits or\n"
@@ -702,9 +710,11 @@ const std::vector<Command>& commands() {
         {"keygen", keygen, "keygen <private.pem> [--encrypt (--passphrase-file FILE | --passphrase-env VAR)]",
          "Makes a P-256 key, writes it as PKCS#8 PEM (never over an existing file; mode 0600) and prints\n"
          "the public key as the 128 hex digits a build takes as TAMSEL_WORKING_KEY or TAMSEL_RESERVE_KEY.\n"
-         "With --encrypt the PEM is encrypted (AES-256, PBKDF2) with the passphrase from the file's first\n"
-         "line or the environment variable.\n"
-         "Exit: 0 written; 2 wrong usage; 3 the file exists or cannot be written, no passphrase.\n"},
+         "With --encrypt the PEM is encrypted (AES-256, PBKDF2-HMAC-SHA256 with 600,000 iterations) with the\n"
+         "passphrase, at least 20 characters, from the file's first line (a file only its owner can read)\n"
+         "or the environment variable.\n"
+         "Exit: 0 written; 2 wrong usage; 3 the file exists or cannot be written, the passphrase cannot be read;\n"
+         "4 a passphrase under 20 characters.\n"},
         {"sign", sign, "sign <KEY> <document> <answer-out> [--passphrase-file FILE | --passphrase-env VAR]",
          std::string("Writes the feed answer: the signature line, a line feed, then the document's bytes as they are.\n") +
              key_help + "Exit: 0 written; 2 wrong usage; 3 a file or the key cannot be read, signing failed.\n"},
