@@ -445,6 +445,14 @@ TEST(KitCommandLine, PublishVerifyLintDryRun) {
     EXPECT_NE(dry.output.find(" feed request 0\n"), std::string::npos) << dry.output;
     EXPECT_NE(dry.output.find(" download verified 0\n"), std::string::npos) << dry.output;
     EXPECT_NE(dry.output.find("downloaded-setup.exe (14 bytes)"), std::string::npos) << dry.output;
+    // The machine-readable forms, as pipelines read them.
+    EXPECT_EQ(run("lint " + news + keys + " --json").output,
+              "{\"file\": \"" + news + "\", \"exit_code\": 0, \"findings\": [], \"rollout\": null}\n");
+    const ToolRun dry_json = run("dry-run " + news + " --installed 2.0.0 --files " + out + keys + " --json");
+    EXPECT_NE(dry_json.output.find("\"message\": \"download verified\", \"number\": \"0\"}"), std::string::npos)
+        << dry_json.output;
+    std::ofstream(dir / "dry.json") << dry_json.output;
+    EXPECT_EQ(std::system(("python3 -m json.tool " + (dir / "dry.json").string() + " >/dev/null").c_str()), 0);
 
     // The same version again with other bytes would change a file clients
     // may be downloading.

@@ -353,7 +353,7 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
     return all;
 }
 
-std::optional<std::string> rollout_status(std::string_view file, const CalendarDate& today) {
+std::optional<RolloutProgress> rollout_progress(std::string_view file, const CalendarDate& today) {
     std::string_view document = file;
     if (looks_signed(file)) {
         const auto split = split_feed_answer(file);
@@ -367,13 +367,22 @@ std::optional<std::string> rollout_status(std::string_view file, const CalendarD
     const Rollout& rollout = *download.value.rollout;
     const std::int64_t waves = rollout.days;
     // Waves are even shares of the machines: wave w is due from start + w.
-    const std::int64_t due = std::clamp<std::int64_t>(days_between(rollout.start, today) + 1, 0, waves);
+    return RolloutProgress{download.value.version, rollout.start, waves,
+                           std::clamp<std::int64_t>(days_between(rollout.start, today) + 1, 0, waves),
+                           add_days(rollout.start, waves - 1)};
+}
+
+std::optional<std::string> rollout_status(std::string_view file, const CalendarDate& today) {
+    const auto progress = rollout_progress(file, today);
+    if (!progress) return std::nullopt;
+    const std::int64_t waves = progress->waves;
+    const std::int64_t due = progress->due;
     std::ostringstream text;
-    text << "rollout of " << download.value.version << ": " << waves << " waves from "
-         << calendar_date_text(rollout.start) << "; on " << calendar_date_text(today) << " " << due << " of " << waves
-         << " due (" << std::fixed << std::setprecision(1) << 100.0 * static_cast<double>(due) / static_cast<double>(waves)
+    text << "rollout of " << progress->version << ": " << waves << " waves from " << calendar_date_text(progress->start)
+         << "; on " << calendar_date_text(today) << " " << due << " of " << waves << " due (" << std::fixed
+         << std::setprecision(1) << 100.0 * static_cast<double>(due) / static_cast<double>(waves)
          << "% of machines), " << waves - due << (waves - due == 1 ? " wave remains" : " waves remain")
-         << ", the last due on " << calendar_date_text(add_days(rollout.start, waves - 1));
+         << ", the last due on " << calendar_date_text(progress->last);
     return text.str();
 }
 

@@ -30,11 +30,13 @@
 #include "tools/dry_run.h"
 #include "tools/feed_rules.h"
 #include "tools/feed_tool.h"
+#include "tools/json_text.h"
 #include "tools/lint.h"
 #include "tools/orders.h"
 #include "tools/publish.h"
 #include "feed/feed.h"
 #include "tools/signing_key.h"
+#include "update/rollout.h"
 
 namespace {
 
@@ -493,9 +495,35 @@ int publish(int argc, char** argv) {
     return 0;
 }
 
+// lint --json: one object, its keys always present (null when empty):
+// {"file", "exit_code", "findings": [{"severity", "advisory", "line",
+// "column", "message"}], "rollout": {"version", "start", "waves", "due",
+// "last_due"} or null}. Line and column are 0 for a finding without a place.
+void print_lint_json(const std::string& file, const std::vector<Finding>& findings,
+                     const std::optional<RolloutProgress>& rollout, std::ostream& out) {
+    out << "{\"file\": " << json_string(file) << ", \"exit_code\": " << lint_exit_code(findings) << ", \"findings\": [";
+    for (const Finding& finding : findings) {
+        out << (&finding == &findings.front() ? "" : ", ") << "{\"severity\": \""
+            << (finding.severity == Severity::error ? "error" : "warning")
+            << "\", \"advisory\": " << (finding.advisory ? "true" : "false") << ", \"line\": " << finding.line
+            << ", \"column\": " << finding.column << ", \"message\": " << json_string(finding.message) << "}";
+    }
+    out << "], \"rollout\": ";
+    if (rollout) {
+        out << "{\"version\": " << json_string(rollout->version) << ", \"start\": \""
+            << tamsel::calendar_date_text(rollout->start) << "\", \"waves\": " << rollout->waves
+            << ", \"due\": " << rollout->due << ", \"last_due\": \"" << tamsel::calendar_date_text(rollout->last)
+            << "\"}";
+    } else {
+        out << "null";
+    }
+    out << "}\n";
+}
+
 int lint_command(int argc, char** argv) {
     std::vector<std::string> positional;
-    const Options options(argc, argv, 2, {{"--working", 1}, {"--reserve", 1}, {"--host", 1}, {"--today", 1}},
+    const Options options(argc, argv, 2,
+                          {{"--working", 1}, {"--reserve", 1}, {"--host", 1}, {"--today", 1}, {"--json", 0}},
                           positional);
     if (!command_line_ok("lint", options, positional, 1)) return exit_usage;
     const auto today = tamsel::parse_calendar_date(options.one("--today").value_or(local_today()));
@@ -512,6 +540,10 @@ int lint_command(int argc, char** argv) {
         return exit_unreadable;
     }
     const auto findings = lint(file, lint_options);
+    if (options.has("--json")) {
+        print_lint_json(positional[0], findings, rollout_progress(file, *today), std::cout);
+        return lint_exit_code(findings);
+    }
     for (const Finding& finding : findings) {
         std::cout << positional[0] << ":";
         if (finding.line != 0) std::cout << finding.line << ":" << finding.column << ":";
@@ -545,7 +577,7 @@ int dry_run_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
                           {{"--installed", 1}, {"--state", 1}, {"--files", 1}, {"--working", 1}, {"--reserve", 1},
-                           {"--host", 1}, {"--today", 1}, {"--sessions", 1}, {"--machine-guid", 1}},
+                           {"--host", 1}, {"--today", 1}, {"--sessions", 1}, {"--machine-guid", 1}, {"--json", 0}},
                           positional);
     const auto installed = options.one("--installed");
     if (!command_line_ok("dry-run", options, positional, 1, {"--installed"})) return exit_usage;
@@ -599,8 +631,12 @@ int dry_run_command(int argc, char** argv) {
         std::transform(guid->begin(), guid->end(), guid->begin(), [](unsigned char c) { return std::tolower(c); });
         run.machine_guid = guid;
     }
-    dry_run(run, std::cout);
-    return 0;
+    if (options.has("--json")) {
+        dry_run_json(run, std::cout);
+    } else {
+        dry_run(run, std::cout);
+    }
+    return exit_done;
 }
 
 // The next feed written from the one served now: --feed names it, --out
@@ -765,22 +801,29 @@ const std::vector<Command>& commands() {
              "the version keep it. Refused when the current feed revokes the working key and another key signed\n"
              "it (sign with the reserve key then). A feed without an offer is left as it is (exit 0).\n") +
              carry_help + key_help + write_exit_help},
-        {"lint", lint_command, "lint <file> [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD]",
+        {"lint", lint_command,
+         "lint <file> [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--json]",
          std::string("Judges a document or an answer with the updater's own feed code: TOML errors with their\n"
                      "line:column, the updater's verdicts, then hazards. For an offer rolled out in waves it\n"
                      "then shows how many waves are due on --today (default today), the share of machines that\n"
-                     "makes and how many waves remain.\n") +
+                     "makes and how many waves remain. --json prints one JSON object instead:\n"
+                     "{\"file\", \"exit_code\", \"findings\": [{\"severity\", \"advisory\", \"line\", \"column\", \"message\"}],\n"
+                     "\"rollout\": {\"version\", \"start\", \"waves\", \"due\", \"last_due\"} or null}.\n") +
              client_help +
              "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 warnings;\n"
              "2 wrong usage; 3 unreadable input; 4 errors.\n"},
         {"dry-run", dry_run_command,
          "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
          "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n"
-         "                [--machine-guid GUID]",
+         "                [--machine-guid GUID] [--json]",
          std::string("Runs the updater's check run over that answer on a client in memory and prints its log\n"
                      "lines, its exit code and the state file it leaves. For an offer rolled out in waves it\n"
                      "prints the machine's wave and the day it is due; --machine-guid is the client's MachineGuid\n"
-                     "(without it the client is one whose MachineGuid cannot be read: the last wave).\n") +
+                     "(without it the client is one whose MachineGuid cannot be read: the last wave). --json\n"
+                     "prints one JSON object instead: {\"installed\", \"today\", \"host\", \"rollout\": {\"waves\",\n"
+                     "\"start\", \"wave\", \"due\"} or null, \"steps\": [{\"kind\": \"log\", \"time\", \"message\",\n"
+                     "\"number\"} or {\"kind\": \"would\" or \"note\", \"text\"}], \"exit_code\" (null: stopped at the\n"
+                     "download), \"state\" (text or null), \"update_folder\": [{\"name\", \"size\"}]}.\n") +
              client_help +
              "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage; 3 unreadable input.\n"},
     };
