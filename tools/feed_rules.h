@@ -35,6 +35,11 @@ std::string feed_url_for(std::string_view host);
 // Whether a text is a plain host name, as the build takes it.
 bool is_plain_host(std::string_view host);
 
+// The product version in a Windows program's version resource (the fixed
+// file information in its resource section), as "a.b.c.d"; nothing when the
+// file is no PE image or has none.
+std::optional<std::string> product_version_of(std::string_view image);
+
 // Whether a file starts with a signature line (and so is a feed answer, not
 // a bare document).
 bool looks_signed(std::string_view file);

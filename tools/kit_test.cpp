@@ -127,6 +127,43 @@ TEST(Publish, RefusesWhatClientsWouldRefuseOrMishandle) {
     }
 }
 
+// A PE image whose resource section holds a fixed file information with
+// that product version.
+std::string setup_of_product(std::uint16_t major, std::uint16_t minor, std::uint16_t build) {
+    std::string image(0x400, '\0');
+    const auto put = [&image](std::size_t at, std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    image.replace(0, 2, "MZ");
+    put(0x3C, 0x40, 4);
+    image.replace(0x40, 4, std::string("PE\0\0", 4));
+    put(0x46, 1, 2);       // one section
+    put(0x54, 0xE0, 2);    // the optional header's size
+    put(0x58, 0x10B, 2);   // PE32
+    put(0xC8, 0x1000, 4);  // the resource directory's address and size
+    put(0xC8 + 4, 0x100, 4);
+    put(0x138 + 12, 0x1000, 4);  // its section: address, raw size, raw offset
+    put(0x138 + 16, 0x200, 4);
+    put(0x138 + 20, 0x200, 4);
+    put(0x210, 0xFEEF04BD, 4);
+    put(0x214, 0x10000, 4);
+    put(0x210 + 16, std::uint32_t{major} << 16 | minor, 4);
+    put(0x210 + 20, std::uint32_t{build} << 16, 4);
+    return image;
+}
+
+TEST(Publish, WarnsWhenTheSetupNamesAnotherProductVersion) {
+    const Pkey key = test_key("working");
+    for (const auto& [setup, warned] : {std::pair{setup_of_product(2, 0, 0), false}, {setup_of_product(2, 1, 0), true},
+                                        {std::string("MZ not a PE image"), false}}) {
+        PublishRequest request = good_request(key.get());
+        request.setup = setup;
+        const auto result = prepare_publication(request);
+        ASSERT_TRUE(std::holds_alternative<Publication>(result));
+        EXPECT_EQ(std::get<Publication>(result).warnings.size(), warned ? 1u : 0u);
+    }
+}
+
 TEST(Publish, KeepsEarlierItemsAndStopOrderAndReplacesTheSameVersion) {
     const Pkey key = test_key("working");
     const std::string earlier =

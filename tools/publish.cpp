@@ -137,6 +137,13 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
                           request.today + "): every wave up to today would be due at once");
         }
     }
+    // The setup program says which product version it installs; a release
+    // published under another number is never found installed as such.
+    if (const auto product = product_version_of(request.setup);
+        product && !(*product + ".").starts_with(request.version + ".")) {
+        publication.warnings.push_back("the setup program's version resource names product version " + *product +
+                                       ", not " + request.version);
+    }
     const auto signer = client_role(request.key, request.client);
     if (!signer) {
         return refuse("this key is neither the client's working key nor its reserve key: no client would verify "
