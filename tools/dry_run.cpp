@@ -13,10 +13,10 @@
 #include "entry/update_folder.h"
 #include "feed/https_address.h"
 #include "feed/signature.h"
+#include "tools/json_text.h"
 #include "update/check_run.h"
 #include "update/rollout.h"
 #include "update/version.h"
-#include "tools/json_text.h"
 
 namespace tamsel::tool {
 namespace {
@@ -446,12 +446,15 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
         << options.host << "; " << (options.state ? "state.toml given" : "no state.toml") << "\n";
     if (result.wave) {
         out << "rollout: " << result.wave->waves << " waves from " << result.wave->start << "; machine "
-            << options.machine_guid.value_or("(no MachineGuid)") << " is in wave " << result.wave->wave
-            << ", due on " << result.wave->due << "\n";
+            << options.machine_guid.value_or("(no MachineGuid)") << " is in wave " << result.wave->wave << ", due on "
+            << result.wave->due << "\n";
     }
     out << log_file_name << ":\n";
     for (const DryRunStep& step : result.steps) {
-        out << "  " << (step.kind == DryRunStep::would ? "[would] " : step.kind == DryRunStep::note ? "[dry run] " : "")
+        out << "  "
+            << (step.kind == DryRunStep::would  ? "[would] "
+                : step.kind == DryRunStep::note ? "[dry run] "
+                                                : "")
             << step.text << "\n";
     }
     if (result.exit_code) {

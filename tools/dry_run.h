@@ -42,17 +42,17 @@ struct DryRunStep {
 
 struct DryRunResult {
     std::string main_exe;
-    std::optional<std::string> installed;     // the installed version text the client reads
+    std::optional<std::string> installed;  // the installed version text the client reads
     struct Wave {
         std::uint32_t waves;
-        std::string start;                    // YYYY-MM-DD
-        std::uint32_t wave;                   // the machine's
-        std::string due;                      // the day its wave is due
+        std::string start;   // YYYY-MM-DD
+        std::uint32_t wave;  // the machine's
+        std::string due;     // the day its wave is due
     };
-    std::optional<Wave> wave;                 // for an offer rolled out in waves
+    std::optional<Wave> wave;  // for an offer rolled out in waves
     std::vector<DryRunStep> steps;
-    std::optional<int> exit_code;             // none: stopped at the download (no --files)
-    std::optional<std::string> state;         // state.toml as the pass leaves it
+    std::optional<int> exit_code;                                    // none: stopped at the download (no --files)
+    std::optional<std::string> state;                                // state.toml as the pass leaves it
     std::vector<std::pair<std::string, std::size_t>> update_folder;  // names and sizes
 };
 

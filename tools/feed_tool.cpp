@@ -75,7 +75,7 @@ std::string private_key_pem(EVP_PKEY* key, const std::optional<std::string>& pas
         X509_ALGOR* scheme = PKCS5_pbe2_set_iv(EVP_aes_256_cbc(), pbkdf2_iterations, nullptr, 0, nullptr,
                                                NID_hmacWithSHA256);
         std::unique_ptr<PKCS8_PRIV_KEY_INFO, Deleter<PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO_free>> info(
-            EVP_PKEY2PKCS8(key));
+                EVP_PKEY2PKCS8(key));
         X509_SIG* encrypted = scheme && info ? PKCS8_set0_pbe(passphrase->data(), static_cast<int>(passphrase->size()),
                                                               info.get(), scheme)
                                              : nullptr;
@@ -167,9 +167,9 @@ std::optional<PublicKey> parse_public_key(std::string_view text, std::string& wh
                               : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
         if (!key) {
             why = text.find("ENCRYPTED") != std::string_view::npos
-                      ? "an encrypted private key: give its public key instead (the 128 hex digits keygen or "
-                        "public-key printed)"
-                      : "no PEM key";
+                          ? "an encrypted private key: give its public key instead (the 128 hex digits keygen or "
+                            "public-key printed)"
+                          : "no PEM key";
             return std::nullopt;
         }
         const auto bytes = public_key_bytes(key.get());

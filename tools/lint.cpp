@@ -143,11 +143,13 @@ void blame_keys(const toml::table& table, const std::vector<GoodValue>& values, 
 // asking the same code about each piece on its own.
 void explain_document_error(const toml::table& root, Findings& findings) {
     const toml::node* schema = root.get("schema");
-    if (schema == nullptr) return findings.add(Severity::error, client_says("feed document refused", "there is no schema"));
+    if (schema == nullptr)
+        return findings.add(Severity::error, client_says("feed document refused", "there is no schema"));
     const auto alone = parse_feed(toml_text(toml::table{{"schema", *schema}}));
     if (std::holds_alternative<FeedError>(alone) && std::get<FeedError>(alone) == FeedError::document) {
-        return findings.at(Severity::error, schema->source(),
-                           client_says("feed document refused", "schema must be an integer 0 to 4294967295 (and 1 to be read)"));
+        return findings.at(
+                Severity::error, schema->source(),
+                client_says("feed document refused", "schema must be an integer 0 to 4294967295 (and 1 to be read)"));
     }
     const toml::node* items = root.get("item");
     if (items == nullptr) return findings.add(Severity::error, client_says("feed document refused"));
@@ -159,7 +161,8 @@ void explain_document_error(const toml::table& root, Findings& findings) {
     for (const toml::node& element : *array) {
         const toml::table* item = element.as_table();
         if (item == nullptr) {
-            findings.at(Severity::error, element.source(), client_says("feed document refused", "an item must be a table"));
+            findings.at(Severity::error, element.source(),
+                        client_says("feed document refused", "an item must be a table"));
             continue;
         }
         const auto judge = [](const toml::table& candidate) {
@@ -203,12 +206,14 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
     const toml::node* stop_node = root.get("stop");
     if (feed.download.malformed()) {
         if (const toml::table* table = download_node->as_table()) {
-            blame_keys(*table, download_values(), client_says("refused: [download] malformed") + ":", {"version", "url", "sha256", "size"},
-                       [](const toml::table& candidate) {
-                           const auto feed = feed_of(toml::table{{"schema", 1}, {"download", candidate}});
-                           return feed && feed->download.present();
-                       },
-                       findings);
+            blame_keys(
+                    *table, download_values(), client_says("refused: [download] malformed") + ":",
+                    {"version", "url", "sha256", "size"},
+                    [](const toml::table& candidate) {
+                        const auto feed = feed_of(toml::table{{"schema", 1}, {"download", candidate}});
+                        return feed && feed->download.present();
+                    },
+                    findings);
         } else {
             findings.at(Severity::error, download_node->source(),
                         client_says("refused: [download] malformed", "download must be a table, written [download]"));
@@ -220,8 +225,8 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
         if (!feed.update_entry || feed.update_entry->version != offer.version) {
             findings.at(Severity::warning, where,
                         "[download] offers " + offer.version +
-                            " but no update item of that version counts: clients log " +
-                            said("refused: no update entry of the version"));
+                                " but no update item of that version counts: clients log " +
+                                said("refused: no update entry of the version"));
         }
         if (const auto problem = version_text_problem(offer.version)) {
             findings.at(Severity::warning, where, "the version " + offer.version + " " + *problem);
@@ -229,12 +234,13 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
         const toml::table& table = *download_node->as_table();
         if (!is_under_files_prefix(offer.url, files_prefix_for(options.host))) {
             findings.at(Severity::error, table.get("url")->source(),
-                        client_says("refused: foreign address", "url is not a plain path under " + files_prefix_for(options.host)));
+                        client_says("refused: foreign address",
+                                    "url is not a plain path under " + files_prefix_for(options.host)));
         }
         if (offer.size > download_size_limit) {
             findings.at(Severity::error, table.get("size")->source(),
                         client_says("refused: over 16 MB", "clients take setup programs of at most " +
-                                                               std::to_string(download_size_limit) + " bytes"));
+                                                                   std::to_string(download_size_limit) + " bytes"));
         }
         const toml::node* start = table.get("rollout_start");
         const toml::node* days = table.get("rollout_days");
@@ -253,21 +259,23 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
         const toml::source_region& where = stop_node->source();
         if (feed.stop.malformed() && signer != KeyUsed::working) {
             if (const toml::table* table = stop_node->as_table()) {
-                blame_keys(*table, stop_values(), client_says("refused: [stop] malformed") + ":", {},
-                           [](const toml::table& candidate) {
-                               const auto feed = feed_of(toml::table{{"schema", 1}, {"stop", candidate}});
-                               return feed && feed->stop.present();
-                           },
-                           findings);
+                blame_keys(
+                        *table, stop_values(), client_says("refused: [stop] malformed") + ":", {},
+                        [](const toml::table& candidate) {
+                            const auto feed = feed_of(toml::table{{"schema", 1}, {"stop", candidate}});
+                            return feed && feed->stop.present();
+                        },
+                        findings);
             } else {
-                findings.at(Severity::error, where, client_says("refused: [stop] malformed", "stop must be a table, written [stop]"));
+                findings.at(Severity::error, where,
+                            client_says("refused: [stop] malformed", "stop must be a table, written [stop]"));
             }
         }
         if (signer == KeyUsed::working && feed.stop.present() && feed.stop.value.revoke_working) {
             findings.at(Severity::error, where,
                         "[stop] revokes the working key, which signed this answer: clients that took the "
-                        "revocation in refuse the whole feed (" + said("refused: the working key is revoked") +
-                            "); sign it with the reserve key");
+                        "revocation in refuse the whole feed (" +
+                                said("refused: the working key is revoked") + "); sign it with the reserve key");
         } else if (signer == KeyUsed::working) {
             // Carried on from an earlier reserve-signed feed by publish or
             // withdraw: harmless to clients, so it does not fail a release.
@@ -279,8 +287,8 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
             const auto& versions = feed.stop.value.versions;
             if (std::find(versions.begin(), versions.end(), feed.download.value.version) != versions.end()) {
                 findings.at(Severity::warning, download_node->source(),
-                            "[download] offers " + feed.download.value.version +
-                                ", which [stop] stops: clients log " + said("refused: the version is stopped"));
+                            "[download] offers " + feed.download.value.version + ", which [stop] stops: clients log " +
+                                    said("refused: the version is stopped"));
             }
         } else if (!is_answer) {
             findings.at(Severity::warning, where,
@@ -296,9 +304,9 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
 std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
     Findings findings(0);
     if (file.size() > feed_answer_limit) {
-        findings.add(Severity::error, "the file has " + std::to_string(file.size()) +
-                                          " bytes; clients take at most " + std::to_string(feed_answer_limit) +
-                                          " (they log " + said("feed: no answer") + ")");
+        findings.add(Severity::error, "the file has " + std::to_string(file.size()) + " bytes; clients take at most " +
+                                              std::to_string(feed_answer_limit) + " (they log " +
+                                              said("feed: no answer") + ")");
     }
     if (!is_valid_utf8(file)) {
         findings.add(Severity::error, "the file is not UTF-8 (clients log " + said("feed: no answer") + ")");
@@ -380,16 +388,17 @@ std::optional<std::string> rollout_status(std::string_view file, const CalendarD
     std::ostringstream text;
     text << "rollout of " << progress->version << ": " << waves << " waves from " << calendar_date_text(progress->start)
          << "; on " << calendar_date_text(today) << " " << due << " of " << waves << " due (" << std::fixed
-         << std::setprecision(1) << 100.0 * static_cast<double>(due) / static_cast<double>(waves)
-         << "% of machines), " << waves - due << (waves - due == 1 ? " wave remains" : " waves remain")
-         << ", the last due on " << calendar_date_text(progress->last);
+         << std::setprecision(1) << 100.0 * static_cast<double>(due) / static_cast<double>(waves) << "% of machines), "
+         << waves - due << (waves - due == 1 ? " wave remains" : " waves remain") << ", the last due on "
+         << calendar_date_text(progress->last);
     return text.str();
 }
 
 int lint_exit_code(const std::vector<Finding>& findings) {
     int code = 0;
     for (const Finding& finding : findings) {
-        if (!finding.advisory) code = std::max<int>(code, finding.severity == Severity::error ? exit_refused : exit_findings);
+        if (!finding.advisory)
+            code = std::max<int>(code, finding.severity == Severity::error ? exit_refused : exit_findings);
     }
     return code;
 }

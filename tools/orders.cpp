@@ -34,7 +34,8 @@ std::variant<Current, Failure> read_current(std::string_view file, const ClientK
     toml::parse_result parsed = toml::parse(document, std::string_view{"current news.toml"});
     if (!parsed) return refuse(name + " is no TOML; run tamsel-feed lint on it");
     auto feed = parse_feed(document);
-    if (!std::holds_alternative<Feed>(feed)) return refuse(name + " is refused by the updater; run tamsel-feed lint on it");
+    if (!std::holds_alternative<Feed>(feed))
+        return refuse(name + " is refused by the updater; run tamsel-feed lint on it");
     current.root = std::move(parsed.table());
     current.feed = std::get<Feed>(std::move(feed));
     return current;
@@ -59,8 +60,9 @@ std::variant<Order, Failure> finish(Order order, const toml::table& root, EVP_PK
 std::variant<KeyUsed, Failure> verify_carried(std::string_view file, const ClientKeys& keys, const std::string& name) {
     if (!is_valid_utf8(file)) return refuse(name + " is not UTF-8");
     if (!looks_signed(file)) {
-        return refuse(name + " is no signed feed answer, so nothing in it can be verified; give the answer as "
-                             "published");
+        return refuse(name +
+                      " is no signed feed answer, so nothing in it can be verified; give the answer as "
+                      "published");
     }
     const auto split = split_feed_answer(file);
     if (const auto* error = std::get_if<FeedError>(&split))
@@ -84,8 +86,8 @@ CarryCheck check_stop_carried(std::string_view file, KeyUsed signer, KeyUsed nex
     CarryCheck check;
     const auto feed = parse_feed(std::get<FeedAnswer>(split_feed_answer(file)).document);
     const Stop* stop = std::holds_alternative<Feed>(feed) && std::get<Feed>(feed).stop.present()
-                           ? &std::get<Feed>(feed).stop.value
-                           : nullptr;
+                               ? &std::get<Feed>(feed).stop.value
+                               : nullptr;
     if (!std::holds_alternative<Feed>(feed) || std::get<Feed>(feed).stop.absent() || signer == next_signer)
         return check;
     if (stop != nullptr && stop->revoke_working) {
@@ -129,10 +131,10 @@ std::variant<Order, Failure> prepare_stop(const StopRequest& request) {
     const auto role = client_role(request.key, request.client);
     if (role != KeyUsed::reserve) {
         return refuse(role == KeyUsed::working
-                          ? "this is the client's working key: every client ignores a [stop] it signs; sign the "
-                            "order with the reserve key"
-                          : "this key is not the client's reserve key: no client would verify the order; sign it "
-                            "with the reserve key");
+                              ? "this is the client's working key: every client ignores a [stop] it signs; sign the "
+                                "order with the reserve key"
+                              : "this key is not the client's reserve key: no client would verify the order; sign it "
+                                "with the reserve key");
     }
     auto read = read_current(request.current, request.client, request.name);
     if (const auto* failure = std::get_if<Failure>(&read)) return *failure;
@@ -183,8 +185,9 @@ std::variant<Order, Failure> prepare_stop(const StopRequest& request) {
 std::variant<Order, Failure> prepare_withdraw(const WithdrawRequest& request) {
     const auto role = client_role(request.key, request.client);
     if (!role) {
-        return refuse("this key is neither the client's working key nor its reserve key: no client would verify "
-                      "the feed");
+        return refuse(
+                "this key is neither the client's working key nor its reserve key: no client would verify "
+                "the feed");
     }
     auto read = read_current(request.current, request.client, request.name);
     if (const auto* failure = std::get_if<Failure>(&read)) return *failure;

@@ -9,12 +9,12 @@
 #include "feed/signature.h"
 #include "state/calendar_date.h"
 #include "state/toml_reading.h"
+#include "tools/feed_rules.h"
+#include "tools/orders.h"
+#include "tools/toml_text.h"
 #include "update/decision.h"
 #include "update/rollout.h"
 #include "update/version.h"
-#include "tools/feed_rules.h"
-#include "tools/toml_text.h"
-#include "tools/orders.h"
 
 namespace tamsel::tool {
 namespace {
@@ -60,9 +60,10 @@ std::optional<Failure> judge_against_earlier(const Feed& earlier, const PublishR
     if (earlier.stop.present()) {
         const auto& stopped = earlier.stop.value.versions;
         if (std::find(stopped.begin(), stopped.end(), version) != stopped.end()) {
-            return refuse("the version " + version + " is stopped by the [stop] this feed carries: clients that took "
-                          "the order in never install it (" + said("refused: the version is stopped") +
-                          "), the others would; publish a higher version");
+            return refuse("the version " + version +
+                          " is stopped by the [stop] this feed carries: clients that took "
+                          "the order in never install it (" +
+                          said("refused: the version is stopped") + "), the others would; publish a higher version");
         }
     }
     if (!earlier.download.present()) return std::nullopt;
@@ -75,8 +76,8 @@ std::optional<Failure> judge_against_earlier(const Feed& earlier, const PublishR
     }
     if (is_newer(before.version, version)) {
         const std::string consequence = "machines that installed " + before.version + " are not offered " + version +
-                                        " (" + said("nothing to install: not newer") +
-                                        "); machines below it get " + version + " instead";
+                                        " (" + said("nothing to install: not newer") + "); machines below it get " +
+                                        version + " instead";
         if (!request.allow_lower) {
             return refuse(version + " is lower than the earlier feed's offer of " + before.version + ": " +
                           consequence + "; give --allow-lower if that is meant");
@@ -92,8 +93,8 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     if (request.setup.empty()) return refuse("the setup program is empty");
     if (request.setup.size() > download_size_limit) {
         return refuse("the setup program has " + std::to_string(request.setup.size()) +
-                      " bytes; clients take at most " + std::to_string(download_size_limit) +
-                      " (they would log " + said("refused: over 16 MB") + ")");
+                      " bytes; clients take at most " + std::to_string(download_size_limit) + " (they would log " +
+                      said("refused: over 16 MB") + ")");
     }
     if (const auto problem = version_text_problem(request.version)) {
         return refuse("the version " + request.version + " " + *problem +
@@ -113,13 +114,16 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
         return refuse("the address " + publication.url +
                       " breaks the clients' address rule: 1 to 200 bytes after the prefix, parts of ASCII letters, "
                       "digits, \"-\", \".\" and \"_\" joined by single \"/\", no part \".\" or \"..\" "
-                      "(they would log " + said("refused: foreign address") + ")");
+                      "(they would log " +
+                      said("refused: foreign address") + ")");
     }
     bool readable = false;
     for (const NewsText& news : request.news) readable = readable || news.language == "en" || news.language == "ru";
     if (!readable) {
-        return refuse("the news needs a text in en or ru: clients skip an update item without one "
-                      "(they would log " + said("refused: no update entry of the version") + ")");
+        return refuse(
+                "the news needs a text in en or ru: clients skip an update item without one "
+                "(they would log " +
+                said("refused: no update entry of the version") + ")");
     }
     const auto date = parse_calendar_date(request.date);
     if (!date) return refuse("the date " + request.date + " is no day written YYYY-MM-DD");
@@ -146,8 +150,9 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     }
     const auto signer = client_role(request.key, request.client);
     if (!signer) {
-        return refuse("this key is neither the client's working key nor its reserve key: no client would verify "
-                      "the feed");
+        return refuse(
+                "this key is neither the client's working key nor its reserve key: no client would verify "
+                "the feed");
     }
     const auto digest = sha256(request.setup);
     if (!digest) return refuse("SHA-256 failed");
@@ -216,8 +221,8 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     publication.answer = feed_answer(*signature, publication.document);
     if (publication.answer.size() > feed_answer_limit) {
         return refuse("the feed answer would have " + std::to_string(publication.answer.size()) +
-                      " bytes; clients take at most " + std::to_string(feed_answer_limit) +
-                      " (they would log " + said("feed: no answer") + ")");
+                      " bytes; clients take at most " + std::to_string(feed_answer_limit) + " (they would log " +
+                      said("feed: no answer") + ")");
     }
     return publication;
 }

@@ -28,7 +28,7 @@ struct PublishRequest {
     std::string date;                     // the update item's date, YYYY-MM-DD
     std::optional<std::string> previous;  // the earlier answer, verified, whose items and [stop] are kept
     std::string previous_name = "the earlier feed";  // names it in a refusal
-    EVP_PKEY* key = nullptr;              // the private key that signs: one of the client's keys
+    EVP_PKEY* key = nullptr;                         // the private key that signs: one of the client's keys
     ClientKeys client;
     std::string today;                    // YYYY-MM-DD; a rollout never starts before it
     bool allow_lower = false;             // offer a lower version than the earlier feed's offer

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "build_constants.h"
+#include "feed/feed.h"
 #include "feed/signature.h"
 #include "state/calendar_date.h"
 #include "tools/dry_run.h"
@@ -34,7 +35,6 @@
 #include "tools/lint.h"
 #include "tools/orders.h"
 #include "tools/publish.h"
-#include "feed/feed.h"
 #include "tools/signing_key.h"
 #include "update/rollout.h"
 
@@ -290,7 +290,8 @@ std::optional<PublicKey> key_argument(const std::string& argument) {
     if (read_file(argument, file)) {
         text = file;
     } else if (!parse_public_key(argument, why)) {
-        std::cerr << "tamsel-feed: cannot read " << argument << " (a key is 128 hex digits or a file with them or a PEM key)\n";
+        std::cerr << "tamsel-feed: cannot read " << argument
+                  << " (a key is 128 hex digits or a file with them or a PEM key)\n";
         return std::nullopt;
     }
     const auto key = parse_public_key(text, why);
@@ -411,17 +412,28 @@ bool make_folders_and_write(const std::filesystem::path& path, const std::string
 int publish(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
-                          with_secret_options({{"--key", 1}, {"--setup", 1}, {"--version", 1}, {"--files-prefix", 1},
-                                               {"--news", 3}, {"--out", 1}, {"--name", 1}, {"--previous", 1},
-                                               {"--date", 1}, {"--rollout-days", 1}, {"--rollout-start", 1},
-                                               {"--working", 1}, {"--reserve", 1}, {"--allow-lower", 0}}),
+                          with_secret_options({{"--key", 1},
+                                               {"--setup", 1},
+                                               {"--version", 1},
+                                               {"--files-prefix", 1},
+                                               {"--news", 3},
+                                               {"--out", 1},
+                                               {"--name", 1},
+                                               {"--previous", 1},
+                                               {"--date", 1},
+                                               {"--rollout-days", 1},
+                                               {"--rollout-start", 1},
+                                               {"--working", 1},
+                                               {"--reserve", 1},
+                                               {"--allow-lower", 0}}),
                           positional);
     const auto key_path = options.one("--key");
     const auto setup_path = options.one("--setup");
     const auto version = options.one("--version");
     const auto prefix = options.one("--files-prefix");
     const auto out = options.one("--out");
-    if (!command_line_ok("publish", options, positional, 0, {"--key", "--setup", "--version", "--files-prefix", "--out"}))
+    if (!command_line_ok("publish", options, positional, 0,
+                         {"--key", "--setup", "--version", "--files-prefix", "--out"}))
         return exit_usage;
 
     PublishRequest request;
@@ -576,8 +588,16 @@ std::optional<std::vector<std::uint32_t>> session_list(const std::string& text) 
 int dry_run_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
-                          {{"--installed", 1}, {"--state", 1}, {"--files", 1}, {"--working", 1}, {"--reserve", 1},
-                           {"--host", 1}, {"--today", 1}, {"--sessions", 1}, {"--machine-guid", 1}, {"--json", 0}},
+                          {{"--installed", 1},
+                           {"--state", 1},
+                           {"--files", 1},
+                           {"--working", 1},
+                           {"--reserve", 1},
+                           {"--host", 1},
+                           {"--today", 1},
+                           {"--sessions", 1},
+                           {"--machine-guid", 1},
+                           {"--json", 0}},
                           positional);
     const auto installed = options.one("--installed");
     if (!command_line_ok("dry-run", options, positional, 1, {"--installed"})) return exit_usage;
@@ -671,8 +691,13 @@ int write_order(const std::variant<Order, Failure>& prepared, const std::string&
 int stop_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
-                          with_secret_options({{"--feed", 1}, {"--versions", many}, {"--revoke-working", 0},
-                                               {"--keep-offer", 0}, {"--out", 1}, {"--working", 1}, {"--reserve", 1}}),
+                          with_secret_options({{"--feed", 1},
+                                               {"--versions", many},
+                                               {"--revoke-working", 0},
+                                               {"--keep-offer", 0},
+                                               {"--out", 1},
+                                               {"--working", 1},
+                                               {"--reserve", 1}}),
                           positional);
     const auto feed = options.one("--feed");
     if (!command_line_ok("stop", options, positional, 1, {"--feed"})) return exit_usage;
