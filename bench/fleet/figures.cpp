@@ -128,8 +128,9 @@ void print_table(std::ostream& out, const Scenario& scenario, const FleetResult&
                 (result.first_wrongly_failed.empty() ? "" : " (first: " + result.first_wrongly_failed + ")"));
     row("  of them without a watched slow start",
         std::to_string(result.wrongly_failed_unwatched) +
-                (result.first_wrongly_failed_unwatched.empty() ? ""
-                                                               : " (first: " + result.first_wrongly_failed_unwatched + ")"));
+                (result.first_wrongly_failed_unwatched.empty()
+                         ? ""
+                         : " (first: " + result.first_wrongly_failed_unwatched + ")"));
     const auto count = [&result](const char* message) {
         const auto it = result.log_lines.find(message);
         return std::to_string(it == result.log_lines.end() ? 0 : it->second);
@@ -172,16 +173,14 @@ std::uint64_t FleetResult::invariant_breaks() const {
 
 void Simulation::note_break(const Machine& machine, int day, const std::string& what) {
     ++result_.breaks[what];
-    result_.first_break.try_emplace(what,
-                                    "machine " + std::to_string(machine.index) + ", day " + std::to_string(day));
+    result_.first_break.try_emplace(what, "machine " + std::to_string(machine.index) + ", day " + std::to_string(day));
     if (options_.trace) *options_.trace << "  ! invariant broken: " << what << "\n";
 }
 
 void Simulation::note_stuck(Machine& machine, int day, const std::string& why) {
     if (!machine.stuck) ++result_.stuck_machines;
     machine.stuck = true;
-    result_.first_stuck.try_emplace(why,
-                                    "machine " + std::to_string(machine.index) + ", day " + std::to_string(day));
+    result_.first_stuck.try_emplace(why, "machine " + std::to_string(machine.index) + ", day " + std::to_string(day));
     if (options_.trace) *options_.trace << "  ! stuck: " << why << "\n";
 }
 
@@ -210,8 +209,8 @@ void Simulation::check_after_process(Machine& machine, int day, std::int64_t now
         if (!vendor_.is_bad(version) && !machine.wrongly_failed) {
             machine.wrongly_failed = true;
             ++result_.wrongly_failed_machines;
-            const std::string where =
-                    version + ": machine " + std::to_string(machine.index) + ", day " + std::to_string(day);
+            const std::string where = version + ": machine " + std::to_string(machine.index) + ", day " +
+                                      std::to_string(day);
             if (result_.first_wrongly_failed.empty()) result_.first_wrongly_failed = where;
             // Only a slow start a helper watched may cost a good version.
             if (!machine.slow_start_seen) {
@@ -237,9 +236,7 @@ void Simulation::end_day(Machine& machine, int day) {
 
     const auto read = read_state_of(machine);
     const State* state = std::get_if<State>(&read);
-    const auto has = [&](const char* name) {
-        return machine.files.count(join_path(context_.update_dir, name)) != 0;
-    };
+    const auto has = [&](const char* name) { return machine.files.count(join_path(context_.update_dir, name)) != 0; };
     if (state != nullptr) {
         if (state->pending) ++figures.pending;
         // A way back: what the next installation would set aside, asked
@@ -253,8 +250,10 @@ void Simulation::end_day(Machine& machine, int day) {
             const bool copy = set_aside_installed_setup(files, context_.update_dir);
             const auto kept = files.files.find(UpdateFolder{context_.update_dir}.rollback_setup());
             const std::string* version = kept == files.files.end() ? nullptr : vendor_.version_of(kept->second);
-            if (!copy || version == nullptr) note_break(machine, day, "a day ended without a way back");
-            else if (*version != machine.installed) note_break(machine, day, "a day ended with a way back to another version");
+            if (!copy || version == nullptr)
+                note_break(machine, day, "a day ended without a way back");
+            else if (*version != machine.installed)
+                note_break(machine, day, "a day ended with a way back to another version");
         } else if (!has(installed_setup_name) && !(state->pending->rollback_copy && has(rollback_setup_name))) {
             note_break(machine, day, "a day ended without a way back");
         }
@@ -266,8 +265,7 @@ void Simulation::end_day(Machine& machine, int day) {
         for (const auto& [path, bytes] : machine.files)
             *options_.trace << " " << path.substr(context_.update_dir.size() + 1);
         *options_.trace << "\n";
-        if (const auto it = machine.files.find(UpdateFolder{context_.update_dir}.state());
-            it != machine.files.end())
+        if (const auto it = machine.files.find(UpdateFolder{context_.update_dir}.state()); it != machine.files.end())
             *options_.trace << "  state.toml: " << it->second << "\n";
     }
 }

@@ -15,7 +15,7 @@ namespace tamsel::fleet {
 using fakes::FakeHttpsResponse;
 
 std::unique_ptr<Simulation::World> Simulation::make_world(Machine& machine, int day, std::int64_t now, Rng& rng,
-                                  std::vector<Launch>& launches) {
+                                                          std::vector<Launch>& launches) {
     auto world = std::make_unique<World>(crypto_);
     World& w = *world;
     w.clock.set_unix(now + machine.clock_offset);
@@ -40,8 +40,7 @@ std::unique_ptr<Simulation::World> Simulation::make_world(Machine& machine, int 
     if (rng.chance(scenario_.behaviour.clock_jump)) {
         // Someone (or a time service) sets the clock during the first wait.
         const std::int64_t range = static_cast<std::int64_t>(scenario_.behaviour.clock_step_hours) * 3600;
-        const std::int64_t jump = static_cast<std::int64_t>(rng.below(static_cast<std::uint64_t>(2 * range))) -
-                                  range;
+        const std::int64_t jump = static_cast<std::int64_t>(rng.below(static_cast<std::uint64_t>(2 * range))) - range;
         w.clock.after_sleep = [jump, done = false](fakes::FakeClock& clock) mutable {
             if (done) return;
             done = true;
@@ -91,8 +90,8 @@ fakes::FakeProcess* Simulation::program_in(World& w, std::uint32_t session) {
 // What a started process does: the window helpers as the real ones would
 // answer for this machine's program, the shell starting the program, and
 // the setup programs, which run after the pass.
-fakes::FakeStartResult Simulation::on_start(World& w, Machine& machine, std::vector<Launch>& launches, bool good, int day,
-                                const fakes::FakeLaunch& launch) {
+fakes::FakeStartResult Simulation::on_start(World& w, Machine& machine, std::vector<Launch>& launches, bool good,
+                                            int day, const fakes::FakeLaunch& launch) {
     const auto ends_with = [&](std::string_view tail) { return launch.command_line.ends_with(tail); };
     const auto session = session_of(launch.token);
     if (machine.helpers_blocked && launch.token.starts_with("own:")) return {false};
@@ -130,7 +129,7 @@ fakes::FakeStartResult Simulation::on_start(World& w, Machine& machine, std::vec
 }
 
 void Simulation::check_setup_start(World& w, Machine& machine, std::vector<Launch>& launches, int day,
-                       const std::string& application) {
+                                   const std::string& application) {
     const auto file = w.files.files.find(application);
     const std::string* version = file == w.files.files.end() ? nullptr : vendor_.version_of(file->second);
     const bool rollback = application.ends_with(rollback_setup_name);
@@ -148,8 +147,10 @@ void Simulation::check_setup_start(World& w, Machine& machine, std::vector<Launc
     // what the stop order keeps from being installed anew may still be
     // what the machine had. Counted, so the figures show how often.
     if (machine.stopped_seen.count(*version)) {
-        if (!rollback) note_break(machine, day, "a stopped version was installed after its stop order");
-        else ++result_.rollbacks_to_stopped;
+        if (!rollback)
+            note_break(machine, day, "a stopped version was installed after its stop order");
+        else
+            ++result_.rollbacks_to_stopped;
     }
     if (!launches.empty()) note_break(machine, day, "two setups at once");
     launches.push_back(Launch{file->second, *version, rollback});
@@ -167,7 +168,7 @@ void Simulation::check_setup_start(World& w, Machine& machine, std::vector<Launc
 // Runs one updater process (check run or phase two); false when the
 // power went out during it.
 bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& rng, bool phase2,
-                 std::vector<Launch>& launches) {
+                             std::vector<Launch>& launches) {
     auto world = make_world(machine, day, now, rng, launches);
     World& w = *world;
     bool power = true;

@@ -36,8 +36,7 @@ void Simulation::start_day(Machine& machine, int day, Rng& rng) {
     if (machine.clock_offset != 0 && rng.chance(b.clock_fixed)) machine.clock_offset = 0;
     if (rng.chance(b.clock_step)) {
         const std::int64_t range = static_cast<std::int64_t>(b.clock_step_hours) * 3600;
-        machine.clock_offset = static_cast<std::int64_t>(rng.below(static_cast<std::uint64_t>(2 * range + 1))) -
-                               range;
+        machine.clock_offset = static_cast<std::int64_t>(rng.below(static_cast<std::uint64_t>(2 * range + 1))) - range;
     }
     const bool good = !vendor_.is_bad(machine.installed);
     machine.sessions.clear();

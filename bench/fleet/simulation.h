@@ -94,8 +94,11 @@ struct Launch {
 class Simulation {
 public:
     Simulation(const Scenario& scenario, const RunOptions& options)
-        : scenario_(scenario), options_(options), settings_(make_settings()),
-          context_(make_run_context(program_dir, program_data, settings_)), vendor_(scenario, context_) {
+        : scenario_(scenario),
+          options_(options),
+          settings_(make_settings()),
+          context_(make_run_context(program_dir, program_data, settings_)),
+          vendor_(scenario, context_) {
         result_.machines = scenario.machines;
         result_.days = scenario.days;
         result_.per_day.resize(static_cast<std::size_t>(scenario.days));
@@ -165,8 +168,7 @@ private:
 
     // Runs one updater process (check run or phase two); false when the
     // power went out during it.
-    bool run_process(Machine& machine, int day, std::int64_t now, Rng& rng, bool phase2,
-                     std::vector<Launch>& launches);
+    bool run_process(Machine& machine, int day, std::int64_t now, Rng& rng, bool phase2, std::vector<Launch>& launches);
 
     void power_cut(Machine& machine);
 

@@ -27,7 +27,8 @@ bool is_program_image(Processes& processes, const ProcessImage& image, const std
     // that never answers would stall every census.
     if (lower_case_full(image.path) == lower_case_full(program_path)) return true;
     const auto program_nt_path = processes.final_nt_path(program_path);
-    return program_nt_path && !image.nt_path.empty() && lower_case_full(*program_nt_path) == lower_case_full(image.nt_path);
+    return program_nt_path && !image.nt_path.empty() &&
+           lower_case_full(*program_nt_path) == lower_case_full(image.nt_path);
 }
 
 std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path) {
@@ -39,7 +40,8 @@ std::optional<std::vector<CensusEntry>> take_census(Processes& processes, const 
         if (!has_program_name(process)) continue;
         const auto image = processes.image(process.process_id);
         if (!image) continue;  // ended meanwhile, or access refused
-        if (is_program_image(processes, *image, program_path)) census.push_back({process.process_id, process.session_id});
+        if (is_program_image(processes, *image, program_path))
+            census.push_back({process.process_id, process.session_id});
     }
     return census;
 }

@@ -16,9 +16,9 @@ bool program_runs_in(Processes& processes, const std::string& program_path, std:
 }
 
 enum class UserStart {
-    started,   // the shell was started as the user: the helper will say whether the program came up
-    nobody,    // nobody is logged on: the session is not verified
-    refused,   // the start could not be made: nothing to verify, and no verdict on the program
+    started,  // the shell was started as the user: the helper will say whether the program came up
+    nobody,   // nobody is logged on: the session is not verified
+    refused,  // the start could not be made: nothing to verify, and no verdict on the program
 };
 
 // Starts the program as the session's user through the shell.
@@ -39,7 +39,8 @@ UserStart start_as_session_user(Platform& platform, std::uint32_t session_id, co
     // account's; should it not be made, the program still starts, with ours.
     const auto environment = platform.processes.user_environment(*user);
     // The raise never waits for the shell: its handle closes right here.
-    if (!platform.processes.start_as_user(*user, shell, quoted(shell) + " " + quoted(program_path), environment.get())) {
+    if (!platform.processes.start_as_user(*user, shell, quoted(shell) + " " + quoted(program_path),
+                                          environment.get())) {
         log.write("raise: start refused", session_id);
         return UserStart::refused;
     }

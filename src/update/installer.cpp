@@ -29,8 +29,7 @@ bool run_setup(Platform& platform, const std::string& setup_path, const std::str
     const std::uint64_t began = platform.clock.monotonic_ms();
     while (!platform.system.mutex_exists(setup_mutex_name) &&
            platform.clock.monotonic_ms() - began < setup_start_wait_ms &&
-           setup->wait(setup_poll_ms) == WaitResult::timed_out) {
-    }
+           setup->wait(setup_poll_ms) == WaitResult::timed_out) {}
     return true;
 }
 

@@ -432,8 +432,8 @@ private:
 
 std::string nt_form(const std::string& path) {
     if (path.size() >= 3 && path[1] == ':' && path[2] == '\\')
-        return "\\Device\\HarddiskVolume" + std::to_string(std::toupper(static_cast<unsigned char>(path[0])) - 'A' + 1) +
-               path.substr(2);
+        return "\\Device\\HarddiskVolume" +
+               std::to_string(std::toupper(static_cast<unsigned char>(path[0])) - 'A' + 1) + path.substr(2);
     if (path.starts_with("\\\\?\\UNC\\")) return "\\Device\\Mup" + path.substr(7);
     if (path.starts_with("\\\\") && !path.starts_with("\\\\?\\") && !path.starts_with("\\\\.\\"))
         return "\\Device\\Mup" + path.substr(1);
@@ -494,8 +494,8 @@ std::optional<ProcessImage> FakeProcesses::image(std::uint32_t process_id) {
 
 std::optional<std::string> FakeProcesses::final_nt_path(const std::string& path) {
     opened_paths.push_back(path);
-    const bool drive_letter = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
-                              path[1] == ':' && path[2] == '\\';
+    const bool drive_letter = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+                              path[2] == '\\';
     if (!drive_letter) throw std::logic_error("opened as the system account: " + path);
     if (fault("processes.final_path")) return std::nullopt;
     const auto found = final_paths.find(path);

@@ -129,8 +129,9 @@ std::optional<ProcessImage> Win32Processes::image(std::uint32_t process_id) {
 std::optional<std::string> Win32Processes::final_nt_path(const std::string& path) {
     const auto wide = to_wide(path);
     if (!wide || !on_local_fixed_volume(*wide)) return std::nullopt;
-    HANDLE file = CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
     const OwnedHandle owned(file);
     std::wstring buffer(MAX_PATH, L'\0');
