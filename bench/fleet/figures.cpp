@@ -6,11 +6,11 @@
 #include <iomanip>
 #include <sstream>
 
+#include "common/calendar_date.h"
 #include "entry/paths.h"
 #include "entry/update_folder.h"
 #include "simulation.h"
 #include "update/installer.h"
-#include "update/rollout.h"
 
 namespace tamsel::fleet {
 

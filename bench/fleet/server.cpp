@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "support/test_bytes.h"
-#include "update/rollout.h"
+#include "common/calendar_date.h"
 
 namespace tamsel::fleet {
 

@@ -13,12 +13,12 @@
 #include <variant>
 #include <vector>
 
+#include "common/calendar_date.h"
 #include "entry/entry.h"
 #include "fakes/fake_platform.h"
 #include "server.h"
 #include "simulator.h"
 #include "state/state.h"
-#include "update/rollout.h"
 
 namespace tamsel::fleet {
 

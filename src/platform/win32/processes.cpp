@@ -129,14 +129,13 @@ std::optional<ProcessImage> Win32Processes::image(std::uint32_t process_id) {
 std::optional<std::string> Win32Processes::final_nt_path(const std::string& path) {
     const auto wide = to_wide(path);
     if (!wide || !on_local_fixed_volume(*wide)) return std::nullopt;
-    HANDLE file = CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    const OwnedHandle owned(file);
+    const OwnedFile file(CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
     std::wstring buffer(MAX_PATH, L'\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const DWORD size = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+        const DWORD size = GetFinalPathNameByHandleW(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
         if (size == 0) return std::nullopt;
         if (size < buffer.size()) return to_utf8_lossy(buffer.data(), size);
