@@ -270,8 +270,8 @@ class PrintingProcesses final : public Processes {
 public:
     explicit PrintingProcesses(Transcript& transcript) : transcript_(transcript) {}
     std::optional<std::vector<ProcessEntry>> enumerate() override { return std::vector<ProcessEntry>{}; }
-    std::optional<std::string> image_path(std::uint32_t) override { return std::nullopt; }
-    bool same_file(const std::string&, const std::string&) override { return false; }
+    std::optional<ProcessImage> image(std::uint32_t) override { return std::nullopt; }
+    std::optional<std::string> final_nt_path(const std::string&) override { return std::nullopt; }
     std::unique_ptr<OpenedProcess> open_process(std::uint32_t) override { return nullptr; }
     std::unique_ptr<Token> duplicate_own_token() override { return nullptr; }
     bool set_token_session(Token&, std::uint32_t) override { return false; }

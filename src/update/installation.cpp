@@ -106,7 +106,7 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
         return exit_code::done;
     }
 
-    if (!run_setup(platform.processes, setup_path, UpdateFolder{context.update_dir}.setup_log())) {
+    if (!run_setup(platform, setup_path, UpdateFolder{context.update_dir}.setup_log())) {
         log.write("setup not started", platform.processes.last_error());
         // The program was closed for a setup that never ran: the users get it back.
         bridge.raise_program(context.main_exe, pending.sessions, log);

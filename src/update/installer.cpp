@@ -1,5 +1,6 @@
 #include "update/installer.h"
 
+#include "common/client_limits.h"
 #include "entry/paths.h"
 #include "update/version.h"
 
@@ -20,9 +21,16 @@ std::string setup_command_line(const std::string& setup_path, const std::string&
     return "\"" + setup_path + "\" " + setup_flags + " \"/LOG=" + log_path + "\"";
 }
 
-bool run_setup(Processes& processes, const std::string& setup_path, const std::string& log_path) {
-    // Both handles close at once: the updater never waits for the setup.
-    return processes.start(setup_path, setup_command_line(setup_path, log_path)) != nullptr;
+bool run_setup(Platform& platform, const std::string& setup_path, const std::string& log_path) {
+    const auto setup = platform.processes.start(setup_path, setup_command_line(setup_path, log_path));
+    if (!setup) return false;
+    // The wait for the process doubles as the pause between two looks; one
+    // that cannot be waited on is not waited for.
+    const std::uint64_t began = platform.clock.monotonic_ms();
+    while (!platform.system.mutex_exists(setup_mutex_name) &&
+           platform.clock.monotonic_ms() - began < setup_start_wait_ms &&
+           setup->wait(setup_poll_ms) == WaitResult::timed_out) {}
+    return true;
 }
 
 void restore_rollback_copy(Files& files, const std::string& update_dir, bool rollback_copy) {

@@ -138,7 +138,8 @@ bool held_by_policy(const Policies& policies, std::string_view offered) {
 }
 
 bool deferred_retry_due(const std::optional<std::uint64_t>& deferred_at, std::uint64_t now) {
-    return deferred_at && now > *deferred_at && now - *deferred_at >= deferred_retry_seconds;
+    return deferred_at && now > *deferred_at &&
+           now - *deferred_at + deferred_retry_margin_seconds >= deferred_retry_seconds;
 }
 
 }  // namespace tamsel

@@ -15,8 +15,12 @@
 namespace tamsel {
 
 // A deferred pass leaves the day open; later passes of that day fetch the
-// feed again at most this often.
+// feed again at most this often. The mark is stamped after the fetch while
+// the hourly task starts on the hour, so the next start finds a little less
+// than an hour gone: the margin keeps the retry hourly rather than every
+// second hour.
 inline constexpr std::uint64_t deferred_retry_seconds = 3600;
+inline constexpr std::uint64_t deferred_retry_margin_seconds = 300;
 
 // What became of one policy value: in force (a switch at 0 or 1, a text
 // of the right form), absent, or ignored and why.
@@ -68,7 +72,8 @@ void log_policies(Log& log, const Policies& policies);
 bool held_by_policy(const Policies& policies, std::string_view offered);
 
 // Whether a pass on a day already tried may go on: only when the last pass
-// deferred and an hour has passed since (a clock set back counts as no time).
+// deferred and about an hour (less the margin) has passed since (a clock set
+// back counts as no time).
 bool deferred_retry_due(const std::optional<std::uint64_t>& deferred_at, std::uint64_t now);
 
 // The HTTPS client with the policy's proxy put into every request.

@@ -1,8 +1,10 @@
 #include "fakes/fake_platform.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <initializer_list>
+#include <stdexcept>
 
 #include "support/test_bytes.h"
 
@@ -361,6 +363,12 @@ public:
     std::string kind;
 };
 
+// Read whole, however long the path.
+std::optional<ProcessImage> image_of(const FakeProcess& process) {
+    if (!process.path) return std::nullopt;
+    return ProcessImage{*process.path, process.nt_path.value_or(nt_form(*process.path))};
+}
+
 class FakeProcessHandle final : public ProcessHandle {
 public:
     FakeProcessHandle(FakeProcesses& owner, std::uint32_t process_id) : owner_(owner), id_(process_id) {
@@ -401,11 +409,10 @@ public:
     }
     ~FakeOpenedProcess() override { --owner_.open_handles; }
 
-    std::optional<std::string> image_path() override {
+    std::optional<ProcessImage> image() override {
         const FakeProcess& process = owner_.table[index_];
         if (owner_.fault("processes.opened_image " + std::to_string(process.session_id))) return std::nullopt;
-        if (!process.path || process.path->size() >= 260) return std::nullopt;
-        return process.path;  // an ended process can still be queried through its handle
+        return image_of(process);  // an ended process can still be queried through its handle
     }
     bool terminate(std::uint32_t exit_code) override {
         if (owner_.fault("processes.terminate")) return false;
@@ -422,6 +429,16 @@ private:
     FakeProcesses& owner_;
     std::size_t index_;
 };
+
+std::string nt_form(const std::string& path) {
+    if (path.size() >= 3 && path[1] == ':' && path[2] == '\\')
+        return "\\Device\\HarddiskVolume" +
+               std::to_string(std::toupper(static_cast<unsigned char>(path[0])) - 'A' + 1) + path.substr(2);
+    if (path.starts_with("\\\\?\\UNC\\")) return "\\Device\\Mup" + path.substr(7);
+    if (path.starts_with("\\\\") && !path.starts_with("\\\\?\\") && !path.starts_with("\\\\.\\"))
+        return "\\Device\\Mup" + path.substr(1);
+    return path;
+}
 
 std::uint32_t FakeProcesses::run_program(const std::string& path, std::uint32_t session, std::string name) {
     FakeProcess process;
@@ -467,21 +484,23 @@ std::optional<std::vector<ProcessEntry>> FakeProcesses::enumerate() {
     return entries;
 }
 
-std::optional<std::string> FakeProcesses::image_path(std::uint32_t process_id) {
+std::optional<ProcessImage> FakeProcesses::image(std::uint32_t process_id) {
     const FakeProcess* process = find_alive(process_id);
     if (fault("processes.image_path " + (process ? std::to_string(process->session_id) : std::string("?"))))
         return std::nullopt;
-    if (!process || !process->path) return std::nullopt;
-    // The real query has room for 259 units and the terminating zero.
-    if (process->path->size() >= 260) return std::nullopt;
-    return process->path;
+    if (!process) return std::nullopt;
+    return image_of(*process);
 }
 
-bool FakeProcesses::same_file(const std::string& first, const std::string& second) {
-    if (fault("processes.same_file")) return false;
-    const auto a = files_named.find(first);
-    const auto b = files_named.find(second);
-    return a != files_named.end() && b != files_named.end() && a->second == b->second;
+std::optional<std::string> FakeProcesses::final_nt_path(const std::string& path) {
+    opened_paths.push_back(path);
+    const bool drive_letter = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+                              path[2] == '\\';
+    if (!drive_letter) throw std::logic_error("opened as the system account: " + path);
+    if (fault("processes.final_path")) return std::nullopt;
+    const auto found = final_paths.find(path);
+    if (found == final_paths.end()) return std::nullopt;
+    return found->second;
 }
 
 std::unique_ptr<OpenedProcess> FakeProcesses::open_process(std::uint32_t process_id) {

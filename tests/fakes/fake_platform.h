@@ -291,6 +291,10 @@ public:
     std::uint32_t last_error() const override { return injected_error; }
 };
 
+// The NT name the kernel gives a Win32 path: a drive letter's volume, or the
+// network redirector for UNC paths; other device paths stay as they are.
+std::string nt_form(const std::string& path);
+
 // The machine's processes on the virtual clock. A process runs from when it
 // is listed or started until `ends_at` (monotonic ms), or for ever.
 struct FakeProcess {
@@ -298,6 +302,7 @@ struct FakeProcess {
     std::uint32_t session_id = 1;
     std::string name = "Tamsel.exe";
     std::optional<std::string> path;  // nothing: cannot be opened or queried
+    std::optional<std::string> nt_path;  // the image's NT name; nothing: nt_form(path)
     std::optional<std::uint64_t> ends_at;
     bool survives_terminate = false;
     std::optional<std::uint32_t> exit_code;
@@ -334,10 +339,13 @@ public:
     std::set<std::uint32_t> logged_on;  // sessions with a user token
     std::function<FakeStartResult(const FakeLaunch&)> on_start;  // default: made, ends at once with 0
     std::function<void(std::uint32_t)> before_open;  // a process id about to be opened by open_process
-    // The file each spelling names, for same_file: the spellings of one file
-    // (an 8.3 name, a path through a junction) share a value; a path not
-    // listed cannot be opened.
-    std::map<std::string, std::string> files_named;
+    // The final NT path of each spelling of a file that can be opened (an 8.3
+    // name, a path through a junction); a path not listed cannot be opened.
+    // Opening anything but a drive-letter path throws (std::logic_error), which
+    // fails the test: as the system account it would authenticate to whatever
+    // host the path names.
+    std::map<std::string, std::string> final_paths;
+    std::vector<std::string> opened_paths;  // every final_nt_path, in order
 
     std::vector<FakeLaunch> launches;
     std::vector<std::uint32_t> terminated;   // process ids, in order
@@ -356,8 +364,8 @@ public:
     std::vector<FakeLaunch> launches_ending(std::string_view suffix) const;
 
     std::optional<std::vector<ProcessEntry>> enumerate() override;
-    std::optional<std::string> image_path(std::uint32_t process_id) override;
-    bool same_file(const std::string& first, const std::string& second) override;
+    std::optional<ProcessImage> image(std::uint32_t process_id) override;
+    std::optional<std::string> final_nt_path(const std::string& path) override;
     std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) override;
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;

@@ -93,8 +93,8 @@ private:
 class Win32Processes final : public Processes {
 public:
     std::optional<std::vector<ProcessEntry>> enumerate() override;
-    std::optional<std::string> image_path(std::uint32_t process_id) override;
-    bool same_file(const std::string& first, const std::string& second) override;
+    std::optional<ProcessImage> image(std::uint32_t process_id) override;
+    std::optional<std::string> final_nt_path(const std::string& path) override;
     std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) override;
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;
