@@ -124,19 +124,22 @@ bool clear_update_folder(const std::string& update_dir, const std::string& data_
             }
             continue;
         }
-        const auto descriptor = entry->owner_and_dacl();
-        entry.reset();
+        const auto trusted = [&](const Sid& sid) { return trusted_sid(sid, platform.account); };
         const FolderVerdict verdict = (attributes & attribute_reparse_point) != 0
                                               ? FolderVerdict{Refusal::link, {}, 0}
-                                              : judge_descriptor(
-                                                        descriptor, 0, any_right,
-                                                        [&](const Sid& sid) {
-                                                            return trusted_sid(sid, platform.account);
-                                                        },
-                                                        [&](const Sid& sid) {
-                                                            return trusted_sid(sid, platform.account);
-                                                        });
+                                              : judge_descriptor(entry->owner_and_dacl(), 0, any_right, trusted,
+                                                                 trusted);
         if (verdict.accepted()) continue;
+        if (verdict.refusal == Refusal::grant) {
+            // One of ours (its owner is SYSTEM or the Administrators) that
+            // others may reach, as what was written while the folder let
+            // them: it keeps its content and loses their entries.
+            if (entry->protect()) {
+                say(text, path + ": open to " + sid_text(verdict.trustee) + ": protected");
+                continue;
+            }
+        }
+        entry.reset();
         const std::string why = verdict.refusal == Refusal::link    ? std::string("a link")
                                 : verdict.refusal == Refusal::owner ? "owned by " + sid_text(verdict.trustee)
                                 : verdict.refusal == Refusal::grant ? "open to " + sid_text(verdict.trustee)

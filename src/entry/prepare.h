@@ -24,9 +24,10 @@ bool prepare_folder(const std::string& folder, const std::string& stamp, Platfor
 
 // Takes out of the update folder what the updater did not write: folders
 // (whatever their name) are moved aside into the data folder, files owned by
-// anybody but the system account or the Administrators, or readable or
-// changeable by anybody else, are removed. The state file, the log and the
-// other files of passes stay. False when an entry could not be taken out.
+// anybody but the system account or the Administrators, and links, are
+// removed; a file of theirs that anybody else may even read gets the kit's
+// descriptor. The state file, the log and the other files of passes stay.
+// False when an entry could not be taken out.
 bool clear_update_folder(const std::string& update_dir, const std::string& data_dir, const std::string& stamp,
                          Platform& platform, std::string& text);
 

@@ -145,7 +145,7 @@ TEST(Prepare, MakesTheFoldersSafeWhateverItFinds) {
              0,
              {data_dir + "\\update.set-aside-" + stamp},
              {data_dir + "\\update.set-aside-" + stamp + "\\installed-setup.exe"}},
-            {"a planted folder named like a file, a foreign file and an open one go",
+            {"a planted folder named like a file and a foreign file go, a readable one of ours is protected",
              [&](Machine& m) {
                  m.add_guarded_folder(data_dir);
                  m.add_guarded_folder(update_dir);
@@ -160,7 +160,7 @@ TEST(Prepare, MakesTheFoldersSafeWhateverItFinds) {
              },
              0,
              {data_dir + "\\state.toml.tmp.set-aside-" + stamp},
-             {update_dir + "\\state.toml"}},
+             {update_dir + "\\state.toml", update_dir + "\\updater.log"}},
             {"a foreign file held open stops it",
              [&](Machine& m) {
                  m.add_guarded_folder(data_dir);
@@ -211,6 +211,9 @@ TEST(Prepare, MakesTheFoldersSafeWhateverItFinds) {
         if (c.exit_code == exit_code::done) {
             EXPECT_TRUE(m.guarded(data_dir) && m.guarded(update_dir)) << c.name;
             EXPECT_EQ(m.security.descriptors[data_dir].owner, FakeAccount::admins_sid()) << c.name;
+            for (const auto& [path, written] : m.security.descriptors)  // nobody else is left any entry
+                if (path.starts_with(update_dir + "\\") && m.files.exists(path))
+                    EXPECT_EQ(written.entries.size(), 2u) << c.name << " " << path;
             EXPECT_TRUE(m.system.standard_output.ends_with("prepared\r\n")) << c.name;
         } else {
             EXPECT_EQ(m.event_log.events.size(), 1u) << c.name;
