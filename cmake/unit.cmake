@@ -30,6 +30,14 @@ if(NOT TAMSEL_RELEASE)
   gtest_discover_tests(tamsel_unit_tests TEST_PREFIX "unit." DISCOVERY_TIMEOUT 60)
 endif()
 
+# The layer order of src/ (README, Layout): no file includes from a higher
+# layer, and only the composition roots reach behind the platform interfaces.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND AND NOT TAMSEL_RELEASE)
+  add_test(NAME layers.includes
+    COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-layers.py" "${CMAKE_CURRENT_SOURCE_DIR}")
+endif()
+
 # The Group Policy templates must be well-formed XML, or the policy editors
 # refuse them (libxml2-utils' xmllint).
 find_program(TAMSEL_XMLLINT xmllint)
@@ -38,11 +46,10 @@ if(TAMSEL_XMLLINT AND NOT TAMSEL_RELEASE)
     COMMAND "${TAMSEL_XMLLINT}" --noout
       "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/tamsel-update.admx"
       "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/en-US/tamsel-update.adml")
-  find_package(Python3 COMPONENTS Interpreter)
   if(Python3_Interpreter_FOUND)
-    add_test(NAME policy_templates.consistent
-      COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/support/check_policy_templates.py"
-        "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/tamsel-update.admx"
-        "${CMAKE_CURRENT_SOURCE_DIR}/deploy/policy/en-US/tamsel-update.adml")
+    # The MSI, the scripts and the templates use the names in product_names.h.
+    add_test(NAME deploy_kit.consistent
+      COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_SOURCE_DIR}/tests/support/check_deploy_kit.py"
+        "${CMAKE_CURRENT_SOURCE_DIR}")
   endif()
 endif()

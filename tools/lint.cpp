@@ -9,10 +9,9 @@
 #include "common/utf8.h"
 #include "feed/feed.h"
 #include "feed/signature.h"
-#include "update/decision.h"
-#include "update/rollout.h"
-#include "update/version.h"
 #include "tools/feed_rules.h"
+#include "update/decision.h"
+#include "update/version.h"
 
 namespace tamsel::tool {
 namespace {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "state/calendar_date.h"
+#include "common/calendar_date.h"
 #include "tools/feed_tool.h"
 
 namespace tamsel::tool {

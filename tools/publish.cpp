@@ -2,17 +2,16 @@
 
 #include <sstream>
 
+#include "common/calendar_date.h"
 #include "common/toml.h"
+#include "common/toml_reading.h"
 #include "feed/feed.h"
 #include "feed/https_address.h"
 #include "feed/signature.h"
-#include "state/calendar_date.h"
-#include "state/toml_reading.h"
-#include "update/decision.h"
-#include "update/rollout.h"
 #include "tools/feed_rules.h"
-#include "tools/toml_text.h"
 #include "tools/orders.h"
+#include "tools/toml_text.h"
+#include "update/decision.h"
 
 namespace tamsel::tool {
 namespace {

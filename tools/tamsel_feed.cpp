@@ -25,15 +25,15 @@
 #include <vector>
 
 #include "build_constants.h"
+#include "common/calendar_date.h"
+#include "feed/feed.h"
 #include "feed/signature.h"
-#include "state/calendar_date.h"
 #include "tools/dry_run.h"
 #include "tools/feed_rules.h"
 #include "tools/feed_tool.h"
 #include "tools/lint.h"
 #include "tools/orders.h"
 #include "tools/publish.h"
-#include "feed/feed.h"
 #include "tools/signing_key.h"
 
 namespace {
@@ -321,17 +321,6 @@ std::string local_today() {
     return text;
 }
 
-// Days from 1970-01-01 to a proleptic Gregorian date.
-std::int64_t days_since_1970(const tamsel::CalendarDate& date) {
-    const std::int64_t y = date.year - (date.month <= 2 ? 1 : 0);
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t mp = (static_cast<std::int64_t>(date.month) + 9) % 12;
-    const std::int64_t doy = (153 * mp + 2) / 5 + static_cast<std::int64_t>(date.day) - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 bool make_folders_and_write(const std::filesystem::path& path, const std::string& bytes) {
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
@@ -506,8 +495,8 @@ int dry_run_command(int argc, char** argv) {
     }
     // The client's clock: now, moved by whole days to the day given, so
     // that the age of a pending record reads as it would on that day.
-    const std::int64_t shift_days =
-        days_since_1970(*tamsel::parse_calendar_date(run.today)) - days_since_1970(*tamsel::parse_calendar_date(local_today()));
+    const std::int64_t shift_days = tamsel::days_between(*tamsel::parse_calendar_date(local_today()),
+                                                         *tamsel::parse_calendar_date(run.today));
     run.now_unix = static_cast<std::uint64_t>(std::max<std::int64_t>(0, std::time(nullptr) + shift_days * 86400));
     if (const auto sessions = options.one("--sessions")) {
         const auto list = session_list(*sessions);

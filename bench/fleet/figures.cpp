@@ -5,8 +5,8 @@
 #include <iomanip>
 #include <sstream>
 
+#include "common/calendar_date.h"
 #include "simulator.h"
-#include "update/rollout.h"
 
 namespace tamsel::fleet {
 

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "state/calendar_date.h"
+#include "common/calendar_date.h"
 
 namespace tamsel::fleet {
 

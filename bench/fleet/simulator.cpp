@@ -9,18 +9,18 @@
 #include <set>
 #include <sstream>
 
+#include "common/calendar_date.h"
 #include "entry/entry.h"
 #include "entry/log.h"
 #include "entry/paths.h"
+#include "entry/update_folder.h"
 #include "fakes/fake_platform.h"
 #include "session/session_bridge.h"
 #include "state/state.h"
 #include "support/test_bytes.h"
 #include "update/check_run.h"
-#include "entry/update_folder.h"
 #include "update/installer.h"
 #include "update/phase_two.h"
-#include "update/rollout.h"
 #include "update/version.h"
 
 namespace tamsel::fleet {

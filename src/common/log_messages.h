@@ -19,9 +19,14 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/event_log.h"
-
 namespace tamsel {
+
+// How an event shows in the Event Viewer, by the verdict it reports.
+enum class EventType : std::uint8_t {
+    error,        // needs an administrator
+    warning,      // a failure that clears up on its own, or a refused feed or offer
+    information,  // normal progress and ordinary verdicts
+};
 
 struct LogMessageEntry {
     std::string_view text;

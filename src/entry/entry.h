@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/product_names.h"
 #include "entry/log.h"
 #include "entry/run_context.h"
 #include "platform/platform.h"
@@ -15,15 +16,6 @@ namespace tamsel {
 
 enum class Mode { close, window, phase_two, status, prepare, self_check, check_run };
 
-// Created by a pass that runs, for whatever watches the name (earlier
-// versions of the updater among them); any user can create it first, so it
-// no longer decides whether a pass may run.
-inline constexpr std::string_view update_mutex_name = "Global\\Tam_Sel.Update";
-// The exclusion between passes is the update folder's lock file, backed by
-// a mutex in a namespace only the system account can make, where the system
-// offers one.
-inline constexpr std::string_view run_namespace_name = "Tam_Sel";
-inline constexpr std::string_view run_mutex_name = "Update";
 // The window helper's two arguments, and the one that starts phase two.
 inline constexpr std::string_view close_argument = "/close";
 inline constexpr std::string_view window_argument = "/window";

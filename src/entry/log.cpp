@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/calendar_date.h"
 #include "entry/paths.h"
 #include "entry/update_folder.h"
 
@@ -9,26 +10,6 @@ namespace tamsel {
 namespace {
 
 constexpr std::uint64_t ticks_per_second = 10'000'000;
-
-struct CivilDay {
-    std::int64_t year;
-    unsigned month;
-    unsigned day;
-};
-
-// Days since 1970-01-01 to a proleptic Gregorian date (eras of 400 years).
-CivilDay civil_from_days(std::int64_t z) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<std::uint64_t>(z - era * 146097);
-    const std::uint64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t y = static_cast<std::int64_t>(yoe) + era * 400;
-    const std::uint64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::uint64_t mp = (5 * doy + 2) / 153;
-    const auto d = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
-    const auto m = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
-    return {m <= 2 ? y + 1 : y, m, d};
-}
 
 }  // namespace
 
@@ -41,12 +22,10 @@ std::uint64_t unix_now(Clock& clock) { return unix_seconds_from_filetime(clock.f
 
 std::string utc_timestamp(std::uint64_t unix_seconds) {
     const std::uint64_t second_of_day = unix_seconds % 86400;
-    const CivilDay day = civil_from_days(static_cast<std::int64_t>(unix_seconds / 86400));
-    char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(day.year),
-                  day.month, day.day, static_cast<unsigned>(second_of_day / 3600),
+    char time[16];
+    std::snprintf(time, sizeof time, "T%02u:%02u:%02uZ", static_cast<unsigned>(second_of_day / 3600),
                   static_cast<unsigned>(second_of_day % 3600 / 60), static_cast<unsigned>(second_of_day % 60));
-    return text;
+    return calendar_date_text(date_from_unix_days(static_cast<std::int64_t>(unix_seconds / 86400))) + time;
 }
 
 bool wall_clock_reached(Clock& clock, std::uint64_t deadline) {

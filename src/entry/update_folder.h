@@ -1,17 +1,16 @@
-// Where the updater keeps its files: the folder names under ProgramData, the
-// names of the files in the update folder, and the paths built from them.
+// Where the updater keeps its files: the names of the files in the update
+// folder (the folders' names are in common/product_names.h), and the paths
+// built from them.
 // The product and the vendor's tools (the dry run) both read them from here.
 #pragma once
 #include <string>
 
+#include "common/product_names.h"
 #include "entry/paths.h"
 
 namespace tamsel {
 
 inline constexpr const char* main_exe_name = "Tamsel.exe";
-inline constexpr const char* data_folder_name = "Tam_Sel";     // under ProgramData
-inline constexpr const char* update_folder_name = "update";    // under the data folder
-
 inline constexpr const char* state_file_name = "state.toml";
 inline constexpr const char* log_file_name = "updater.log";
 inline constexpr const char* previous_log_file_name = "updater.log.1";

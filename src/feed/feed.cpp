@@ -2,9 +2,9 @@
 
 #include <limits>
 
+#include "common/calendar_date.h"
 #include "common/toml.h"
-#include "state/calendar_date.h"
-#include "state/toml_reading.h"
+#include "common/toml_reading.h"
 
 namespace tamsel {
 namespace {

@@ -9,8 +9,8 @@
 #include <variant>
 #include <vector>
 
+#include "common/calendar_date.h"
 #include "feed/feed_error.h"
-#include "state/calendar_date.h"
 
 namespace tamsel {
 

@@ -3,14 +3,9 @@
 #pragma once
 #include <cstdint>
 
-namespace tamsel {
+#include "common/log_messages.h"
 
-// How an event shows in the Event Viewer, by the verdict it reports.
-enum class EventType : std::uint8_t {
-    error,        // needs an administrator
-    warning,      // a failure that clears up on its own, or a refused feed or offer
-    information,  // normal progress and ordinary verdicts
-};
+namespace tamsel {
 
 class EventLog {
 public:

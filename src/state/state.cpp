@@ -1,13 +1,13 @@
 #include "state/state.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <iterator>
 #include <limits>
 #include <sstream>
 
+#include "common/calendar_date.h"
+#include "common/toml_reading.h"
 #include "common/utf8.h"
-#include "state/toml_reading.h"
 
 namespace tamsel {
 namespace {
@@ -211,12 +211,11 @@ std::string integer_array(const std::vector<std::uint32_t>& numbers) {
     return out;
 }
 
+// Through the TOML date, whose narrower fields the state file has always
+// been written in.
 std::string date_text(const CalendarDate& date) {
     const toml::date value = calendar_date_to_toml(date);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u", static_cast<unsigned>(value.year),
-                  static_cast<unsigned>(value.month), static_cast<unsigned>(value.day));
-    return text;
+    return calendar_date_text({value.year, value.month, value.day});
 }
 
 void add_line(std::string& out, std::string_view key, std::string_view value) {

@@ -8,8 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "common/calendar_date.h"
 #include "platform/files.h"
-#include "state/calendar_date.h"
 
 namespace tamsel {
 

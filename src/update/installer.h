@@ -2,6 +2,7 @@
 #pragma once
 #include <string>
 
+#include "common/product_names.h"
 #include "entry/update_folder.h"
 #include "platform/files.h"
 #include "platform/processes.h"
@@ -19,8 +20,6 @@ bool installed_setup_can_be_set_aside(Files& files, const std::string& update_di
 // copy by itself: it may be left over from an installation long settled.
 bool set_aside_installed_setup(Files& files, const std::string& update_dir);
 
-// Whose existence means that a setup program still runs.
-inline constexpr const char* setup_mutex_name = "Global\\Tam_Sel.Setup";
 inline constexpr const char* setup_flags = "/VERYSILENT /SUPPRESSMSGBOXES /NORESTART /UPDATE";
 
 // The setup program's command line: its path quoted, the flags, and the log

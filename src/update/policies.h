@@ -6,17 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "common/product_names.h"
 #include "entry/log.h"
 #include "platform/http.h"
 #include "platform/system.h"
 
 namespace tamsel {
-
-// The value names, as the ADMX template writes them.
-inline constexpr std::string_view updates_disabled_policy = "UpdatesDisabled";
-inline constexpr std::string_view max_version_policy = "MaxVersion";
-inline constexpr std::string_view defer_while_running_policy = "DeferWhileRunning";
-inline constexpr std::string_view proxy_policy = "Proxy";
 
 // A deferred pass leaves the day open; later passes of that day fetch the
 // feed again at most this often.

@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "common/calendar_date.h"
 #include "feed/feed.h"
 #include "platform/crypto.h"
 #include "platform/platform.h"
-#include "state/calendar_date.h"
 
 namespace tamsel {
 
@@ -25,15 +25,6 @@ std::uint32_t rollout_wave(const Sha256Digest& digest, std::uint32_t days);
 // the digest) cannot be had takes the last wave: it is never stranded, only
 // late.
 std::uint32_t machine_rollout_wave(Platform& platform, const Rollout& rollout, std::string_view version);
-
-// The day `days` after `date` (or before, for a negative count).
-CalendarDate add_days(const CalendarDate& date, std::int64_t days);
-
-// Days from `from` to `to` (negative when `to` is earlier).
-std::int64_t days_between(const CalendarDate& from, const CalendarDate& to);
-
-// "YYYY-MM-DD", for the vendor's tools and reports.
-std::string calendar_date_text(const CalendarDate& date);
 
 // The first day on which the wave is due: the start plus the wave in days.
 CalendarDate rollout_due_day(const Rollout& rollout, std::uint32_t wave);

@@ -1,9 +1,9 @@
 #include "update/status.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <deque>
 
+#include "common/calendar_date.h"
 #include "entry/entry.h"
 #include "entry/exit_codes.h"
 #include "entry/folder_guard.h"
@@ -68,13 +68,6 @@ void add_lines(std::deque<std::string>& lines, const std::string& text) {
     }
 }
 
-std::string day_text(const CalendarDate& date) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year), static_cast<unsigned>(date.month),
-                  static_cast<unsigned>(date.day));
-    return text;
-}
-
 void add(std::string& out, std::string_view label, const std::string& value) {
     out += label;
     out += ": ";
@@ -106,7 +99,7 @@ std::string status_report(const RunContext& context, Platform& platform) {
         add(out, "state", "unreadable (" + shown(*reason) + ")");
     } else {
         const State& state = std::get<State>(read);
-        add(out, "last try", state.last_try ? day_text(*state.last_try) : "never");
+        add(out, "last try", state.last_try ? calendar_date_text(*state.last_try) : "never");
         if (state.pending) {
             const Pending& pending = *state.pending;
             const std::uint64_t age = now > pending.since ? now - pending.since : 0;

@@ -2,35 +2,22 @@
 // parser, and a date read from any TOML value.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <variant>
 
+#include "common/calendar_date.h"
 #include "common/toml.h"
+#include "common/toml_reading.h"
 #include "common/utf8.h"
 #include "fuzz_check.h"
-#include "state/calendar_date.h"
-#include "state/toml_reading.h"
 
 using namespace tamsel;
 
 namespace {
 
-// The plain spelling of a date: four digits, or "-" and three for a
-// negative year; two-digit month and day.
-std::string plain_text(const CalendarDate& date) {
-    char text[16];
-    if (date.year < 0) {
-        std::snprintf(text, sizeof text, "-%03d-%02u-%02u", -date.year, date.month, date.day);
-    } else {
-        std::snprintf(text, sizeof text, "%04d-%02u-%02u", date.year, date.month, date.day);
-    }
-    return text;
-}
-
-bool leap(std::int32_t year) {
-    const std::int32_t y = (year % 400 + 400) % 400;  // the rule on the non-negative remainder
+bool leap(std::int64_t year) {
+    const std::int64_t y = (year % 400 + 400) % 400;  // the rule on the non-negative remainder
     return y % 4 == 0 && (y % 100 != 0 || y == 0);
 }
 
@@ -45,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_REQUIRE(date->day >= 1 && date->day <= days_in_month(date->year, date->month));
         FUZZ_REQUIRE(is_leap_year(date->year) == leap(date->year));
         FUZZ_REQUIRE(days_in_month(date->year, 2) == (leap(date->year) ? 29u : 28u));
-        // Each date has one plain spelling, which reads back to it; a text
-        // without "+" signs (and not "-000") is that spelling.
-        const std::string plain = plain_text(*date);
+        // Each date has one plain spelling, the one written, which reads
+        // back to it; a text without "+" signs (and not "-000") is that spelling.
+        const std::string plain = calendar_date_text(*date);
         FUZZ_REQUIRE(parse_calendar_date(plain) == date);
         if (text.find('+') == std::string_view::npos && !text.starts_with("-000")) FUZZ_REQUIRE(plain == text);
     }

@@ -1,5 +1,5 @@
-#include "state/calendar_date.h"
-#include "state/toml_reading.h"
+#include "common/calendar_date.h"
+#include "common/toml_reading.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +56,10 @@ TEST(CalendarDate, TextParser) {
         {"+-26-09-02", std::nullopt},
         {"", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(parse_calendar_date(c.text), c.expected) << c.text;
+    for (const auto& c : cases) {
+        EXPECT_EQ(parse_calendar_date(c.text), c.expected) << c.text;
+        if (c.expected) EXPECT_EQ(parse_calendar_date(calendar_date_text(*c.expected)), c.expected) << c.text;
+    }
 }
 
 // Parses `d = <value>` and reads the value as a date.

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "common/log_messages.h"
+#include "common/product_names.h"
 #include "platform/win32/implementations.h"
 #include "platform/win32/text.h"
 
@@ -35,11 +37,60 @@ TEST(EventLog, TheExeCarriesTheTextOfEveryEvent) {
     FreeLibrary(module);
 }
 
-TEST(EventLog, AReportIsAccepted) {
-    win32::Win32EventLog event_log;
-    EXPECT_TRUE(event_log.report(log_messages[0].event_id, log_messages[0].type, 0));
-    EXPECT_TRUE(event_log.report(52, EventType::warning, 4294967295u));
-    EXPECT_TRUE(event_log.report(4, EventType::information, 3));
+// What reaches the system, seen on the way: Wine's event log accepts every
+// report and keeps none to read back.
+struct Seen {
+    std::wstring source;
+    WORD type = 0;
+    WORD category = 99;
+    DWORD event_id = 0;
+    WORD strings = 99;
+    std::vector<unsigned char> data;
+};
+Seen seen;
+
+HANDLE WINAPI seeing_register(LPCWSTR server, LPCWSTR source) {
+    seen.source = source;
+    return RegisterEventSourceW(server, source);
+}
+
+BOOL WINAPI seeing_report(HANDLE source, WORD type, WORD category, DWORD event_id, PSID user, WORD strings, DWORD size,
+                          LPCWSTR* texts, LPVOID data) {
+    seen.type = type;
+    seen.category = category;
+    seen.event_id = event_id;
+    seen.strings = strings;
+    seen.data.assign(static_cast<unsigned char*>(data), static_cast<unsigned char*>(data) + size);
+    return ReportEventW(source, type, category, event_id, user, strings, size, texts, data);
+}
+
+TEST(EventLog, AReportIsAcceptedUnderTheSourceTheKitRegisters) {
+    struct Case {
+        std::uint32_t event_id;
+        EventType type;
+        std::uint32_t number;
+        WORD shown_as;
+        std::vector<unsigned char> data;  // the number, little-endian
+    };
+    const Case cases[] = {
+        {log_messages[0].event_id, log_messages[0].type, 0, EVENTLOG_ERROR_TYPE, {0, 0, 0, 0}},
+        {52, EventType::warning, 4294967295u, EVENTLOG_WARNING_TYPE, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {4, EventType::information, 0x01020304, EVENTLOG_INFORMATION_TYPE, {4, 3, 2, 1}},
+    };
+    win32::Win32EventLog event_log({&seeing_register, &seeing_report});
+    for (const Case& c : cases) {
+        seen = {};
+        EXPECT_TRUE(event_log.report(c.event_id, c.type, c.number)) << c.event_id;
+        // The name the kit registers the message table under (deploy_kit.consistent).
+        EXPECT_EQ(seen.source, win32::to_wide(std::string(event_source_name)));
+        EXPECT_EQ(seen.type, c.shown_as) << c.event_id;
+        EXPECT_EQ(seen.event_id, c.event_id);
+        EXPECT_EQ(seen.category, 0);
+        EXPECT_EQ(seen.strings, 0);
+        EXPECT_EQ(seen.data, c.data) << c.event_id;
+    }
+    // And the real calls accept it.
+    EXPECT_TRUE(win32::Win32EventLog().report(4, EventType::information, 3));
 }
 
 }  // namespace

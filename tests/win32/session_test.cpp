@@ -72,7 +72,10 @@ TEST_F(Win32IdentityTest, AnEightDotThreeNameIsTheSameFile) {
 }
 
 // The raise's environment block, made from the session user's token (under
-// Wine, WTSQueryUserToken gives the caller's own) and passed to the start.
+// Wine, WTSQueryUserToken gives the caller's own) and passed to the start:
+// the child must see USERPROFILE, which the block holds and this process,
+// for the start, does not. A start that dropped the block would pass on
+// this process's environment, without it.
 TEST(Win32Processes, StartsAsTheUserWithTheUsersEnvironment) {
     win32::Win32Processes processes;
     const auto user = processes.user_token(1);
@@ -82,7 +85,12 @@ TEST(Win32Processes, StartsAsTheUserWithTheUsersEnvironment) {
     wchar_t system[MAX_PATH] = {};
     ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
     const std::string cmd = win32::to_utf8(std::wstring(system) + L"\\cmd.exe").value();
-    const auto started = processes.start_as_user(*user, cmd, "\"" + cmd + "\" /c exit 5", environment.get());
+    wchar_t profile[MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH), 0u);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"USERPROFILE", nullptr));
+    const auto started = processes.start_as_user(
+            *user, cmd, "\"" + cmd + "\" /c if defined USERPROFILE (exit 5) else exit 6", environment.get());
+    SetEnvironmentVariableW(L"USERPROFILE", profile);
     ASSERT_NE(started, nullptr);
     EXPECT_EQ(started->wait(30'000), WaitResult::ended);
     EXPECT_EQ(started->exit_code(), 5u);

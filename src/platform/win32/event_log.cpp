@@ -1,7 +1,9 @@
 #include <windows.h>
 
+#include "common/product_names.h"
 #include "platform/win32/implementations.h"
 #include "platform/win32/owned_handle.h"
+#include "platform/win32/text.h"
 
 namespace tamsel::win32 {
 namespace {
@@ -20,12 +22,14 @@ WORD event_type(EventType type) {
 bool Win32EventLog::report(std::uint32_t event_id, EventType type, std::uint32_t number) {
     // Opened and closed per event: the updater reports a few dozen at most,
     // and holds nothing between its steps.
-    const EventSourceHandle source(RegisterEventSourceW(nullptr, L"Tam_Sel Update"));
+    const auto name = to_wide(std::string(event_source_name));
+    if (!name) return false;
+    const EventSourceHandle source(calls_.register_source(nullptr, name->c_str()));
     if (!source) return false;
     // The number as a DWORD in the byte order of x64, little-endian.
     unsigned char data[4] = {static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
                              static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)};
-    return ReportEventW(source.get(), event_type(type), 0, event_id, nullptr, 0, sizeof data, nullptr, data) != FALSE;
+    return calls_.report(source.get(), event_type(type), 0, event_id, nullptr, 0, sizeof data, nullptr, data) != FALSE;
 }
 
 }  // namespace tamsel::win32

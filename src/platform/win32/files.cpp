@@ -29,7 +29,7 @@ public:
     bool flush() override { return FlushFileBuffers(handle_.get()) != 0 || noted(false, last_error_); }
 
 private:
-    OwnedHandle handle_;
+    OwnedFile handle_;
     std::uint32_t& last_error_;
 };
 
@@ -39,9 +39,9 @@ std::unique_ptr<FileHandle> open(const std::string& path, DWORD access, DWORD di
                                  std::uint32_t& last_error) {
     const auto wide = to_wide(path);
     if (!wide) return nullptr;
-    HANDLE h = CreateFileW(wide->c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return noted(nullptr, last_error);
-    return std::make_unique<Win32FileHandle>(h, last_error);
+    OwnedFile h(CreateFileW(wide->c_str(), access, share_all, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return noted(nullptr, last_error);
+    return std::make_unique<Win32FileHandle>(h.release(), last_error);
 }
 
 }  // namespace
@@ -60,9 +60,9 @@ OpenForRead Win32Files::open_read(const std::string& path, std::unique_ptr<FileH
     file.reset();
     const auto wide = to_wide(path);
     if (!wide) return OpenForRead::failed;
-    HANDLE h = CreateFileW(wide->c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    OwnedFile h(CreateFileW(wide->c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr));
+    if (!h) {
         last_error_ = GetLastError();
         switch (last_error_) {
         case ERROR_FILE_NOT_FOUND:
@@ -75,7 +75,7 @@ OpenForRead Win32Files::open_read(const std::string& path, std::unique_ptr<FileH
             return OpenForRead::failed;
         }
     }
-    file = std::make_unique<Win32FileHandle>(h, last_error_);
+    file = std::make_unique<Win32FileHandle>(h.release(), last_error_);
     return OpenForRead::opened;
 }
 
@@ -147,10 +147,10 @@ std::unique_ptr<FileHandle> Win32Files::open_exclusive(const std::string& path) 
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
     // Data access on both sides is what makes share mode 0 exclude: a second
     // open asking for read or write meets a sharing violation.
-    HANDLE h = CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return noted(nullptr, last_error_);
-    return std::make_unique<Win32FileHandle>(h, last_error_);
+    OwnedFile h(CreateFileW(wide->c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return noted(nullptr, last_error_);
+    return std::make_unique<Win32FileHandle>(h.release(), last_error_);
 }
 
 }  // namespace tamsel::win32

@@ -1,6 +1,8 @@
 // The Win32 implementations of the platform interfaces, for the composition
 // roots (the product, the testbed) and the platform tests.
 #pragma once
+#include <windows.h>
+
 #include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/crypto.h"
@@ -126,9 +128,20 @@ public:
     bool is_window(WindowId window) override;
 };
 
+// The calls the event log makes; a test passes its own to see the source and
+// the bytes, which Wine's event log keeps nowhere.
+struct EventLogCalls {
+    decltype(&RegisterEventSourceW) register_source = &RegisterEventSourceW;
+    decltype(&ReportEventW) report = &ReportEventW;
+};
+
 class Win32EventLog final : public EventLog {
 public:
+    explicit Win32EventLog(EventLogCalls calls = {}) : calls_(calls) {}
     bool report(std::uint32_t event_id, EventType type, std::uint32_t number) override;
+
+private:
+    EventLogCalls calls_;
 };
 
 }  // namespace tamsel::win32

@@ -1,6 +1,7 @@
 // A Win32 handle that closes itself: the one owner of it, never copied. One
 // template for every kind (kernel handles, WinHTTP handles, WTS memory ...),
-// each named below with the function that releases it.
+// each named below by its traits: the value that means "no handle" and the
+// function that releases it.
 #pragma once
 #include <windows.h>
 
@@ -11,29 +12,43 @@
 
 namespace tamsel::win32 {
 
-template <typename Handle, auto close>
+// The traits of a kind whose empty value is null (most of them).
+template <typename H, auto release>
+struct NullIsEmpty {
+    using Handle = H;
+    static Handle empty() { return Handle{}; }
+    static void close(Handle handle) { release(handle); }
+};
+
+// CreateFileW's kind: INVALID_HANDLE_VALUE means none.
+struct FileTraits {
+    using Handle = HANDLE;
+    static Handle empty() { return INVALID_HANDLE_VALUE; }
+    static void close(Handle handle) { CloseHandle(handle); }
+};
+
+template <typename Traits>
 class Owned {
 public:
-    explicit Owned(Handle handle = Handle{}) : handle_(handle) {}
-    ~Owned() {
-        if (handle_ != Handle{}) close(handle_);
-    }
+    using Handle = typename Traits::Handle;
+    explicit Owned(Handle handle = Traits::empty()) : handle_(handle) {}
+    ~Owned() { reset(); }
     Owned(const Owned&) = delete;
     Owned& operator=(const Owned&) = delete;
 
     Handle get() const { return handle_; }
     // Where a creating call writes the handle it makes (empty before).
     Handle* put() { return &handle_; }
-    explicit operator bool() const { return handle_ != Handle{}; }
+    explicit operator bool() const { return handle_ != Traits::empty(); }
     // Closes the handle now (when there is one) and keeps nothing.
     void reset() {
-        if (handle_ != Handle{}) close(handle_);
-        handle_ = Handle{};
+        if (*this) Traits::close(handle_);
+        handle_ = Traits::empty();
     }
     // Hands the handle to a new owner.
     Handle release() {
         const Handle handle = handle_;
-        handle_ = Handle{};
+        handle_ = Traits::empty();
         return handle;
     }
 
@@ -41,21 +56,25 @@ private:
     Handle handle_;
 };
 
-using OwnedHandle = Owned<HANDLE, &CloseHandle>;
+template <typename Handle, auto release>
+using OwnedNullable = Owned<NullIsEmpty<Handle, release>>;
+
+using OwnedHandle = OwnedNullable<HANDLE, &CloseHandle>;
+using OwnedFile = Owned<FileTraits>;
 // What the system hands out from its local heap (security descriptors made from SDDL).
-using LocalMemory = Owned<HLOCAL, &LocalFree>;
-using BoundaryHandle = Owned<HANDLE, &DeleteBoundaryDescriptor>;
+using LocalMemory = OwnedNullable<HLOCAL, &LocalFree>;
+using BoundaryHandle = OwnedNullable<HANDLE, &DeleteBoundaryDescriptor>;
 inline void close_namespace(HANDLE space) { ClosePrivateNamespace(space, 0); }
-using NamespaceHandle = Owned<HANDLE, &close_namespace>;
-using InternetHandle = Owned<HINTERNET, &WinHttpCloseHandle>;
+using NamespaceHandle = OwnedNullable<HANDLE, &close_namespace>;
+using InternetHandle = OwnedNullable<HINTERNET, &WinHttpCloseHandle>;
 template <typename T>
-using WtsMemory = Owned<T*, &WTSFreeMemory>;
-using EnvironmentMemory = Owned<void*, &DestroyEnvironmentBlock>;
-using EventSourceHandle = Owned<HANDLE, &DeregisterEventSource>;
+using WtsMemory = OwnedNullable<T*, &WTSFreeMemory>;
+using EnvironmentMemory = OwnedNullable<void*, &DestroyEnvironmentBlock>;
+using EventSourceHandle = OwnedNullable<HANDLE, &DeregisterEventSource>;
 
 inline void close_algorithm_provider(BCRYPT_ALG_HANDLE algorithm) { BCryptCloseAlgorithmProvider(algorithm, 0); }
-using AlgorithmHandle = Owned<BCRYPT_ALG_HANDLE, &close_algorithm_provider>;
-using HashHandle = Owned<BCRYPT_HASH_HANDLE, &BCryptDestroyHash>;
-using KeyHandle = Owned<BCRYPT_KEY_HANDLE, &BCryptDestroyKey>;
+using AlgorithmHandle = OwnedNullable<BCRYPT_ALG_HANDLE, &close_algorithm_provider>;
+using HashHandle = OwnedNullable<BCRYPT_HASH_HANDLE, &BCryptDestroyHash>;
+using KeyHandle = OwnedNullable<BCRYPT_KEY_HANDLE, &BCryptDestroyKey>;
 
 }  // namespace tamsel::win32

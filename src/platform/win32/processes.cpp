@@ -61,12 +61,12 @@ struct FileIdentity {
 std::optional<FileIdentity> file_identity(const std::string& path) {
     const auto wide = to_wide(path);
     if (!wide) return std::nullopt;
-    HANDLE file = CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    const OwnedHandle owned(file);
+    const OwnedFile file(CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+    if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
     return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "common/product_names.h"
 #include "platform/win32/implementations.h"
 #include "platform/win32/last_error.h"
 #include "platform/win32/owned_handle.h"
@@ -150,7 +151,6 @@ namespace {
 #define RRF_SUBKEY_WOW6464KEY 0x00010000
 #endif
 
-constexpr const wchar_t* policy_key = L"SOFTWARE\\Policies\\Tam_Sel\\Update";
 // Longer texts are no host:port and no version; refusing them bounds the read.
 constexpr DWORD policy_text_limit = 4096;
 
@@ -158,11 +158,12 @@ constexpr DWORD policy_text_limit = 4096;
 
 std::optional<std::uint32_t> Win32System::policy_number(const std::string& name) {
     const auto wide = to_wide(name);
-    if (!wide) return std::nullopt;
+    const auto key = to_wide(std::string(policy_key));
+    if (!wide || !key) return std::nullopt;
     DWORD value = 0;
     DWORD size = sizeof value;
     // The 64-bit view whatever the build: administrators' tools write there.
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr,
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr,
                      &value, &size) != ERROR_SUCCESS)
         return std::nullopt;
     return static_cast<std::uint32_t>(value);
@@ -170,16 +171,17 @@ std::optional<std::uint32_t> Win32System::policy_number(const std::string& name)
 
 std::optional<std::string> Win32System::policy_text(const std::string& name) {
     const auto wide = to_wide(name);
-    if (!wide) return std::nullopt;
+    const auto key = to_wide(std::string(policy_key));
+    if (!wide || !key) return std::nullopt;
     const DWORD flags = RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY;
     DWORD size = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), flags, nullptr, nullptr, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), flags, nullptr, nullptr, &size) != ERROR_SUCCESS)
         return std::nullopt;
     if (size == 0 || size > policy_text_limit) return std::nullopt;
     std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
     DWORD got = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
     // A value that grew between the two calls fails here and counts as not set.
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, policy_key, wide->c_str(), flags, nullptr, buffer.data(), &got) !=
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), flags, nullptr, buffer.data(), &got) !=
         ERROR_SUCCESS)
         return std::nullopt;
     buffer.resize(wcsnlen(buffer.c_str(), buffer.size()));

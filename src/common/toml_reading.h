@@ -9,8 +9,8 @@
 #include <string_view>
 #include <variant>
 
+#include "common/calendar_date.h"
 #include "common/toml.h"
-#include "state/calendar_date.h"
 
 namespace tamsel {
 

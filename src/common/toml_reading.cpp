@@ -1,4 +1,4 @@
-#include "state/toml_reading.h"
+#include "common/toml_reading.h"
 
 #include <limits>
 
