@@ -106,9 +106,8 @@ std::optional<std::vector<std::string>> Win32Files::list(const std::string& fold
     const auto pattern = to_wide(folder + "\\*");
     if (!pattern) return std::nullopt;
     WIN32_FIND_DATAW found{};
-    HANDLE h = FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    if (h == INVALID_HANDLE_VALUE) return noted(std::nullopt, last_error_);
-    const Owned<HANDLE, &FindClose> search(h);
+    const OwnedFind search(FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search) return noted(std::nullopt, last_error_);
     std::vector<std::string> names;
     do {
         const std::wstring name(found.cFileName);

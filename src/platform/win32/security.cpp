@@ -68,7 +68,7 @@ public:
     }
 
 private:
-    OwnedHandle handle_;
+    OwnedFile handle_;
     std::uint32_t& last_error_;
 };
 
