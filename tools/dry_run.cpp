@@ -241,8 +241,7 @@ public:
     }
     std::optional<std::string> machine_guid() override { return options_.machine_guid; }
     // The client of a dry run is a machine without policies.
-    std::optional<std::uint32_t> policy_number(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> policy_text(const std::string&) override { return std::nullopt; }
+    std::optional<PolicyValue> policy_value(const std::string&) override { return std::nullopt; }
     bool write_standard_output(const std::string&) override { return false; }
 
 private:

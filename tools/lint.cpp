@@ -188,40 +188,49 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
                 const LintOptions& options, Findings& findings) {
     const toml::node* download_node = root.get("download");
     const toml::node* stop_node = root.get("stop");
+    // The client's own rules; a bare document counts as one the reserve key
+    // may sign, so its [stop] is judged as such.
+    const auto earns = [&](Verdict verdict) {
+        return feed_earns(verdict, feed, signer.value_or(KeyUsed::reserve), files_prefix_for(options.host));
+    };
+    const auto refusal = [](Verdict verdict) { return std::string(verdict_message(verdict)); };
     if (feed.download.malformed()) {
         if (const toml::table* table = download_node->as_table()) {
-            blame_keys(*table, download_values(), "refused: [download] malformed:", {"version", "url", "sha256", "size"},
-                       [](const toml::table& candidate) {
-                           const auto feed = feed_of(toml::table{{"schema", 1}, {"download", candidate}});
-                           return feed && feed->download.present();
-                       },
-                       findings);
+            blame_keys(
+                    *table, download_values(), refusal(Verdict::download_malformed) + ":",
+                    {"version", "url", "sha256", "size"},
+                    [](const toml::table& candidate) {
+                        const auto feed = feed_of(toml::table{{"schema", 1}, {"download", candidate}});
+                        return feed && feed->download.present();
+                    },
+                    findings);
         } else {
             findings.at(Severity::error, download_node->source(),
-                        "refused: [download] malformed: download must be a table, written [download]");
+                        refusal(Verdict::download_malformed) + ": download must be a table, written [download]");
         }
     }
     if (feed.download.present()) {
         const Download& offer = feed.download.value;
         const toml::source_region& where = download_node->source();
-        if (!feed.update_entry || feed.update_entry->version != offer.version) {
+        if (earns(Verdict::no_update_entry)) {
             findings.at(Severity::warning, where,
                         "[download] offers " + offer.version +
-                            " but no update item of that version counts: clients log \"refused: no update entry "
-                            "of the version\"");
+                                " but no update item of that version counts: clients log \"" +
+                                refusal(Verdict::no_update_entry) + "\"");
         }
         if (const auto problem = version_text_problem(offer.version)) {
             findings.at(Severity::warning, where, "the version " + offer.version + " " + *problem);
         }
         const toml::table& table = *download_node->as_table();
-        if (!is_under_files_prefix(offer.url, files_prefix_for(options.host))) {
+        if (earns(Verdict::foreign_address)) {
             findings.at(Severity::error, table.get("url")->source(),
-                        "refused: foreign address: url is not a plain path under " + files_prefix_for(options.host));
+                        refusal(Verdict::foreign_address) + ": url is not a plain path under " +
+                                files_prefix_for(options.host));
         }
-        if (offer.size > download_size_limit) {
+        if (earns(Verdict::over_size_limit)) {
             findings.at(Severity::error, table.get("size")->source(),
-                        "refused: over 16 MB: clients take setup programs of at most " +
-                            std::to_string(download_size_limit) + " bytes");
+                        refusal(Verdict::over_size_limit) + ": clients take setup programs of at most " +
+                                std::to_string(download_size_limit) + " bytes");
         }
         const toml::node* start = table.get("rollout_start");
         const toml::node* days = table.get("rollout_days");
@@ -238,16 +247,18 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
     }
     if (!feed.stop.absent()) {
         const toml::source_region& where = stop_node->source();
-        if (feed.stop.malformed() && signer != KeyUsed::working) {
+        if (earns(Verdict::stop_malformed)) {
             if (const toml::table* table = stop_node->as_table()) {
-                blame_keys(*table, stop_values(), "refused: [stop] malformed:", {},
-                           [](const toml::table& candidate) {
-                               const auto feed = feed_of(toml::table{{"schema", 1}, {"stop", candidate}});
-                               return feed && feed->stop.present();
-                           },
-                           findings);
+                blame_keys(
+                        *table, stop_values(), refusal(Verdict::stop_malformed) + ":", {},
+                        [](const toml::table& candidate) {
+                            const auto feed = feed_of(toml::table{{"schema", 1}, {"stop", candidate}});
+                            return feed && feed->stop.present();
+                        },
+                        findings);
             } else {
-                findings.at(Severity::error, where, "refused: [stop] malformed: stop must be a table, written [stop]");
+                findings.at(Severity::error, where,
+                            refusal(Verdict::stop_malformed) + ": stop must be a table, written [stop]");
             }
         }
         if (signer == KeyUsed::working && feed.stop.present() && feed.stop.value.revoke_working) {
@@ -262,12 +273,11 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
                         "[stop] is ignored: this answer is signed with the working key; only the reserve key's "
                         "stop order counts",
                         true);
-        } else if (signer == KeyUsed::reserve && feed.stop.present() && feed.download.present()) {
-            const auto& versions = feed.stop.value.versions;
-            if (std::find(versions.begin(), versions.end(), feed.download.value.version) != versions.end()) {
+        } else if (signer == KeyUsed::reserve && feed.download.present()) {
+            if (earns(Verdict::version_stopped)) {
                 findings.at(Severity::warning, download_node->source(),
                             "[download] offers " + feed.download.value.version +
-                                ", which [stop] stops: clients log \"refused: the version is stopped\"");
+                                    ", which [stop] stops: clients log \"" + refusal(Verdict::version_stopped) + "\"");
             }
         } else if (!is_answer) {
             findings.at(Severity::warning, where,

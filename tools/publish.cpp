@@ -144,8 +144,8 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     if (!std::holds_alternative<Feed>(parsed)) {
         return refuse("the document would be refused: " + std::string(feed_error_message(std::get<FeedError>(parsed))));
     }
-    const auto decision = decide_update(KeyUsed::working, std::get<Feed>(parsed), State{}, "0.0.0",
-                                        request.files_prefix);
+    const auto decision = decide_update(KeyUsed::working, std::get<Feed>(parsed), State{},
+                                        Machine{"0.0.0", request.files_prefix, {}, *rollout_start});
     if (const auto* verdict = std::get_if<Verdict>(&decision)) {
         return refuse("clients would not install it: \"" + std::string(verdict_message(*verdict)) + "\"");
     }

@@ -32,6 +32,15 @@ enum class MutexCreation {
     failed,
 };
 
+// A registry value as found: its type (REG_DWORD 4, REG_SZ 1, ...) and, for
+// those two types, what it holds.
+struct PolicyValue {
+    std::uint32_t type = 0;
+    std::uint32_t number = 0;         // a REG_DWORD
+    std::optional<std::string> text;  // a REG_SZ as UTF-8; nothing when it does not convert or is over 4096 bytes
+    friend bool operator==(const PolicyValue&, const PolicyValue&) = default;
+};
+
 class System {
 public:
     virtual ~System() = default;
@@ -65,10 +74,9 @@ public:
     virtual std::optional<std::string> machine_guid() = 0;
     // A value of the administrators' policy key
     // HKLM\SOFTWARE\Policies\Tam_Sel\Update (64-bit view) through
-    // RegGetValueW: REG_DWORD, or REG_SZ as UTF-8. Nothing when the key or
-    // value is absent, of another type, or does not convert.
-    virtual std::optional<std::uint32_t> policy_number(const std::string& name) = 0;
-    virtual std::optional<std::string> policy_text(const std::string& name) = 0;
+    // RegGetValueW, as it is stored; nothing when the key or the value is
+    // absent.
+    virtual std::optional<PolicyValue> policy_value(const std::string& name) = 0;
     // Hands UTF-8 text to whoever started the process: the inherited standard
     // output, else the parent's console. False when there is neither.
     virtual bool write_standard_output(const std::string& text) = 0;

@@ -121,17 +121,13 @@ std::string status_report(const RunContext& context, Platform& platform) {
         if (state.deferred_at) add(out, "deferred while the program ran", utc_timestamp(*state.deferred_at));
     }
 
+    // The pass's own reading, with what each value found does or why it is ignored.
     const Policies policies = read_policies(platform.system);
-    std::string in_force;
-    auto name = [&in_force](const std::string& text) { in_force += (in_force.empty() ? "" : "; ") + text; };
-    if (policies.updates_disabled) name("updates disabled");
-    if (policies.max_version) name("maximum version " + shown(*policies.max_version));
-    if (policies.defer_while_running) name("deferred while the program runs");
-    if (!policies.proxy.empty())
-        name("proxy " + policies.proxy);
-    else if (const auto raw = platform.system.policy_text(std::string(proxy_policy)); raw && !raw->empty())
-        name("proxy ignored (not host:port)");
-    add(out, "policies", in_force.empty() ? "none" : in_force);
+    if (policies.found.empty())
+        add(out, "policies", "none");
+    else
+        out += "policies:\r\n";
+    for (const PolicyReading& reading : policies.found) out += "  " + shown(policy_effect(reading)) + "\r\n";
 
     std::deque<std::string> lines;
     if (const auto previous = read_text(platform.files, folder.previous_log())) add_lines(lines, *previous);

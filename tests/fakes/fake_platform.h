@@ -287,21 +287,20 @@ public:
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
     std::optional<std::string> machine_guid() override { return fault("system.machine_guid") ? std::nullopt : guid; }
 
-    // The policy key's values as the registry would hand them over: only the
-    // right type reaches the caller, so a test stores each under its type.
+    // The policy key's values: numbers as REG_DWORD, texts as REG_SZ, and
+    // any other value as given.
     std::map<std::string, std::uint32_t> policy_numbers;
     std::map<std::string, std::string> policy_texts;
+    std::map<std::string, PolicyValue> policy_values;
     std::string standard_output;
     bool has_standard_output = true;
-    std::optional<std::uint32_t> policy_number(const std::string& name) override {
-        const auto found = policy_numbers.find(name);
-        if (found == policy_numbers.end()) return std::nullopt;
-        return found->second;
-    }
-    std::optional<std::string> policy_text(const std::string& name) override {
-        const auto found = policy_texts.find(name);
-        if (found == policy_texts.end()) return std::nullopt;
-        return found->second;
+    std::optional<PolicyValue> policy_value(const std::string& name) override {
+        if (const auto found = policy_numbers.find(name); found != policy_numbers.end())
+            return PolicyValue{4, found->second, std::nullopt};
+        if (const auto found = policy_texts.find(name); found != policy_texts.end())
+            return PolicyValue{1, 0, found->second};
+        if (const auto found = policy_values.find(name); found != policy_values.end()) return found->second;
+        return std::nullopt;
     }
     bool write_standard_output(const std::string& text) override {
         if (!has_standard_output) return false;

@@ -57,7 +57,10 @@ TEST_F(StatusTest, ReportsStatePoliciesAndTheLastLogLines) {
             "failed: 1.5\r\n"
             "stopped: 1.6, 1.7?[2J\r\n"
             "working key revoked: no\r\n"
-            "policies: updates disabled; maximum version 2.3; proxy ignored (not host:port)\r\n"
+            "policies:\r\n"
+            "  UpdatesDisabled is 1: nothing is installed; the feed is still read for stop orders\r\n"
+            "  MaxVersion '2.3': updates above 2.3.0 are held\r\n"
+            "  Proxy 'proxy' is not host:port: ignored, the automatic proxy choice applies\r\n"
             "last log lines:\r\n";
     for (int i = 6; i <= 25; ++i) expected += "  2026-12-06T10:00:00Z line " + std::to_string(i) + " 0\r\n";
     EXPECT_EQ(fake.system.standard_output, expected);

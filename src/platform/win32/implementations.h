@@ -91,8 +91,7 @@ public:
     std::optional<std::string> local_date_text(const std::string& picture) override;
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
     std::optional<std::string> machine_guid() override;
-    std::optional<std::uint32_t> policy_number(const std::string& name) override;
-    std::optional<std::string> policy_text(const std::string& name) override;
+    std::optional<PolicyValue> policy_value(const std::string& name) override;
     bool write_standard_output(const std::string& text) override;
     std::uint32_t last_error() const override { return last_error_; }
 

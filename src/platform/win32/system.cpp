@@ -156,36 +156,38 @@ constexpr DWORD policy_text_limit = 4096;
 
 }  // namespace
 
-std::optional<std::uint32_t> Win32System::policy_number(const std::string& name) {
+std::optional<PolicyValue> Win32System::policy_value(const std::string& name) {
     const auto wide = to_wide(name);
     const auto key = to_wide(std::string(policy_key));
     if (!wide || !key) return std::nullopt;
-    DWORD value = 0;
-    DWORD size = sizeof value;
     // The 64-bit view whatever the build: administrators' tools write there.
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr,
-                     &value, &size) != ERROR_SUCCESS)
-        return std::nullopt;
-    return static_cast<std::uint32_t>(value);
-}
-
-std::optional<std::string> Win32System::policy_text(const std::string& name) {
-    const auto wide = to_wide(name);
-    const auto key = to_wide(std::string(policy_key));
-    if (!wide || !key) return std::nullopt;
-    const DWORD flags = RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY;
+    // The type as stored: an expandable text stays REG_EXPAND_SZ.
+    DWORD type = 0;
     DWORD size = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), flags, nullptr, nullptr, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), RRF_RT_ANY | RRF_NOEXPAND | RRF_SUBKEY_WOW6464KEY,
+                     &type, nullptr, &size) != ERROR_SUCCESS)
         return std::nullopt;
-    if (size == 0 || size > policy_text_limit) return std::nullopt;
+    PolicyValue value;
+    value.type = type;
+    if (type == REG_DWORD) {
+        DWORD number = 0;
+        DWORD got = sizeof number;
+        // Gone or changed in between: as if absent.
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY,
+                         nullptr, &number, &got) != ERROR_SUCCESS)
+            return std::nullopt;
+        value.number = number;
+    }
+    if (type != REG_SZ || size == 0 || size > policy_text_limit) return value;
     std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
     DWORD got = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    // A value that grew between the two calls fails here and counts as not set.
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), flags, nullptr, buffer.data(), &got) !=
-        ERROR_SUCCESS)
-        return std::nullopt;
+    // A value that grew between the two calls fails here and has no text.
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key->c_str(), wide->c_str(), RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr,
+                     buffer.data(), &got) != ERROR_SUCCESS)
+        return value;
     buffer.resize(wcsnlen(buffer.c_str(), buffer.size()));
-    return to_utf8(buffer);
+    value.text = to_utf8(buffer);
+    return value;
 }
 
 bool Win32System::write_standard_output(const std::string& text) {
