@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tamsel {
 
@@ -70,6 +71,13 @@ public:
     // open the file for its data while the handle lives, so holding it is an
     // exclusion between processes that the system ends with the process.
     virtual std::unique_ptr<FileHandle> open_exclusive(const std::string& path) = 0;
+    // The names in a folder, without "." and ".." (FindFirstFileExW); nothing
+    // when it cannot be listed. Implementations that never prepare folders
+    // keep the default.
+    virtual std::optional<std::vector<std::string>> list(const std::string&) { return std::nullopt; }
+    // MoveFileExW with no flags: renames a file or a folder (a link itself,
+    // not what it points to) on the same volume; never replaces anything.
+    virtual bool move(const std::string&, const std::string&) { return false; }
 
     // The Windows error code of the latest call that failed on this object or
     // on a file it opened, for the log's number field. Read it right after a

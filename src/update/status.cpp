@@ -75,6 +75,14 @@ void add(std::string& out, std::string_view label, const std::string& value) {
     out += "\r\n";
 }
 
+std::string program_folder_text(const RunContext& context, Platform& platform) {
+    for (const std::string& path : {context.program_dir, join_path(context.program_dir, "tamsel-update.exe")}) {
+        const FolderVerdict verdict = judge_program_entry(path, platform.security, platform.account);
+        if (!verdict.accepted()) return shown(path) + ": " + verdict_text(verdict);
+    }
+    return shown(context.program_dir) + ": accepted";
+}
+
 }  // namespace
 
 std::string status_report(const RunContext& context, Platform& platform) {
@@ -82,6 +90,7 @@ std::string status_report(const RunContext& context, Platform& platform) {
     const std::uint64_t now = unix_now(platform.clock);
     std::string out = "Tamsel updater status\r\n";
     add(out, "update folder", shown(context.update_dir));
+    add(out, "program folder", program_folder_text(context, platform));
     const auto installed = installed_version_text(platform.system, context.main_exe);
     add(out, "installed version", installed ? *installed : "none");
 
@@ -136,9 +145,24 @@ int status_mode(Platform& platform) {
     if (!program_data) return exit_code::own_folder_missing;
     // The report needs the folders only, not the server or the keys.
     const RunContext context = make_run_context(*program_dir, *program_data, BuildSettings{});
-    if (!folder_is_guarded(context.data_dir, platform.files, platform.security, platform.account) ||
-        !folder_is_guarded(context.update_dir, platform.files, platform.security, platform.account))
+    // A refused folder is the likeliest reason a machine never updates:
+    // say which and why, but read nothing inside it.
+    const FolderVerdict data = judge_folder(context.data_dir, platform.files, platform.security, platform.account);
+    const FolderVerdict update = data.accepted() ? judge_folder(context.update_dir, platform.files, platform.security,
+                                                                platform.account)
+                                                 : FolderVerdict{};
+    if (!data.accepted() || !update.accepted()) {
+        std::string out = "Tamsel updater status\r\n";
+        add(out, "data folder", shown(context.data_dir) + ": " + verdict_text(data));
+        if (data.accepted()) add(out, "update folder", shown(context.update_dir) + ": " + verdict_text(update));
+        add(out, "program folder", program_folder_text(context, platform));
+        const FolderVerdict& refused = data.accepted() ? update : data;
+        if (refused.refusal != Refusal::unreadable || refused.error != 5)
+            out += "No pass runs until the folders are accepted: repair the installation (msiexec /fa, or "
+                   "install-updater.ps1 again), which runs tamsel-update.exe /prepare as the system account.\r\n";
+        platform.system.write_standard_output(out);
         return exit_code::folder_refused;
+    }
     // Nobody to tell when there is no output: the report is all this mode does.
     platform.system.write_standard_output(status_report(context, platform));
     return exit_code::done;

@@ -216,7 +216,7 @@ bool FakeFiles::remove(const std::string& path) {
     if (fault("files.remove " + path)) return false;
     change();
     journal.push_back("remove " + path);
-    if (fail_remove) return false;
+    if (fail_remove || fail_remove_paths.count(path)) return false;
     torn_.erase(path);
     unflushed_.erase(path);
     return files.erase(path) != 0;
@@ -257,6 +257,41 @@ std::unique_ptr<FileHandle> FakeFiles::open_exclusive(const std::string& path) {
     return std::make_unique<FakeHold>(locked, path);
 }
 
+std::optional<std::vector<std::string>> FakeFiles::list(const std::string& folder) {
+    if (fault("files.list " + folder) || folders.count(folder) == 0) return std::nullopt;
+    std::set<std::string> names;
+    const std::string prefix = folder + "\\";
+    for (const auto* set : {&folders, &folder_links}) {
+        for (const auto& path : *set)
+            if (path.starts_with(prefix) && path.find('\\', prefix.size()) == std::string::npos)
+                names.insert(path.substr(prefix.size()));
+    }
+    for (const auto& [path, content] : files)
+        if (path.starts_with(prefix) && path.find('\\', prefix.size()) == std::string::npos)
+            names.insert(path.substr(prefix.size()));
+    return std::vector<std::string>(names.begin(), names.end());
+}
+
+bool FakeFiles::move(const std::string& from, const std::string& to) {
+    if (fault("files.move " + from + " -> " + to)) return false;
+    journal.push_back("move " + from + " " + to);
+    if (fail_move_paths.count(from) || attributes(to) != invalid_file_attributes ||
+        attributes(from) == invalid_file_attributes || !folder_of_exists(to))
+        return false;
+    auto rename = [&](const std::string& path) {
+        return path == from || path.starts_with(from + "\\") ? to + path.substr(from.size()) : path;
+    };
+    for (auto* set : {&folders, &folder_links}) {
+        std::set<std::string> moved;
+        for (const auto& path : *set) moved.insert(rename(path));
+        *set = std::move(moved);
+    }
+    std::map<std::string, std::string> moved;
+    for (auto& [path, content] : files) moved[rename(path)] = std::move(content);
+    files = std::move(moved);
+    return true;
+}
+
 bool FakeAccount::is_well_known(const Sid& sid, WellKnownSid which) {
     if (fault("account.is_well_known " + std::string(sid.begin(), sid.end()) + " " +
               std::to_string(static_cast<int>(which))))
@@ -265,6 +300,7 @@ bool FakeAccount::is_well_known(const Sid& sid, WellKnownSid which) {
     case WellKnownSid::local_system: return sid == system_sid();
     case WellKnownSid::administrators: return sid == admins_sid();
     case WellKnownSid::creator_owner: return sid == creator_owner_sid();
+    case WellKnownSid::trusted_installer: return sid == trusted_installer_sid();
     }
     return false;
 }
@@ -274,6 +310,54 @@ std::optional<OwnerAndDacl> FakeSecurity::owner_and_dacl(const std::string& path
     const auto it = descriptors.find(path);
     if (it == descriptors.end()) return std::nullopt;
     return it->second;
+}
+
+OwnerAndDacl FakeSecurity::kit() {
+    OwnerAndDacl descriptor;
+    descriptor.owner = FakeAccount::admins_sid();
+    descriptor.entries.push_back({0, 0x1F01FF, FakeAccount::system_sid()});
+    descriptor.entries.push_back({0, 0x1F01FF, FakeAccount::admins_sid()});
+    return descriptor;
+}
+
+FolderCreation FakeSecurity::create_protected_folder(const std::string& path) {
+    if (fault("security.create_folder " + path)) return FolderCreation::failed;
+    if (files->attributes(path) != invalid_file_attributes) return FolderCreation::exists;
+    const auto cut = path.find_last_of('\\');
+    if (cut != std::string::npos && files->folders.count(path.substr(0, cut)) == 0) return FolderCreation::failed;
+    journal.push_back("create-folder " + path);
+    files->folders.insert(path);
+    descriptors[path] = kit();
+    return FolderCreation::created;
+}
+
+class FakeSecuredEntry final : public SecuredEntry {
+public:
+    FakeSecuredEntry(FakeSecurity& security, std::string path) : security_(security), path_(std::move(path)) {}
+    std::uint32_t attributes() override { return security_.files->attributes(path_); }
+    std::optional<OwnerAndDacl> owner_and_dacl() override {
+        if (const auto found = security_.descriptors.find(path_); found != security_.descriptors.end())
+            return found->second;
+        if (!security_.files->exists(path_)) return std::nullopt;
+        OwnerAndDacl written = FakeSecurity::kit();
+        written.owner = FakeAccount::system_sid();
+        return written;
+    }
+    bool protect() override {
+        security_.journal.push_back("protect " + path_);
+        if (security_.fail_protect.count(path_)) return false;
+        security_.descriptors[path_] = FakeSecurity::kit();
+        return true;
+    }
+
+private:
+    FakeSecurity& security_;
+    std::string path_;
+};
+
+std::unique_ptr<SecuredEntry> FakeSecurity::open_entry(const std::string& path) {
+    if (fault("security.open_entry " + path) || files->attributes(path) == invalid_file_attributes) return nullptr;
+    return std::make_unique<FakeSecuredEntry>(*this, path);
 }
 
 PrivateMutex FakeSystem::take_private_mutex(const std::string& namespace_name, const std::string& mutex_name,
@@ -339,6 +423,7 @@ FakePlatform::FakePlatform() {
     for (FaultPoint* point : std::initializer_list<FaultPoint*>{&account, &clock, &crypto, &files, &https, &security,
                                                                 &system, &processes, &desktop, &event_log})
         point->faults = &faults;
+    security.files = &files;
 }
 
 void FakePlatform::add_guarded_folder(const std::string& path) {

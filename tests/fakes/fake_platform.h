@@ -149,6 +149,11 @@ public:
     bool remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
     std::unique_ptr<FileHandle> open_exclusive(const std::string& path) override;
+    // Direct children of a folder; a move takes what lies below along.
+    std::optional<std::vector<std::string>> list(const std::string& folder) override;
+    bool move(const std::string& from, const std::string& to) override;
+    std::set<std::string> fail_move_paths;    // moves from these paths fail
+    std::set<std::string> fail_remove_paths;  // removes of these paths fail (held open elsewhere)
     std::uint32_t last_error() const override { return injected_error; }
 
     // Files held open without sharing, by this process or another; a handle
@@ -220,6 +225,7 @@ public:
     static Sid admins_sid() { return Sid{'A', 'D'}; }
     static Sid creator_owner_sid() { return Sid{'C', 'O'}; }
     static Sid user_sid() { return Sid{'U', 'S'}; }
+    static Sid trusted_installer_sid() { return Sid{'T', 'I'}; }
 
     std::optional<Sid> user = system_sid();
 
@@ -231,6 +237,19 @@ class FakeSecurity final : public Security, public FaultPoint {
 public:
     std::map<std::string, OwnerAndDacl> descriptors;
     std::optional<OwnerAndDacl> owner_and_dacl(const std::string& path) override;
+
+    // Folders are made in, and entries opened from, this file system. A file
+    // without a descriptor of its own is one a pass wrote: owned by SYSTEM,
+    // with the folder's entries for SYSTEM and the Administrators.
+    FakeFiles* files = nullptr;
+    std::set<std::string> fail_protect;  // paths whose descriptor cannot be set
+    std::uint32_t error = 0;             // last_error() after a refused read (5: not elevated)
+    std::vector<std::string> journal;    // "create-folder <path>", "protect <path>"
+    FolderCreation create_protected_folder(const std::string& path) override;
+    std::unique_ptr<SecuredEntry> open_entry(const std::string& path) override;
+    std::uint32_t last_error() const override { return error; }
+    // The kit's descriptor as the fakes write it.
+    static OwnerAndDacl kit();
 };
 
 class FakeSystem final : public System, public FaultPoint {

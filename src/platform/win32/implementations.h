@@ -39,6 +39,8 @@ public:
     bool remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
     std::unique_ptr<FileHandle> open_exclusive(const std::string& path) override;
+    std::optional<std::vector<std::string>> list(const std::string& folder) override;
+    bool move(const std::string& from, const std::string& to) override;
     std::uint32_t last_error() const override { return last_error_; }
 
 private:
@@ -64,6 +66,13 @@ public:
 class Win32Security final : public Security {
 public:
     std::optional<OwnerAndDacl> owner_and_dacl(const std::string& path) override;
+    FolderCreation create_protected_folder(const std::string& path) override;
+    std::unique_ptr<SecuredEntry> open_entry(const std::string& path) override;
+    std::uint32_t last_error() const override { return last_error_; }
+
+private:
+    // Shared with the entries this object opens.
+    std::uint32_t last_error_ = 0;
 };
 
 // Reads owner and DACL out of a self-relative security descriptor in memory
