@@ -8,7 +8,8 @@ endif()
 find_package(OpenSSL REQUIRED)
 
 add_library(tamsel_fleet STATIC
-  bench/fleet/scenario.cpp bench/fleet/simulator.cpp bench/fleet/figures.cpp tests/fakes/fake_platform.cpp)
+  bench/fleet/scenario.cpp bench/fleet/server.cpp bench/fleet/machines.cpp bench/fleet/schedule.cpp
+  bench/fleet/figures.cpp tests/fakes/fake_platform.cpp)
 target_include_directories(tamsel_fleet PUBLIC tests bench/fleet)
 target_link_libraries(tamsel_fleet PUBLIC tamsel_core OpenSSL::Crypto)
 target_compile_options(tamsel_fleet PRIVATE ${tamsel_warnings})
@@ -22,6 +23,6 @@ if(BUILD_TESTING)
   target_link_libraries(tamsel_fleet_tests PRIVATE tamsel_fleet GTest::gtest GTest::gtest_main)
   gtest_discover_tests(tamsel_fleet_tests TEST_PREFIX "fleet." DISCOVERY_TIMEOUT 60)
   add_test(NAME fleet.small_fleet
-           COMMAND tamsel-fleet "${CMAKE_CURRENT_SOURCE_DIR}/bench/fleet/default.toml" --machines 300 --days 60 --no-blast)
-  set_tests_properties(fleet.small_fleet PROPERTIES TIMEOUT 180)
+           COMMAND tamsel-fleet "${CMAKE_CURRENT_SOURCE_DIR}/bench/fleet/default.toml" --machines 200 --days 60 --no-blast)
+  set_tests_properties(fleet.small_fleet PROPERTIES TIMEOUT 300)
 endif()

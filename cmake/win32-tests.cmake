@@ -41,12 +41,6 @@ set(TAMSEL_TEST_SERVER_CONTROL_PORT 8444 CACHE STRING "Loopback control port of 
 target_compile_definitions(tamsel_platform_tests PRIVATE
   TAMSEL_VECTORS_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/vectors"
   TAMSEL_TEST_SERVER_CONTROL_PORT=${TAMSEL_TEST_SERVER_CONTROL_PORT})
-# The deployment kit's folder descriptor, judged by the folder guard.
-set(deploy_sddl "${CMAKE_CURRENT_SOURCE_DIR}/deploy/folder-security.sddl")
-if(CMAKE_CROSSCOMPILING)
-  set(deploy_sddl "Z:${deploy_sddl}")  # Wine maps the Linux root at Z:
-endif()
-target_compile_definitions(tamsel_platform_tests PRIVATE TAMSEL_DEPLOY_SDDL_FILE="${deploy_sddl}")
 # The product itself, for the message table compiled into it.
 set(tamsel_update_exe "$<TARGET_FILE:tamsel-update>")
 if(CMAKE_CROSSCOMPILING)

@@ -5,8 +5,10 @@ exits 0 when the updater is installed; prints nothing and exits 0 when not.
 
 .DESCRIPTION
 Installed means: the task "Tam Sel Update" is registered, the executable it
-starts exists, and the data folder %ProgramData%\Tam_Sel\update exists. The
-line names the executable and its file version:
+starts exists, and that executable's own report ("tamsel-update.exe /status")
+accepts the data folders: a machine whose folders the updater refuses never
+updates, so it counts as not installed and the deployment runs again (its
+/prepare repairs them). The line names the executable and its file version:
 
   Tam Sel Update 1.0.0.0: C:\Program Files\Tamsel\tamsel-update.exe
 
@@ -14,7 +16,9 @@ Both tools take "exit code 0 and something on standard output" as installed
 and "exit code 0, nothing on standard output" as not installed; a non-zero
 exit code (1: the check itself failed) or anything on standard error counts
 as an error, so the reasons for "not installed" go to the verbose stream
-(-Verbose when run by hand). Needs no elevation.
+(-Verbose when run by hand). Intune and Configuration Manager run it as
+SYSTEM; by hand, run it from an elevated prompt, since the data folders let
+nobody else read their permissions.
 
 .PARAMETER MinimumVersion
 Counts an older tamsel-update.exe (by file version) as not installed, for a
@@ -46,8 +50,10 @@ $task = Get-ScheduledTask -TaskName $TaskName -ErrorAction SilentlyContinue
 if ($null -eq $task) { Write-Verbose "no task '$TaskName'"; exit 0 }
 $updater = @($task.Actions)[0].Execute.Trim('"')
 if (-not (Test-Path -LiteralPath $updater -PathType Leaf)) { Write-Verbose "the task starts $updater, which is not there"; exit 0 }
-$updateFolder = Join-Path ([Environment]::GetFolderPath('CommonApplicationData')) 'Tam_Sel\update'
-if (-not (Test-Path -LiteralPath $updateFolder -PathType Container)) { Write-Verbose "no folder $updateFolder"; exit 0 }
+# Piped, so that PowerShell waits for the windowless updater and takes its
+# exit code: 4 when a data folder is refused, with the reason in the report.
+$report = (& $updater /status 2>$null | Out-String)
+if ($LASTEXITCODE -ne 0) { Write-Verbose "tamsel-update.exe /status ended with ${LASTEXITCODE}: $report"; exit 0 }
 $version = (Get-Item -LiteralPath $updater).VersionInfo.FileVersion
 if ($MinimumVersion -ne '' -and [version]$version -lt [version]$MinimumVersion) {
     Write-Verbose "$updater is $version, older than $MinimumVersion"; exit 0

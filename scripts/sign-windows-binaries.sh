@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Signs Windows executables (tamsel-update.exe, the setup program) in place
-# with Authenticode (SHA-256) through osslsigncode, then verifies each
-# signature. See docs/release-runbook.md, "Signing the Windows binaries".
+# Signs Windows executables (tamsel-update.exe, the setup program) and MSI
+# packages in place with Authenticode (SHA-256) through osslsigncode, then
+# verifies each signature (docs/release-runbook.md, "Signing the Windows binaries").
 #
 #   sign-windows-binaries.sh (--cert CERT.pem --key KEY.pem | --pkcs12 FILE.p12)
 #       [--passphrase-file FILE | --passphrase-env VARIABLE] [--timestamp URL]
-#       [--ca CA.pem [--tsa-ca TSA-CA.pem]] [--name TEXT] [--url URL] FILE.exe...
+#       [--ca CA.pem [--tsa-ca TSA-CA.pem]] [--name TEXT] [--url URL] FILE.exe|FILE.msi...
 #
 # The key's passphrase comes from a file or an environment variable, never
 # from the command line. --ca verifies against that CA (a test CA or the

@@ -13,6 +13,7 @@
 #include "entry/update_folder.h"
 #include "feed/https_address.h"
 #include "feed/signature.h"
+#include "tools/json_text.h"
 #include "update/check_run.h"
 #include "update/rollout.h"
 #include "update/version.h"
@@ -28,19 +29,19 @@ const std::string program_data = "C:\\ProgramData";
 // the steps that would act on the machine.
 class Transcript {
 public:
-    explicit Transcript(std::ostream& out) : out_(out) {}
+    explicit Transcript(std::vector<DryRunStep>& steps) : steps_(steps) {}
     void log_bytes(std::string_view bytes) {
         pending_line_ += bytes;
         for (std::size_t end; (end = pending_line_.find("\r\n")) != std::string::npos;) {
-            out_ << "  " << pending_line_.substr(0, end) << "\n";
+            steps_.push_back({DryRunStep::log, pending_line_.substr(0, end)});
             pending_line_.erase(0, end + 2);
         }
     }
-    void would(const std::string& step) { out_ << "  [would] " << step << "\n"; }
-    void note(const std::string& text) { out_ << "  [dry run] " << text << "\n"; }
+    void would(const std::string& step) { steps_.push_back({DryRunStep::would, step}); }
+    void note(const std::string& text) { steps_.push_back({DryRunStep::note, text}); }
 
 private:
-    std::ostream& out_;
+    std::vector<DryRunStep>& steps_;
     std::string pending_line_;
 };
 
@@ -243,7 +244,7 @@ public:
     }
     std::optional<std::string> machine_guid() override { return options_.machine_guid; }
     // The client of a dry run is a machine without policies.
-    PolicyValue policy_value(const std::string&) override { return {}; }
+    std::optional<PolicyValue> policy_value(const std::string&) override { return std::nullopt; }
     bool write_standard_output(const std::string&) override { return false; }
 
 private:
@@ -260,7 +261,7 @@ public:
 };
 class NoSecurity final : public Security {
 public:
-    std::optional<OwnerAndDacl> owner_and_dacl(const std::string&) override { return std::nullopt; }
+    Result<OwnerAndDacl> owner_and_dacl(const std::string&) override { return tamsel::Failure{}; }
 };
 
 // Closing and raising are printed, never done. The program counts as closed
@@ -271,8 +272,8 @@ class PrintingProcesses final : public Processes {
 public:
     explicit PrintingProcesses(Transcript& transcript) : transcript_(transcript) {}
     Result<std::vector<ProcessEntry>> enumerate() override { return std::vector<ProcessEntry>{}; }
-    std::optional<std::string> image_path(std::uint32_t) override { return std::nullopt; }
-    bool same_file(const std::string&, const std::string&) override { return false; }
+    std::optional<ProcessImage> image(std::uint32_t) override { return std::nullopt; }
+    std::optional<std::string> final_nt_path(const std::string&) override { return std::nullopt; }
     std::unique_ptr<OpenedProcess> open_process(std::uint32_t) override { return nullptr; }
     std::unique_ptr<Token> duplicate_own_token() override { return nullptr; }
     bool set_token_session(Token&, std::uint32_t) override { return false; }
@@ -352,19 +353,18 @@ void print_lines(std::ostream& out, std::string_view text) {
 }
 
 // The machine's wave and due day when the answer's offer is rolled out in
-// waves; the pass below then shows whether it is due today.
-void print_rollout(const DryRunOptions& options, Platform& platform, std::ostream& out) {
+// waves; the pass then shows whether it is due today.
+std::optional<DryRunResult::Wave> wave_of(const DryRunOptions& options, Platform& platform) {
     const auto split = split_feed_answer(options.answer);
-    if (!std::holds_alternative<FeedAnswer>(split)) return;
+    if (!std::holds_alternative<FeedAnswer>(split)) return std::nullopt;
     const auto parsed = parse_feed(std::get<FeedAnswer>(split).document);
-    if (!std::holds_alternative<Feed>(parsed)) return;
+    if (!std::holds_alternative<Feed>(parsed)) return std::nullopt;
     const FeedSection<Download>& download = std::get<Feed>(parsed).download;
-    if (!download.present() || !download.value.rollout) return;
+    if (!download.present() || !download.value.rollout) return std::nullopt;
     const Rollout& rollout = *download.value.rollout;
     const std::uint32_t wave = machine_rollout_wave(platform, rollout, download.value.version);
-    out << "rollout: " << rollout.days << " waves from " << calendar_date_text(rollout.start) << "; machine "
-        << options.machine_guid.value_or("(no MachineGuid)") << " is in wave " << wave << ", due on "
-        << calendar_date_text(rollout_due_day(rollout, wave)) << "\n";
+    return DryRunResult::Wave{rollout.days, calendar_date_text(rollout.start), wave,
+                              calendar_date_text(rollout_due_day(rollout, wave))};
 }
 
 }  // namespace
@@ -401,10 +401,11 @@ std::optional<std::vector<std::uint8_t>> version_resource(const std::string& fil
     return info;
 }
 
-int dry_run(const DryRunOptions& options, std::ostream& out) {
+DryRunResult run_dry(const DryRunOptions& options) {
     const RunContext context =
         make_run_context(program_dir, program_data, BuildSettings{options.host, options.working_key, options.reserve_key});
-    Transcript transcript(out);
+    DryRunResult result;
+    Transcript transcript(result.steps);
     MemoryFiles files(transcript, UpdateFolder{context.update_dir}.log(), context.update_dir);
     const std::string state_path = UpdateFolder{context.update_dir}.state();
     if (options.state) files.files[state_path] = *options.state;
@@ -424,39 +425,99 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
     Log log(files, clock, event_log, context.update_dir);
 
     const auto installed_info = options.installed ? version_resource(*options.installed) : std::nullopt;
-    const auto installed_text = installed_info ? version_text_from_info(*installed_info) : std::nullopt;
-    out << "client: " << context.main_exe << " " << installed_text.value_or("(no version resource)")
-        << ", runs in sessions " << sessions_text(options.sessions) << "; today " << options.today << "; server "
-        << options.host << "; " << (options.state ? "state.toml given" : "no state.toml") << "\n";
-    print_rollout(options, platform, out);
-    out << log_file_name << ":\n";
-    int code = 0;
+    result.main_exe = context.main_exe;
+    result.installed = installed_info ? version_text_from_info(*installed_info) : std::nullopt;
+    result.wave = wave_of(options, platform);
     try {
-        code = check_run(context, log, platform, bridge);
+        result.exit_code = check_run(context, log, platform, bridge);
     } catch (const PublishFolderServer::DownloadNotAttempted& stop) {
         transcript.note("download not attempted: " + stop.address);
         transcript.note("the update is due; give --files PUBLISH-FOLDER to follow the pass further");
-        out << "the pass stops at the download in this dry run\n";
         files.files.erase(UpdateFolder{context.update_dir}.partial_setup());  // left by stopping it there
-        code = -1;
     }
-    if (code >= 0) out << "exit code: " << code << "\n";
+    if (const auto state = files.files.find(state_path); state != files.files.end()) result.state = state->second;
+    for (const auto& [path, bytes] : files.files)
+        result.update_folder.emplace_back(path.substr(context.update_dir.size() + 1), bytes.size());
+    return result;
+}
 
-    const auto state = files.files.find(state_path);
-    if (state == files.files.end()) {
+int dry_run(const DryRunOptions& options, std::ostream& out) {
+    const DryRunResult result = run_dry(options);
+    out << "client: " << result.main_exe << " " << result.installed.value_or("(no version resource)")
+        << ", runs in sessions " << sessions_text(options.sessions) << "; today " << options.today << "; server "
+        << options.host << "; " << (options.state ? "state.toml given" : "no state.toml") << "\n";
+    if (result.wave) {
+        out << "rollout: " << result.wave->waves << " waves from " << result.wave->start << "; machine "
+            << options.machine_guid.value_or("(no MachineGuid)") << " is in wave " << result.wave->wave << ", due on "
+            << result.wave->due << "\n";
+    }
+    out << log_file_name << ":\n";
+    for (const DryRunStep& step : result.steps) {
+        out << "  "
+            << (step.kind == DryRunStep::would  ? "[would] "
+                : step.kind == DryRunStep::note ? "[dry run] "
+                                                : "")
+            << step.text << "\n";
+    }
+    if (result.exit_code) {
+        out << "exit code: " << *result.exit_code << "\n";
+    } else {
+        out << "the pass stops at the download in this dry run\n";
+    }
+    if (!result.state) {
         out << "state.toml: none\n";
     } else {
         out << "state.toml:\n";
-        print_lines(out, state->second);
+        print_lines(out, *result.state);
     }
     out << "update folder:";
     const char* separator = " ";
-    for (const auto& [path, bytes] : files.files) {
-        out << separator << path.substr(context.update_dir.size() + 1) << " (" << bytes.size() << " bytes)";
+    for (const auto& [name, size] : result.update_folder) {
+        out << separator << name << " (" << size << " bytes)";
         separator = ", ";
     }
     out << "\n";
-    return code;
+    return result.exit_code.value_or(-1);
+}
+
+void dry_run_json(const DryRunOptions& options, std::ostream& out) {
+    const DryRunResult result = run_dry(options);
+    const auto text_or_null = [](const std::optional<std::string>& text) {
+        return text ? json_string(*text) : std::string("null");
+    };
+    out << "{\"installed\": " << text_or_null(result.installed) << ", \"today\": " << json_string(options.today)
+        << ", \"host\": " << json_string(options.host) << ", \"rollout\": ";
+    if (result.wave) {
+        out << "{\"waves\": " << result.wave->waves << ", \"start\": \"" << result.wave->start
+            << "\", \"wave\": " << result.wave->wave << ", \"due\": \"" << result.wave->due << "\"}";
+    } else {
+        out << "null";
+    }
+    out << ", \"steps\": [";
+    const char* separator = "";
+    for (const DryRunStep& step : result.steps) {
+        out << separator;
+        separator = ", ";
+        // A log line: time, space, the fixed message, space, the number.
+        const std::size_t first = step.text.find(' ');
+        const std::size_t last = step.text.rfind(' ');
+        if (step.kind == DryRunStep::log && first != std::string::npos && last > first) {
+            out << "{\"kind\": \"log\", \"time\": " << json_string(step.text.substr(0, first))
+                << ", \"message\": " << json_string(step.text.substr(first + 1, last - first - 1))
+                << ", \"number\": " << json_string(step.text.substr(last + 1)) << "}";
+        } else {
+            out << "{\"kind\": \"" << (step.kind == DryRunStep::would ? "would" : "note")
+                << "\", \"text\": " << json_string(step.text) << "}";
+        }
+    }
+    out << "], \"exit_code\": " << (result.exit_code ? std::to_string(*result.exit_code) : "null")
+        << ", \"state\": " << text_or_null(result.state) << ", \"update_folder\": [";
+    separator = "";
+    for (const auto& [name, size] : result.update_folder) {
+        out << separator << "{\"name\": " << json_string(name) << ", \"size\": " << size << "}";
+        separator = ", ";
+    }
+    out << "]}\n";
 }
 
 }  // namespace tamsel::tool

@@ -33,7 +33,38 @@ struct DryRunOptions {
 // four numbers of 0 to 65535 joined by "."; nothing for any other text.
 std::optional<std::vector<std::uint8_t>> version_resource(const std::string& file_version);
 
-// Runs one check run and prints its transcript. Returns the pass's exit code.
+// One step of the pass, in order: a line of its log as written, a step that
+// would act on the machine, or a note of the dry run.
+struct DryRunStep {
+    enum Kind { log, would, note } kind;
+    std::string text;
+};
+
+struct DryRunResult {
+    std::string main_exe;
+    std::optional<std::string> installed;  // the installed version text the client reads
+    struct Wave {
+        std::uint32_t waves;
+        std::string start;   // YYYY-MM-DD
+        std::uint32_t wave;  // the machine's
+        std::string due;     // the day its wave is due
+    };
+    std::optional<Wave> wave;  // for an offer rolled out in waves
+    std::vector<DryRunStep> steps;
+    std::optional<int> exit_code;                                    // none: stopped at the download (no --files)
+    std::optional<std::string> state;                                // state.toml as the pass leaves it
+    std::vector<std::pair<std::string, std::size_t>> update_folder;  // names and sizes
+};
+
+DryRunResult run_dry(const DryRunOptions& options);
+// Runs one check run and prints its transcript. Returns the pass's exit
+// code, -1 when it stopped at the download.
 int dry_run(const DryRunOptions& options, std::ostream& out);
+// The same as one JSON object: {"installed", "today", "host", "rollout":
+// {"waves", "start", "wave", "due"} or null, "steps": [{"kind": "log",
+// "time", "message", "number"} or {"kind": "would" or "note", "text"}],
+// "exit_code" (null: stopped at the download), "state" (the text, or null),
+// "update_folder": [{"name", "size"}]}.
+void dry_run_json(const DryRunOptions& options, std::ostream& out);
 
 }  // namespace tamsel::tool

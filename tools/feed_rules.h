@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/client_limits.h"
+#include "common/log_messages.h"
 
 namespace tamsel::tool {
 
@@ -18,12 +19,26 @@ namespace tamsel::tool {
 // ignored when a later release is judged newer.
 std::optional<std::string> version_text_problem(std::string_view version);
 
+// A line of the client's log, quoted, for advice: taken from the updater's
+// message table, so a message renamed there fails this build instead of
+// leaving the advice wrong.
+inline std::string said(LogMessage message) { return "\"" + std::string(message.text()) + "\""; }
+// The client's text as a finding's heading, then what is wrong in detail.
+inline std::string client_says(LogMessage message, std::string_view detail = {}) {
+    return std::string(message.text()) + (detail.empty() ? "" : ": ") + std::string(detail);
+}
+
 // The files prefix of a client built for this host: https://HOST/tamsel/files/.
 std::string files_prefix_for(std::string_view host);
 // The feed address of that client.
 std::string feed_url_for(std::string_view host);
 // Whether a text is a plain host name, as the build takes it.
 bool is_plain_host(std::string_view host);
+
+// The product version in a Windows program's version resource (the fixed
+// file information in its resource section), as "a.b.c.d"; nothing when the
+// file is no PE image or has none.
+std::optional<std::string> product_version_of(std::string_view image);
 
 // Whether a file starts with a signature line (and so is a feed answer, not
 // a bare document).

@@ -14,6 +14,8 @@
 #include <openssl/obj_mac.h>
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+#include <openssl/x509.h>
 
 namespace tamsel::tool {
 namespace {
@@ -61,13 +63,26 @@ Pkey generate_p256_key() { return Pkey(EVP_EC_gen(SN_X9_62_prime256v1)); }
 
 std::string private_key_pem(EVP_PKEY* key, const std::optional<std::string>& passphrase) {
     Bio bio(BIO_new(BIO_s_mem()));
-    // PKCS#8 encryption: OpenSSL derives the AES key with PBKDF2 (HMAC-SHA256).
-    const int written =
-        !bio ? 0
-        : passphrase
-            ? PEM_write_bio_PKCS8PrivateKey(bio.get(), key, EVP_aes_256_cbc(), passphrase->data(),
-                                            static_cast<int>(passphrase->size()), nullptr, nullptr)
-            : PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
+    if (!bio) return {};
+    int written = 0;
+    if (!passphrase) {
+        written = PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
+    } else {
+        // PKCS#8 with PBES2: AES-256-CBC, its key from the passphrase by
+        // PBKDF2-HMAC-SHA256 with a random salt and enough iterations that
+        // guessing a stolen file's passphrase stays slow (OpenSSL's default
+        // is 2,048).
+        X509_ALGOR* scheme = PKCS5_pbe2_set_iv(EVP_aes_256_cbc(), pbkdf2_iterations, nullptr, 0, nullptr,
+                                               NID_hmacWithSHA256);
+        std::unique_ptr<PKCS8_PRIV_KEY_INFO, Deleter<PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO_free>> info(
+                EVP_PKEY2PKCS8(key));
+        X509_SIG* encrypted = scheme && info ? PKCS8_set0_pbe(passphrase->data(), static_cast<int>(passphrase->size()),
+                                                              info.get(), scheme)
+                                             : nullptr;
+        if (encrypted == nullptr) X509_ALGOR_free(scheme);  // owned by `encrypted` otherwise
+        written = encrypted != nullptr ? PEM_write_bio_PKCS8(bio.get(), encrypted) : 0;
+        X509_SIG_free(encrypted);
+    }
     if (written != 1) return {};
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
@@ -151,7 +166,10 @@ std::optional<PublicKey> parse_public_key(std::string_view text, std::string& wh
                  : is_private ? PEM_read_bio_PrivateKey(bio.get(), nullptr, passphrase_callback, &no_passphrase)
                               : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
         if (!key) {
-            why = "no PEM key";
+            why = text.find("ENCRYPTED") != std::string_view::npos
+                          ? "an encrypted private key: give its public key instead (the 128 hex digits keygen or "
+                            "public-key printed)"
+                          : "no PEM key";
             return std::nullopt;
         }
         const auto bytes = public_key_bytes(key.get());

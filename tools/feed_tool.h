@@ -22,14 +22,28 @@ struct PkeyFree {
 };
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
+// The tool's exit codes, distinct so that a release script can tell them
+// apart; every command's help lists the ones it gives.
+enum ExitCode : int {
+    exit_done = 0,        // verify: a key verified; lint: clean or advisory warnings only
+    exit_findings = 1,    // verify: not verified; lint: warnings
+    exit_usage = 2,       // wrong usage: an unknown command or option, a missing or malformed value
+    exit_unreadable = 3,  // a file or key that cannot be read (or a file that cannot be written)
+    exit_refused = 4,     // refused, nothing written; lint: errors
+};
+
 // Failures carry a one-line reason for the command line.
 struct Failure {
     std::string reason;
 };
 
 Pkey generate_p256_key();
+inline constexpr int pbkdf2_iterations = 600'000;
+// A passphrase that encrypts a new key has at least this many characters.
+inline constexpr std::size_t passphrase_minimum = 20;
 // PKCS#8 PEM of the private key; encrypted (AES-256-CBC, key from the
-// passphrase by PBKDF2) when a passphrase is given.
+// passphrase by PBKDF2-HMAC-SHA256, pbkdf2_iterations) when a passphrase is
+// given.
 std::string private_key_pem(EVP_PKEY* key, const std::optional<std::string>& passphrase = std::nullopt);
 // The private key of a PEM text; refused unless it is a P-256 key. An
 // encrypted PEM needs its passphrase; a wrong one is refused.

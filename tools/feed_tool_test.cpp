@@ -146,7 +146,7 @@ TEST_F(FeedToolCommandLine, KeygenSignVerify) {
     ASSERT_EQ(keygen.output.size(), 129u);  // 128 hex digits and a line feed
     EXPECT_EQ(std::filesystem::status(at("vendor.pem")).permissions() & std::filesystem::perms::others_read,
               std::filesystem::perms::none);
-    EXPECT_EQ(run("keygen " + at("vendor.pem")).status, 2);  // never over an existing key
+    EXPECT_EQ(run("keygen " + at("vendor.pem")).status, 3);  // never over an existing key
     write("vendor.hex", keygen.output);
 
     // Document bytes are kept exactly: CR LF, no final line feed.

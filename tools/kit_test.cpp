@@ -33,8 +33,18 @@ PublishRequest good_request(EVP_PKEY* key) {
     request.news = {{"en", "Tamsel 2.0", "Faster start."}};
     request.files_prefix = "https://updates.example.com/tamsel/files/";
     request.date = "2026-12-08";
+    request.today = "2026-12-08";
     request.key = key;
+    request.client = {test_public("working"), test_public("reserve")};
     return request;
+}
+
+// An earlier feed offering that version (bytes other than any setup here).
+std::string earlier_offer(const std::string& version, const std::string& extra = "") {
+    return signed_answer("schema = 1\n[[item]]\nid = 1\ntype = \"update\"\nversion = \"" + version +
+                         "\"\nen = [\"t\", \"x\"]\n[download]\nversion = \"" + version +
+                         "\"\nurl = \"https://updates.example.com/tamsel/files/s.exe\"\nsha256 = \"" +
+                         std::string(64, 'a') + "\"\nsize = 9\n" + extra);
 }
 
 struct Refusal {
@@ -78,6 +88,27 @@ const Refusal refusals[] = {
     {"signed with the revoked working key",
      [](PublishRequest& r) { r.previous = signed_answer("schema = 1\n[stop]\nrevoke_working = true\n", "reserve"); },
      "revokes the working key"},
+    {"a key the client does not embed", [](PublishRequest& r) { r.client.working[5] ^= 1; }, "neither"},
+    {"earlier feed changed after signing",
+     [](PublishRequest& r) { r.previous = earlier_offer("1.9.0") + "# added\n"; }, "may have been changed"},
+    {"a version the carried [stop] lists",
+     [](PublishRequest& r) { r.previous = signed_answer("schema = 1\n[stop]\nversions = [\"2.0.0\"]\n", "reserve"); },
+     "is stopped by the [stop]"},
+    {"lower than the earlier offer", [](PublishRequest& r) { r.previous = earlier_offer("2.0.1"); }, "--allow-lower"},
+    {"lower, allowed",
+     [](PublishRequest& r) {
+         r.previous = earlier_offer("2.0.1");
+         r.allow_lower = true;
+     },
+     nullptr},
+    {"the same version with other bytes", [](PublishRequest& r) { r.previous = earlier_offer("2.0.0"); },
+     "other bytes"},
+    {"rollout from yesterday",
+     [](PublishRequest& r) {
+         r.rollout_days = 7;
+         r.rollout_start = "2026-12-07";
+     },
+     "before today"},
 };
 
 TEST(Publish, RefusesWhatClientsWouldRefuseOrMishandle) {
@@ -93,6 +124,43 @@ TEST(Publish, RefusesWhatClientsWouldRefuseOrMishandle) {
         } else {
             ADD_FAILURE() << row.name << " was published";
         }
+    }
+}
+
+// A PE image whose resource section holds a fixed file information with
+// that product version.
+std::string setup_of_product(std::uint16_t major, std::uint16_t minor, std::uint16_t build) {
+    std::string image(0x400, '\0');
+    const auto put = [&image](std::size_t at, std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) image[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    image.replace(0, 2, "MZ");
+    put(0x3C, 0x40, 4);
+    image.replace(0x40, 4, std::string("PE\0\0", 4));
+    put(0x46, 1, 2);       // one section
+    put(0x54, 0xE0, 2);    // the optional header's size
+    put(0x58, 0x10B, 2);   // PE32
+    put(0xC8, 0x1000, 4);  // the resource directory's address and size
+    put(0xC8 + 4, 0x100, 4);
+    put(0x138 + 12, 0x1000, 4);  // its section: address, raw size, raw offset
+    put(0x138 + 16, 0x200, 4);
+    put(0x138 + 20, 0x200, 4);
+    put(0x210, 0xFEEF04BD, 4);
+    put(0x214, 0x10000, 4);
+    put(0x210 + 16, std::uint32_t{major} << 16 | minor, 4);
+    put(0x210 + 20, std::uint32_t{build} << 16, 4);
+    return image;
+}
+
+TEST(Publish, WarnsWhenTheSetupNamesAnotherProductVersion) {
+    const Pkey key = test_key("working");
+    for (const auto& [setup, warned] : {std::pair{setup_of_product(2, 0, 0), false}, {setup_of_product(2, 1, 0), true},
+                                        {std::string("MZ not a PE image"), false}}) {
+        PublishRequest request = good_request(key.get());
+        request.setup = setup;
+        const auto result = prepare_publication(request);
+        ASSERT_TRUE(std::holds_alternative<Publication>(result));
+        EXPECT_EQ(std::get<Publication>(result).warnings.size(), warned ? 1u : 0u);
     }
 }
 
@@ -142,28 +210,28 @@ TEST(Lint, PlacesAndJudgesWhatIsWrong) {
     const std::string download = "[download]\nversion = \"2.0.0\"\nurl = \"https://localhost/tamsel/files/s.exe\"\n"
                                  "sha256 = \"" + sha + "\"\nsize = 9\n";
     const LintCase cases[] = {
-        {"toml-test duplicate key", vector_file("key/duplicate-keys-01.toml"), 2, 8, "cannot redefine", 2},
-        {"toml-test bad escape", vector_file("string/bad-escape-01.toml"), 1, 42, "escape", 2},
-        {"toml-test open array", vector_file("array/no-close-01.toml"), 1, 25, "end-of-file", 2},
-        {"toml-test 30 February", vector_file("datetime/feb-30.toml"), 1, 46, "day between 1 and 29", 2},
-        {"toml-test trailing comma", vector_file("inline-table/trailing-comma.toml"), 3, 20, "dangling comma", 2},
-        {"signature line moves every place", signed_answer("schema = 1\nx = [1,\n"), 3, 9, "end-of-file", 2},
-        {"no schema", "item = []\n", 0, 0, "no schema", 2},
-        {"schema as text", "schema = \"1\"\n", 1, 10, "schema must be", 2},
-        {"newer schema", "schema = 2\n", 1, 10, "newer schema", 2},
-        {"item as a table", "schema = 1\n[item]\nid = 1\n", 2, 1, "array of tables", 2},
-        {"negative id", "schema = 1\n[[item]]\nid = -1\ntype = \"news\"\n", 3, 6, "item id must be", 2},
-        {"text that is no section", update + "de = \"x\"\n", 7, 6, "item de must be a language section", 2},
-        {"item without type", "schema = 1\n[[item]]\nid = 1\n", 2, 1, "item has no type", 2},
+        {"toml-test duplicate key", vector_file("key/duplicate-keys-01.toml"), 2, 8, "cannot redefine", 4},
+        {"toml-test bad escape", vector_file("string/bad-escape-01.toml"), 1, 42, "escape", 4},
+        {"toml-test open array", vector_file("array/no-close-01.toml"), 1, 25, "end-of-file", 4},
+        {"toml-test 30 February", vector_file("datetime/feb-30.toml"), 1, 46, "day between 1 and 29", 4},
+        {"toml-test trailing comma", vector_file("inline-table/trailing-comma.toml"), 3, 20, "dangling comma", 4},
+        {"signature line moves every place", signed_answer("schema = 1\nx = [1,\n"), 3, 9, "end-of-file", 4},
+        {"no schema", "item = []\n", 0, 0, "no schema", 4},
+        {"schema as text", "schema = \"1\"\n", 1, 10, "schema must be", 4},
+        {"newer schema", "schema = 2\n", 1, 10, "newer schema", 4},
+        {"item as a table", "schema = 1\n[item]\nid = 1\n", 2, 1, "array of tables", 4},
+        {"negative id", "schema = 1\n[[item]]\nid = -1\ntype = \"news\"\n", 3, 6, "item id must be", 4},
+        {"text that is no section", update + "de = \"x\"\n", 7, 6, "item de must be a language section", 4},
+        {"item without type", "schema = 1\n[[item]]\nid = 1\n", 2, 1, "item has no type", 4},
         {"short sha256", update + "[download]\nversion = \"2.0.0\"\nurl = \"u\"\nsha256 = \"abc\"\nsize = 1\n", 10, 10,
-         "sha256 must be", 2},
+         "sha256 must be", 4},
         {"download without url", update + "[download]\nversion = \"2.0.0\"\nsha256 = \"" + sha + "\"\nsize = 1\n", 7,
-         1, "has no url", 2},
+         1, "has no url", 4},
         {"foreign address", update + download.substr(0, download.find("localhost")) + "elsewhere" +
-                                download.substr(download.find("localhost") + 9), 9, 7, "refused: foreign address", 2},
+                                download.substr(download.find("localhost") + 9), 9, 7, "refused: foreign address", 4},
         {"over 16 MB", update + download.substr(0, download.find("size")) + "size = 16777217\n", 11, 8,
-         "refused: over 16 MB", 2},
-        {"stop of the wrong shape", "schema = 1\nstop = true\n" + update.substr(11), 2, 8, "[stop] malformed", 2},
+         "refused: over 16 MB", 4},
+        {"stop of the wrong shape", "schema = 1\nstop = true\n" + update.substr(11), 2, 8, "[stop] malformed", 4},
         {"clean", signed_answer(update + download), 0, 0, nullptr, 0},
         {"reserve key's stop order", signed_answer(update + download + "[stop]\nversions = [\"1.0.0\"]\n", "reserve"),
          0, 0, nullptr, 0},
@@ -171,11 +239,13 @@ TEST(Lint, PlacesAndJudgesWhatIsWrong) {
          "[stop] is ignored", 0},
         {"working key's revocation of itself",
          signed_answer(update + download + "[stop]\nversions = []\nrevoke_working = true\n"), 13, 1,
-         "revokes the working key", 2},
+         "revokes the working key", 4},
         {"reserve key offers what it stops",
          signed_answer(update + download + "[stop]\nversions = [\"2.0.0\"]\n", "reserve"), 8, 1,
          "which [stop] stops", 1},
         {"unsigned stop order", update + download + "[stop]\n", 12, 1, "reserve key", 1},
+        {"stop entry no client holds", signed_answer("schema = 1\n[stop]\nversions = [\"2.1\"]\n", "reserve"), 3, 1,
+         "stops nothing clients hold", 4},
         {"download without its update item", "schema = 1\n" + download, 2, 1, "no update entry", 1},
         {"update item that does not count", "schema = 1\n[[item]]\nid = 1\ntype = \"update\"\nde = [\"t\", \"x\"]\n",
          2, 1, "does not count", 1},
@@ -185,16 +255,16 @@ TEST(Lint, PlacesAndJudgesWhatIsWrong) {
          7, 1, "never offered as newer", 1},
         {"rollout", update + download + "rollout_start = 2027-01-04\nrollout_days = 7\n", 0, 0, nullptr, 0},
         {"rollout of 31 days", update + download + "rollout_start = 2027-01-04\nrollout_days = 31\n", 12, 17,
-         "rollout ignored: rollout_days must be an integer from 1 to 30", 2},
+         "rollout ignored: rollout_days must be an integer from 1 to 30", 4},
         {"rollout start as a string", update + download + "rollout_start = \"2027-01-04\"\nrollout_days = 7\n", 12, 17,
-         "rollout_start must be a local date", 2},
+         "rollout_start must be a local date", 4},
         {"rollout days without a start", update + download + "rollout_days = 7\n", 12, 16,
-         "rollout_days needs rollout_start", 2},
-        {"signed by neither key", feed_answer(Signature{1}, update), 1, 1, "did not verify", 2},
-        {"signature line of the wrong form", "signature: \"x\"\n" + update, 1, 1, "signature line refused", 2},
-        {"not UTF-8", "schema = 1\n# \xC0\xAF\n", 0, 0, "not UTF-8", 2},
+         "rollout_days needs rollout_start", 4},
+        {"signed by neither key", feed_answer(Signature{1}, update), 1, 1, "did not verify", 4},
+        {"signature line of the wrong form", "signature: \"x\"\n" + update, 1, 1, "signature line refused", 4},
+        {"not UTF-8", "schema = 1\n# \xC0\xAF\n", 0, 0, "not UTF-8", 4},
         {"answer over 256 KiB", signed_answer(update + download + "# " + std::string(262144, 'x') + "\n"), 0, 0,
-         "262144", 2},
+         "262144", 4},
     };
     const LintOptions options{test_public("working"), test_public("reserve"), "localhost"};
     for (const LintCase& row : cases) {
@@ -392,7 +462,7 @@ TEST(KitCommandLine, PublishVerifyLintDryRun) {
 
     // A refusal writes nothing.
     const ToolRun refused = publish("2.0.0", " --version 2.0.0.1");
-    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.status, 4);
     EXPECT_NE(refused.output.find("fourth piece"), std::string::npos) << refused.output;
     EXPECT_FALSE(std::filesystem::exists(out));
 
@@ -412,11 +482,19 @@ TEST(KitCommandLine, PublishVerifyLintDryRun) {
     EXPECT_NE(dry.output.find(" feed request 0\n"), std::string::npos) << dry.output;
     EXPECT_NE(dry.output.find(" download verified 0\n"), std::string::npos) << dry.output;
     EXPECT_NE(dry.output.find("downloaded-setup.exe (14 bytes)"), std::string::npos) << dry.output;
+    // The machine-readable forms, as pipelines read them.
+    EXPECT_EQ(run("lint " + news + keys + " --json").output,
+              "{\"file\": \"" + news + "\", \"exit_code\": 0, \"findings\": [], \"rollout\": null}\n");
+    const ToolRun dry_json = run("dry-run " + news + " --installed 2.0.0 --files " + out + keys + " --json");
+    EXPECT_NE(dry_json.output.find("\"message\": \"download verified\", \"number\": \"0\"}"), std::string::npos)
+        << dry_json.output;
+    std::ofstream(dir / "dry.json") << dry_json.output;
+    EXPECT_EQ(std::system(("python3 -m json.tool " + (dir / "dry.json").string() + " >/dev/null").c_str()), 0);
 
     // The same version again with other bytes would change a file clients
     // may be downloading.
     std::ofstream(dir / "Tamsel-2.1.0-setup.exe", std::ios::binary) << "MZ setup 2.1.0, rebuilt";
-    EXPECT_EQ(publish("2.1.0").status, 2);
+    EXPECT_EQ(publish("2.1.0").status, 4);
     EXPECT_EQ(run("lint " + news + keys).status, 0);
     std::filesystem::remove_all(dir);
 }
@@ -445,7 +523,7 @@ TEST(KitCommandLine, RolloutInWaves) {
 
     // This MachineGuid is in wave 2 of 2.0.0 (SHA-256 of its lower-cased text, "/", the version).
     const std::string dry = "dry-run " + news + " --installed 1.0.0 --machine-guid 6B29FC40-CA47-1067-B31D-00DD010662DA";
-    const ToolRun early = run(dry + " --today 2027-01-05");
+    const ToolRun early = run(dry.substr(0, dry.find("6B29")) + "'{6b29fc40-CA47-1067-B31D-00DD010662DA}' --today 2027-01-05");
     EXPECT_NE(early.output.find("is in wave 2, due on 2027-01-06"), std::string::npos) << early.output;
     EXPECT_NE(early.output.find("nothing to install: not yet in the rollout 0"), std::string::npos) << early.output;
     const ToolRun due = run(dry + " --today 2027-01-06 --files " + out);

@@ -142,30 +142,33 @@ void blame_keys(const toml::table& table, const std::vector<GoodValue>& values, 
 // asking the same code about each piece on its own.
 void explain_document_error(const toml::table& root, Findings& findings) {
     const toml::node* schema = root.get("schema");
-    if (schema == nullptr) return findings.add(Severity::error, "feed document refused: there is no schema");
+    if (schema == nullptr)
+        return findings.add(Severity::error, client_says("feed document refused", "there is no schema"));
     const auto alone = parse_feed(toml_text(toml::table{{"schema", *schema}}));
     if (std::holds_alternative<FeedError>(alone) && std::get<FeedError>(alone) == FeedError::document) {
-        return findings.at(Severity::error, schema->source(),
-                           "feed document refused: schema must be an integer 0 to 4294967295 (and 1 to be read)");
+        return findings.at(
+                Severity::error, schema->source(),
+                client_says("feed document refused", "schema must be an integer 0 to 4294967295 (and 1 to be read)"));
     }
     const toml::node* items = root.get("item");
-    if (items == nullptr) return findings.add(Severity::error, "feed document refused");
+    if (items == nullptr) return findings.add(Severity::error, client_says("feed document refused"));
     const toml::array* array = items->as_array();
     if (array == nullptr) {
         return findings.at(Severity::error, items->source(),
-                           "feed document refused: item must be an array of tables, written [[item]]");
+                           client_says("feed document refused", "item must be an array of tables, written [[item]]"));
     }
     for (const toml::node& element : *array) {
         const toml::table* item = element.as_table();
         if (item == nullptr) {
-            findings.at(Severity::error, element.source(), "feed document refused: an item must be a table");
+            findings.at(Severity::error, element.source(),
+                        client_says("feed document refused", "an item must be a table"));
             continue;
         }
         const auto judge = [](const toml::table& candidate) {
             return accepted(toml::table{{"schema", 1}, {"item", toml::array{candidate}}});
         };
         if (judge(*item)) continue;
-        blame_keys(*item, item_values(), "feed document refused: item", {"id", "type"}, judge, findings);
+        blame_keys(*item, item_values(), client_says("feed document refused", "item"), {"id", "type"}, judge, findings);
     }
 }
 
@@ -184,44 +187,65 @@ void warn_dropped_updates(const toml::table& root, Findings& findings) {
     }
 }
 
+// Stop entries that no client holds: they compare the installed version
+// text for text, so "2.1" stops no machine on 2.1.0.
+void check_stop_entries(const Feed& feed, const toml::node* stop_node, Findings& findings) {
+    if (!feed.stop.present()) return;
+    for (const std::string& version : feed.stop.value.versions) {
+        if (const auto problem = version_text_problem(version)) {
+            findings.at(Severity::error, stop_node->source(),
+                        "[stop] versions: \"" + version + "\" " + *problem + "; it stops nothing clients hold");
+        }
+    }
+}
+
 void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed> signer, bool is_answer,
                 const LintOptions& options, Findings& findings) {
     const toml::node* download_node = root.get("download");
     const toml::node* stop_node = root.get("stop");
+    // The client's own rules; a bare document counts as one the reserve key
+    // may sign, so its [stop] is judged as such.
+    const auto earns = [&](Verdict verdict) {
+        return feed_earns(verdict, feed, signer.value_or(KeyUsed::reserve), files_prefix_for(options.host));
+    };
+    const auto refusal = [](Verdict verdict) { return std::string(verdict_message(verdict)); };
     if (feed.download.malformed()) {
         if (const toml::table* table = download_node->as_table()) {
-            blame_keys(*table, download_values(), "refused: [download] malformed:", {"version", "url", "sha256", "size"},
-                       [](const toml::table& candidate) {
-                           const auto feed = feed_of(toml::table{{"schema", 1}, {"download", candidate}});
-                           return feed && feed->download.present();
-                       },
-                       findings);
+            blame_keys(
+                    *table, download_values(), refusal(Verdict::download_malformed) + ":",
+                    {"version", "url", "sha256", "size"},
+                    [](const toml::table& candidate) {
+                        const auto feed = feed_of(toml::table{{"schema", 1}, {"download", candidate}});
+                        return feed && feed->download.present();
+                    },
+                    findings);
         } else {
             findings.at(Severity::error, download_node->source(),
-                        "refused: [download] malformed: download must be a table, written [download]");
+                        refusal(Verdict::download_malformed) + ": download must be a table, written [download]");
         }
     }
     if (feed.download.present()) {
         const Download& offer = feed.download.value;
         const toml::source_region& where = download_node->source();
-        if (!feed.update_entry || feed.update_entry->version != offer.version) {
+        if (earns(Verdict::no_update_entry)) {
             findings.at(Severity::warning, where,
                         "[download] offers " + offer.version +
-                            " but no update item of that version counts: clients log \"refused: no update entry "
-                            "of the version\"");
+                                " but no update item of that version counts: clients log \"" +
+                                refusal(Verdict::no_update_entry) + "\"");
         }
         if (const auto problem = version_text_problem(offer.version)) {
             findings.at(Severity::warning, where, "the version " + offer.version + " " + *problem);
         }
         const toml::table& table = *download_node->as_table();
-        if (!is_under_files_prefix(offer.url, files_prefix_for(options.host))) {
+        if (earns(Verdict::foreign_address)) {
             findings.at(Severity::error, table.get("url")->source(),
-                        "refused: foreign address: url is not a plain path under " + files_prefix_for(options.host));
+                        refusal(Verdict::foreign_address) + ": url is not a plain path under " +
+                                files_prefix_for(options.host));
         }
-        if (offer.size > download_size_limit) {
+        if (earns(Verdict::over_size_limit)) {
             findings.at(Severity::error, table.get("size")->source(),
-                        "refused: over 16 MB: clients take setup programs of at most " +
-                            std::to_string(download_size_limit) + " bytes");
+                        refusal(Verdict::over_size_limit) + ": clients take setup programs of at most " +
+                                std::to_string(download_size_limit) + " bytes");
         }
         const toml::node* start = table.get("rollout_start");
         const toml::node* days = table.get("rollout_days");
@@ -238,23 +262,25 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
     }
     if (!feed.stop.absent()) {
         const toml::source_region& where = stop_node->source();
-        if (feed.stop.malformed() && signer != KeyUsed::working) {
+        if (earns(Verdict::stop_malformed)) {
             if (const toml::table* table = stop_node->as_table()) {
-                blame_keys(*table, stop_values(), "refused: [stop] malformed:", {},
-                           [](const toml::table& candidate) {
-                               const auto feed = feed_of(toml::table{{"schema", 1}, {"stop", candidate}});
-                               return feed && feed->stop.present();
-                           },
-                           findings);
+                blame_keys(
+                        *table, stop_values(), refusal(Verdict::stop_malformed) + ":", {},
+                        [](const toml::table& candidate) {
+                            const auto feed = feed_of(toml::table{{"schema", 1}, {"stop", candidate}});
+                            return feed && feed->stop.present();
+                        },
+                        findings);
             } else {
-                findings.at(Severity::error, where, "refused: [stop] malformed: stop must be a table, written [stop]");
+                findings.at(Severity::error, where,
+                            refusal(Verdict::stop_malformed) + ": stop must be a table, written [stop]");
             }
         }
         if (signer == KeyUsed::working && feed.stop.present() && feed.stop.value.revoke_working) {
             findings.at(Severity::error, where,
                         "[stop] revokes the working key, which signed this answer: clients that took the "
-                        "revocation in refuse the whole feed (\"refused: the working key is revoked\"); sign it "
-                        "with the reserve key");
+                        "revocation in refuse the whole feed (" +
+                                said("refused: the working key is revoked") + "); sign it with the reserve key");
         } else if (signer == KeyUsed::working) {
             // Carried on from an earlier reserve-signed feed by publish or
             // withdraw: harmless to clients, so it does not fail a release.
@@ -262,18 +288,18 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
                         "[stop] is ignored: this answer is signed with the working key; only the reserve key's "
                         "stop order counts",
                         true);
-        } else if (signer == KeyUsed::reserve && feed.stop.present() && feed.download.present()) {
-            const auto& versions = feed.stop.value.versions;
-            if (std::find(versions.begin(), versions.end(), feed.download.value.version) != versions.end()) {
+        } else if (signer == KeyUsed::reserve && feed.download.present()) {
+            if (earns(Verdict::version_stopped)) {
                 findings.at(Severity::warning, download_node->source(),
                             "[download] offers " + feed.download.value.version +
-                                ", which [stop] stops: clients log \"refused: the version is stopped\"");
+                                    ", which [stop] stops: clients log \"" + refusal(Verdict::version_stopped) + "\"");
             }
         } else if (!is_answer) {
             findings.at(Severity::warning, where,
                         "[stop] counts only in a feed signed with the reserve key: sign this document with it");
         }
     }
+    check_stop_entries(feed, stop_node, findings);
     warn_dropped_updates(root, findings);
 }
 
@@ -282,12 +308,12 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
 std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
     Findings findings(0);
     if (file.size() > feed_answer_limit) {
-        findings.add(Severity::error, "the file has " + std::to_string(file.size()) +
-                                          " bytes; clients take at most " + std::to_string(feed_answer_limit) +
-                                          " (they log \"feed: no answer\")");
+        findings.add(Severity::error, "the file has " + std::to_string(file.size()) + " bytes; clients take at most " +
+                                              std::to_string(feed_answer_limit) + " (they log " +
+                                              said("feed: no answer") + ")");
     }
     if (!is_valid_utf8(file)) {
-        findings.add(Severity::error, "the file is not UTF-8 (clients log \"feed: no answer\")");
+        findings.add(Severity::error, "the file is not UTF-8 (clients log " + said("feed: no answer") + ")");
         return findings.take();
     }
 
@@ -309,20 +335,20 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
             signer = KeyUsed::reserve;
         } else {
             findings.at(Severity::error, toml::source_region{{1, 1}, {1, 1}, {}},
-                        "feed signature did not verify with the working or the reserve key given");
+                        client_says("feed signature did not verify") + " with the working or the reserve key given");
         }
     }
     Findings document_findings(is_answer ? 1 : 0);
     toml::parse_result parsed = toml::parse(document, std::string_view{"news.toml"});
     if (!parsed) {
         document_findings.at(Severity::error, parsed.error().source(),
-                             "feed document refused: " + std::string(parsed.error().description()));
+                             client_says("feed document refused", parsed.error().description()));
     } else {
         const auto feed = parse_feed(document);
         if (const auto* error = std::get_if<FeedError>(&feed)) {
             if (*error == FeedError::schema) {
                 document_findings.at(Severity::error, parsed.table().get("schema")->source(),
-                                     "feed from a newer schema: clients read schema 1 only");
+                                     client_says("feed from a newer schema", "clients read schema 1 only"));
             } else {
                 explain_document_error(parsed.table(), document_findings);
             }
@@ -339,7 +365,7 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
     return all;
 }
 
-std::optional<std::string> rollout_status(std::string_view file, const CalendarDate& today) {
+std::optional<RolloutProgress> rollout_progress(std::string_view file, const CalendarDate& today) {
     std::string_view document = file;
     if (looks_signed(file)) {
         const auto split = split_feed_answer(file);
@@ -353,20 +379,30 @@ std::optional<std::string> rollout_status(std::string_view file, const CalendarD
     const Rollout& rollout = *download.value.rollout;
     const std::int64_t waves = rollout.days;
     // Waves are even shares of the machines: wave w is due from start + w.
-    const std::int64_t due = std::clamp<std::int64_t>(days_between(rollout.start, today) + 1, 0, waves);
+    return RolloutProgress{download.value.version, rollout.start, waves,
+                           std::clamp<std::int64_t>(days_between(rollout.start, today) + 1, 0, waves),
+                           add_days(rollout.start, waves - 1)};
+}
+
+std::optional<std::string> rollout_status(std::string_view file, const CalendarDate& today) {
+    const auto progress = rollout_progress(file, today);
+    if (!progress) return std::nullopt;
+    const std::int64_t waves = progress->waves;
+    const std::int64_t due = progress->due;
     std::ostringstream text;
-    text << "rollout of " << download.value.version << ": " << waves << " waves from "
-         << calendar_date_text(rollout.start) << "; on " << calendar_date_text(today) << " " << due << " of " << waves
-         << " due (" << std::fixed << std::setprecision(1) << 100.0 * static_cast<double>(due) / static_cast<double>(waves)
-         << "% of machines), " << waves - due << (waves - due == 1 ? " wave remains" : " waves remain")
-         << ", the last due on " << calendar_date_text(add_days(rollout.start, waves - 1));
+    text << "rollout of " << progress->version << ": " << waves << " waves from " << calendar_date_text(progress->start)
+         << "; on " << calendar_date_text(today) << " " << due << " of " << waves << " due (" << std::fixed
+         << std::setprecision(1) << 100.0 * static_cast<double>(due) / static_cast<double>(waves) << "% of machines), "
+         << waves - due << (waves - due == 1 ? " wave remains" : " waves remain") << ", the last due on "
+         << calendar_date_text(progress->last);
     return text.str();
 }
 
 int lint_exit_code(const std::vector<Finding>& findings) {
     int code = 0;
     for (const Finding& finding : findings) {
-        if (!finding.advisory) code = std::max(code, finding.severity == Severity::error ? 2 : 1);
+        if (!finding.advisory)
+            code = std::max<int>(code, finding.severity == Severity::error ? exit_refused : exit_findings);
     }
     return code;
 }

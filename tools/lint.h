@@ -34,11 +34,21 @@ struct LintOptions {
 
 std::vector<Finding> lint(std::string_view file, const LintOptions& options);
 
-// For an offer rolled out in waves: how many waves are due on `today`, the
-// share of machines that makes, and how many remain; nothing otherwise.
+// For an offer rolled out in waves: how many waves are due on `today` of
+// how many; nothing otherwise.
+struct RolloutProgress {
+    std::string version;
+    CalendarDate start;
+    std::int64_t waves = 0;
+    std::int64_t due = 0;  // waves due on `today`; each is an even share of the machines
+    CalendarDate last;     // the day the last wave is due
+};
+std::optional<RolloutProgress> rollout_progress(std::string_view file, const CalendarDate& today);
+// The same as a line of text: the share of machines due and the waves that remain.
 std::optional<std::string> rollout_status(std::string_view file, const CalendarDate& today);
 
-// 0 clean (or advisory warnings only), 1 warnings, 2 errors.
+// exit_done clean (or advisory warnings only), exit_findings warnings,
+// exit_refused errors.
 int lint_exit_code(const std::vector<Finding>& findings);
 
 }  // namespace tamsel::tool

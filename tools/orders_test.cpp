@@ -84,6 +84,8 @@ TEST(Orders, ClientsBeforeAndAfter) {
         signed_answer("schema = 1\n" + offer("2.1.0") + "[stop]\nversions = []\nrevoke_working = true\n", "reserve");
     const std::string pointless =
         signed_answer("schema = 1\n" + offer("2.0.0") + "[stop]\nversions = [\"1.9.0\"]\n", "working");
+    std::string tampered = working_offer;
+    tampered.replace(tampered.find("News first"), 10, "Visit evil");
     const OrderCase cases[] = {
         {"stop the offered version", working_offer, false, {"2.0.0"}, false, false, "reserve", nullptr,
          {"2.0.0"}, false, {"the reserve key spoke: [stop] taken in 0", "nothing to install: no [download] 0"}, false},
@@ -116,16 +118,28 @@ TEST(Orders, ClientsBeforeAndAfter) {
          {}, false, {}, false},
         {"withdraw with the reserve key after a revocation", revoked, true, {}, false, false, "reserve", nullptr, {},
          false, {"the reserve key spoke: [stop] taken in 0", "nothing to install: no [download] 0"}, true},
-        {"nothing to withdraw", signed_answer("schema = 1\n", "working"), true, {}, false, false, "working",
-         "offers nothing", {}, false, {}, false},
+        {"nothing to withdraw: done, nothing written", signed_answer("schema = 1\n", "working"), true, {}, false,
+         false, "working", nullptr, {}, false, {}, false},
+        {"tampered feed", tampered, true, {}, false, false, "working", "may have been changed", {}, false, {}, false},
+        {"tampered feed, stop", tampered, false, {"2.0.0"}, false, false, "reserve", "may have been changed", {},
+         false, {}, false},
+        {"bare document", "schema = 1\n" + offer("2.0.0"), true, {}, false, false, "working", "no signed feed answer",
+         {}, false, {}, false},
+        {"stop with the working key", working_offer, false, {"2.0.0"}, false, false, "working",
+         "every client ignores a [stop] it signs", {}, false, {}, false},
+        {"withdraw with a stranger key", working_offer, true, {}, false, false, "stranger", "neither", {}, false, {},
+         false},
+        {"stop a version no client holds", working_offer, false, {"2.0"}, false, false, "reserve",
+         "fewer than three pieces", {}, false, {}, false},
     };
+    const ClientKeys client{test_public("working"), test_public("reserve")};
     for (const OrderCase& row : cases) {
-        const Pkey key = test_key(row.key);
+        const Pkey key = std::string(row.key) == "stranger" ? generate_p256_key() : test_key(row.key);
         std::variant<Order, Failure> result;
         if (row.withdraw) {
-            result = prepare_withdraw({row.current, key.get()});
+            result = prepare_withdraw({row.current, key.get(), client});
         } else {
-            result = prepare_stop({row.current, row.versions, row.revoke, row.keep_offer, key.get()});
+            result = prepare_stop({row.current, row.versions, row.revoke, row.keep_offer, key.get(), client});
         }
         if (row.refusal != nullptr) {
             const auto* failure = std::get_if<Failure>(&result);
@@ -135,6 +149,10 @@ TEST(Orders, ClientsBeforeAndAfter) {
         }
         ASSERT_TRUE(std::holds_alternative<Order>(result)) << row.name << ": " << std::get<Failure>(result).reason;
         const Order& order = std::get<Order>(result);
+        if (order.nothing_to_do) {
+            EXPECT_TRUE(row.client_after.empty()) << row.name;
+            continue;
+        }
         EXPECT_EQ(order.stopped, row.stop_after) << row.name;
         EXPECT_EQ(order.offer_kept, row.offer_after) << row.name;
         EXPECT_NE(order.document.find("News first"), std::string::npos) << row.name << ": items kept";
@@ -167,26 +185,30 @@ TEST(OrdersCommandLine, StopLintDryRunWithdraw) {
     EXPECT_NE(stop.output.find("[stop] versions: 2.0.0 1.9.0; revoke_working = true"), std::string::npos) << stop.output;
     EXPECT_EQ(run_tool("lint " + (dir / "stop.toml").string() + client, true).status, 0);
 
-    // Withdraw rewrites --feed in place when no --out is given.
+    // Withdraw rewrites --feed in place when no --out is given, keeping its mode.
+    const auto mode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                      std::filesystem::perms::group_read;
+    std::filesystem::permissions(news, mode);
     const ToolRun withdraw = run_tool("withdraw " + keys_dir + "test-only-working.pem --feed " + news, true);
     ASSERT_EQ(withdraw.status, 0) << withdraw.output;
     EXPECT_EQ(read_text(news).find("[download]"), std::string::npos);
-    EXPECT_EQ(run_tool("withdraw " + keys_dir + "test-only-working.pem --feed " + news, true).status, 2);
+    EXPECT_EQ(std::filesystem::status(news).permissions(), mode);
+    EXPECT_EQ(run_tool("withdraw " + keys_dir + "test-only-working.pem --feed " + news, true).status, 0);
     // The revoked working key may not sign after the stop order.
     EXPECT_EQ(run_tool("withdraw " + keys_dir + "test-only-working.pem --feed " + (dir / "stop.toml").string() +
                            " --out " + (dir / "x").string(),
                        true)
                   .status,
-              2);
+              4);
     EXPECT_FALSE(std::filesystem::exists(dir / "x"));
-    EXPECT_EQ(run_tool("stop " + keys_dir + "test-only-reserve.pem --feed " + news, true).status, 2);  // no --versions
+    EXPECT_EQ(run_tool("stop " + keys_dir + "test-only-reserve.pem --feed " + news, true).status, 4);  // no --versions
     // An emergency order signed with the working key by mistake would be ignored.
     const std::string reserve_hex = " --reserve " + keys_dir + "test-only-reserve.hex";
     const ToolRun wrong_key = run_tool("stop " + keys_dir + "test-only-working.pem --feed " + news +
                                            " --versions 2.0.0 --out " + (dir / "y").string() + reserve_hex,
                                        true);
-    EXPECT_EQ(wrong_key.status, 2);
-    EXPECT_NE(wrong_key.output.find("is not the reserve key"), std::string::npos) << wrong_key.output;
+    EXPECT_EQ(wrong_key.status, 4);
+    EXPECT_NE(wrong_key.output.find("working key"), std::string::npos) << wrong_key.output;
     EXPECT_EQ(run_tool("stop " + keys_dir + "test-only-reserve.pem --feed " + news + " --versions 2.0.0 --out " +
                            (dir / "y").string() + reserve_hex,
                        true)

@@ -1,5 +1,6 @@
 #include "tools/publish.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "common/calendar_date.h"
@@ -12,6 +13,7 @@
 #include "tools/orders.h"
 #include "tools/toml_text.h"
 #include "update/decision.h"
+#include "update/version.h"
 
 namespace tamsel::tool {
 namespace {
@@ -20,13 +22,8 @@ Failure refuse(std::string reason) { return Failure{std::move(reason)}; }
 
 // The earlier document's items (and its stop order, which stays in force
 // whoever signs next), without an update item of the version published now.
-std::variant<toml::table, Failure> earlier_sections(std::string_view file, const std::string& version,
+std::variant<toml::table, Failure> earlier_sections(std::string_view document, const std::string& version,
                                                     std::size_t& kept, std::uint64_t& next_id) {
-    std::string_view document = file;
-    if (looks_signed(file)) {
-        const std::size_t line_feed = file.find('\n');
-        document = line_feed == std::string_view::npos ? std::string_view{} : file.substr(line_feed + 1);
-    }
     toml::parse_result parsed = toml::parse(document, std::string_view{"earlier news.toml"});
     if (!parsed) {
         const auto& error = parsed.error();
@@ -34,8 +31,6 @@ std::variant<toml::table, Failure> earlier_sections(std::string_view file, const
                       ", column " + std::to_string(error.source().begin.column) + "): " +
                       std::string(error.description()));
     }
-    if (!std::holds_alternative<Feed>(parse_feed(document)))
-        return refuse("the earlier document is refused by the updater; run tamsel-feed lint on it");
     toml::table kept_sections;
     toml::array items;
     if (const toml::array* earlier = parsed.table()["item"].as_array()) {
@@ -56,14 +51,49 @@ std::variant<toml::table, Failure> earlier_sections(std::string_view file, const
     return kept_sections;
 }
 
+// What the earlier feed's stop order and offer forbid or question in the
+// new offer.
+std::optional<Failure> judge_against_earlier(const Feed& earlier, const PublishRequest& request, const Digest& digest,
+                                             Publication& publication) {
+    const std::string& version = request.version;
+    if (earlier.stop.present()) {
+        const auto& stopped = earlier.stop.value.versions;
+        if (std::find(stopped.begin(), stopped.end(), version) != stopped.end()) {
+            return refuse("the version " + version +
+                          " is stopped by the [stop] this feed carries: clients that took "
+                          "the order in never install it (" +
+                          said("refused: the version is stopped") + "), the others would; publish a higher version");
+        }
+    }
+    if (!earlier.download.present()) return std::nullopt;
+    const Download& before = earlier.download.value;
+    if (before.version == version && before.sha256 != digest) {
+        return refuse("the earlier feed offers " + version + " with other bytes (sha256 " +
+                      to_hex(before.sha256.data(), before.sha256.size()) +
+                      "): machines that installed those keep them, a download under way fails its check; publish "
+                      "the new bytes under a new version");
+    }
+    if (is_newer(before.version, version)) {
+        const std::string consequence = "machines that installed " + before.version + " are not offered " + version +
+                                        " (" + said("nothing to install: not newer") + "); machines below it get " +
+                                        version + " instead";
+        if (!request.allow_lower) {
+            return refuse(version + " is lower than the earlier feed's offer of " + before.version + ": " +
+                          consequence + "; give --allow-lower if that is meant");
+        }
+        publication.notes.push_back("lower than the earlier offer of " + before.version + ": " + consequence);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::variant<Publication, Failure> prepare_publication(const PublishRequest& request) {
     if (request.setup.empty()) return refuse("the setup program is empty");
     if (request.setup.size() > download_size_limit) {
         return refuse("the setup program has " + std::to_string(request.setup.size()) +
-                      " bytes; clients take at most " + std::to_string(download_size_limit) +
-                      " (they would log \"refused: over 16 MB\")");
+                      " bytes; clients take at most " + std::to_string(download_size_limit) + " (they would log " +
+                      said("refused: over 16 MB") + ")");
     }
     if (const auto problem = version_text_problem(request.version)) {
         return refuse("the version " + request.version + " " + *problem +
@@ -83,13 +113,16 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
         return refuse("the address " + publication.url +
                       " breaks the clients' address rule: 1 to 200 bytes after the prefix, parts of ASCII letters, "
                       "digits, \"-\", \".\" and \"_\" joined by single \"/\", no part \".\" or \"..\" "
-                      "(they would log \"refused: foreign address\")");
+                      "(they would log " +
+                      said("refused: foreign address") + ")");
     }
     bool readable = false;
     for (const NewsText& news : request.news) readable = readable || news.language == "en" || news.language == "ru";
     if (!readable) {
-        return refuse("the news needs a text in en or ru: clients skip an update item without one "
-                      "(they would log \"refused: no update entry of the version\")");
+        return refuse(
+                "the news needs a text in en or ru: clients skip an update item without one "
+                "(they would log " +
+                said("refused: no update entry of the version") + ")");
     }
     const auto date = parse_calendar_date(request.date);
     if (!date) return refuse("the date " + request.date + " is no day written YYYY-MM-DD");
@@ -99,15 +132,49 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     const auto rollout_start = parse_calendar_date(request.rollout_start.value_or(request.date));
     if (!rollout_start) return refuse("the rollout start " + *request.rollout_start + " is no day written YYYY-MM-DD");
 
+    if (request.rollout_days != 0) {
+        const auto today = parse_calendar_date(request.today);
+        if (!today) return refuse("today's date " + request.today + " is no day written YYYY-MM-DD");
+        if (days_between(*today, *rollout_start) < 0) {
+            return refuse("the rollout start " + calendar_date_text(*rollout_start) + " is before today (" +
+                          request.today + "): every wave up to today would be due at once");
+        }
+    }
+    // The setup program says which product version it installs; a release
+    // published under another number is never found installed as such.
+    if (const auto product = product_version_of(request.setup);
+        product && !(*product + ".").starts_with(request.version + ".")) {
+        publication.warnings.push_back("the setup program's version resource names product version " + *product +
+                                       ", not " + request.version);
+    }
+    const auto signer = client_role(request.key, request.client);
+    if (!signer) {
+        return refuse(
+                "this key is neither the client's working key nor its reserve key: no client would verify "
+                "the feed");
+    }
+    const auto digest = sha256(request.setup);
+    if (!digest) return refuse("SHA-256 failed");
+    publication.sha256 = *digest;
+
     std::uint64_t next_id = 1;
     toml::table root;
+    std::optional<Feed> earlier;
     if (request.previous) {
-        const CarryCheck carry = check_stop_carried(*request.previous, request.key);
+        const auto earlier_signer = verify_carried(*request.previous, request.client, request.previous_name);
+        if (const auto* failure = std::get_if<Failure>(&earlier_signer)) return *failure;
+        const std::string_view document = std::get<FeedAnswer>(split_feed_answer(*request.previous)).document;
+        auto earlier_feed = parse_feed(document);
+        if (!std::holds_alternative<Feed>(earlier_feed))
+            return refuse(request.previous_name + " is refused by the updater; run tamsel-feed lint on it");
+        earlier = std::get<Feed>(std::move(earlier_feed));
+        if (const auto refusal = judge_against_earlier(*earlier, request, *digest, publication)) return *refusal;
+        const CarryCheck carry = check_stop_carried(*request.previous, std::get<KeyUsed>(earlier_signer), *signer);
         if (carry.refusal) return *carry.refusal;
         if (carry.note) publication.notes.push_back(*carry.note);
-        auto earlier = earlier_sections(*request.previous, request.version, publication.kept_items, next_id);
-        if (const auto* failure = std::get_if<Failure>(&earlier)) return *failure;
-        root = std::move(std::get<toml::table>(earlier));
+        auto sections = earlier_sections(document, request.version, publication.kept_items, next_id);
+        if (const auto* failure = std::get_if<Failure>(&sections)) return *failure;
+        root = std::move(std::get<toml::table>(sections));
     }
     root.insert("schema", 1);
 
@@ -122,9 +189,6 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     if (!root.contains("item")) root.insert("item", toml::array{});
     root["item"].as_array()->push_back(std::move(item));
 
-    const auto digest = sha256(request.setup);
-    if (!digest) return refuse("SHA-256 failed");
-    publication.sha256 = *digest;
     toml::table download{{"version", request.version},
                          {"url", publication.url},
                          {"sha256", to_hex(digest->data(), digest->size())},
@@ -144,8 +208,10 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     if (!std::holds_alternative<Feed>(parsed)) {
         return refuse("the document would be refused: " + std::string(feed_error_message(std::get<FeedError>(parsed))));
     }
-    const auto decision = decide_update(KeyUsed::working, std::get<Feed>(parsed), State{}, "0.0.0",
-                                        request.files_prefix);
+    // Decided as the key that signs decides: a reserve-signed feed's [stop]
+    // counts in it (the earlier stop list was judged above, whoever signs).
+    const auto decision = decide_update(*signer, std::get<Feed>(parsed), State{},
+                                        Machine{"0.0.0", request.files_prefix, {}, *rollout_start});
     if (const auto* verdict = std::get_if<Verdict>(&decision)) {
         return refuse("clients would not install it: \"" + std::string(verdict_message(*verdict)) + "\"");
     }
@@ -155,8 +221,8 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     publication.answer = feed_answer(*signature, publication.document);
     if (publication.answer.size() > feed_answer_limit) {
         return refuse("the feed answer would have " + std::to_string(publication.answer.size()) +
-                      " bytes; clients take at most " + std::to_string(feed_answer_limit) +
-                      " (they would log \"feed: no answer\")");
+                      " bytes; clients take at most " + std::to_string(feed_answer_limit) + " (they would log " +
+                      said("feed: no answer") + ")");
     }
     return publication;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/feed_tool.h"
+#include "tools/orders.h"
 
 namespace tamsel::tool {
 
@@ -25,8 +26,12 @@ struct PublishRequest {
     std::vector<NewsText> news;
     std::string files_prefix;             // https://HOST/tamsel/files/
     std::string date;                     // the update item's date, YYYY-MM-DD
-    std::optional<std::string> previous;  // an earlier document or answer whose items are kept
-    EVP_PKEY* key = nullptr;              // the private key that signs
+    std::optional<std::string> previous;  // the earlier answer, verified, whose items and [stop] are kept
+    std::string previous_name = "the earlier feed";  // names it in a refusal
+    EVP_PKEY* key = nullptr;                         // the private key that signs: one of the client's keys
+    ClientKeys client;
+    std::string today;                    // YYYY-MM-DD; a rollout never starts before it
+    bool allow_lower = false;             // offer a lower version than the earlier feed's offer
     std::uint32_t rollout_days = 0;       // 0: every client at once; 1 to 30: in that many daily waves
     std::optional<std::string> rollout_start;  // the first wave's day, YYYY-MM-DD; default `date`
 };
@@ -38,6 +43,7 @@ struct Publication {
     Digest sha256{};
     std::size_t kept_items = 0;
     std::vector<std::string> notes;       // what the vendor should know about the result
+    std::vector<std::string> warnings;    // what may be a mistake, though clients would take it
 };
 
 std::variant<Publication, Failure> prepare_publication(const PublishRequest& request);

@@ -4,6 +4,8 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "tools/signing_key.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -70,6 +72,13 @@ std::string take_module_path(std::string& uri) {
 std::optional<std::string> read_secret(const SecretSource& source, std::string& why) {
     std::string secret;
     if (source.file) {
+        // As ssh treats a private key file: one that others may read is no
+        // secret any more, so it is refused rather than used.
+        struct stat status {};
+        if (::stat(source.file->c_str(), &status) == 0 && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+            why = *source.file + " is open to group or others; make it private (chmod 600 " + *source.file + ")";
+            return std::nullopt;
+        }
         const auto content = read_whole(*source.file);
         if (!content) {
             why = "cannot read " + *source.file;

@@ -31,6 +31,7 @@
 #include "tools/dry_run.h"
 #include "tools/feed_rules.h"
 #include "tools/feed_tool.h"
+#include "tools/json_text.h"
 #include "tools/lint.h"
 #include "tools/orders.h"
 #include "tools/publish.h"
@@ -42,6 +43,7 @@ using namespace tamsel::tool;
 
 int usage();
 int help(const std::string& command);
+std::string synopsis_of(const std::string& command);
 
 bool read_file(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
@@ -52,28 +54,37 @@ bool read_file(const std::string& path, std::string& bytes) {
     return !in.bad();
 }
 
-bool write_file(const std::string& path, const std::string& bytes, bool exclusive) {
+// A file the tool makes gets `mode` whatever the umask (a feed must be
+// readable by the web server's account, a key by its owner only); a file it
+// overwrites keeps its own.
+constexpr mode_t readable_by_all = 0644;
+constexpr mode_t owner_only = 0600;
+
+bool write_file(const std::string& path, const std::string& bytes, bool exclusive, mode_t mode = readable_by_all) {
+    struct stat existing {};
+    const bool made = exclusive || ::stat(path.c_str(), &existing) != 0;
     const int flags = O_WRONLY | O_CREAT | (exclusive ? O_EXCL : O_TRUNC);
-    const int fd = ::open(path.c_str(), flags, exclusive ? 0600 : 0644);
+    const int fd = ::open(path.c_str(), flags, mode);
     if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    bool ok = !made || ::fchmod(fd, mode) == 0;
+    for (std::size_t done = 0; ok && done < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+        ok = n > 0;
+        done += ok ? static_cast<std::size_t>(n) : 0;
     }
-    return ::fsync(fd) == 0 && ::close(fd) == 0;
+    ok = ok && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
 }
 
 // Rewrites a file whole: the new bytes go beside it and are renamed over it,
-// so a web server never serves half a feed.
+// so a web server never serves half a feed. The file keeps its mode: a stop
+// order the web server cannot read protects nobody.
 bool replace_file(const std::string& path, const std::string& bytes) {
+    struct stat existing {};
+    const mode_t mode = ::stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : readable_by_all;
     const std::string temporary = path + ".tamsel-feed-new";
     std::remove(temporary.c_str());
-    if (!write_file(temporary, bytes, true)) return false;
+    if (!write_file(temporary, bytes, true, mode)) return false;
     if (std::rename(temporary.c_str(), path.c_str()) != 0) {
         std::remove(temporary.c_str());
         return false;
@@ -138,6 +149,26 @@ private:
     std::map<std::string, std::vector<std::vector<std::string>>> values_;
 };
 
+// Whether a command line is whole; if not, says what is wrong (the options
+// said it already for an unknown option or a missing value) and shows the
+// command's usage.
+bool command_line_ok(const std::string& command, const Options& options, const std::vector<std::string>& positional,
+                     std::size_t arguments, std::initializer_list<const char*> required = {}) {
+    std::string wrong;
+    for (const char* name : required) {
+        if (wrong.empty() && !options.one(name)) wrong = "needs " + std::string(name);
+    }
+    if (positional.size() > arguments) {
+        wrong = "does not take " + positional[arguments];
+    } else if (positional.size() < arguments) {
+        wrong = "needs " + std::to_string(arguments) + " argument(s), not " + std::to_string(positional.size());
+    }
+    if (options.ok() && wrong.empty()) return true;
+    if (options.ok()) std::cerr << "tamsel-feed " << command << ": " << wrong << "\n";
+    std::cerr << "usage: tamsel-feed " << synopsis_of(command) << "\n";
+    return false;
+}
+
 // The options that say where a private key's secret comes from: never the
 // command line, where other users and the shell's history would see it.
 const std::map<std::string, int> secret_options = {{"--passphrase-file", 1}, {"--passphrase-env", 1}};
@@ -171,32 +202,39 @@ std::optional<Pkey> signing_key(const std::string& argument, const Options& opti
 int keygen(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2, with_secret_options({{"--encrypt", 0}}), positional);
-    if (!options.ok() || positional.size() != 1) return usage();
+    if (!command_line_ok("keygen", options, positional, 1)) return exit_usage;
     const std::string& path = positional[0];
     const auto source = secret_source(options);
-    if (!source) return 2;
+    if (!source) return exit_usage;
     std::optional<std::string> passphrase;
     if (options.has("--encrypt")) {
         std::string why;
         passphrase = read_secret(*source, why);
         if (!passphrase) {
             std::cerr << "tamsel-feed: --encrypt: " << why << "\n";
-            return 2;
+            return exit_unreadable;
+        }
+        const auto characters = std::count_if(passphrase->begin(), passphrase->end(),
+                                              [](unsigned char c) { return (c & 0xC0) != 0x80; });
+        if (static_cast<std::size_t>(characters) < passphrase_minimum) {
+            std::cerr << "tamsel-feed: refused: the passphrase has " << characters << " characters; a key's passphrase "
+                      << "needs at least " << passphrase_minimum << "\n";
+            return exit_refused;
         }
     } else if (source->file || source->environment) {
         std::cerr << "tamsel-feed: a passphrase is given but not --encrypt\n";
-        return 2;
+        return exit_usage;
     }
     const Pkey key = generate_p256_key();
     const auto public_key = key ? public_key_bytes(key.get()) : std::nullopt;
     const std::string pem = key ? private_key_pem(key.get(), passphrase) : std::string();
     if (!public_key || pem.empty()) {
         std::cerr << "tamsel-feed: key generation failed\n";
-        return 2;
+        return exit_unreadable;
     }
-    if (!write_file(path, pem, true)) {
+    if (!write_file(path, pem, true, owner_only)) {
         std::cerr << "tamsel-feed: cannot create " << path << " (it must not exist yet)\n";
-        return 2;
+        return exit_unreadable;
     }
     std::cout << to_hex(public_key->data(), public_key->size()) << "\n";
     return 0;
@@ -205,20 +243,20 @@ int keygen(int argc, char** argv) {
 int sign(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2, secret_options, positional);
-    if (!options.ok() || positional.size() != 3) return usage();
+    if (!command_line_ok("sign", options, positional, 3)) return exit_usage;
     const std::string& document_path = positional[1];
     const std::string& answer_path = positional[2];
     std::string document;
     if (!read_file(document_path, document)) {
         std::cerr << "tamsel-feed: cannot read " << document_path << "\n";
-        return 2;
+        return exit_unreadable;
     }
     const auto key = signing_key(positional[0], options);
-    if (!key) return 2;
+    if (!key) return exit_unreadable;
     const auto signature = sign_document(key->get(), document);
     if (!signature) {
         std::cerr << "tamsel-feed: signing failed\n";
-        return 2;
+        return exit_unreadable;
     }
     const std::string answer = feed_answer(*signature, document);
     if (answer.size() > tamsel::feed_answer_limit) {
@@ -227,7 +265,7 @@ int sign(int argc, char** argv) {
     }
     if (!write_file(answer_path, answer, false)) {
         std::cerr << "tamsel-feed: cannot write " << answer_path << "\n";
-        return 2;
+        return exit_unreadable;
     }
     return 0;
 }
@@ -235,19 +273,26 @@ int sign(int argc, char** argv) {
 int public_key_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2, secret_options, positional);
-    if (!options.ok() || positional.size() != 1) return usage();
+    if (!command_line_ok("public-key", options, positional, 1)) return exit_usage;
     const auto key = signing_key(positional[0], options);
     const auto bytes = key ? public_key_bytes(key->get()) : std::nullopt;
-    if (!bytes) return 2;
+    if (!bytes) return exit_unreadable;
     std::cout << to_hex(bytes->data(), bytes->size()) << "\n";
     return 0;
 }
 
+// A public key: 128 hex digits, or a file holding them or a PEM key.
 std::optional<PublicKey> key_argument(const std::string& argument) {
     std::string text = argument;
     std::string file;
-    if (read_file(argument, file)) text = file;
     std::string why;
+    if (read_file(argument, file)) {
+        text = file;
+    } else if (!parse_public_key(argument, why)) {
+        std::cerr << "tamsel-feed: cannot read " << argument
+                  << " (a key is 128 hex digits or a file with them or a PEM key)\n";
+        return std::nullopt;
+    }
     const auto key = parse_public_key(text, why);
     if (!key) std::cerr << "tamsel-feed: " << argument << ": " << why << "\n";
     return key;
@@ -256,16 +301,16 @@ std::optional<PublicKey> key_argument(const std::string& argument) {
 int verify(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2, {}, positional);
-    if (!options.ok() || positional.size() != 3) return usage();
+    if (!command_line_ok("verify", options, positional, 3)) return exit_usage;
     const std::string& answer_path = positional[0];
     std::string answer;
     if (!read_file(answer_path, answer)) {
         std::cerr << "tamsel-feed: cannot read " << answer_path << "\n";
-        return 2;
+        return exit_unreadable;
     }
     const auto working = key_argument(positional[1]);
     const auto reserve = key_argument(positional[2]);
-    if (!working || !reserve) return 2;
+    if (!working || !reserve) return exit_unreadable;
 
     const auto split = tamsel::split_feed_answer(answer);
     if (const auto* error = std::get_if<tamsel::FeedError>(&split)) {
@@ -286,30 +331,55 @@ int verify(int argc, char** argv) {
     return 1;
 }
 
-// The client's two keys and host: given, or the ones this build embeds. A
+// The client's two keys (and host): given, or the ones this build embeds. A
 // build for release use embeds none unless it was configured with the
 // release's own (never the test keys), so a forgotten option cannot judge a
-// feed against the wrong client.
-bool client_of(const Options& options, PublicKey& working, PublicKey& reserve, std::string& host) {
+// feed against the wrong client or carry on a feed no client signed.
+// Returns 0, or the exit code after saying what is wrong.
+int client_keys_of(const Options& options, ClientKeys& keys) {
 #if TAMSEL_FEED_EMBEDDED_CLIENT
-    working = tamsel::build::working_key;
-    reserve = tamsel::build::reserve_key;
-    host = std::string(tamsel::build::update_host);
+    keys = {tamsel::build::working_key, tamsel::build::reserve_key};
 #else
-    if (!options.has("--working") || !options.has("--reserve") || !options.has("--host")) {
-        std::cerr << "tamsel-feed: this build embeds no client: give --working, --reserve and --host\n";
-        return false;
+    if (!options.has("--working") || !options.has("--reserve")) {
+        std::cerr << "tamsel-feed: this build embeds no client: give --working and --reserve\n";
+        return exit_usage;
     }
 #endif
-    for (auto [name, key] : {std::pair{"--working", &working}, std::pair{"--reserve", &reserve}}) {
+    for (auto [name, key] : {std::pair{"--working", &keys.working}, std::pair{"--reserve", &keys.reserve}}) {
         if (const auto given = options.one(name)) {
             const auto parsed = key_argument(*given);
-            if (!parsed) return false;
+            if (!parsed) return exit_unreadable;
             *key = *parsed;
         }
     }
+    if (keys.working == keys.reserve) {
+        std::cerr << "tamsel-feed: the working and the reserve key are the same key: a client built so cannot tell "
+                     "an order from a routine feed\n";
+        return exit_usage;
+    }
+    return 0;
+}
+
+int client_of(const Options& options, PublicKey& working, PublicKey& reserve, std::string& host) {
+    ClientKeys keys;
+    if (const int code = client_keys_of(options, keys)) return code;
+    working = keys.working;
+    reserve = keys.reserve;
+#if TAMSEL_FEED_EMBEDDED_CLIENT
+    host = std::string(tamsel::build::update_host);
+#else
+    if (!options.has("--host")) {
+        std::cerr << "tamsel-feed: this build embeds no client: give --working, --reserve and --host\n";
+        return exit_usage;
+    }
+#endif
     if (const auto given = options.one("--host")) host = *given;
-    return true;
+    if (!is_plain_host(host)) {
+        std::cerr << "tamsel-feed: --host takes the update server's host name, such as updates.example.com, not "
+                  << host << "\n";
+        return exit_usage;
+    }
+    return 0;
 }
 
 std::string local_today() {
@@ -324,47 +394,63 @@ std::string local_today() {
 bool make_folders_and_write(const std::filesystem::path& path, const std::string& bytes) {
     std::error_code error;
     std::filesystem::create_directories(path.parent_path(), error);
-    return !error && write_file(path.string(), bytes, false);
+    return !error && replace_file(path.string(), bytes);
 }
 
 int publish(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
-                          with_secret_options({{"--key", 1}, {"--setup", 1}, {"--version", 1}, {"--files-prefix", 1},
-                                               {"--news", 3}, {"--out", 1}, {"--name", 1}, {"--previous", 1},
-                                               {"--date", 1}, {"--rollout-days", 1}, {"--rollout-start", 1}}),
+                          with_secret_options({{"--key", 1},
+                                               {"--setup", 1},
+                                               {"--version", 1},
+                                               {"--files-prefix", 1},
+                                               {"--news", 3},
+                                               {"--out", 1},
+                                               {"--name", 1},
+                                               {"--previous", 1},
+                                               {"--date", 1},
+                                               {"--rollout-days", 1},
+                                               {"--rollout-start", 1},
+                                               {"--working", 1},
+                                               {"--reserve", 1},
+                                               {"--allow-lower", 0}}),
                           positional);
     const auto key_path = options.one("--key");
     const auto setup_path = options.one("--setup");
     const auto version = options.one("--version");
     const auto prefix = options.one("--files-prefix");
     const auto out = options.one("--out");
-    if (!options.ok() || !positional.empty() || !key_path || !setup_path || !version || !prefix || !out) return usage();
+    if (!command_line_ok("publish", options, positional, 0,
+                         {"--key", "--setup", "--version", "--files-prefix", "--out"}))
+        return exit_usage;
 
     PublishRequest request;
+    if (const int code = client_keys_of(options, request.client)) return code;
     const auto key = signing_key(*key_path, options);
-    if (!key) return 2;
+    if (!key) return exit_unreadable;
     request.key = key->get();
     if (!read_file(*setup_path, request.setup)) {
         std::cerr << "tamsel-feed: cannot read " << *setup_path << "\n";
-        return 2;
+        return exit_unreadable;
     }
     request.setup_name = options.one("--name").value_or(std::filesystem::path(*setup_path).filename().string());
     request.version = *version;
     request.files_prefix = *prefix;
     request.date = options.one("--date").value_or(local_today());
+    request.today = local_today();
+    request.allow_lower = options.has("--allow-lower");
     for (const auto& news : options.all("--news")) request.news.push_back({news[0], news[1], news[2]});
     if (const auto days = options.one("--rollout-days")) {
         if (days->empty() || days->size() > 2 || days->find_first_not_of("0123456789") != std::string::npos ||
             std::stoul(*days) < 1 || std::stoul(*days) > tamsel::rollout_days_limit) {
             std::cerr << "tamsel-feed: --rollout-days takes 1 to 30\n";
-            return 2;
+            return exit_usage;
         }
         request.rollout_days = static_cast<std::uint32_t>(std::stoul(*days));
         request.rollout_start = options.one("--rollout-start").value_or(local_today());
     } else if (options.one("--rollout-start")) {
         std::cerr << "tamsel-feed: --rollout-start goes with --rollout-days\n";
-        return 2;
+        return exit_usage;
     }
 
     const std::filesystem::path root(*out);
@@ -374,28 +460,29 @@ int publish(int argc, char** argv) {
     std::string previous;
     if (read_file(previous_path, previous)) {
         request.previous = previous;
+        request.previous_name = previous_path;
     } else if (options.one("--previous")) {
         std::cerr << "tamsel-feed: cannot read " << previous_path << "\n";
-        return 2;
+        return exit_unreadable;
     }
     std::string existing;
     if (read_file(setup_out.string(), existing) && existing != request.setup) {
         std::cerr << "tamsel-feed: refused: " << setup_out.string()
                   << " exists with other bytes; clients may be downloading it (publish under another --name)\n";
-        return 2;
+        return exit_refused;
     }
 
     const auto prepared = prepare_publication(request);
     if (const auto* failure = std::get_if<Failure>(&prepared)) {
         std::cerr << "tamsel-feed: refused: " << failure->reason << "\n";
-        return 2;
+        return exit_refused;
     }
     const Publication& publication = std::get<Publication>(prepared);
     // The setup program first: a server copied mid-way never offers a file it lacks.
     if (!make_folders_and_write(setup_out, request.setup) ||
         !make_folders_and_write(news_path, publication.answer)) {
         std::cerr << "tamsel-feed: cannot write into " << root.string() << "\n";
-        return 2;
+        return exit_unreadable;
     }
     std::cout << "published " << request.version << "\n"
               << "  " << setup_out.string() << "  " << request.setup.size() << " bytes, sha256 "
@@ -404,27 +491,59 @@ int publish(int argc, char** argv) {
               << publication.kept_items << " earlier item(s) kept\n"
               << "  offered at " << publication.url << "\n";
     for (const std::string& note : publication.notes) std::cout << "  note: " << note << "\n";
+    for (const std::string& warning : publication.warnings) std::cout << "  warning: " << warning << "\n";
     return 0;
+}
+
+// lint --json: one object, its keys always present (null when empty):
+// {"file", "exit_code", "findings": [{"severity", "advisory", "line",
+// "column", "message"}], "rollout": {"version", "start", "waves", "due",
+// "last_due"} or null}. Line and column are 0 for a finding without a place.
+void print_lint_json(const std::string& file, const std::vector<Finding>& findings,
+                     const std::optional<RolloutProgress>& rollout, std::ostream& out) {
+    out << "{\"file\": " << json_string(file) << ", \"exit_code\": " << lint_exit_code(findings) << ", \"findings\": [";
+    for (const Finding& finding : findings) {
+        out << (&finding == &findings.front() ? "" : ", ") << "{\"severity\": \""
+            << (finding.severity == Severity::error ? "error" : "warning")
+            << "\", \"advisory\": " << (finding.advisory ? "true" : "false") << ", \"line\": " << finding.line
+            << ", \"column\": " << finding.column << ", \"message\": " << json_string(finding.message) << "}";
+    }
+    out << "], \"rollout\": ";
+    if (rollout) {
+        out << "{\"version\": " << json_string(rollout->version) << ", \"start\": \""
+            << tamsel::calendar_date_text(rollout->start) << "\", \"waves\": " << rollout->waves
+            << ", \"due\": " << rollout->due << ", \"last_due\": \"" << tamsel::calendar_date_text(rollout->last)
+            << "\"}";
+    } else {
+        out << "null";
+    }
+    out << "}\n";
 }
 
 int lint_command(int argc, char** argv) {
     std::vector<std::string> positional;
-    const Options options(argc, argv, 2, {{"--working", 1}, {"--reserve", 1}, {"--host", 1}, {"--today", 1}},
+    const Options options(argc, argv, 2,
+                          {{"--working", 1}, {"--reserve", 1}, {"--host", 1}, {"--today", 1}, {"--json", 0}},
                           positional);
-    if (!options.ok() || positional.size() != 1) return usage();
+    if (!command_line_ok("lint", options, positional, 1)) return exit_usage;
     const auto today = tamsel::parse_calendar_date(options.one("--today").value_or(local_today()));
     if (!today) {
         std::cerr << "tamsel-feed: --today takes a day written YYYY-MM-DD\n";
-        return 2;
+        return exit_usage;
     }
     LintOptions lint_options;
-    if (!client_of(options, lint_options.working_key, lint_options.reserve_key, lint_options.host)) return 2;
+    if (const int code = client_of(options, lint_options.working_key, lint_options.reserve_key, lint_options.host))
+        return code;
     std::string file;
     if (!read_file(positional[0], file)) {
         std::cerr << "tamsel-feed: cannot read " << positional[0] << "\n";
-        return 2;
+        return exit_unreadable;
     }
     const auto findings = lint(file, lint_options);
+    if (options.has("--json")) {
+        print_lint_json(positional[0], findings, rollout_progress(file, *today), std::cout);
+        return lint_exit_code(findings);
+    }
     for (const Finding& finding : findings) {
         std::cout << positional[0] << ":";
         if (finding.line != 0) std::cout << finding.line << ":" << finding.column << ":";
@@ -457,20 +576,28 @@ std::optional<std::vector<std::uint32_t>> session_list(const std::string& text) 
 int dry_run_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
-                          {{"--installed", 1}, {"--state", 1}, {"--files", 1}, {"--working", 1}, {"--reserve", 1},
-                           {"--host", 1}, {"--today", 1}, {"--sessions", 1}, {"--machine-guid", 1}},
+                          {{"--installed", 1},
+                           {"--state", 1},
+                           {"--files", 1},
+                           {"--working", 1},
+                           {"--reserve", 1},
+                           {"--host", 1},
+                           {"--today", 1},
+                           {"--sessions", 1},
+                           {"--machine-guid", 1},
+                           {"--json", 0}},
                           positional);
     const auto installed = options.one("--installed");
-    if (!options.ok() || positional.size() != 1 || !installed) return usage();
+    if (!command_line_ok("dry-run", options, positional, 1, {"--installed"})) return exit_usage;
     DryRunOptions run;
     if (!read_file(positional[0], run.answer)) {
         std::cerr << "tamsel-feed: cannot read " << positional[0] << "\n";
-        return 2;
+        return exit_unreadable;
     }
     if (*installed != "none") {
         if (!version_resource(*installed)) {
             std::cerr << "tamsel-feed: --installed takes a file version (up to four numbers 0 to 65535) or none\n";
-            return 2;
+            return exit_usage;
         }
         run.installed = *installed;
     }
@@ -478,20 +605,20 @@ int dry_run_command(int argc, char** argv) {
         std::string state;
         if (!read_file(*state_path, state)) {
             std::cerr << "tamsel-feed: cannot read " << *state_path << "\n";
-            return 2;
+            return exit_unreadable;
         }
         run.state = state;
     }
     run.files_folder = options.one("--files");
     if (run.files_folder && !std::filesystem::is_directory(*run.files_folder)) {
         std::cerr << "tamsel-feed: no folder " << *run.files_folder << "\n";
-        return 2;
+        return exit_unreadable;
     }
-    if (!client_of(options, run.working_key, run.reserve_key, run.host)) return 2;
+    if (const int code = client_of(options, run.working_key, run.reserve_key, run.host)) return code;
     run.today = options.one("--today").value_or(local_today());
     if (!tamsel::parse_calendar_date(run.today)) {
         std::cerr << "tamsel-feed: --today takes a day written YYYY-MM-DD\n";
-        return 2;
+        return exit_usage;
     }
     // The client's clock: now, moved by whole days to the day given, so
     // that the age of a pending record reads as it would on that day.
@@ -502,13 +629,22 @@ int dry_run_command(int argc, char** argv) {
         const auto list = session_list(*sessions);
         if (!list) {
             std::cerr << "tamsel-feed: --sessions takes session numbers joined by \",\"\n";
-            return 2;
+            return exit_usage;
         }
         run.sessions = *list;
     }
-    run.machine_guid = options.one("--machine-guid");
-    dry_run(run, std::cout);
-    return 0;
+    // As the registry holds it: no braces, lower case.
+    if (auto guid = options.one("--machine-guid")) {
+        if (guid->size() > 2 && guid->front() == '{' && guid->back() == '}') *guid = guid->substr(1, guid->size() - 2);
+        std::transform(guid->begin(), guid->end(), guid->begin(), [](unsigned char c) { return std::tolower(c); });
+        run.machine_guid = guid;
+    }
+    if (options.has("--json")) {
+        dry_run_json(run, std::cout);
+    } else {
+        dry_run(run, std::cout);
+    }
+    return exit_done;
 }
 
 // The next feed written from the one served now: --feed names it, --out
@@ -516,12 +652,16 @@ int dry_run_command(int argc, char** argv) {
 int write_order(const std::variant<Order, Failure>& prepared, const std::string& what, const std::string& out) {
     if (const auto* failure = std::get_if<Failure>(&prepared)) {
         std::cerr << "tamsel-feed: refused: " << failure->reason << "\n";
-        return 2;
+        return exit_refused;
     }
     const Order& order = std::get<Order>(prepared);
+    if (order.nothing_to_do) {
+        std::cout << "nothing to do: " << out << " offers nothing; left as it is\n";
+        return 0;
+    }
     if (!replace_file(out, order.answer)) {
         std::cerr << "tamsel-feed: cannot write " << out << "\n";
-        return 2;
+        return exit_unreadable;
     }
     std::cout << what << "\n  " << out << "  " << order.answer.size() << " bytes\n";
     if (!order.stopped.empty() || order.revokes_working) {
@@ -532,55 +672,56 @@ int write_order(const std::variant<Order, Failure>& prepared, const std::string&
     }
     std::cout << "  [download] " << (order.offer_kept ? "kept" : "none") << "\n";
     for (const std::string& note : order.notes) std::cout << "  note: " << note << "\n";
+    for (const std::string& warning : order.warnings) std::cout << "  warning: " << warning << "\n";
     return 0;
 }
 
 int stop_command(int argc, char** argv) {
     std::vector<std::string> positional;
     const Options options(argc, argv, 2,
-                          with_secret_options({{"--feed", 1}, {"--versions", many}, {"--revoke-working", 0},
-                                               {"--keep-offer", 0}, {"--out", 1}, {"--reserve", 1}}),
+                          with_secret_options({{"--feed", 1},
+                                               {"--versions", many},
+                                               {"--revoke-working", 0},
+                                               {"--keep-offer", 0},
+                                               {"--out", 1},
+                                               {"--working", 1},
+                                               {"--reserve", 1}}),
                           positional);
     const auto feed = options.one("--feed");
-    if (!options.ok() || positional.size() != 1 || !feed) return usage();
+    if (!command_line_ok("stop", options, positional, 1, {"--feed"})) return exit_usage;
     StopRequest request;
     if (!read_file(*feed, request.current)) {
         std::cerr << "tamsel-feed: cannot read " << *feed << "\n";
-        return 2;
+        return exit_unreadable;
     }
     for (const auto& versions : options.all("--versions"))
         request.versions.insert(request.versions.end(), versions.begin(), versions.end());
     request.revoke_working = options.has("--revoke-working");
     request.keep_offer = options.has("--keep-offer");
+    request.name = *feed;
+    if (const int code = client_keys_of(options, request.client)) return code;
     const auto key = signing_key(positional[0], options);
-    if (!key) return 2;
+    if (!key) return exit_unreadable;
     request.key = key->get();
-    // Signed with any other key the order would be ignored by every client:
-    // when the reserve key's public half is given, the key must be it.
-    if (const auto reserve_arg = options.one("--reserve")) {
-        const auto reserve = key_argument(*reserve_arg);
-        if (!reserve) return 2;
-        if (public_key_bytes(key->get()) != reserve) {
-            std::cerr << "tamsel-feed: refused: " << positional[0]
-                      << " is not the reserve key given with --reserve; clients would ignore the order\n";
-            return 2;
-        }
-    }
     return write_order(prepare_stop(request), "stop order signed", options.one("--out").value_or(*feed));
 }
 
 int withdraw_command(int argc, char** argv) {
     std::vector<std::string> positional;
-    const Options options(argc, argv, 2, with_secret_options({{"--feed", 1}, {"--out", 1}}), positional);
+    const Options options(argc, argv, 2,
+                          with_secret_options({{"--feed", 1}, {"--out", 1}, {"--working", 1}, {"--reserve", 1}}),
+                          positional);
     const auto feed = options.one("--feed");
-    if (!options.ok() || positional.size() != 1 || !feed) return usage();
+    if (!command_line_ok("withdraw", options, positional, 1, {"--feed"})) return exit_usage;
     WithdrawRequest request;
     if (!read_file(*feed, request.current)) {
         std::cerr << "tamsel-feed: cannot read " << *feed << "\n";
-        return 2;
+        return exit_unreadable;
     }
+    request.name = *feed;
+    if (const int code = client_keys_of(options, request.client)) return code;
     const auto key = signing_key(positional[0], options);
-    if (!key) return 2;
+    if (!key) return exit_unreadable;
     request.key = key->get();
     return write_order(prepare_withdraw(request), "offer withdrawn", options.one("--out").value_or(*feed));
 }
@@ -588,13 +729,23 @@ int withdraw_command(int argc, char** argv) {
 constexpr const char* key_help =
     "  KEY is a PEM private key file (encrypted or not) or a PKCS#11 URI of a key in a token\n"
     "  (pkcs11:token=...;object=...;type=private). The PEM's passphrase or the token's PIN comes from\n"
-    "  --passphrase-file FILE (its first line) or --passphrase-env VARIABLE, never the command line.\n";
+    "  --passphrase-file FILE (its first line; only its owner may read it) or --passphrase-env VARIABLE,\n"
+    "  never the command line.\n";
 
 constexpr const char* client_help =
     "  --working, --reserve and --host say which client to judge for: the keys as 128 hex digits or\n"
     "  files with them or with a PEM key. Without them a development build takes the keys and host it\n"
     "  embeds; a release build of the tool refuses to run without them unless it was configured with\n"
     "  the release's keys and host.\n";
+
+constexpr const char* carry_help =
+    "  The feed carried on from must verify with the client's working or reserve key (--working and\n"
+    "  --reserve as 128 hex digits or files with them or with a PEM key; a development build takes the\n"
+    "  keys it embeds): one changed since it was signed is refused. Only a key the client embeds signs.\n";
+
+constexpr const char* write_exit_help =
+    "Exit: 0 written; 2 wrong usage; 3 a file or the key cannot be read or written; 4 refused (nothing\n"
+    "written).\n";
 
 struct Command {
     const char* name;
@@ -608,71 +759,86 @@ const std::vector<Command>& commands() {
         {"keygen", keygen, "keygen <private.pem> [--encrypt (--passphrase-file FILE | --passphrase-env VAR)]",
          "Makes a P-256 key, writes it as PKCS#8 PEM (never over an existing file; mode 0600) and prints\n"
          "the public key as the 128 hex digits a build takes as TAMSEL_WORKING_KEY or TAMSEL_RESERVE_KEY.\n"
-         "With --encrypt the PEM is encrypted (AES-256, PBKDF2) with the passphrase from the file's first\n"
-         "line or the environment variable.\n"
-         "Exit: 0 written; 2 the file exists or cannot be written, no passphrase.\n"},
+         "With --encrypt the PEM is encrypted (AES-256, PBKDF2-HMAC-SHA256 with 600,000 iterations) with the\n"
+         "passphrase, at least 20 characters, from the file's first line (a file only its owner can read)\n"
+         "or the environment variable.\n"
+         "Exit: 0 written; 2 wrong usage; 3 the file exists or cannot be written, the passphrase cannot be read;\n"
+         "4 a passphrase under 20 characters.\n"},
         {"sign", sign, "sign <KEY> <document> <answer-out> [--passphrase-file FILE | --passphrase-env VAR]",
          std::string("Writes the feed answer: the signature line, a line feed, then the document's bytes as they are.\n") +
-             key_help + "Exit: 0 written; 2 a file or the key cannot be read, signing failed.\n"},
+             key_help + "Exit: 0 written; 2 wrong usage; 3 a file or the key cannot be read, signing failed.\n"},
         {"public-key", public_key_command, "public-key <KEY> [--passphrase-file FILE | --passphrase-env VAR]",
          std::string("Prints the public key of a private key as the 128 hex digits a build takes: for a key made\n"
                      "in a token, or to check which key a PEM file holds.\n") +
-             key_help + "Exit: 0 printed; 2 the key cannot be read.\n"},
+             key_help + "Exit: 0 printed; 2 wrong usage; 3 the key cannot be read.\n"},
         {"verify", verify, "verify <answer> <working-key> <reserve-key>",
          "Says which key verifies the answer (working or reserve), splitting it with the updater's own code.\n"
          "Keys are 128 hex digits, or files with them or with a PEM key.\n"
-         "Exit: 0 a key verified; 1 the signature line is refused or neither key verifies; 2 unreadable input.\n"},
+         "Exit: 0 a key verified; 1 the signature line is refused or neither key verifies; 2 wrong usage;\n"
+         "3 unreadable input.\n"},
         {"publish", publish,
          "publish --key <KEY> --setup <file> --version <V> --files-prefix https://HOST/tamsel/files/\n"
          "                --news <lang> <title> <text> [--news ...] --out <folder> [--name <path>]\n"
          "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env VAR]\n"
-         "                [--rollout-days N [--rollout-start YYYY-MM-DD]]",
+         "                [--rollout-days N [--rollout-start YYYY-MM-DD]] [--allow-lower]\n"
+         "                [--working <key> --reserve <key>]",
          std::string(
              "Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a copy of the update server's\n"
              "tree, after checking that clients would take the offer. The earlier items and [stop] of\n"
-             "<folder>/tamsel/news.toml (or of --previous) are kept. Refused when that feed revokes the working\n"
-             "key and another key signed it, i.e. when signing with the revoked working key.\n"
+             "<folder>/tamsel/news.toml (or of --previous) are kept. Refused: a version the carried [stop] lists\n"
+             "(whichever key signs), a version lower than the earlier offer (unless --allow-lower), the earlier\n"
+             "offer's version with other bytes, a rollout start before today, and signing with the working key\n"
+             "when the earlier feed revokes it.\n"
              "--rollout-days N (1 to 30) rolls the offer out in N daily waves from --rollout-start (default\n"
              "today): each machine installs on its own wave's day, so that a stop order or a withdrawal given\n"
              "early reaches the machines that have not installed yet.\n") +
-             key_help + "Exit: 0 published; 2 refused (nothing written) or a file cannot be read or written.\n"},
+             carry_help + key_help + write_exit_help},
         {"stop", stop_command,
          "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
-         "                [--out FILE] [--reserve <public-key>] [--passphrase-file FILE | --passphrase-env VAR]",
+         "                [--out FILE] [--working <key> --reserve <key>] [--passphrase-file FILE | --passphrase-env VAR]",
          std::string(
              "Writes the next feed, signed with the reserve key: the current feed's items with a [stop] section\n"
              "listing the versions (after those the current [stop] already lists) and, with --revoke-working,\n"
              "revoke_working = true (a revocation already in force stays). The offer ([download]) is dropped\n"
              "unless --keep-offer is given and its version is not stopped. --feed is the answer served now;\n"
-             "--out defaults to it (rewritten whole). With --reserve (the reserve key's public half, as the\n"
-             "client embeds it) a private key that is not the reserve key is refused: clients would ignore\n"
-             "its order.\n") +
-             key_help + "Exit: 0 written; 2 refused or a file or the key cannot be read or written.\n"},
+             "--out defaults to it (rewritten whole, keeping its mode). The key must be the client's reserve\n"
+             "key: clients ignore a [stop] signed with any other. Each version must be written as clients hold\n"
+             "it (major.minor.build); one that the feed never offered is stopped with a warning.\n") +
+             carry_help + key_help + write_exit_help},
         {"withdraw", withdraw_command,
-         "withdraw <KEY> --feed <news.toml> [--out FILE] [--passphrase-file FILE | --passphrase-env VAR]",
+         "withdraw <KEY> --feed <news.toml> [--out FILE] [--working <key> --reserve <key>]\n"
+         "                [--passphrase-file FILE | --passphrase-env VAR]",
          std::string(
              "Writes the next feed without its offer ([download]), keeping its items and any [stop]: the\n"
              "everyday answer to a bad release, signed with the working key. Clients that already installed\n"
              "the version keep it. Refused when the current feed revokes the working key and another key signed\n"
-             "it (sign with the reserve key then).\n") +
-             key_help + "Exit: 0 written; 2 refused (no offer, revoked key) or a file or the key cannot be read.\n"},
-        {"lint", lint_command, "lint <file> [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD]",
+             "it (sign with the reserve key then). A feed without an offer is left as it is (exit 0).\n") +
+             carry_help + key_help + write_exit_help},
+        {"lint", lint_command,
+         "lint <file> [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--json]",
          std::string("Judges a document or an answer with the updater's own feed code: TOML errors with their\n"
                      "line:column, the updater's verdicts, then hazards. For an offer rolled out in waves it\n"
                      "then shows how many waves are due on --today (default today), the share of machines that\n"
-                     "makes and how many waves remain.\n") +
+                     "makes and how many waves remain. --json prints one JSON object instead:\n"
+                     "{\"file\", \"exit_code\", \"findings\": [{\"severity\", \"advisory\", \"line\", \"column\", \"message\"}],\n"
+                     "\"rollout\": {\"version\", \"start\", \"waves\", \"due\", \"last_due\"} or null}.\n") +
              client_help +
              "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 warnings;\n"
-             "2 errors or unreadable input.\n"},
+             "2 wrong usage; 3 unreadable input; 4 errors.\n"},
         {"dry-run", dry_run_command,
          "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
          "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n"
-         "                [--machine-guid GUID]",
+         "                [--machine-guid GUID] [--json]",
          std::string("Runs the updater's check run over that answer on a client in memory and prints its log\n"
                      "lines, its exit code and the state file it leaves. For an offer rolled out in waves it\n"
                      "prints the machine's wave and the day it is due; --machine-guid is the client's MachineGuid\n"
-                     "(without it the client is one whose MachineGuid cannot be read: the last wave).\n") +
-             client_help + "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage or unreadable input.\n"},
+                     "(without it the client is one whose MachineGuid cannot be read: the last wave). --json\n"
+                     "prints one JSON object instead: {\"installed\", \"today\", \"host\", \"rollout\": {\"waves\",\n"
+                     "\"start\", \"wave\", \"due\"} or null, \"steps\": [{\"kind\": \"log\", \"time\", \"message\",\n"
+                     "\"number\"} or {\"kind\": \"would\" or \"note\", \"text\"}], \"exit_code\" (null: stopped at the\n"
+                     "download), \"state\" (text or null), \"update_folder\": [{\"name\", \"size\"}]}.\n") +
+             client_help +
+             "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage; 3 unreadable input.\n"},
     };
     return table;
 }
@@ -682,7 +848,7 @@ int usage() {
     for (const Command& command : commands()) std::cerr << (&command == &commands().front() ? " " : "       ")
                                                         << "tamsel-feed " << command.synopsis << "\n";
     std::cerr << "       tamsel-feed help [COMMAND]\n";
-    return 2;
+    return exit_usage;
 }
 
 int help(const std::string& name) {
@@ -692,13 +858,23 @@ int help(const std::string& name) {
             return 0;
         }
     }
-    if (!name.empty()) return usage();
+    if (!name.empty()) {
+        std::cerr << "tamsel-feed: no command " << name << "; tamsel-feed help lists them\n";
+        return exit_usage;
+    }
     std::cout << "tamsel-feed: the vendor's tool for the Tamsel update feed.\n\n";
     for (const Command& command : commands()) std::cout << "  tamsel-feed " << command.synopsis << "\n";
     std::cout << "\ntamsel-feed help COMMAND (or COMMAND --help) says more.\n"
-                 "Exit codes: 0 done; 1 verify: not verified, lint: warnings; 2 wrong usage, unreadable input,\n"
-                 "refused, lint: errors.\n";
+                 "Exit codes: 0 done; 1 verify: not verified, lint: warnings; 2 wrong usage; 3 a file or key\n"
+                 "cannot be read (or a file written); 4 refused, nothing written, lint: errors.\n";
     return 0;
+}
+
+std::string synopsis_of(const std::string& name) {
+    for (const Command& command : commands()) {
+        if (name == command.name) return command.synopsis;
+    }
+    return "help [COMMAND]";
 }
 
 }  // namespace
@@ -713,5 +889,11 @@ int main(int argc, char** argv) {
         }
         return entry.run(argc, argv);
     }
-    return usage();
+    if (command == "--version") {
+        std::cout << "tamsel-feed " << TAMSEL_FEED_VERSION << "\n";
+        return exit_done;
+    }
+    if (command.empty()) return usage();
+    std::cerr << "tamsel-feed: unknown command " << command << "; tamsel-feed help lists the commands\n";
+    return exit_usage;
 }

@@ -1,12 +1,16 @@
-// The fleet's figures: adoption, blast radius, users' cost, stuck machines,
-// the printed table and the chart's CSV.
+// The fleet's figures: the invariants and counts kept while it runs, then
+// adoption, blast radius, users' cost, stuck machines, the printed table and
+// the chart's CSV.
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
 
 #include "common/calendar_date.h"
-#include "simulator.h"
+#include "entry/paths.h"
+#include "entry/update_folder.h"
+#include "simulation.h"
+#include "update/installer.h"
 
 namespace tamsel::fleet {
 
@@ -114,6 +118,7 @@ void print_table(std::ostream& out, const Scenario& scenario, const FleetResult&
     row("closes: polite / forced", std::to_string(result.polite_closes) + " / " + std::to_string(result.forced_closes));
     row("installations retried", std::to_string(result.retried_installations));
     row("rollbacks started", std::to_string(result.rollbacks));
+    row("  of them back to a stopped version", std::to_string(result.rollbacks_to_stopped));
     out << "health\n";
     row("stuck machines", std::to_string(result.stuck_machines));
     row("machines left on a bad version at the end", std::to_string(result.on_bad_at_end));
@@ -121,6 +126,20 @@ void print_table(std::ostream& out, const Scenario& scenario, const FleetResult&
     row("machines with a good version in failed",
         std::to_string(result.wrongly_failed_machines) +
                 (result.first_wrongly_failed.empty() ? "" : " (first: " + result.first_wrongly_failed + ")"));
+    row("  of them without a watched slow start",
+        std::to_string(result.wrongly_failed_unwatched) +
+                (result.first_wrongly_failed_unwatched.empty()
+                         ? ""
+                         : " (first: " + result.first_wrongly_failed_unwatched + ")"));
+    const auto count = [&result](const char* message) {
+        const auto it = result.log_lines.find(message);
+        return std::to_string(it == result.log_lines.end() ? 0 : it->second);
+    };
+    row("raises refused / helpers that did not start",
+        count("raise: start refused") + " / " +
+                std::to_string(std::stoull(count("raise: the window helper did not start")) +
+                               std::stoull(count("close: the helper did not start"))));
+    row("passes deferred while the program ran", count("nothing to install: deferred while the program runs"));
     row("feed fetches per machine per day", [&] {
         std::ostringstream text;
         text << std::fixed << std::setprecision(3)
@@ -143,6 +162,111 @@ void write_csv(std::ostream& out, const Scenario& scenario, const FleetResult& r
         out << day << "," << calendar_date_text(add_days(scenario.start, static_cast<std::int64_t>(day))) << ","
             << f.switched_on << "," << adoption[day] << "," << static_cast<double>(f.ever_ran_bad) / result.machines
             << "," << f.feed_fetches / on << "," << f.pending / on << "\n";
+    }
+}
+
+std::uint64_t FleetResult::invariant_breaks() const {
+    std::uint64_t total = 0;
+    for (const auto& [what, count] : breaks) total += count;
+    return total;
+}
+
+void Simulation::note_break(const Machine& machine, int day, const std::string& what) {
+    ++result_.breaks[what];
+    result_.first_break.try_emplace(what, "machine " + std::to_string(machine.index) + ", day " + std::to_string(day));
+    if (options_.trace) *options_.trace << "  ! invariant broken: " << what << "\n";
+}
+
+void Simulation::note_stuck(Machine& machine, int day, const std::string& why) {
+    if (!machine.stuck) ++result_.stuck_machines;
+    machine.stuck = true;
+    result_.first_stuck.try_emplace(why, "machine " + std::to_string(machine.index) + ", day " + std::to_string(day));
+    if (options_.trace) *options_.trace << "  ! stuck: " << why << "\n";
+}
+
+void Simulation::add_down(std::size_t installation, std::int64_t seconds) {
+    if (installation < result_.down_seconds.size() && seconds > 0)
+        result_.down_seconds[installation] += static_cast<std::uint64_t>(seconds);
+}
+
+void Simulation::check_after_process(Machine& machine, int day, std::int64_t now) {
+    const auto read = read_state_of(machine);
+    const State* state = read ? &*read : nullptr;
+    if (state == nullptr) {
+        note_break(machine, day, "state.toml did not read");
+        return;
+    }
+    if (machine.revoked_seen && !state->working_key_revoked) note_break(machine, day, "a revocation was undone");
+    machine.revoked_seen = machine.revoked_seen || state->working_key_revoked;
+    for (const std::string& version : machine.stopped_seen) {
+        if (std::find(state->stopped.begin(), state->stopped.end(), version) == state->stopped.end()) {
+            note_break(machine, day, "a stopped version was forgotten");
+            break;
+        }
+    }
+    machine.stopped_seen.insert(state->stopped.begin(), state->stopped.end());
+    for (const std::string& version : state->failed) {
+        if (!vendor_.is_bad(version) && !machine.wrongly_failed) {
+            machine.wrongly_failed = true;
+            ++result_.wrongly_failed_machines;
+            const std::string where = version + ": machine " + std::to_string(machine.index) + ", day " +
+                                      std::to_string(day);
+            if (result_.first_wrongly_failed.empty()) result_.first_wrongly_failed = where;
+            // Only a slow start a helper watched may cost a good version.
+            if (!machine.slow_start_seen) {
+                ++result_.wrongly_failed_unwatched;
+                if (result_.first_wrongly_failed_unwatched.empty()) result_.first_wrongly_failed_unwatched = where;
+            }
+        }
+    }
+    if (!state->pending) {
+        machine.pending_since.reset();
+    } else if (machine.pending_since != state->pending->since) {
+        machine.pending_since = state->pending->since;
+        machine.pending_seen = now;
+    }
+}
+
+void Simulation::end_day(Machine& machine, int day) {
+    DayFigures& figures = result_.per_day[static_cast<std::size_t>(day)];
+    ++figures.switched_on;
+    ++result_.machine_days_on;
+    const auto latest = latest_good_version(scenario_, day);
+    if (latest && machine.installed == *latest) ++figures.on_latest_good;
+
+    const auto read = read_state_of(machine);
+    const State* state = read ? &*read : nullptr;
+    const auto has = [&](const char* name) { return machine.files.count(join_path(context_.update_dir, name)) != 0; };
+    if (state != nullptr) {
+        if (state->pending) ++figures.pending;
+        // A way back: what the next installation would set aside, asked
+        // of the updater's own set-aside on a copy of the folder, must be
+        // the installed version's setup. While an installation is in
+        // flight, its rollback copy is.
+        if (!state->pending) {
+            fakes::FakeFiles files;
+            files.files = machine.files;
+            files.folders = {context_.data_dir, context_.update_dir};
+            const bool copy = set_aside_installed_setup(files, context_.update_dir);
+            const auto kept = files.files.find(UpdateFolder{context_.update_dir}.rollback_setup());
+            const std::string* version = kept == files.files.end() ? nullptr : vendor_.version_of(kept->second);
+            if (!copy || version == nullptr)
+                note_break(machine, day, "a day ended without a way back");
+            else if (*version != machine.installed)
+                note_break(machine, day, "a day ended with a way back to another version");
+        } else if (!has(installed_setup_name) && !(state->pending->rollback_copy && has(rollback_setup_name))) {
+            note_break(machine, day, "a day ended without a way back");
+        }
+        if (state->pending && day_start(day + 1) - machine.pending_seen > 2 * day_seconds)
+            note_stuck(machine, day, "installation in flight for more than two days");
+    }
+    if (options_.trace) {
+        *options_.trace << "  end of day: " << machine.installed << " installed; files:";
+        for (const auto& [path, bytes] : machine.files)
+            *options_.trace << " " << path.substr(context_.update_dir.size() + 1);
+        *options_.trace << "\n";
+        if (const auto it = machine.files.find(UpdateFolder{context_.update_dir}.state()); it != machine.files.end())
+            *options_.trace << "  state.toml: " << it->second << "\n";
     }
 }
 

@@ -36,6 +36,7 @@ days = 3
 switched_off = 0
 ignores_close = 1
 passes_per_day = 2
+raise_refused = 0.5
 [blast]
 rollout_days = 3
 )");
@@ -54,6 +55,7 @@ rollout_days = 3
     EXPECT_EQ(s.behaviour.switched_off, 0.0);
     EXPECT_EQ(s.behaviour.ignores_close, 1.0);
     EXPECT_EQ(s.behaviour.passes_per_day, 2);
+    EXPECT_EQ(s.behaviour.raise_refused, 0.5);
     EXPECT_EQ(s.behaviour.setup_fails, Behaviour{}.setup_fails);  // defaults stay
     ASSERT_TRUE(s.blast);
     EXPECT_EQ(s.blast->rollout_days, 3);

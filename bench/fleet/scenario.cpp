@@ -202,6 +202,11 @@ std::variant<Scenario, std::string> read_scenario(std::string_view text) {
         table.chance("clock_jump", b.clock_jump);
         table.chance("slow_start", b.slow_start);
         table.integer("passes_per_day", b.passes_per_day, 1, 24);
+        table.chance("quits_program", b.quits_program);
+        table.chance("defer_while_running", b.defer_while_running);
+        table.chance("helpers_blocked", b.helpers_blocked);
+        table.chance("raise_refused", b.raise_refused);
+        table.chance("never_restarts", b.never_restarts);
     });
     root.table("blast", [&](TableReader& table) {
         BlastCheck blast;

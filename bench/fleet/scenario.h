@@ -52,7 +52,12 @@ struct Behaviour {
     double clock_fixed = 0.3;   // per day: a wrong clock is set right again
     double clock_jump = 0.002;  // per process: the wall clock is set by up to clock_step_hours during a wait
     double slow_start = 0.01;   // per start of the program by the updater: its window takes over a minute
-    int passes_per_day = 3;     // scheduled check runs of a switched-on machine
+    int passes_per_day = 12;    // the hourly task's passes on a switched-on day, 3600 s apart from about 07:00
+    double quits_program = 0.5;        // per running program and day: its user ends it in the afternoon
+    double defer_while_running = 0.1;  // trait: the administrators set DeferWhileRunning
+    double helpers_blocked = 0.02;     // trait: endpoint protection stops the updater's own copies starting
+    double raise_refused = 0.01;       // per start of the program by the updater: the start as the user fails
+    double never_restarts = 0.05;      // trait: users leave a program the updater closed to the updater
 };
 
 // The blast-radius comparison: a bad release on day 1 of a fresh fleet,

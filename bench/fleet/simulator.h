@@ -35,6 +35,9 @@ struct FleetResult {
     std::map<std::string, std::string> first_stuck;  // why -> "machine N, day D"
     std::uint64_t wrongly_failed_machines = 0;
     std::string first_wrongly_failed;
+    std::uint64_t wrongly_failed_unwatched = 0;  // of those, machines where no watched slow start was injected
+    std::string first_wrongly_failed_unwatched;
+    std::uint64_t rollbacks_to_stopped = 0;  // rollbacks that put back a version under a stop order
     std::uint64_t ran_bad_machines = 0;
     std::uint64_t on_bad_at_end = 0;                  // machines whose installed version is a bad one after the last day
     std::uint64_t installations = 0;          // setups started for an update

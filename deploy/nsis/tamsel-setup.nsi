@@ -31,8 +31,8 @@
 ; Exit codes, for whoever runs it by hand (the updater never reads them):
 ;   0 installed; 2 refused, not the updater's command line; 3 Tamsel.exe not
 ;   replaced (still in use, or not writable); 4 phase two could not be started;
-;   5 Tamsel.exe installed but tamsel-update.exe not replaced (phase two is run
-;   by the previous updater).
+;   5 Tamsel.exe installed but tamsel-update.exe not replaced (not written, its
+;   self-check failed, or still in use; phase two is run by the previous updater).
 
 !ifndef TAMSEL_EXE
   !error "Give the Tamsel.exe to install: -DTAMSEL_EXE=..."
@@ -91,6 +91,20 @@ Var ExitCode
   ${EndIf}
 !macroend
 !define LogLine "!insertmacro LogLine"
+
+; Pushes $INSTDIR\<name>.new through to the disk (FlushFileBuffers) before it
+; is renamed over the old file: NTFS journals the rename, not the data, so a
+; power cut after an unflushed rename can leave a file of zeros in its place.
+; $3 is non-zero when the data reached the disk.
+!macro FlushNew name
+  StrCpy $3 0
+  ; GENERIC_WRITE, no sharing, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL.
+  System::Call 'kernel32::CreateFileW(w "$INSTDIR\${name}.new", i 0x40000000, i 0, p 0, i 3, i 0x80, p 0) p .r4'
+  ${If} $4 P<> -1
+    System::Call 'kernel32::FlushFileBuffers(p r4) i .r3'
+    System::Call 'kernel32::CloseHandle(p r4)'
+  ${EndIf}
+!macroend
 
 ; Moves $INSTDIR\<name>.new over $INSTDIR\<name> in one step, retrying while
 ; the old file is in use (a program still ending, or the updater's check run
@@ -186,7 +200,12 @@ Section
   ; so an interrupted write never leaves a broken Tamsel.exe behind.
   ClearErrors
   File "/oname=Tamsel.exe.new" "${TAMSEL_EXE}"
+  ${IfNot} ${Errors}
+    !insertmacro FlushNew "Tamsel.exe"
+  ${EndIf}
   ${If} ${Errors}
+  ${OrIf} $3 = 0
+    Delete "$INSTDIR\Tamsel.exe.new"
     ${LogLine} "Tamsel.exe.new could not be written: nothing installed"
     StrCpy $ExitCode ${EXIT_NOT_INSTALLED}
   ${Else}
@@ -210,10 +229,31 @@ Section
       ; run stops right after the start. The new updater belongs to the
       ; version now installed; it runs this update's phase two, and a
       ; rollback's setup program brings the previous one back with it.
+      ; Written under another name, flushed, and run once with /selfcheck
+      ; (it starts, finds its folders and its keys, exits 0) before it
+      ; replaces the old one: an updater that cannot start would leave the
+      ; machine with none and no way back.
       ClearErrors
       File "/oname=tamsel-update.exe.new" "${TAMSEL_UPDATE_EXE}"
+      ${IfNot} ${Errors}
+        !insertmacro FlushNew "tamsel-update.exe"
+      ${EndIf}
       ${If} ${Errors}
+      ${OrIf} $3 = 0
+        Delete "$INSTDIR\tamsel-update.exe.new"
         ${LogLine} "tamsel-update.exe.new could not be written: the previous updater stays"
+        StrCpy $ExitCode ${EXIT_UPDATER_NOT_REPLACED}
+      ${Else}
+        ClearErrors
+        ExecWait '"$INSTDIR\tamsel-update.exe.new" /selfcheck' $R5
+        ${If} ${Errors}
+          StrCpy $R5 "none, it did not start"
+        ${EndIf}
+      ${EndIf}
+      ${If} $ExitCode = ${EXIT_UPDATER_NOT_REPLACED}
+      ${ElseIf} $R5 != 0
+        Delete "$INSTDIR\tamsel-update.exe.new"
+        ${LogLine} "tamsel-update.exe.new failed its self-check (exit code $R5): the previous updater stays"
         StrCpy $ExitCode ${EXIT_UPDATER_NOT_REPLACED}
       ${Else}
         !insertmacro ReplaceInUse "tamsel-update.exe"

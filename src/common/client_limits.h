@@ -30,6 +30,10 @@ inline constexpr std::uint32_t receive_timeout_ms = 20000;
 inline constexpr std::uint64_t exclusion_wait_ms = 600'000;
 inline constexpr std::uint32_t exclusion_pause_ms = 500;
 
+// A pass that started a setup keeps the run lock until the setup mutex exists
+// or the setup has ended, at most this long (monotonic clock).
+inline constexpr std::uint64_t setup_start_wait_ms = 60'000;
+
 // Phase two: how long the setup program may run, and how often it is looked for.
 inline constexpr std::uint64_t setup_wait_seconds = 180;
 inline constexpr std::uint32_t setup_poll_ms = 500;

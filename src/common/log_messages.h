@@ -103,6 +103,8 @@ inline constexpr auto log_messages = std::to_array<LogMessageEntry>({
     {"did not run: another pass runs", 60, EventType::warning, event_only},
     {"did not run: a folder was refused", 61, EventType::error, event_only},
     {"did not run: a folder was not found", 62, EventType::error, event_only},
+    {"did not prepare: the program folder lets others change it", 63, EventType::error, event_only},
+    {"did not prepare: a folder could not be made safe", 64, EventType::error, event_only},
 });
 
 // Whether `text` is one of the log's messages (an event-only text is not).

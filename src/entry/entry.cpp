@@ -6,6 +6,7 @@
 #include "entry/folder_guard.h"
 #include "entry/log.h"
 #include "entry/paths.h"
+#include "entry/prepare.h"
 #include "entry/update_folder.h"
 #include "common/client_limits.h"
 
@@ -43,6 +44,8 @@ Mode select_mode(const std::vector<std::string>& arguments) {
     if (has_argument(arguments, window_argument)) return Mode::window;
     if (has_argument(arguments, phase_two_argument)) return Mode::phase_two;
     if (has_argument(arguments, status_argument)) return Mode::status;
+    if (has_argument(arguments, prepare_argument)) return Mode::prepare;
+    if (has_argument(arguments, self_check_argument)) return Mode::self_check;
     return Mode::check_run;
 }
 
@@ -60,6 +63,15 @@ bool RunExclusion::take(Platform& platform, const std::string& update_dir) {
     return true;
 }
 
+bool take_exclusion_waiting(RunExclusion& exclusion, Platform& platform, const std::string& update_dir) {
+    const std::uint64_t began = platform.clock.monotonic_ms();
+    while (!exclusion.take(platform, update_dir)) {
+        if (platform.clock.monotonic_ms() - began >= exclusion_wait_ms) return false;
+        platform.clock.sleep_ms(exclusion_pause_ms);
+    }
+    return true;
+}
+
 RunContext make_run_context(const std::string& program_dir, const std::string& program_data,
                             const BuildSettings& settings) {
     RunContext context;
@@ -74,6 +86,22 @@ RunContext make_run_context(const std::string& program_dir, const std::string& p
     return context;
 }
 
+int self_check(Platform& platform, const BuildSettings& settings) {
+    const auto own_path = platform.folders.own_executable_path();
+    const auto program_dir = own_path ? parent_folder(*own_path) : std::nullopt;
+    const auto program_data = platform.folders.known_folder_path(KnownFolder::program_data);
+    if (!program_dir || !program_data) return exit_code::own_folder_missing;
+    const RunContext context = make_run_context(*program_dir, *program_data, settings);
+    if (!folder_is_guarded(context.data_dir, platform.files, platform.security, platform.account) ||
+        !folder_is_guarded(context.update_dir, platform.files, platform.security, platform.account))
+        return exit_code::folder_refused;
+    const PublicKey none{};
+    if (context.working_key == none || context.reserve_key == none || context.working_key == context.reserve_key ||
+        !platform.crypto.open_ecdsa_p256() || !platform.crypto.begin_sha256())
+        return exit_code::self_check_failed;
+    return exit_code::done;
+}
+
 int run_entry(const std::vector<std::string>& arguments, Platform& platform, const BuildSettings& settings,
               const Modes& modes) {
     // The status report writes nothing and takes no mutex, so an
@@ -83,6 +111,8 @@ int run_entry(const std::vector<std::string>& arguments, Platform& platform, con
     if (mode == Mode::status) return modes.status();
     if (!runs_as_system_account(platform.account)) return early_exit(platform.event_log, exit_code::not_system_account);
 
+    if (mode == Mode::prepare) return prepare_mode(platform);
+    if (mode == Mode::self_check) return self_check(platform, settings);
     if (mode == Mode::close) return modes.close();
     if (mode == Mode::window) return modes.window();
 
@@ -101,19 +131,13 @@ int run_entry(const std::vector<std::string>& arguments, Platform& platform, con
 
     // Held until the pass returns, just before its process ends.
     RunExclusion exclusion;
-    if (!exclusion.take(platform, context.update_dir)) {
-        // The check run that started the setup program frees the exclusion
-        // only when its process ends, and an administrator may run a pass by
-        // hand: phase two waits for them rather than leave the installation
-        // unjudged and the program closed. A check run comes again.
-        if (mode != Mode::phase_two) return early_exit(platform.event_log, exit_code::another_pass_runs);
-        const std::uint64_t began = platform.clock.monotonic_ms();
-        do {
-            if (platform.clock.monotonic_ms() - began >= exclusion_wait_ms)
-                return early_exit(platform.event_log, exit_code::another_pass_runs);
-            platform.clock.sleep_ms(exclusion_pause_ms);
-        } while (!exclusion.take(platform, context.update_dir));
-    }
+    // The check run that started the setup program frees the exclusion only
+    // when its process ends, and an administrator may run a pass by hand:
+    // phase two waits for them rather than leave the installation unjudged
+    // and the program closed. A check run comes again.
+    const bool taken = mode == Mode::phase_two ? take_exclusion_waiting(exclusion, platform, context.update_dir)
+                                               : exclusion.take(platform, context.update_dir);
+    if (!taken) return early_exit(platform.event_log, exit_code::another_pass_runs);
 
     Log log(platform.files, platform.clock, platform.event_log, context.update_dir);
     if (mode == Mode::phase_two) return modes.phase_two(context, log);

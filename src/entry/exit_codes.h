@@ -10,4 +10,8 @@ inline constexpr int state_unusable = 5;
 inline constexpr int own_folder_missing = 6;
 inline constexpr int close_failed = 7;
 inline constexpr int window_failed = 8;
+// "/prepare" only: the program folder or the updater in it lets others change them.
+inline constexpr int program_folder_open = 9;
+// "/selfcheck" only: the build's keys or the system's cryptography are unusable.
+inline constexpr int self_check_failed = 10;
 }  // namespace tamsel::exit_code

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/result.h"
 
@@ -73,6 +74,12 @@ public:
     // open the file for its data while the handle lives, so holding it is an
     // exclusion between processes that the system ends with the process.
     virtual FileResult open_exclusive(const std::string& path) = 0;
+    // The names in a folder, without "." and ".." (FindFirstFileExW).
+    // Implementations that never prepare folders keep the default.
+    virtual Result<std::vector<std::string>> list(const std::string&) { return Failure{}; }
+    // MoveFileExW with no flags: renames a file or a folder (a link itself,
+    // not what it points to) on the same volume; never replaces anything.
+    virtual Result<void> move(const std::string&, const std::string&) { return Failure{}; }
 };
 
 }  // namespace tamsel

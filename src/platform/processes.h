@@ -19,6 +19,13 @@ struct ProcessEntry {
     std::string name;  // the image name; empty when it was not valid UTF-16
 };
 
+// A process's image file, in the two forms QueryFullProcessImageNameW gives,
+// each read whole however long it is.
+struct ProcessImage {
+    std::string path;     // Win32 form: C:\Program Files\..., \\host\share\... and so on
+    std::string nt_path;  // NT form (PROCESS_NAME_NATIVE): \Device\HarddiskVolume3\Program Files\...; empty: unread
+};
+
 enum class WaitResult {
     ended,
     timed_out,
@@ -43,8 +50,8 @@ public:
 class OpenedProcess {
 public:
     virtual ~OpenedProcess() = default;
-    // QueryFullProcessImageNameW on this handle, as image_path below.
-    virtual std::optional<std::string> image_path() = 0;
+    // QueryFullProcessImageNameW on this handle, as image below.
+    virtual std::optional<ProcessImage> image() = 0;
     // TerminateProcess through this handle; false when it failed.
     virtual bool terminate(std::uint32_t exit_code) = 0;
 };
@@ -69,15 +76,18 @@ public:
     // copied out and freed with WTSFreeMemory; a failure carries its error.
     virtual Result<std::vector<ProcessEntry>> enumerate() = 0;
     // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION), QueryFullProcessImageNameW
-    // in the Win32 form into 260 units, close. Unpaired surrogates become
-    // U+FFFD. Nothing when the process cannot be opened or queried (a path of
-    // 260 units or more does not fit).
-    virtual std::optional<std::string> image_path(std::uint32_t process_id) = 0;
-    // Whether two paths name one file, whatever their spelling (8.3 names,
-    // junctions, symbolic links): each is opened for its attributes only,
-    // sharing everything, and GetFileInformationByHandle's volume serial
-    // number and file index are compared. False when either cannot be read.
-    virtual bool same_file(const std::string& first, const std::string& second) = 0;
+    // in both forms with a buffer that grows to fit, close. Unpaired
+    // surrogates become U+FFFD. Nothing when the process cannot be opened or
+    // queried. Nothing is opened at the image's path.
+    virtual std::optional<ProcessImage> image(std::uint32_t process_id) = 0;
+    // The final NT path of a file (GetFinalPathNameByHandleW with
+    // FILE_NAME_NORMALIZED | VOLUME_NAME_NT), whatever its spelling (8.3
+    // names, junctions, symbolic links), opened for its attributes only,
+    // sharing everything. Only ever given the program's own path: a path that
+    // is not on a local fixed volume (a drive letter of DRIVE_FIXED) is
+    // refused unopened, since opening a share as the system account
+    // authenticates to its host as the machine. Nothing when it cannot be read.
+    virtual std::optional<std::string> final_nt_path(const std::string& path) = 0;
     // OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, no
     // inheritance); nullptr when it cannot be opened.
     virtual std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) = 0;

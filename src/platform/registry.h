@@ -8,19 +8,13 @@
 
 namespace tamsel {
 
-// A policy value as the registry holds it: its type tells a value of the
-// wrong type (a REG_SZ where a REG_DWORD was expected) from an absent one.
+// A registry value as found: its type (REG_DWORD 4, REG_SZ 1, ...) and, for
+// those two types, what it holds.
 struct PolicyValue {
-    enum class Kind {
-        absent,      // no key, or no value of that name
-        number,      // REG_DWORD
-        text,        // REG_SZ, converted to UTF-8
-        other_type,  // any other type
-        unreadable,  // a text beyond 4096 bytes, one that does not convert, or a read that failed
-    };
-    Kind kind = Kind::absent;
-    std::uint32_t number = 0;
-    std::string text;
+    std::uint32_t type = 0;
+    std::uint32_t number = 0;         // a REG_DWORD
+    std::optional<std::string> text;  // a REG_SZ as UTF-8; nothing when it does not convert or is over 4096 bytes
+    friend bool operator==(const PolicyValue&, const PolicyValue&) = default;
 };
 
 class Registry {
@@ -31,8 +25,9 @@ public:
     // nothing when it cannot be read.
     virtual std::optional<std::string> machine_guid() = 0;
     // A value of the administrators' policy key
-    // HKLM\SOFTWARE\Policies\Tam_Sel\Update (RegGetValueW).
-    virtual PolicyValue policy_value(const std::string& name) = 0;
+    // HKLM\SOFTWARE\Policies\Tam_Sel\Update (RegGetValueW), as it is
+    // stored; nothing when the key or the value is absent.
+    virtual std::optional<PolicyValue> policy_value(const std::string& name) = 0;
 };
 
 }  // namespace tamsel

@@ -19,11 +19,16 @@ bool has_program_name(const ProcessEntry& process) {
     return lower_case_full(process.name) == wanted_name;
 }
 
-bool is_program_image(Processes& processes, const std::string& image_path, const std::string& program_path) {
-    // The plain comparison decides nearly always; the files are opened only
-    // for a Tamsel.exe whose path reads otherwise.
-    return lower_case_full(image_path) == lower_case_full(program_path) ||
-           processes.same_file(image_path, program_path);
+bool is_program_image(Processes& processes, const ProcessImage& image, const std::string& program_path) {
+    // The plain comparison decides nearly always; the program file is opened
+    // only for a Tamsel.exe whose path reads otherwise. The image's own path
+    // is never opened: a user who runs \\host\share\Tamsel.exe would have the
+    // system account authenticate to that host as the machine, and a host
+    // that never answers would stall every census.
+    if (lower_case_full(image.path) == lower_case_full(program_path)) return true;
+    const auto program_nt_path = processes.final_nt_path(program_path);
+    return program_nt_path && !image.nt_path.empty() &&
+           lower_case_full(*program_nt_path) == lower_case_full(image.nt_path);
 }
 
 Result<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path) {
@@ -33,9 +38,10 @@ Result<std::vector<CensusEntry>> take_census(Processes& processes, const std::st
     for (const ProcessEntry& process : *listed) {
         // The cheap name test first: only candidates are ever opened.
         if (!has_program_name(process)) continue;
-        const auto path = processes.image_path(process.process_id);
-        if (!path) continue;  // ended meanwhile, access refused, or too long
-        if (is_program_image(processes, *path, program_path)) census.push_back({process.process_id, process.session_id});
+        const auto image = processes.image(process.process_id);
+        if (!image) continue;  // ended meanwhile, or access refused
+        if (is_program_image(processes, *image, program_path))
+            census.push_back({process.process_id, process.session_id});
     }
     return census;
 }
@@ -48,8 +54,8 @@ bool program_may_run_in(Processes& processes, const std::string& program_path, s
         // A process that cannot be read may be the program: the setup must not
         // start while it could still hold the file. One that has just ended is
         // gone from the next census.
-        const auto path = processes.image_path(process.process_id);
-        if (!path || is_program_image(processes, *path, program_path)) return true;
+        const auto image = processes.image(process.process_id);
+        if (!image || is_program_image(processes, *image, program_path)) return true;
     }
     return false;
 }

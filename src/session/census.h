@@ -18,10 +18,12 @@ struct CensusEntry {
 
 // The two tests a process passes to count as the program: its reported
 // name is Tamsel.exe (after full Unicode lower-casing), and its image is the
-// program: the same path after lower-casing, or else, for a path spelt
-// another way (an 8.3 name, a junction, a symbolic link), the same file.
+// program: the same path after lower-casing, or else, for a program path
+// spelt another way (an 8.3 name, a junction, a symbolic link), the image's
+// NT name is the program file's final NT path. Only the program's side is
+// ever opened: the image's path is the user's to choose.
 bool has_program_name(const ProcessEntry& process);
-bool is_program_image(Processes& processes, const std::string& image_path, const std::string& program_path);
+bool is_program_image(Processes& processes, const ProcessImage& image, const std::string& program_path);
 
 // The processes whose reported name is Tamsel.exe and whose image is the
 // program (is_program_image), in the order the platform reports them. Never
@@ -34,8 +36,9 @@ std::vector<CensusEntry> find_program_processes(Processes& processes, const std:
 Result<std::vector<CensusEntry>> take_census(Processes& processes, const std::string& program_path);
 
 // For closing: whether the program may still run in the session. A list
-// that cannot be taken, and a Tamsel.exe in the session whose path cannot
-// be read, do not show the program gone, so both count as running.
+// that cannot be taken, and a Tamsel.exe in the session whose image cannot
+// be read, do not show the program gone, so both count as running. A path
+// however long is read and compared, as in the census.
 bool program_may_run_in(Processes& processes, const std::string& program_path, std::uint32_t session_id);
 
 // The sessions of the census, ascending, each once.

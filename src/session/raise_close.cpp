@@ -15,29 +15,36 @@ bool program_runs_in(Processes& processes, const std::string& program_path, std:
     return runs_in_session(find_program_processes(processes, program_path), session_id);
 }
 
-// Starts the program as the session's user through the shell. Whether it
-// comes up is for the window helper to say; false only when nobody is
-// logged on to the session (it is then not verified).
-bool start_as_session_user(Platform& platform, std::uint32_t session_id, const std::string& program_path, Log& log) {
+enum class UserStart {
+    started,  // the shell was started as the user: the helper will say whether the program came up
+    nobody,   // nobody is logged on: the session is not verified
+    refused,  // the start could not be made: nothing to verify, and no verdict on the program
+};
+
+// Starts the program as the session's user through the shell.
+UserStart start_as_session_user(Platform& platform, std::uint32_t session_id, const std::string& program_path,
+                                Log& log) {
     auto user = platform.processes.user_token(session_id);
     if (!user) {
         log.write("raise: nobody in the session", session_id);
-        return false;
+        return UserStart::nobody;
     }
     const auto windows = platform.folders.known_folder_path(KnownFolder::windows);
     if (!windows) {
         log.write("raise: start refused", session_id);
-        return true;
+        return UserStart::refused;
     }
     const std::string shell = join_path(*windows, "explorer.exe");
     // The user's own environment (profile folders, variables), not the system
     // account's; should it not be made, the program still starts, with ours.
     const auto environment = platform.processes.user_environment(*user);
     // The raise never waits for the shell: its handle closes right here.
-    const bool started = platform.processes.start_as_user(*user, shell, quoted(shell) + " " + quoted(program_path),
-                                                          environment.get()) != nullptr;
-    if (!started) log.write("raise: start refused", session_id);
-    return true;
+    if (!platform.processes.start_as_user(*user, shell, quoted(shell) + " " + quoted(program_path),
+                                          environment.get())) {
+        log.write("raise: start refused", session_id);
+        return UserStart::refused;
+    }
+    return UserStart::started;
 }
 
 }  // namespace
@@ -53,11 +60,19 @@ std::unique_ptr<ProcessHandle> start_window_helper(Processes& processes, std::ui
 
 RaiseOutcome raise_program(Platform& platform, const std::vector<std::uint32_t>& sessions,
                            const std::string& program_path, Log& log) {
+    // A session whose start was refused is not watched: a helper there would
+    // find an empty desktop and blame the version for what the updater could
+    // not do.
     std::vector<std::uint32_t> kept;
+    bool refused = false;
     for (const std::uint32_t session : sessions) {
-        if (program_runs_in(platform.processes, program_path, session) ||
-            start_as_session_user(platform, session, program_path, log))
+        if (program_runs_in(platform.processes, program_path, session)) {
             kept.push_back(session);
+            continue;
+        }
+        const UserStart start = start_as_session_user(platform, session, program_path, log);
+        if (start == UserStart::started) kept.push_back(session);
+        refused = refused || start == UserStart::refused;
     }
 
     // Every helper starts before the first wait, so the sessions' 60-second
@@ -71,7 +86,7 @@ RaiseOutcome raise_program(Platform& platform, const std::vector<std::uint32_t>&
 
     // Sessions whose users all left were not watched at all.
     bool not_up = false;
-    bool unwatched = kept.empty() && !sessions.empty();
+    bool unwatched = refused || (kept.empty() && !sessions.empty());
     for (std::size_t i = 0; i < kept.size(); ++i) {
         if (!helpers[i]) {
             log.write("raise: the window helper did not start", kept[i]);
@@ -130,7 +145,7 @@ bool close_program(Platform& platform, std::uint32_t session_id, const std::stri
             if (entry.session_id != session_id || !has_program_name(entry)) continue;
             const auto process = processes.open_process(entry.process_id);
             if (!process) continue;
-            const auto image = process->image_path();
+            const auto image = process->image();
             if (image && is_program_image(processes, *image, program_path)) process->terminate(terminated_exit_code);
         }
     }

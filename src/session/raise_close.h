@@ -26,8 +26,8 @@ std::unique_ptr<ProcessHandle> start_window_helper(Processes& processes, std::ui
 // then has a window helper confirm its window in every session kept: up when
 // every kept session confirmed (also for an empty list), not up when a
 // helper reported the window missing or dying, unwatched when a session
-// could not be watched (no helper, a helper ended from outside, nobody left
-// in any session).
+// could not be watched (no helper, a helper ended from outside, the start as
+// the user refused, nobody left in any session).
 RaiseOutcome raise_program(Platform& platform, const std::vector<std::uint32_t>& sessions,
                            const std::string& program_path, Log& log);
 

@@ -25,7 +25,7 @@ std::optional<WindowId> find_program_window(Platform& platform, const std::strin
     for (const WindowId window : platform.desktop.find_windows(std::string(program_window_class))) {
         const auto process_id = platform.desktop.window_process(window);
         if (!process_id) continue;  // gone meanwhile
-        const auto image = platform.processes.image_path(*process_id);
+        const auto image = platform.processes.image(*process_id);
         if (image && is_program_image(platform.processes, *image, program_path)) return window;
     }
     return std::nullopt;

@@ -106,55 +106,38 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
     }
     const Feed& feed = std::get<Feed>(parsed);
 
-    if (*key_used == KeyUsed::working && state.working_key_revoked) {
-        log.write(verdict_message(Verdict::working_key_revoked), 0);
-        return exit_code::done;
-    }
     if (take_in_stop_order(state, feed, *key_used)) {
         log.write("the reserve key spoke: [stop] taken in", 0);
         // Not checked: the next pass reads whatever the file then holds.
         write_state(platform.files, state, state_path);
     }
 
-    // The feed was still fetched and verified, so stop orders and revocations
-    // are taken in while updates are off.
-    if (policies.updates_disabled) {
-        log.write("nothing to install: disabled by policy", 0);
-        return exit_code::done;
-    }
-
-    // Read only now, after the signature and the stop order.
-    const std::string installed = installed_version_text(platform.version_info, context.main_exe).value_or("");
-    const auto decision = decide_update(*key_used, feed, state, installed, context.files_prefix);
-    if (const auto* verdict = std::get_if<Verdict>(&decision)) {
-        log.write(verdict_message(*verdict), 0);
-        return exit_code::done;
-    }
-    const Download& offer = std::get<Download>(decision);
-    if (held_by_policy(policies, offer.version)) {
-        log.write("nothing to install: held by policy", 0);
-        return exit_code::done;
-    }
-    // A staged rollout holds the offer back until this machine's wave is
-    // due; the day still counts as tried.
-    if (offer.rollout &&
-        !rollout_reached(*offer.rollout, machine_rollout_wave(platform, *offer.rollout, offer.version), *today)) {
-        log.write("nothing to install: not yet in the rollout", 0);
-        return exit_code::done;
-    }
+    // The feed was fetched and verified and its stop order taken in even
+    // while updates are off. The installed version is read only now.
+    Machine machine{installed_version_text(platform.version_info, context.main_exe).value_or(""), context.files_prefix,
+                    policies, *today};
+    if (feed.download.present() && feed.download.value.rollout)
+        machine.rollout_wave = machine_rollout_wave(platform, *feed.download.value.rollout,
+                                                    feed.download.value.version);
     // A census that fails counts as the program running: nothing is closed
     // on a guess.
     if (policies.defer_while_running) {
         const auto census = take_census(platform.processes, context.main_exe);
-        if (!census || !census->empty()) {
-            log.write("nothing to install: deferred while the program runs", 0);
+        machine.program_running = !census || !census->empty();
+    }
+    const auto decision = decide_update(*key_used, feed, state, machine);
+    if (const auto* verdict = std::get_if<Verdict>(&decision)) {
+        log.write(verdict_message(*verdict), 0);
+        // A deferred day stays open: later passes of the day try again hourly.
+        if (*verdict == Verdict::deferred_while_running) {
             state.deferred_at = unix_now(platform.clock);
             // Not checked: a lost mark only means the day is used up.
             write_state(platform.files, state, state_path);
-            return exit_code::done;
         }
+        return exit_code::done;
     }
-    return start_installation(context, log, state, offer, installed, routed, bridge);
+    return start_installation(context, log, state, std::get<Download>(decision), machine.installed_version, routed,
+                              bridge);
 }
 
 }  // namespace tamsel

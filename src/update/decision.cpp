@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "update/rollout.h"
 #include "update/version.h"
 
 namespace tamsel {
@@ -33,6 +34,10 @@ LogMessage verdict_message(Verdict verdict) {
     case Verdict::version_failed_before: return "refused: the version failed here before";
     case Verdict::foreign_address: return "refused: foreign address";
     case Verdict::over_size_limit: return "refused: over 16 MB";
+    case Verdict::disabled_by_policy: return "nothing to install: disabled by policy";
+    case Verdict::held_by_policy: return "nothing to install: held by policy";
+    case Verdict::not_yet_in_rollout: return "nothing to install: not yet in the rollout";
+    case Verdict::deferred_while_running: return "nothing to install: deferred while the program runs";
     }
     return "refused: [download] malformed";
 }
@@ -65,24 +70,45 @@ bool is_under_files_prefix(std::string_view url, std::string_view files_prefix) 
     }
 }
 
+bool feed_earns(Verdict verdict, const Feed& feed, KeyUsed key_used, std::string_view files_prefix) {
+    const Download& offer = feed.download.value;
+    // Only the reserve key's stop order counts; the working key's is ignored.
+    const bool reserve = key_used == KeyUsed::reserve;
+    switch (verdict) {
+    case Verdict::no_update_entry: return !feed.update_entry || feed.update_entry->version != offer.version;
+    case Verdict::stop_malformed: return reserve && feed.stop.malformed();
+    case Verdict::version_stopped:
+        return reserve && feed.stop.present() && holds(feed.stop.value.versions, offer.version);
+    case Verdict::foreign_address: return !is_under_files_prefix(offer.url, files_prefix);
+    case Verdict::over_size_limit: return offer.size > download_size_limit;
+    default: return false;
+    }
+}
+
 std::variant<Download, Verdict> decide_update(KeyUsed key_used, const Feed& feed, const State& state,
-                                              std::string_view installed_version, std::string_view files_prefix) {
+                                              const Machine& machine) {
     if (key_used == KeyUsed::working && state.working_key_revoked) return Verdict::working_key_revoked;
+    // After the revocation test, which is the feed's own refusal: the stop
+    // order was taken in before this, whatever the policy.
+    if (machine.policies.updates_disabled) return Verdict::disabled_by_policy;
     if (feed.download.absent()) return Verdict::no_download;
     if (feed.download.malformed()) return Verdict::download_malformed;
     const Download& offer = feed.download.value;
-    if (!feed.update_entry || feed.update_entry->version != offer.version) return Verdict::no_update_entry;
-    if (installed_version.empty() || !is_newer_than_installed(offer.version, installed_version))
+    const auto earns = [&](Verdict verdict) { return feed_earns(verdict, feed, key_used, machine.files_prefix); };
+    if (earns(Verdict::no_update_entry)) return Verdict::no_update_entry;
+    if (machine.installed_version.empty() || !is_newer_than_installed(offer.version, machine.installed_version))
         return Verdict::not_newer;
-    // Only the reserve key's stop order counts; the working key's is ignored.
-    if (key_used == KeyUsed::reserve) {
-        if (feed.stop.malformed()) return Verdict::stop_malformed;
-        if (feed.stop.present() && holds(feed.stop.value.versions, offer.version)) return Verdict::version_stopped;
-    }
+    for (const Verdict verdict : {Verdict::stop_malformed, Verdict::version_stopped})
+        if (earns(verdict)) return verdict;
     if (holds(state.stopped, offer.version)) return Verdict::version_stopped;
     if (holds(state.failed, offer.version)) return Verdict::version_failed_before;
-    if (!is_under_files_prefix(offer.url, files_prefix)) return Verdict::foreign_address;
-    if (offer.size > download_size_limit) return Verdict::over_size_limit;
+    for (const Verdict verdict : {Verdict::foreign_address, Verdict::over_size_limit})
+        if (earns(verdict)) return verdict;
+    if (held_by_policy(machine.policies, offer.version)) return Verdict::held_by_policy;
+    // A staged rollout holds the offer back until this machine's wave is due.
+    if (offer.rollout && !rollout_reached(*offer.rollout, machine.rollout_wave, machine.today))
+        return Verdict::not_yet_in_rollout;
+    if (machine.policies.defer_while_running && machine.program_running) return Verdict::deferred_while_running;
     return offer;
 }
 

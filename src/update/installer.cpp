@@ -1,5 +1,6 @@
 #include "update/installer.h"
 
+#include "common/client_limits.h"
 #include "entry/paths.h"
 #include "update/version.h"
 
@@ -21,10 +22,15 @@ std::string setup_command_line(const std::string& setup_path, const std::string&
     return "\"" + setup_path + "\" " + setup_flags + " \"/LOG=" + log_path + "\"";
 }
 
-Result<void> run_setup(Processes& processes, const std::string& setup_path, const std::string& log_path) {
-    // Both handles close at once: the updater never waits for the setup.
-    if (const auto started = processes.start(setup_path, setup_command_line(setup_path, log_path)); !started)
-        return started.error();
+Result<void> run_setup(Platform& platform, const std::string& setup_path, const std::string& log_path) {
+    const auto setup = platform.processes.start(setup_path, setup_command_line(setup_path, log_path));
+    if (!setup) return setup.error();
+    // The wait for the process doubles as the pause between two looks; one
+    // that cannot be waited on is not waited for.
+    const std::uint64_t began = platform.clock.monotonic_ms();
+    while (!platform.mutexes.mutex_exists(setup_mutex_name) &&
+           platform.clock.monotonic_ms() - began < setup_start_wait_ms &&
+           (*setup)->wait(setup_poll_ms) == WaitResult::timed_out) {}
     return {};
 }
 

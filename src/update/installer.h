@@ -5,7 +5,7 @@
 #include "common/product_names.h"
 #include "entry/update_folder.h"
 #include "platform/files.h"
-#include "platform/processes.h"
+#include "platform/platform.h"
 #include "state/state.h"
 
 namespace tamsel {
@@ -27,8 +27,13 @@ inline constexpr const char* setup_flags = "/VERYSILENT /SUPPRESSMSGBOXES /NORES
 std::string setup_command_line(const std::string& setup_path, const std::string& log_path);
 
 // Starts a setup program silently beside the updater (same account and
-// session) and does not wait for it; a failure carries the start's error.
-Result<void> run_setup(Processes& processes, const std::string& setup_path, const std::string& log_path);
+// session); a failure carries the start's error. It does not wait for the
+// setup to end, only until the setup has shown itself: its mutex exists, or
+// it has ended already, or setup_start_wait_ms of the monotonic clock have
+// passed. The caller holds the run lock until then, so a phase two waiting
+// for the lock never finds the mutex missing because the setup has not
+// made it yet, and never judges an installation that has not begun.
+Result<void> run_setup(Platform& platform, const std::string& setup_path, const std::string& log_path);
 
 // Puts the rollback copy back as installed-setup.exe when this installation
 // made one and nothing has taken its place since.

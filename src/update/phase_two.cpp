@@ -100,7 +100,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         bridge.raise_program(context.main_exe, pending.sessions, log);
         return exit_code::state_unusable;
     }
-    const auto started = run_setup(platform.processes, rollback_path, folder.setup_log());
+    const auto started = run_setup(platform, rollback_path, folder.setup_log());
     if (started) {
         log.write("did not start: rollback started", 0);
         return exit_code::done;

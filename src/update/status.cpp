@@ -75,6 +75,14 @@ void add(std::string& out, std::string_view label, const std::string& value) {
     out += "\r\n";
 }
 
+std::string program_folder_text(const RunContext& context, Platform& platform) {
+    for (const std::string& path : {context.program_dir, join_path(context.program_dir, "tamsel-update.exe")}) {
+        const FolderVerdict verdict = judge_program_entry(path, platform.security, platform.account);
+        if (!verdict.accepted()) return shown(path) + ": " + verdict_text(verdict);
+    }
+    return shown(context.program_dir) + ": accepted";
+}
+
 }  // namespace
 
 std::string status_report(const RunContext& context, Platform& platform) {
@@ -82,6 +90,7 @@ std::string status_report(const RunContext& context, Platform& platform) {
     const std::uint64_t now = unix_now(platform.clock);
     std::string out = "Tamsel updater status\r\n";
     add(out, "update folder", shown(context.update_dir));
+    add(out, "program folder", program_folder_text(context, platform));
     const auto installed = installed_version_text(platform.version_info, context.main_exe);
     add(out, "installed version", installed ? *installed : "none");
 
@@ -112,18 +121,13 @@ std::string status_report(const RunContext& context, Platform& platform) {
         if (state.deferred_at) add(out, "deferred while the program ran", utc_timestamp(*state.deferred_at));
     }
 
+    // The pass's own reading, with what each value found does or why it is ignored.
     const Policies policies = read_policies(platform.registry);
-    std::string in_force;
-    auto name = [&in_force](const std::string& text) { in_force += (in_force.empty() ? "" : "; ") + text; };
-    if (policies.updates_disabled) name("updates disabled");
-    if (policies.max_version) name("maximum version " + shown(*policies.max_version));
-    if (policies.defer_while_running) name("deferred while the program runs");
-    if (!policies.proxy.empty())
-        name("proxy " + policies.proxy);
-    else if (const auto raw = platform.registry.policy_value(std::string(proxy_policy));
-             raw.kind == PolicyValue::Kind::text && !raw.text.empty())
-        name("proxy ignored (not host:port)");
-    add(out, "policies", in_force.empty() ? "none" : in_force);
+    if (policies.found.empty())
+        add(out, "policies", "none");
+    else
+        out += "policies:\r\n";
+    for (const PolicyReading& reading : policies.found) out += "  " + shown(policy_effect(reading)) + "\r\n";
 
     std::deque<std::string> lines;
     if (const auto previous = read_text(platform.files, folder.previous_log())) add_lines(lines, *previous);
@@ -141,9 +145,24 @@ int status_mode(Platform& platform) {
     if (!program_data) return exit_code::own_folder_missing;
     // The report needs the folders only, not the server or the keys.
     const RunContext context = make_run_context(*program_dir, *program_data, BuildSettings{});
-    if (!folder_is_guarded(context.data_dir, platform.files, platform.security, platform.account) ||
-        !folder_is_guarded(context.update_dir, platform.files, platform.security, platform.account))
+    // A refused folder is the likeliest reason a machine never updates:
+    // say which and why, but read nothing inside it.
+    const FolderVerdict data = judge_folder(context.data_dir, platform.files, platform.security, platform.account);
+    const FolderVerdict update = data.accepted() ? judge_folder(context.update_dir, platform.files, platform.security,
+                                                                platform.account)
+                                                 : FolderVerdict{};
+    if (!data.accepted() || !update.accepted()) {
+        std::string out = "Tamsel updater status\r\n";
+        add(out, "data folder", shown(context.data_dir) + ": " + verdict_text(data));
+        if (data.accepted()) add(out, "update folder", shown(context.update_dir) + ": " + verdict_text(update));
+        add(out, "program folder", program_folder_text(context, platform));
+        const FolderVerdict& refused = data.accepted() ? update : data;
+        if (refused.refusal != Refusal::unreadable || refused.error != 5)
+            out += "No pass runs until the folders are accepted: repair the installation (msiexec /fa, or "
+                   "install-updater.ps1 again), which runs tamsel-update.exe /prepare as the system account.\r\n";
+        platform.standard_output.write_standard_output(out);
         return exit_code::folder_refused;
+    }
     // Nobody to tell when there is no output: the report is all this mode does.
     platform.standard_output.write_standard_output(status_report(context, platform));
     return exit_code::done;

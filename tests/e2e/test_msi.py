@@ -2,10 +2,10 @@
 shows them, and install, upgrade and uninstall with msiexec under Wine.
 
 Wine's msiexec installs files, makes folders, writes the uninstall entry and
-runs the custom actions; its schtasks.exe registers and deletes the task (a
-file in system32\\tasks, without triggers, principal or command); its
-icacls.exe is a stub that changes nothing. What Wine cannot show is on the
-Windows check list in docs/deployment.md."""
+runs the custom actions, the updater's /prepare among them; its schtasks.exe
+registers and deletes the task (a file in system32\\tasks, without triggers,
+principal or command). What Wine cannot show is on the Windows check list in
+docs/deployment.md."""
 import re
 import shutil
 import subprocess
@@ -13,12 +13,15 @@ import sys
 import tempfile
 import unittest
 import xml.etree.ElementTree as ET
+import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness as h  # noqa: E402
 
 PRODUCT_MSIS = sorted(h.BUILD_DIR.glob("tamsel-update-*.msi"))
+KITS = sorted(h.BUILD_DIR.glob("tamsel-update-kit-*.zip"))
+TEST_PKI = h.BUILD_DIR / "test-pki"
 TESTBED_1 = h.BUILD_DIR / "msi" / "tamsel-update-testbed-1.0.0.msi"
 TESTBED_2 = h.BUILD_DIR / "msi" / "tamsel-update-testbed-1.0.1.msi"
 UPGRADE_CODE = "{86FCA7E9-B383-473D-8D43-399DB4E1BEEF}"
@@ -28,9 +31,10 @@ OTHER_DIR_WINDOWS = "C:\\Apps\\Tam Sel"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 EVENT_SOURCE_KEY = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tam_Sel Update"
 
-# Custom action types: run an executable named by a property (50), in the
-# script (0x400), as the system account (0x800), errors ignored (0x40).
-EXE_PROPERTY, IN_SCRIPT, NO_IMPERSONATE, ROLLBACK, CONTINUE = 50, 0x400, 0x800, 0x100, 0x40
+# Custom action types: run an executable named by a property (50) or an
+# installed file (18), in the script (0x400), as the system account (0x800),
+# errors ignored (0x40).
+EXE_PROPERTY, EXE_FILE, IN_SCRIPT, NO_IMPERSONATE, ROLLBACK, CONTINUE = 50, 18, 0x400, 0x800, 0x100, 0x40
 
 
 def msiinfo(*args: str) -> str:
@@ -43,24 +47,13 @@ def table(msi: Path, name: str) -> dict:
     return {row[0]: row[1:] for row in rows}
 
 
-def sddl_icacls(sddl: str):
-    """The icacls words for an SDDL of the kit's form: the owner's SID, and
-    the grants of a protected DACL of allow entries inherited by folders and
-    files."""
-    known = {"SY": "S-1-5-18", "BA": "S-1-5-32-544"}
-    match = re.fullmatch(r"O:(\w+)D:P((?:\(A;OICI;FA;;;\w+\))+)", sddl)
-    assert match, f"not an SDDL of the kit's form: {sddl}"
-    grants = [f"*{known[t]}:(OI)(CI)F" for t in re.findall(r"\(A;OICI;FA;;;(\w+)\)", match.group(2))]
-    return known[match.group(1)], grants
-
-
 @unittest.skipUnless(PRODUCT_MSIS, "built only where wixl is installed")
 class MsiTables(unittest.TestCase):
     msi = PRODUCT_MSIS[-1] if PRODUCT_MSIS else None
 
     def test_tables(self):
         tables = msiinfo("tables", str(self.msi)).split()
-        for name in ("File", "Component", "Directory", "CreateFolder", "CustomAction", "InstallExecuteSequence",
+        for name in ("File", "Component", "Directory", "CustomAction", "InstallExecuteSequence",
                      "Upgrade", "RegLocator", "AppSearch"):
             self.assertIn(name, tables)
 
@@ -71,9 +64,8 @@ class MsiTables(unittest.TestCase):
         self.assertRegex(files["UpdaterExe"][3], r"^\d+\.\d+\.\d+\.\d+$")  # versioned: a repair keeps a newer one
         directories = {key: row[:2] for key, row in table(self.msi, "Directory").items()}
         self.assertEqual(directories["INSTALLDIR"], ["ProgramFiles64Folder", "Tamsel"])
-        self.assertEqual(directories["DATADIR"], ["CommonAppDataFolder", "Tam_Sel"])
-        self.assertEqual(directories["UPDATEDIR"], ["DATADIR", "update"])
-        self.assertIn("UPDATEDIR", table(self.msi, "CreateFolder"))
+        # The data folders are the updater's to make: none here inherits ProgramData's entries.
+        self.assertFalse({"DATADIR", "UPDATEDIR"} & set(directories))
         for name, row in table(self.msi, "Component").items():
             self.assertTrue(int(row[2]) & 256, f"{name} is not a 64-bit component")
         self.assertEqual(table(self.msi, "RegLocator")["ProgramEntry"],
@@ -83,7 +75,8 @@ class MsiTables(unittest.TestCase):
         properties = table(self.msi, "Property")
         self.assertEqual(properties["UpgradeCode"], [UPGRADE_CODE])
         self.assertEqual(properties["ALLUSERS"], ["1"])
-        self.assertIn("INSTALLDIR", properties["SecureCustomProperties"][0].split(";"))
+        # A standard user's repair cannot move the program folder.
+        self.assertNotIn("INSTALLDIR", properties["SecureCustomProperties"][0].split(";"))
         self.assertIn("REMOVEDATA", properties["SecureCustomProperties"][0].split(";"))
         upgrades = [line.split("\t") for line in msiinfo("export", str(self.msi), "Upgrade").splitlines()[3:]]
         self.assertEqual({row[0] for row in upgrades}, {UPGRADE_CODE})
@@ -92,16 +85,11 @@ class MsiTables(unittest.TestCase):
         self.assertEqual(sorted((row[6], row[1], row[2], row[4]) for row in upgrades),
                          [("WIX_DOWNGRADE_DETECTED", version, "", "2"), ("WIX_UPGRADE_DETECTED", "", version, "513")])
 
-    def test_custom_actions_apply_the_kits_descriptor_and_task(self):
+    def test_custom_actions_prepare_the_folders_and_make_the_task(self):
         actions = table(self.msi, "CustomAction")
-        owner, grants = sddl_icacls((h.SOURCE_DIR / "deploy" / "folder-security.sddl").read_text().strip())
-        data = '"[CommonAppDataFolder]Tam_Sel"'
+        self.assertNotIn("icacls", msiinfo("export", str(self.msi), "CustomAction").lower())
         expected = {
-            "DataFoldersReset": ["ICACLS", f"{data} /reset /T /C /L /Q"],
-            "DataFoldersOwner": ["ICACLS", f"{data} /setowner *{owner} /T /C /L /Q"],
-            "DataFolderProtect": ["ICACLS", f"{data} /inheritance:r /grant:r {' '.join(grants)} /L /Q"],
-            "UpdateFolderProtect": ["ICACLS", f'"[CommonAppDataFolder]Tam_Sel\\update" /inheritance:r /grant:r '
-                                              f"{' '.join(grants)} /L /Q"],
+            "PrepareFolders": ["UpdaterExe", "/prepare"],
             "TaskCreate": ["SCHTASKS", '/Create /TN "Tam Sel Update" /XML "[INSTALLDIR]tamsel-update-task.xml" /F'],
             "TaskCommand": ["SCHTASKS", '/Change /TN "Tam Sel Update" /TR "\\"[INSTALLDIR]tamsel-update.exe\\""'],
             "TaskCreateRollback": ["SCHTASKS", '/Delete /TN "Tam Sel Update" /F'],
@@ -111,7 +99,6 @@ class MsiTables(unittest.TestCase):
         for name, (prop, command) in expected.items():
             with self.subTest(name):
                 self.assertEqual(actions[name][1:3], [prop, command])
-        self.assertEqual(actions["FindIcacls"][1:3], ["ICACLS", "[System64Folder]icacls.exe"])
         self.assertEqual(actions["FindSchtasks"][1:3], ["SCHTASKS", "[System64Folder]schtasks.exe"])
         self.assertEqual(actions["FindCmd"][1:3], ["CMD", "[System64Folder]cmd.exe"])
 
@@ -121,7 +108,7 @@ class MsiTables(unittest.TestCase):
         start, end = sequence["InstallInitialize"][1], sequence["InstallFinalize"][1]
         for name, row in actions.items():
             kind = int(row[0])
-            if kind & 0x3F != EXE_PROPERTY:
+            if kind & 0x3F not in (EXE_PROPERTY, EXE_FILE):
                 # Property setters find the tools after CostFinalize and the
                 # program folder before it.
                 self.assertLess(sequence[name][1], start, name)
@@ -132,11 +119,14 @@ class MsiTables(unittest.TestCase):
                 # Only what uninstall or rollback may meet already gone is allowed to fail.
                 self.assertEqual(bool(kind & CONTINUE), name in ("TaskDelete", "DataFoldersRemove",
                                                                  "TaskCreateRollback"))
-        installing = [n for n in actions if sequence.get(n, ("", 0))[0] == "NOT REMOVE"]
+        installing = [n for n in actions if sequence.get(n, ("", 0))[0].startswith("NOT REMOVE")]
         self.assertTrue(all(sequence[n][1] > sequence["InstallFiles"][1] for n in installing))
         self.assertEqual(sequence["InstallDirFromProgramEntry"][0], "PROGRAMFOLDER AND NOT INSTALLDIR")
         self.assertLess(sequence["InstallDirFromProgramEntry"][1], sequence["CostFinalize"][1])
         self.assertLess(sequence["TaskCreateRollback"][1], sequence["TaskCreate"][1])
+        self.assertLess(sequence["PrepareFolders"][1], sequence["TaskCreate"][1])
+        # A failed repair or upgrade leaves the task that was there.
+        self.assertEqual(sequence["TaskCreateRollback"][0], "NOT REMOVE AND NOT Installed AND NOT WIX_UPGRADE_DETECTED")
         self.assertEqual(sequence["DataFoldersRemove"][0],
                          'REMOVE="ALL" AND REMOVEDATA="1" AND NOT UPGRADINGPRODUCTCODE')
 
@@ -152,6 +142,51 @@ class MsiTables(unittest.TestCase):
             return ET.canonicalize(ET.tostring(root), strip_text=True)
         kit = (h.SOURCE_DIR / "deploy" / "tamsel-update-task.xml").read_text("utf-8")
         self.assertEqual(canonical(carried.decode("utf-16")), canonical(kit))
+
+
+    @unittest.skipUnless(KITS, "built with the MSI")
+    def test_the_kit_holds_the_updater_its_msi_the_scripts_and_the_templates(self):
+        kit = KITS[-1]
+        top = kit.name[:-len(".zip")]
+        with zipfile.ZipFile(kit) as archive:
+            names = sorted(n[len(top) + 1:] for n in archive.namelist() if not n.endswith("/"))
+            self.assertEqual(archive.read(f"{top}/tamsel-update.exe"), h.exe("tamsel-update.exe").read_bytes())
+        self.assertEqual(names, sorted([
+            "README.txt", "detect-updater.ps1", "install-updater.ps1", "uninstall-updater.ps1",
+            "tamsel-update-task.xml", "tamsel-update.exe", self.msi.name,
+            "policy/tamsel-update.admx", "policy/en-US/tamsel-update.adml"]))
+
+    @unittest.skipUnless(shutil.which("osslsigncode") and (TEST_PKI / "ca.key").exists(), "osslsigncode, test PKI")
+    def test_the_signing_script_signs_the_msi_and_a_changed_byte_is_caught(self):
+        with tempfile.TemporaryDirectory() as folder:
+            folder = Path(folder)
+            # A code-signing certificate of the test CA, for this test alone.
+            (folder / "sign.ext").write_text("basicConstraints=CA:FALSE\nkeyUsage=digitalSignature\n"
+                                             "extendedKeyUsage=codeSigning\n")
+            for command in (["req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                             "-subj", "/CN=Tamsel Test Code Signing (tests only)", "-keyout", "sign.key",
+                             "-out", "sign.csr"],
+                            ["x509", "-req", "-in", "sign.csr", "-CA", str(TEST_PKI / "ca.pem"), "-CAkey",
+                             str(TEST_PKI / "ca.key"), "-set_serial", "7", "-days", "1", "-extfile", "sign.ext",
+                             "-out", "sign.pem"]):
+                subprocess.run(["openssl", *command], cwd=folder, check=True, capture_output=True, timeout=60)
+            msi = folder / self.msi.name
+            shutil.copy2(self.msi, msi)
+            signed = subprocess.run(["bash", str(h.SOURCE_DIR / "scripts" / "sign-windows-binaries.sh"), "--cert",
+                                     str(folder / "sign.pem"), "--key", str(folder / "sign.key"), "--ca",
+                                     str(TEST_PKI / "ca.pem"), str(msi)], capture_output=True, text=True, timeout=120)
+            self.assertEqual(signed.returncode, 0, signed.stderr)
+
+            def verifies() -> bool:
+                return subprocess.run(["osslsigncode", "verify", "-CAfile", str(TEST_PKI / "ca.pem"), "-in", str(msi)],
+                                      capture_output=True, timeout=60).returncode == 0
+            self.assertTrue(verifies())
+            data = bytearray(msi.read_bytes())
+            at = data.find(b"A newer Tamsel Update is already installed")  # in the string pool's stream
+            self.assertGreater(at, 0)
+            data[at] ^= 0x20
+            msi.write_bytes(bytes(data))
+            self.assertFalse(verifies())
 
 
 class KitAgreement(unittest.TestCase):
@@ -243,8 +278,12 @@ class MsiUnderWine(h.ServedCase):
         self.assertEqual(h.run_updater(folder=OTHER_DIR), 0)
         self.assertEqual(h.log_lines(), ["feed request 0", "feed: no answer 404"])
 
+        # A folder named like a file of the updater, planted meanwhile: the
+        # upgrade's /prepare moves it aside and keeps the updater's files.
+        (h.UPDATE_DIR / "state.toml.tmp").mkdir()
         self.assertEqual(msiexec("/i", windows(TESTBED_2)), 0)
         self.assertEqual(installed_versions(), ["1.0.1"])
+        self.assertEqual(len(list(h.DATA_DIR.glob("state.toml.tmp.set-aside-*"))), 1)
         self.assertTrue((OTHER_DIR / "tamsel-update.exe").exists())
         self.assertTrue(TASK_FILE.exists())
         self.assertEqual(sorted(p.name for p in h.UPDATE_DIR.iterdir()), ["state.toml", "update.lock", "updater.log"])

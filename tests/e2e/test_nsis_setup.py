@@ -143,6 +143,20 @@ class NsisSetup(unittest.TestCase):
             "tamsel setup 2.0.0: tamsel-update.exe installed",
             "tamsel setup 2.0.0: installed-setup.exe left", "tamsel setup 2.0.0: done; starting phase two"])
 
+    @unittest.skipUnless(SETUP_WITH_UPDATER.exists(), "built only where makensis is installed")
+    def test_a_new_updater_that_fails_its_self_check_leaves_the_old_one(self):
+        self.use_setup(SETUP_WITH_UPDATER)
+        old = h.exe("tamsel-fake-updater.exe").read_bytes() + b"old"  # runs all the same
+        (h.PROGRAM_DIR / "tamsel-update.exe").write_bytes(old)
+        (h.PROGRAM_DIR / "selfcheck-exit.txt").write_text("10")  # read by the new one
+        self.assertEqual(start_setup(*FLAGS, LOG_SWITCH).wait(timeout=h.RUN_TIMEOUT), 5)
+        self.assert_installed()
+        self.assertEqual((h.PROGRAM_DIR / "tamsel-update.exe").read_bytes(), old)
+        self.assertFalse((h.PROGRAM_DIR / "tamsel-update.exe.new").exists())
+        self.assertIn("tamsel setup 2.0.0: tamsel-update.exe.new failed its self-check (exit code 10): "
+                      "the previous updater stays", setup_log())
+        wait_for(lambda: "setup mutex" in record(), what="the old updater's phase two")
+
     def test_holds_the_mutex_while_it_waits_for_the_old_program_to_end(self):
         program = h.RunningProgram(seconds=15)  # ends by itself, like a program being forced out
         self.programs.append(program)

@@ -1,8 +1,10 @@
 #include "fakes/fake_platform.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <initializer_list>
+#include <stdexcept>
 
 #include "support/test_bytes.h"
 
@@ -212,7 +214,7 @@ Result<void> FakeFiles::remove(const std::string& path) {
     if (fault("files.remove " + path)) return injected();
     change();
     journal.push_back("remove " + path);
-    if (fail_remove) return Failure{};
+    if (fail_remove || fail_remove_paths.count(path)) return Failure{};
     torn_.erase(path);
     unflushed_.erase(path);
     if (files.erase(path) == 0) return Failure{};
@@ -254,6 +256,41 @@ FileResult FakeFiles::open_exclusive(const std::string& path) {
     return std::make_unique<FakeHold>(locked, path);
 }
 
+Result<std::vector<std::string>> FakeFiles::list(const std::string& folder) {
+    if (fault("files.list " + folder) || folders.count(folder) == 0) return injected();
+    std::set<std::string> names;
+    const std::string prefix = folder + "\\";
+    for (const auto* set : {&folders, &folder_links}) {
+        for (const auto& path : *set)
+            if (path.starts_with(prefix) && path.find('\\', prefix.size()) == std::string::npos)
+                names.insert(path.substr(prefix.size()));
+    }
+    for (const auto& [path, content] : files)
+        if (path.starts_with(prefix) && path.find('\\', prefix.size()) == std::string::npos)
+            names.insert(path.substr(prefix.size()));
+    return std::vector<std::string>(names.begin(), names.end());
+}
+
+Result<void> FakeFiles::move(const std::string& from, const std::string& to) {
+    if (fault("files.move " + from + " -> " + to)) return injected();
+    journal.push_back("move " + from + " " + to);
+    if (fail_move_paths.count(from) || attributes(to) != invalid_file_attributes ||
+        attributes(from) == invalid_file_attributes || !folder_of_exists(to))
+        return injected();
+    auto rename = [&](const std::string& path) {
+        return path == from || path.starts_with(from + "\\") ? to + path.substr(from.size()) : path;
+    };
+    for (auto* set : {&folders, &folder_links}) {
+        std::set<std::string> moved;
+        for (const auto& path : *set) moved.insert(rename(path));
+        *set = std::move(moved);
+    }
+    std::map<std::string, std::string> moved;
+    for (auto& [path, content] : files) moved[rename(path)] = std::move(content);
+    files = std::move(moved);
+    return {};
+}
+
 bool FakeAccount::is_well_known(const Sid& sid, WellKnownSid which) {
     if (fault("account.is_well_known " + std::string(sid.begin(), sid.end()) + " " +
               std::to_string(static_cast<int>(which))))
@@ -262,15 +299,65 @@ bool FakeAccount::is_well_known(const Sid& sid, WellKnownSid which) {
     case WellKnownSid::local_system: return sid == system_sid();
     case WellKnownSid::administrators: return sid == admins_sid();
     case WellKnownSid::creator_owner: return sid == creator_owner_sid();
+    case WellKnownSid::trusted_installer: return sid == trusted_installer_sid();
     }
     return false;
 }
 
-std::optional<OwnerAndDacl> FakeSecurity::owner_and_dacl(const std::string& path) {
-    if (fault("security.descriptor " + path)) return std::nullopt;
+Result<OwnerAndDacl> FakeSecurity::owner_and_dacl(const std::string& path) {
+    if (fault("security.descriptor " + path)) return Failure{error};
     const auto it = descriptors.find(path);
-    if (it == descriptors.end()) return std::nullopt;
+    if (it == descriptors.end()) return Failure{error};
     return it->second;
+}
+
+OwnerAndDacl FakeSecurity::kit() {
+    OwnerAndDacl descriptor;
+    descriptor.owner = FakeAccount::admins_sid();
+    descriptor.entries.push_back({0, 0x1F01FF, FakeAccount::system_sid()});
+    descriptor.entries.push_back({0, 0x1F01FF, FakeAccount::admins_sid()});
+    return descriptor;
+}
+
+Result<FolderCreation> FakeSecurity::create_protected_folder(const std::string& path) {
+    if (fault("security.create_folder " + path)) return Failure{error};
+    if (files->attributes(path) != invalid_file_attributes) return FolderCreation::exists;
+    const auto cut = path.find_last_of('\\');
+    if (cut != std::string::npos && files->folders.count(path.substr(0, cut)) == 0) return Failure{error};
+    journal.push_back("create-folder " + path);
+    files->folders.insert(path);
+    descriptors[path] = kit();
+    return FolderCreation::created;
+}
+
+class FakeSecuredEntry final : public SecuredEntry {
+public:
+    FakeSecuredEntry(FakeSecurity& security, std::string path) : security_(security), path_(std::move(path)) {}
+    std::uint32_t attributes() override { return security_.files->attributes(path_); }
+    std::optional<OwnerAndDacl> owner_and_dacl() override {
+        if (const auto found = security_.descriptors.find(path_); found != security_.descriptors.end())
+            return found->second;
+        if (!security_.files->exists(path_)) return std::nullopt;
+        OwnerAndDacl written = FakeSecurity::kit();
+        written.owner = FakeAccount::system_sid();
+        return written;
+    }
+    Result<void> protect() override {
+        security_.journal.push_back("protect " + path_);
+        if (security_.fail_protect.count(path_)) return Failure{security_.error};
+        security_.descriptors[path_] = FakeSecurity::kit();
+        return {};
+    }
+
+private:
+    FakeSecurity& security_;
+    std::string path_;
+};
+
+Result<std::unique_ptr<SecuredEntry>> FakeSecurity::open_entry(const std::string& path) {
+    if (fault("security.open_entry " + path) || files->attributes(path) == invalid_file_attributes)
+        return Failure{error};
+    return std::unique_ptr<SecuredEntry>(std::make_unique<FakeSecuredEntry>(*this, path));
 }
 
 PrivateMutex FakeSystem::take_private_mutex(const std::string& namespace_name, const std::string& mutex_name,
@@ -335,6 +422,7 @@ FakePlatform::FakePlatform() {
     for (FaultPoint* point : std::initializer_list<FaultPoint*>{&account, &clock, &crypto, &files, &https, &security,
                                                                 &system, &processes, &desktop, &event_log})
         point->faults = &faults;
+    security.files = &files;
 }
 
 void FakePlatform::add_guarded_folder(const std::string& path) {
@@ -358,6 +446,12 @@ public:
     FakeProcesses& owner_;
     std::string kind;
 };
+
+// Read whole, however long the path.
+std::optional<ProcessImage> image_of(const FakeProcess& process) {
+    if (!process.path) return std::nullopt;
+    return ProcessImage{*process.path, process.nt_path.value_or(nt_form(*process.path))};
+}
 
 class FakeProcessHandle final : public ProcessHandle {
 public:
@@ -399,11 +493,10 @@ public:
     }
     ~FakeOpenedProcess() override { --owner_.open_handles; }
 
-    std::optional<std::string> image_path() override {
+    std::optional<ProcessImage> image() override {
         const FakeProcess& process = owner_.table[index_];
         if (owner_.fault("processes.opened_image " + std::to_string(process.session_id))) return std::nullopt;
-        if (!process.path || process.path->size() >= 260) return std::nullopt;
-        return process.path;  // an ended process can still be queried through its handle
+        return image_of(process);  // an ended process can still be queried through its handle
     }
     bool terminate(std::uint32_t exit_code) override {
         if (owner_.fault("processes.terminate")) return false;
@@ -420,6 +513,16 @@ private:
     FakeProcesses& owner_;
     std::size_t index_;
 };
+
+std::string nt_form(const std::string& path) {
+    if (path.size() >= 3 && path[1] == ':' && path[2] == '\\')
+        return "\\Device\\HarddiskVolume" +
+               std::to_string(std::toupper(static_cast<unsigned char>(path[0])) - 'A' + 1) + path.substr(2);
+    if (path.starts_with("\\\\?\\UNC\\")) return "\\Device\\Mup" + path.substr(7);
+    if (path.starts_with("\\\\") && !path.starts_with("\\\\?\\") && !path.starts_with("\\\\.\\"))
+        return "\\Device\\Mup" + path.substr(1);
+    return path;
+}
 
 std::uint32_t FakeProcesses::run_program(const std::string& path, std::uint32_t session, std::string name) {
     FakeProcess process;
@@ -466,21 +569,23 @@ Result<std::vector<ProcessEntry>> FakeProcesses::enumerate() {
     return entries;
 }
 
-std::optional<std::string> FakeProcesses::image_path(std::uint32_t process_id) {
+std::optional<ProcessImage> FakeProcesses::image(std::uint32_t process_id) {
     const FakeProcess* process = find_alive(process_id);
     if (fault("processes.image_path " + (process ? std::to_string(process->session_id) : std::string("?"))))
         return std::nullopt;
-    if (!process || !process->path) return std::nullopt;
-    // The real query has room for 259 units and the terminating zero.
-    if (process->path->size() >= 260) return std::nullopt;
-    return process->path;
+    if (!process) return std::nullopt;
+    return image_of(*process);
 }
 
-bool FakeProcesses::same_file(const std::string& first, const std::string& second) {
-    if (fault("processes.same_file")) return false;
-    const auto a = files_named.find(first);
-    const auto b = files_named.find(second);
-    return a != files_named.end() && b != files_named.end() && a->second == b->second;
+std::optional<std::string> FakeProcesses::final_nt_path(const std::string& path) {
+    opened_paths.push_back(path);
+    const bool drive_letter = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+                              path[2] == '\\';
+    if (!drive_letter) throw std::logic_error("opened as the system account: " + path);
+    if (fault("processes.final_path")) return std::nullopt;
+    const auto found = final_paths.find(path);
+    if (found == final_paths.end()) return std::nullopt;
+    return found->second;
 }
 
 std::unique_ptr<OpenedProcess> FakeProcesses::open_process(std::uint32_t process_id) {

@@ -158,6 +158,11 @@ public:
     Result<void> remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
     FileResult open_exclusive(const std::string& path) override;
+    // Direct children of a folder; a move takes what lies below along.
+    Result<std::vector<std::string>> list(const std::string& folder) override;
+    Result<void> move(const std::string& from, const std::string& to) override;
+    std::set<std::string> fail_move_paths;    // moves from these paths fail
+    std::set<std::string> fail_remove_paths;  // removes of these paths fail (held open elsewhere)
 
     // Files held open without sharing, by this process or another; a handle
     // from open_exclusive lets go of its path when destroyed.
@@ -220,6 +225,7 @@ public:
     static Sid admins_sid() { return Sid{'A', 'D'}; }
     static Sid creator_owner_sid() { return Sid{'C', 'O'}; }
     static Sid user_sid() { return Sid{'U', 'S'}; }
+    static Sid trusted_installer_sid() { return Sid{'T', 'I'}; }
 
     std::optional<Sid> user = system_sid();
 
@@ -230,7 +236,19 @@ public:
 class FakeSecurity final : public Security, public FaultPoint {
 public:
     std::map<std::string, OwnerAndDacl> descriptors;
-    std::optional<OwnerAndDacl> owner_and_dacl(const std::string& path) override;
+    Result<OwnerAndDacl> owner_and_dacl(const std::string& path) override;
+
+    // Folders are made in, and entries opened from, this file system. A file
+    // without a descriptor of its own is one a pass wrote: owned by SYSTEM,
+    // with the folder's entries for SYSTEM and the Administrators.
+    FakeFiles* files = nullptr;
+    std::set<std::string> fail_protect;  // paths whose descriptor cannot be set
+    std::uint32_t error = 0;             // the cause of a refused read (5: not elevated)
+    std::vector<std::string> journal;    // "create-folder <path>", "protect <path>"
+    Result<FolderCreation> create_protected_folder(const std::string& path) override;
+    Result<std::unique_ptr<SecuredEntry>> open_entry(const std::string& path) override;
+    // The kit's descriptor as the fakes write it.
+    static OwnerAndDacl kit();
 };
 
 // The machine's small services in one fake: folders, mutexes, version
@@ -271,17 +289,20 @@ public:
     std::optional<std::vector<std::uint8_t>> file_version_info(const std::string& path) override;
     std::optional<std::string> machine_guid() override { return fault("system.machine_guid") ? std::nullopt : guid; }
 
-    // The policy key's values, each stored under its type: REG_DWORD or REG_SZ.
+    // The policy key's values: numbers as REG_DWORD, texts as REG_SZ, and
+    // any other value as given.
     std::map<std::string, std::uint32_t> policy_numbers;
     std::map<std::string, std::string> policy_texts;
+    std::map<std::string, PolicyValue> policy_values;
     std::string standard_output;
     bool has_standard_output = true;
-    PolicyValue policy_value(const std::string& name) override {
+    std::optional<PolicyValue> policy_value(const std::string& name) override {
         if (const auto found = policy_numbers.find(name); found != policy_numbers.end())
-            return {PolicyValue::Kind::number, found->second};
+            return PolicyValue{4, found->second, std::nullopt};
         if (const auto found = policy_texts.find(name); found != policy_texts.end())
-            return {PolicyValue::Kind::text, 0, found->second};
-        return {};
+            return PolicyValue{1, 0, found->second};
+        if (const auto found = policy_values.find(name); found != policy_values.end()) return found->second;
+        return std::nullopt;
     }
     bool write_standard_output(const std::string& text) override {
         if (!has_standard_output) return false;
@@ -290,6 +311,10 @@ public:
     }
 };
 
+// The NT name the kernel gives a Win32 path: a drive letter's volume, or the
+// network redirector for UNC paths; other device paths stay as they are.
+std::string nt_form(const std::string& path);
+
 // The machine's processes on the virtual clock. A process runs from when it
 // is listed or started until `ends_at` (monotonic ms), or for ever.
 struct FakeProcess {
@@ -297,6 +322,7 @@ struct FakeProcess {
     std::uint32_t session_id = 1;
     std::string name = "Tamsel.exe";
     std::optional<std::string> path;  // nothing: cannot be opened or queried
+    std::optional<std::string> nt_path;  // the image's NT name; nothing: nt_form(path)
     std::optional<std::uint64_t> ends_at;
     bool survives_terminate = false;
     std::optional<std::uint32_t> exit_code;
@@ -333,10 +359,13 @@ public:
     std::set<std::uint32_t> logged_on;  // sessions with a user token
     std::function<FakeStartResult(const FakeLaunch&)> on_start;  // default: made, ends at once with 0
     std::function<void(std::uint32_t)> before_open;  // a process id about to be opened by open_process
-    // The file each spelling names, for same_file: the spellings of one file
-    // (an 8.3 name, a path through a junction) share a value; a path not
-    // listed cannot be opened.
-    std::map<std::string, std::string> files_named;
+    // The final NT path of each spelling of a file that can be opened (an 8.3
+    // name, a path through a junction); a path not listed cannot be opened.
+    // Opening anything but a drive-letter path throws (std::logic_error), which
+    // fails the test: as the system account it would authenticate to whatever
+    // host the path names.
+    std::map<std::string, std::string> final_paths;
+    std::vector<std::string> opened_paths;  // every final_nt_path, in order
 
     std::vector<FakeLaunch> launches;
     std::vector<std::uint32_t> terminated;   // process ids, in order
@@ -355,8 +384,8 @@ public:
     std::vector<FakeLaunch> launches_ending(std::string_view suffix) const;
 
     Result<std::vector<ProcessEntry>> enumerate() override;
-    std::optional<std::string> image_path(std::uint32_t process_id) override;
-    bool same_file(const std::string& first, const std::string& second) override;
+    std::optional<ProcessImage> image(std::uint32_t process_id) override;
+    std::optional<std::string> final_nt_path(const std::string& path) override;
     std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) override;
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;

@@ -35,9 +35,9 @@ def kit_rules(n):
         (scripts[1:2], r"SubKey(?:Tree)?\('([^']+)'\)", {n["event_source_name"]}),
         (wxs, r"/TN &quot;(.*?)&quot;", {n["task_name"]}),
         (scripts, r"\$TaskName = '([^']+)'", {n["task_name"]}),
-        (wxs, r'<Directory Id="DATADIR" Name="([^"]+)"', {data}),
         (wxs, r"\[CommonAppDataFolder\](.*?)&quot;", folders),
-        (scripts, r"'CommonApplicationData'\)\) '([^']+)'", folders),
+        # The updater makes its folders (/prepare): only the removal names them.
+        (scripts[1:2], r"'CommonApplicationData'\)\) '([^']+)'", folders),
         (["deploy/policy/tamsel-update.admx"], r'\bkey="([^"]+)"', {n["policy_key"]}),
     ]
 

@@ -6,9 +6,13 @@
 //   ended                            (after it has lived a few seconds)
 //
 // so a test can tell the setup program released the mutex before starting it
-// and did not wait for it to end.
+// and did not wait for it to end. Started with /selfcheck it records nothing
+// and exits at once with the number in selfcheck-exit.txt beside it (0 when
+// there is none), so a test can make a new updater fail its self-check.
 #include <windows.h>
 
+#include <cstdlib>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -29,7 +33,21 @@ void append(const std::wstring& path, const std::wstring& text) {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR command_line, int) {
+    if (wcsstr(command_line, L"/selfcheck") != nullptr) {
+        wchar_t own[MAX_PATH] = {};
+        const DWORD n = GetModuleFileNameW(nullptr, own, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) return 2;
+        std::wstring path(own, n);
+        path = path.substr(0, path.find_last_of(L'\\') + 1) + L"selfcheck-exit.txt";
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return 0;
+        char digits[16] = {};
+        DWORD got = 0;
+        ReadFile(file, digits, sizeof digits - 1, &got, nullptr);
+        CloseHandle(file);
+        return atoi(digits);
+    }
     // First thing, before the setup program has had time to end.
     HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\Tam_Sel.Setup");
     const bool present = mutex != nullptr;

@@ -453,17 +453,17 @@ TEST_F(CheckRunTest, ADeferredDayIsRetriedHourly) {
         std::int64_t after;  // seconds after the deferral
         bool fetches;
     };
-    for (const Step step : {Step{-60, false}, Step{3599, false}, Step{3600, true}}) {
+    for (const Step step : {Step{-60, false}, Step{3299, false}, Step{3590, true}}) {
         SCOPED_TRACE(step.after);
         fake.https.requests.clear();
         fake.clock.set_unix(now_unix + step.after);
         EXPECT_EQ(run(), exit_code::done);
         EXPECT_EQ(fake.https.requests.size(), step.fetches ? 1u : 0u);
     }
-    // Deferred again at +3600; the program ends, and the next hour installs.
-    EXPECT_EQ(state().deferred_at, std::optional<std::uint64_t>(now_unix + 3600));
+    // Deferred again at +3590; the program ends, and the next hour installs.
+    EXPECT_EQ(state().deferred_at, std::optional<std::uint64_t>(now_unix + 3590));
     fake.processes.find(program)->ends_at = 0;
-    fake.clock.set_unix(now_unix + 7200);
+    fake.clock.set_unix(now_unix + 3590 + 3610);
     EXPECT_EQ(run(), exit_code::done);
     EXPECT_TRUE(state().pending.has_value());
     EXPECT_EQ(state().deferred_at, std::nullopt);

@@ -32,6 +32,9 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
         State state;
         std::string installed;
         const char* logged;  // the refusal's log line, as an administrator reads it; nothing: due
+        Policies policies = {};
+        std::uint32_t wave = 0;  // of an offer rolled out over 7 days from today
+        bool running = false;
     };
     // Tied to the situations, not to the verdicts' names: a verdict given for
     // the wrong situation, or logged with another's text, shows.
@@ -45,6 +48,10 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
     const char* failed = "refused: the version failed here before";
     const char* foreign = "refused: foreign address";
     const char* over_size = "refused: over 16 MB";
+    const char* disabled_text = "nothing to install: disabled by policy";
+    const char* held_text = "nothing to install: held by policy";
+    const char* not_yet = "nothing to install: not yet in the rollout";
+    const char* deferred = "nothing to install: deferred while the program runs";
     State revoked;
     revoked.working_key_revoked = true;
     State stopped_here;
@@ -70,6 +77,13 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
     add_stop(stop_names_other_text, {"2.0"});
     Feed revoked_with_stop = offer_of("2.0.0");
     add_stop(revoked_with_stop, {"2.0.0"});
+    Feed in_waves = offer_of("2.0.0");
+    in_waves.download.value.rollout = Rollout{{2026, 12, 6}, 7};
+    Policies disabled, held, no_version, deferring;
+    disabled.updates_disabled = true;
+    deferring.defer_while_running = true;
+    held.max_version = "1.5";
+    no_version.max_version = "2,3";  // reads as 0.0.0
 
     const std::vector<Case> cases = {
         {"due", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", nullptr},
@@ -104,9 +118,25 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
          "1.0.0", over_size},
         {"foreign address before size", KeyUsed::working, offer_of("2.0.0", "https://x/", 16777217), {}, "1.0.0",
          foreign},
+        // The machine's gates: updates off right after the revoked key, the
+        // rest after every rule of the feed and the state.
+        {"revoked before disabled", KeyUsed::working, offer_of("2.0.0"), revoked, "1.0.0", revoked_text, disabled},
+        {"disabled before no download", KeyUsed::working, no_download, {}, "", disabled_text, disabled},
+        {"over size before held", KeyUsed::working, offer_of("2.0.0", std::string(prefix) + "s.exe", 16777217), {},
+         "1.0.0", over_size, held},
+        {"held above the maximum", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", held_text, held},
+        {"a maximum that is no version holds all", KeyUsed::working, offer_of("0.0.1"), {}, "0.0.0", held_text,
+         no_version},
+        {"held before the rollout", KeyUsed::working, in_waves, {}, "1.0.0", held_text, held, 3},
+        {"wave due today", KeyUsed::working, in_waves, {}, "1.0.0", nullptr, {}, 0},
+        {"wave due tomorrow", KeyUsed::working, in_waves, {}, "1.0.0", not_yet, {}, 1},
+        {"rollout before the deferral", KeyUsed::working, in_waves, {}, "1.0.0", not_yet, deferring, 1, true},
+        {"deferred while running", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", deferred, deferring, 0, true},
+        {"running without the policy", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", nullptr, {}, 0, true},
     };
     for (const Case& c : cases) {
-        const auto result = decide_update(c.key, c.feed, c.state, c.installed, prefix);
+        const auto result = decide_update(c.key, c.feed, c.state,
+                                          Machine{c.installed, prefix, c.policies, {2026, 12, 6}, c.wave, c.running});
         if (c.logged) {
             ASSERT_TRUE(std::holds_alternative<Verdict>(result)) << c.name;
             EXPECT_EQ(verdict_message(std::get<Verdict>(result)), c.logged) << c.name;

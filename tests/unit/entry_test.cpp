@@ -37,6 +37,11 @@ TEST(SelectMode, ComparesWholeArgumentsCaseSensitivelyAfterTheFirst) {
         {{"updater.exe", "/status"}, Mode::status},
         {{"updater.exe", "/status", "/phase2"}, Mode::phase_two},
         {{"updater.exe", "/status", "/close"}, Mode::close},
+        {{"updater.exe", "/prepare"}, Mode::prepare},
+        {{"updater.exe", "/prepare", "/status"}, Mode::status},
+        {{"updater.exe", "/selfcheck"}, Mode::self_check},
+        {{"updater.exe", "/selfcheck", "/prepare"}, Mode::prepare},
+        {{"updater.exe", "/selfcheck", "/phase2"}, Mode::phase_two},
         {{"updater.exe", "/Status"}, Mode::check_run},
         {{"updater.exe", "/Close"}, Mode::check_run},
         {{"updater.exe", "close"}, Mode::check_run},
@@ -350,6 +355,39 @@ TEST_F(EntryTest, GuardedFoldersReachTheMode) {
     EXPECT_EQ(run({"/close"}), 42);
     EXPECT_EQ(run({"/window"}), 43);
     EXPECT_EQ(ran, (std::vector<std::string>{"close", "window"}));
+}
+
+TEST_F(EntryTest, SelfCheckPassesOnlyWhenTheBuildFindsItsFoldersAndKeys) {
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        int exit_code;
+    };
+    const Case cases[] = {
+        {"all there", [] {}, exit_code::done},
+        {"not the system account", [this] { fake.account.user = FakeAccount::user_sid(); },
+         exit_code::not_system_account},
+        {"no program data", [this] { fake.system.program_data.reset(); }, exit_code::own_folder_missing},
+        {"update folder missing", [this] { fake.files.folders.erase(update_dir); },
+         exit_code::folder_refused},
+        {"no working key", [this] { settings.working_key = {}; }, exit_code::self_check_failed},
+        {"one key twice", [this] { settings.reserve_key = settings.working_key; },
+         exit_code::self_check_failed},
+        {"no cryptography", [this] { fake.crypto.fail_open_ecdsa = true; },
+         exit_code::self_check_failed},
+    };
+    for (const Case& c : cases) {
+        fake.files.folders = {data_dir, update_dir};
+        fake.account.user = FakeAccount::system_sid();
+        fake.system.program_data = "C:\\ProgramData";
+        fake.crypto.fail_open_ecdsa = false;
+        settings.working_key = {1};
+        settings.reserve_key = {2};
+        c.change();
+        EXPECT_EQ(run({"/selfcheck"}), c.exit_code) << c.name;
+        EXPECT_TRUE(ran.empty() && fake.files.locked.empty()) << c.name;
+    }
+    EXPECT_TRUE(fake.files.files.empty());  // nothing written
 }
 
 }  // namespace

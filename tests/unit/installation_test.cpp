@@ -89,6 +89,44 @@ TEST_F(InstallationTest, StartRecordsClosesAndRunsTheSetup) {
     EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {1, 3}, true, false, now_unix}));
 }
 
+// The pass that starts a setup keeps the run lock until the setup has made
+// its mutex, has ended, or has had a minute: a phase two waiting for the
+// lock then finds the mutex and waits for the setup, never judging it unbegun.
+TEST_F(InstallationTest, ThePassEndsOnlyOnceTheSetupHasShownItself) {
+    struct Case {
+        const char* what;
+        std::optional<std::uint64_t> mutex_after_ms;  // from the setup's start
+        std::optional<std::uint64_t> runs_ms;         // nothing: for ever
+        bool wait_fails;
+        std::uint64_t held_ms;  // from the setup's start to the pass's end
+    };
+    const std::vector<Case> cases = {
+        {"the mutex at once", 0, std::nullopt, false, 0},
+        {"the mutex after 3.2 s", 3'200, std::nullopt, false, 3'500},
+        {"ended after 2 s without one", std::nullopt, 2'000, false, 2'000},
+        {"neither, for ever", std::nullopt, std::nullopt, false, 60'000},
+        {"the setup cannot be waited on", std::nullopt, std::nullopt, true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.processes.fail_wait = c.wait_fails;
+        std::uint64_t setup_at = 0;
+        fake.processes.on_start = [&](const fakes::FakeLaunch& launch) {
+            setup_at = launch.at;
+            return fakes::FakeStartResult{true, c.runs_ms, 0};
+        };
+        fake.system.mutex_exists_hook = [&](const std::string& name) {
+            EXPECT_EQ(name, "Global\\Tam_Sel.Setup");
+            return c.mutex_after_ms && fake.clock.monotonic - setup_at >= *c.mutex_after_ms;
+        };
+        EXPECT_EQ(start(), exit_code::done);
+        EXPECT_EQ(lines().back(), "setup started 0");
+        EXPECT_EQ(fake.clock.monotonic - setup_at, c.held_ms);
+        EXPECT_EQ(fake.processes.open_handles, 0);
+    }
+}
+
 TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
     struct Case {
         const char* what;

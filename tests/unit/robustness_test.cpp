@@ -256,7 +256,7 @@ public:
                                     op.starts_with("files.open_exclusive") || op == "system.private_mutex");
             // A helper's calls: its entry's, finding its own program's path, and its looks at windows.
             if (!op.starts_with("account.") && !op.starts_with("desktop.") && op != "system.own_path" &&
-                !op.starts_with("processes.image_path ") && !op.starts_with("processes.same_file"))
+                !op.starts_with("processes.image_path ") && !op.starts_with("processes.final_path"))
                 helper = 0;
             if (op.starts_with("processes.start [own:")) helper = static_cast<std::uint32_t>(std::stoul(op.substr(21)));
             const bool log_call = op.ends_with("updater.log") ||
@@ -367,7 +367,7 @@ public:
             if (is("account.")) return unwatched({no_verdict(at.helper)});
             // A failed look for the window is only a look that found none: the next one finds it.
             const bool a_look = is("desktop.find_windows") || is("desktop.window_process") ||
-                                is("processes.image_path ") || is("processes.same_file");
+                                is("processes.image_path ") || is("processes.final_path");
             return a_look ? base() : rolled_back({failed_window(at.helper)});
         }
         if (is("system.version_info")) return {{0, 0}, with("setup did not install 0")};
@@ -377,7 +377,10 @@ public:
         if (is("system.known_folder") || is("processes.start [user:")) {
             const std::uint32_t s = is("system.known_folder") ? raise_session(i)
                                                                : static_cast<std::uint32_t>(std::stoul(op.substr(22)));
-            return rolled_back({"raise: start refused " + std::to_string(s), failed_window(s)}, s);
+            // Not a verdict on the version: it stays, and the program stays down there.
+            Outcome o = unwatched({"raise: start refused " + std::to_string(s)});
+            o.down = {s};
+            return o;
         }
         if (is("system.own_path")) {
             Lines lines;
@@ -432,11 +435,10 @@ private:
         return {{0, 0}, lines};
     }
     // The new version does not come up: closed again where it runs, rolled back.
-    Outcome rolled_back(Lines raise_lines, std::uint32_t not_started = 0) const {
+    Outcome rolled_back(Lines raise_lines) const {
         Lines lines = check_run_lines();
         lines.insert(lines.end(), raise_lines.begin(), raise_lines.end());
         for (const std::uint32_t s : sessions_) {
-            if (s == not_started) continue;
             lines.push_back(close_polite(s));
             lines.push_back(close_itself(s));
         }

@@ -9,6 +9,7 @@
 #include "fakes/fake_platform.h"
 #include "session/census.h"
 #include "session/raise_close.h"
+#include "session/window_helper.h"
 
 namespace tamsel {
 namespace {
@@ -26,21 +27,23 @@ struct CensusCase {
     std::vector<fakes::FakeProcess> processes;
     std::vector<CensusEntry> census;
     Sessions sessions;
-    std::map<std::string, std::string> files_named = {};  // spellings of one file share a value
+    std::map<std::string, std::string> final_paths = {};  // each openable spelling's final NT path
 };
 
 fakes::FakeProcess process(std::uint32_t id, std::uint32_t session, std::optional<std::string> path = program,
-                           std::string name = "Tamsel.exe") {
+                           std::string name = "Tamsel.exe", std::optional<std::string> nt_path = std::nullopt) {
     fakes::FakeProcess p;
     p.process_id = id;
     p.session_id = session;
     p.path = std::move(path);
     p.name = std::move(name);
+    p.nt_path = std::move(nt_path);
     return p;
 }
 
 TEST(Census, FindsTheInstalledProgramInEverySession) {
-    const std::string long_path = "C:\\" + std::string(246, 'x') + "\\Tamsel.exe";  // 260 units: too long
+    const std::string nt_program = fakes::nt_form(program);
+    const std::string long_path = "C:\\" + std::string(300, 'x') + "\\Tamsel.exe";
     const std::vector<CensusCase> cases = {
         {"nothing running", program, {}, {}, {}},
         {"name and path in capitals", program,
@@ -53,27 +56,30 @@ TEST(Census, FindsTheInstalledProgramInEverySession) {
          {process(1, 5), process(2, 3), process(3, 5)}, {{1, 5}, {2, 3}, {3, 5}}, {3, 5}},
         {"a process that cannot be opened is skipped", program,
          {process(1, 1, std::nullopt), process(2, 4)}, {{2, 4}}, {4}},
-        {"an image path of 260 units or more", long_path, {process(1, 1, long_path)}, {}, {}},
+        // Read whole however long, so a decoy beside the program is compared, not guessed at.
+        {"an image path of 260 units or more", long_path, {process(1, 1, long_path)}, {{1, 1}}, {1}},
+        {"a long decoy beside the program", program, {process(1, 1, long_path), process(2, 1)}, {{2, 1}}, {1}},
         // Full lower-casing: U+0130 becomes "i" and U+0307 on both sides.
         {"a folder name outside ASCII", "C:\\\xC4\xB0stanbul\\Tamsel.exe",
          {process(9, 3, "C:\\i\xCC\x87STANBUL\\TAMSEL.exe")}, {{9, 3}}, {3}},
         {"an invalid program path still compares", "C:\\\xFF\\Tamsel.exe",
          {process(9, 3, "C:\\\xEF\xBF\xBD\\Tamsel.exe")}, {{9, 3}}, {3}},
         // Another spelling of the same file: the updater started by an 8.3
-        // name or through a junction, or the program's image reported so.
+        // name or through a junction, or the image's Win32 form read through
+        // a drive letter of another mapping; its NT name is the file's.
         {"the program path with an 8.3 folder name", "C:\\PROGRA~1\\Tamsel\\Tamsel.exe",
-         {process(7, 1)}, {{7, 1}}, {1}, {{program, "f"}, {"C:\\PROGRA~1\\Tamsel\\Tamsel.exe", "f"}}},
+         {process(7, 1)}, {{7, 1}}, {1}, {{"C:\\PROGRA~1\\Tamsel\\Tamsel.exe", nt_program}}},
         {"the program path through a junction", "C:\\Apps\\Tamsel\\Tamsel.exe",
-         {process(7, 2)}, {{7, 2}}, {2}, {{program, "f"}, {"C:\\Apps\\Tamsel\\Tamsel.exe", "f"}}},
-        {"the image reported through a symbolic link", program,
-         {process(7, 1, "D:\\Link\\Tamsel.exe")}, {{7, 1}}, {1}, {{program, "f"}, {"D:\\Link\\Tamsel.exe", "f"}}},
+         {process(7, 2)}, {{7, 2}}, {2}, {{"C:\\Apps\\Tamsel\\Tamsel.exe", nt_program}}},
+        {"the image read through a subst drive", program,
+         {process(7, 1, "Z:\\Tamsel\\Tamsel.exe", "Tamsel.exe", nt_program)}, {{7, 1}}, {1}, {{program, nt_program}}},
         {"another copy of the program elsewhere", program,
-         {process(7, 1, "C:\\Temp\\Tamsel.exe")}, {}, {}, {{program, "f"}, {"C:\\Temp\\Tamsel.exe", "g"}}},
+         {process(7, 1, "C:\\Temp\\Tamsel.exe")}, {}, {}, {{program, nt_program}}},
     };
     for (const CensusCase& c : cases) {
         fakes::FakePlatform fake;
         fake.processes.table = c.processes;
-        fake.processes.files_named = c.files_named;
+        fake.processes.final_paths = c.final_paths;
         fake.processes.table.push_back(process(99, 1, "C:\\Windows\\explorer.exe", "explorer.exe"));
         EXPECT_EQ(find_program_processes(fake.processes, c.program_path), c.census) << c.what;
         EXPECT_EQ(program_sessions(fake.processes, c.program_path), c.sessions) << c.what;
@@ -217,6 +223,36 @@ TEST_F(BridgeTest, WhileClosingAProcessThatCannotBeReadMayStillRun) {
     EXPECT_TRUE(program_sessions(f.processes, program).empty());
 }
 
+// Beside the program (which ignores the polite request), a Tamsel.exe that is
+// not it: on a share, through the redirector, on a device path, on a path too
+// long for MAX_PATH, or a copy elsewhere. None is counted, ended or watched,
+// and nothing but the program's own path is opened (the fake throws on any
+// other that is not on a local drive).
+TEST_F(BridgeTest, DecoysAreNeverTheProgramAndNeverOpened) {
+    for (const std::string& decoy :
+         {std::string("\\\\host\\share\\Tamsel.exe"), std::string("\\\\?\\UNC\\host\\share\\Tamsel.exe"),
+          std::string("\\\\localhost@8080\\x\\Tamsel.exe"), std::string("\\\\.\\GLOBALROOT\\Device\\Mup\\h\\Tamsel.exe"),
+          "C:\\" + std::string(300, 'x') + "\\Tamsel.exe", std::string("C:\\Temp\\Tamsel.exe")}) {
+        SCOPED_TRACE(decoy);
+        fakes::FakePlatform f;
+        f.system.exe_path = updater;
+        f.files.folders.insert(update_dir);
+        f.processes.final_paths = {{program, fakes::nt_form(program)}};
+        Log fresh_log{f.files, f.clock, f.event_log, update_dir};
+        const auto fake_pid = f.processes.run_program(decoy, 1);
+        const auto real_pid = f.processes.run_program(program, 1);
+        f.desktop.add_window(0, std::nullopt, "Tamsel.Hidden", fake_pid);
+        const WindowId real_window = f.desktop.add_window(0, std::nullopt, "Tamsel.Hidden", real_pid);
+        EXPECT_EQ(find_program_processes(f.processes, program), (std::vector<CensusEntry>{{real_pid, 1}}));
+        EXPECT_EQ(find_program_window(f.platform, program), std::optional<WindowId>(real_window));
+        EXPECT_TRUE(close_program(f.platform, 1, program, fresh_log));
+        EXPECT_EQ(fakes::log_messages(f.files, update_dir + "\\updater.log"),
+                  (Lines{"close: asked politely 1", "close: ended 1"}));
+        EXPECT_EQ(f.processes.terminated, std::vector<std::uint32_t>{real_pid});
+        for (const std::string& opened : f.processes.opened_paths) EXPECT_EQ(opened, program);
+    }
+}
+
 TEST_F(BridgeTest, AProgramThatIgnoresTheRequestIsEndedInItsSessionOnly) {
     const auto first = fake.processes.run_program(program, 2);
     const auto elsewhere = fake.processes.run_program(program, 5);
@@ -355,15 +391,21 @@ TEST_F(BridgeTest, RaiseVerdictsPerSession) {
              helper_result({true, 0, 8})(f);
          },
          unwatched, {"raise: nobody in the session 6"}, {}},
-        {"no Windows folder", [](fakes::FakePlatform& f) { f.system.windows_folder.reset(); }, up,
-         {"raise: start refused 6"}, {85'000}},
+        // What the updater could not start is no verdict on the program: no
+        // helper watches an empty desktop there.
+        {"no Windows folder",
+         [helper_result](fakes::FakePlatform& f) {
+             f.system.windows_folder.reset();
+             helper_result({true, 0, 8})(f);
+         },
+         unwatched, {"raise: start refused 6"}, {}},
         {"no environment block: the program starts with ours",
          [](fakes::FakePlatform& f) { f.processes.fail_environment = true; }, up, {}, {85'000}},
         {"the shell not started", [](fakes::FakePlatform& f) {
              f.processes.on_start = [](const fakes::FakeLaunch& launch) {
-                 return fakes::FakeStartResult{launch.token != "user:6"};
+                 return fakes::FakeStartResult{launch.token != "user:6", 0, 8};
              };
-         }, up, {"raise: start refused 6"}, {85'000}},
+         }, unwatched, {"raise: start refused 6"}, {}},
         {"own path unknown", [](fakes::FakePlatform& f) { f.system.exe_path.reset(); }, unwatched,
          {"raise: the window helper did not start 6"}, {}},
         {"helper not created", helper_result({false}), unwatched, {"raise: the window helper did not start 6"}, {}},

@@ -111,13 +111,12 @@ TEST(WindowHelper, ChoosesTheProgramsWindowAmongSeveralOfTheClass) {
         {"an impostor's window that dies", {{impostor, 3'000}, {program, {}}}, 1, exit_code::done, 10'000},
         {"a copy from another folder", {{other_copy, {}}, {program, {}}, {other_copy, {}}}, 1, exit_code::done, 10'000},
         {"a window whose process is unknown", {{"", {}}, {program, {}}}, 1, exit_code::done, 10'000},
-        {"the program's image spelt 8.3", {{"C:\\PROGRA~1\\Tamsel\\Tamsel.exe", {}}}, 0, exit_code::done, 10'000},
         {"only others", {{impostor, {}}, {other_copy, {}}}, std::nullopt, exit_code::window_failed, 60'000},
     };
     for (const Case& c : cases) {
         for (const bool close : {true, false}) {
             fakes::FakePlatform fake;
-            fake.processes.files_named = {{program, "f"}, {"C:\\PROGRA~1\\Tamsel\\Tamsel.exe", "f"}};
+            fake.processes.final_paths = {{program, fakes::nt_form(program)}};
             std::vector<WindowId> ids;
             for (const Window& w : c.windows) ids.push_back(add_window_of(fake, 0, w.dies, w.owner));
             const std::uint64_t start = fake.clock.monotonic;

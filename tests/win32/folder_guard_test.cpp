@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
 #include "entry/folder_guard.h"
@@ -85,19 +84,14 @@ TEST(GuardOnDescriptors, RefusesANullDaclAndAcceptsAnEmptyOne) {
     EXPECT_TRUE(account.is_well_known(*read->owner, WellKnownSid::local_system));
 }
 
-// The descriptor the deployment script gives the data and update folders,
-// read from the very file the script applies.
+// The descriptor /prepare gives the data and update folders.
 std::wstring deployment_sddl() {
-    std::ifstream in(TAMSEL_DEPLOY_SDDL_FILE);
-    std::string line;
-    std::getline(in, line);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-    return std::wstring(line.begin(), line.end());  // SDDL is ASCII
+    const std::string sddl = kit_descriptor_sddl;
+    return std::wstring(sddl.begin(), sddl.end());  // SDDL is ASCII
 }
 
 TEST(DeploymentDescriptor, IsAcceptedProtectedAndGrantsNobodyElseAnything) {
     const std::wstring sddl = deployment_sddl();
-    ASSERT_FALSE(sddl.empty()) << TAMSEL_DEPLOY_SDDL_FILE;
     EXPECT_EQ(verdict_for(sddl.c_str()), std::optional<bool>(true));
 
     PSECURITY_DESCRIPTOR sd = nullptr;
@@ -150,6 +144,8 @@ protected:
     void TearDown() override {
         RemoveDirectoryW((base + L"\\link").c_str());
         RemoveDirectoryW((base + L"\\real").c_str());
+        RemoveDirectoryW((base + L"\\made").c_str());
+        RemoveDirectoryW((base + L"\\made.aside").c_str());
         RemoveDirectoryW(base.c_str());
     }
     std::string utf8(const std::wstring& w) { return win32::to_utf8(w).value(); }
@@ -170,6 +166,34 @@ TEST_F(GuardOnFolders, RefusesWhatIsMissingOrNotAFolderOrALink) {
     const std::uint32_t attributes = files.attributes(utf8(link));
     if (attributes != invalid_file_attributes) EXPECT_NE(attributes & 0x400u, 0u);
     EXPECT_FALSE(folder_is_guarded(utf8(link), files, security, account));
+}
+
+TEST_F(GuardOnFolders, MakesAFolderWithTheKitsDescriptorProtectsItAgainAndMovesItAside) {
+    win32::Win32Files files;
+    win32::Win32Security security;
+    win32::Win32Account account;
+    const std::string made = utf8(base + L"\\made");
+    ASSERT_EQ(security.create_protected_folder(made), FolderCreation::created);
+    EXPECT_EQ(security.create_protected_folder(made), FolderCreation::exists);
+    const auto entry = security.open_entry(made);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->attributes() & 0x410u, 0x10u);
+    const auto read = entry->owner_and_dacl();
+    ASSERT_TRUE(read && read->owner);
+    // Windows keeps the descriptor given at creation, so the folder is
+    // accepted before anybody changed it; Wine keeps none and makes the
+    // caller the owner (the Windows check list looks at the real one).
+    if (read->owner != account.process_user()) {
+        EXPECT_TRUE(account.is_well_known(*read->owner, WellKnownSid::administrators));
+        EXPECT_TRUE(folder_is_guarded(made, files, security, account));
+    }
+    EXPECT_TRUE(entry->protect());
+
+    EXPECT_TRUE(files.move(made, made + ".aside"));
+    EXPECT_EQ(files.attributes(made), invalid_file_attributes);
+    EXPECT_EQ(files.list(utf8(base)), std::optional<std::vector<std::string>>({"made.aside"}));
+    ASSERT_TRUE(CreateDirectoryW((base + L"\\real").c_str(), nullptr));
+    EXPECT_FALSE(files.move(made + ".aside", utf8(base + L"\\real")));  // never replaces
 }
 
 TEST_F(GuardOnFolders, ReadsTheOwnerAndDaclOfARealFolder) {

@@ -43,32 +43,51 @@ protected:
     static std::string utf8(const std::wstring& wide) { return win32::to_utf8(wide).value(); }
 };
 
-TEST_F(Win32IdentityTest, OneFileUnderEverySpellingAndNoOther) {
-    EXPECT_TRUE(processes.same_file(utf8(file), utf8(file)));
+TEST_F(Win32IdentityTest, OneFinalPathUnderEverySpellingAndNoOther) {
+    const auto final_path = processes.final_nt_path(utf8(file));
+    ASSERT_TRUE(final_path);
+    EXPECT_EQ(final_path->front(), '\\');  // the NT form, not a drive letter
     std::wstring upper = file;
     for (wchar_t& c : upper) c = towupper(c);
-    EXPECT_TRUE(processes.same_file(utf8(file), utf8(upper)));
-
+    wchar_t short_path[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameW(file.c_str(), short_path, MAX_PATH), 0u);
+    for (const std::wstring& spelling : {upper, std::wstring(short_path)}) {
+        const auto other = processes.final_nt_path(utf8(spelling));
+        ASSERT_TRUE(other);
+        EXPECT_EQ(CompareStringOrdinal(win32::to_wide(*other)->c_str(), -1, win32::to_wide(*final_path)->c_str(), -1,
+                                       TRUE),
+                  CSTR_EQUAL);
+    }
     ASSERT_TRUE(CopyFileW(file.c_str(), (dir + L"\\copy.exe").c_str(), TRUE));
-    EXPECT_FALSE(processes.same_file(utf8(file), utf8(dir + L"\\copy.exe")));  // same bytes, another file
-    EXPECT_FALSE(processes.same_file(utf8(file), utf8(dir + L"\\absent.exe")));
-    EXPECT_FALSE(processes.same_file(utf8(dir + L"\\absent.exe"), utf8(dir + L"\\absent.exe")));
+    EXPECT_NE(processes.final_nt_path(utf8(dir + L"\\copy.exe")), final_path);  // same bytes, another file
+    EXPECT_FALSE(processes.final_nt_path(utf8(dir + L"\\absent.exe")));
+    // Never opened: not on a drive letter of a fixed volume.
+    EXPECT_FALSE(processes.final_nt_path("\\\\?\\" + utf8(file)));
+    EXPECT_FALSE(processes.final_nt_path("\\\\127.0.0.1\\share\\Tamsel.exe"));
 
-    // Holding the file as a running image holds it does not stop the look.
+    // Held open as a running image is, the file still answers.
     HANDLE held = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(processes.same_file(utf8(file), utf8(file)));
+    EXPECT_EQ(processes.final_nt_path(utf8(file)), final_path);
     CloseHandle(held);
 }
 
-TEST_F(Win32IdentityTest, AnEightDotThreeNameIsTheSameFile) {
-    wchar_t short_path[MAX_PATH] = {};
-    const DWORD n = GetShortPathNameW(file.c_str(), short_path, MAX_PATH);
-    ASSERT_GT(n, 0u);
-    ASSERT_LT(n, static_cast<DWORD>(MAX_PATH));
-    ASSERT_NE(std::wstring(short_path), file) << "no short name given";
-    EXPECT_TRUE(processes.same_file(utf8(file), utf8(short_path)));
+// The process's NT image name is what the program file's final NT path is
+// compared with: both forms must agree on the running test itself.
+TEST(Win32Processes, ImageNamesAgreeWithTheFinalPath) {
+    win32::Win32Processes processes;
+    const auto image = processes.image(GetCurrentProcessId());
+    ASSERT_TRUE(image);
+    wchar_t own[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
+    EXPECT_EQ(CompareStringOrdinal(win32::to_wide(image->path)->c_str(), -1, own, -1, TRUE), CSTR_EQUAL);
+    const auto final_path = processes.final_nt_path(image->path);
+    ASSERT_TRUE(final_path);
+    EXPECT_EQ(CompareStringOrdinal(win32::to_wide(image->nt_path)->c_str(), -1, win32::to_wide(*final_path)->c_str(),
+                                   -1, TRUE),
+              CSTR_EQUAL)
+        << image->nt_path << " against " << *final_path;
 }
 
 // The raise's environment block, made from the session user's token (under

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <sddl.h>
 
 #include "platform/win32/implementations.h"
 #include "platform/win32/owned_handle.h"
@@ -24,11 +25,20 @@ bool Win32Account::is_well_known(const Sid& sid, WellKnownSid which) {
     if (sid.empty()) return false;
     auto* psid = const_cast<std::uint8_t*>(sid.data());
     if (!IsValidSid(psid) || GetLengthSid(psid) > sid.size()) return false;
+    if (which == WellKnownSid::trusted_installer) {
+        // The service SID of TrustedInstaller has no well-known type.
+        LocalMemory installer;
+        if (!ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
+                                    reinterpret_cast<PSID*>(installer.put())))
+            return false;
+        return EqualSid(psid, installer.get()) != 0;
+    }
     WELL_KNOWN_SID_TYPE type = WinLocalSystemSid;
     switch (which) {
     case WellKnownSid::local_system: type = WinLocalSystemSid; break;
     case WellKnownSid::administrators: type = WinBuiltinAdministratorsSid; break;
     case WellKnownSid::creator_owner: type = WinCreatorOwnerSid; break;
+    case WellKnownSid::trusted_installer: break;
     }
     return IsWellKnownSid(psid, type) != 0;
 }

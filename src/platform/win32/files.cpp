@@ -83,6 +83,34 @@ Result<void> Win32Files::replace_file(const std::string& from, const std::string
     return {};
 }
 
+Result<void> Win32Files::move(const std::string& from, const std::string& to) {
+    const auto wide_from = to_wide(from);
+    const auto wide_to = to_wide(to);
+    if (!wide_from || !wide_to) return Failure{};
+    if (!MoveFileExW(wide_from->c_str(), wide_to->c_str(), 0)) return last_failure();
+    return {};
+}
+
+Result<std::vector<std::string>> Win32Files::list(const std::string& folder) {
+    const auto pattern = to_wide(folder + "\\*");
+    if (!pattern) return Failure{};
+    WIN32_FIND_DATAW found{};
+    const OwnedFind search(FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search) return last_failure();
+    std::vector<std::string> names;
+    do {
+        const std::wstring name(found.cFileName);
+        if (name == L"." || name == L"..") continue;
+        // A name that does not convert cannot be acted on by path: the
+        // listing as a whole fails rather than skip it.
+        auto utf8 = to_utf8(name.data(), name.size());
+        if (!utf8) return Failure{};
+        names.push_back(std::move(*utf8));
+    } while (FindNextFileW(search.get(), &found));
+    if (GetLastError() != ERROR_NO_MORE_FILES) return last_failure();
+    return names;
+}
+
 Result<void> Win32Files::remove(const std::string& path) {
     const auto wide = to_wide(path);
     if (!wide) return Failure{};

@@ -44,6 +44,8 @@ public:
     Result<void> remove(const std::string& path) override;
     std::uint32_t attributes(const std::string& path) override;
     FileResult open_exclusive(const std::string& path) override;
+    Result<std::vector<std::string>> list(const std::string& folder) override;
+    Result<void> move(const std::string& from, const std::string& to) override;
 };
 
 class Win32Https final : public Https {
@@ -59,7 +61,9 @@ public:
 
 class Win32Security final : public Security {
 public:
-    std::optional<OwnerAndDacl> owner_and_dacl(const std::string& path) override;
+    Result<OwnerAndDacl> owner_and_dacl(const std::string& path) override;
+    Result<FolderCreation> create_protected_folder(const std::string& path) override;
+    Result<std::unique_ptr<SecuredEntry>> open_entry(const std::string& path) override;
 };
 
 // Reads owner and DACL out of a self-relative security descriptor in memory
@@ -89,7 +93,7 @@ public:
 class Win32Registry final : public Registry {
 public:
     std::optional<std::string> machine_guid() override;
-    PolicyValue policy_value(const std::string& name) override;
+    std::optional<PolicyValue> policy_value(const std::string& name) override;
 };
 
 class Win32StandardOutput final : public StandardOutput {
@@ -100,8 +104,8 @@ public:
 class Win32Processes final : public Processes {
 public:
     Result<std::vector<ProcessEntry>> enumerate() override;
-    std::optional<std::string> image_path(std::uint32_t process_id) override;
-    bool same_file(const std::string& first, const std::string& second) override;
+    std::optional<ProcessImage> image(std::uint32_t process_id) override;
+    std::optional<std::string> final_nt_path(const std::string& path) override;
     std::unique_ptr<OpenedProcess> open_process(std::uint32_t process_id) override;
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;

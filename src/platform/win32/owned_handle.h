@@ -27,6 +27,13 @@ struct FileTraits {
     static void close(Handle handle) { CloseHandle(handle); }
 };
 
+// FindFirstFileExW's kind: INVALID_HANDLE_VALUE means none, FindClose ends it.
+struct FindTraits {
+    using Handle = HANDLE;
+    static Handle empty() { return INVALID_HANDLE_VALUE; }
+    static void close(Handle handle) { FindClose(handle); }
+};
+
 template <typename Traits>
 class Owned {
 public:
@@ -61,6 +68,7 @@ using OwnedNullable = Owned<NullIsEmpty<Handle, release>>;
 
 using OwnedHandle = OwnedNullable<HANDLE, &CloseHandle>;
 using OwnedFile = Owned<FileTraits>;
+using OwnedFind = Owned<FindTraits>;
 // What the system hands out from its local heap (security descriptors made from SDDL).
 using LocalMemory = OwnedNullable<HLOCAL, &LocalFree>;
 using BoundaryHandle = OwnedNullable<HANDLE, &DeleteBoundaryDescriptor>;

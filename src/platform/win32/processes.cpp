@@ -39,42 +39,41 @@ private:
     OwnedHandle handle_;
 };
 
-// MAX_PATH units and no more: the installed program's path is short, and a
-// path that does not fit is not the installed program.
-std::optional<std::string> query_image_path(HANDLE process) {
-    wchar_t buffer[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    if (!QueryFullProcessImageNameW(process, 0, buffer, &size)) return std::nullopt;
-    return to_utf8_lossy(buffer, size);
+// Read whole, however long: a path too long for MAX_PATH must be compared
+// and found not to be the program, not taken for one that cannot be read.
+std::optional<std::string> query_image_name(HANDLE process, DWORD form) {
+    for (DWORD capacity = MAX_PATH; capacity <= 2 * 32768; capacity *= 2) {
+        std::wstring buffer(capacity, L'\0');
+        DWORD size = capacity;
+        if (QueryFullProcessImageNameW(process, form, buffer.data(), &size)) return to_utf8_lossy(buffer.data(), size);
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
-struct FileIdentity {
-    DWORD volume_serial = 0;
-    DWORD index_high = 0;
-    DWORD index_low = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
+// An NT name that cannot be read is left empty: it matches nothing, and the
+// Win32 path still decides.
+std::optional<ProcessImage> query_image(HANDLE process) {
+    auto path = query_image_name(process, 0);
+    if (!path) return std::nullopt;
+    return ProcessImage{std::move(*path), query_image_name(process, PROCESS_NAME_NATIVE).value_or("")};
+}
 
-// Opening follows junctions and symbolic links to the file itself, and the
-// file system resolves short names: what comes back is the file, not the
-// spelling. Attribute access only, so a running image's sharing never stops it.
-std::optional<FileIdentity> file_identity(const std::string& path) {
-    const auto wide = to_wide(path);
-    if (!wide) return std::nullopt;
-    const OwnedFile file(CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::nullopt;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
-    return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+// A drive letter, a colon, a backslash, and a drive the system calls fixed:
+// UNC paths, \\?\ and \\.\ device paths and mapped drives are never opened.
+bool on_local_fixed_volume(const std::wstring& path) {
+    if (path.size() < 3 || path[1] != L':' || path[2] != L'\\') return false;
+    const wchar_t letter = path[0];
+    if (!((letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z'))) return false;
+    const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+    return GetDriveTypeW(root) == DRIVE_FIXED;
 }
 
 class Win32OpenedProcess final : public OpenedProcess {
 public:
     explicit Win32OpenedProcess(HANDLE handle) : handle_(handle) {}
 
-    std::optional<std::string> image_path() override { return query_image_path(handle_.get()); }
+    std::optional<ProcessImage> image() override { return query_image(handle_.get()); }
     bool terminate(std::uint32_t exit_code) override { return TerminateProcess(handle_.get(), exit_code) != 0; }
 
 private:
@@ -117,17 +116,31 @@ Result<std::vector<ProcessEntry>> Win32Processes::enumerate() {
     return entries;
 }
 
-std::optional<std::string> Win32Processes::image_path(std::uint32_t process_id) {
+std::optional<ProcessImage> Win32Processes::image(std::uint32_t process_id) {
     const OwnedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
     if (!process) return std::nullopt;
-    return query_image_path(process.get());
+    return query_image(process.get());
 }
 
-bool Win32Processes::same_file(const std::string& first, const std::string& second) {
-    const auto a = file_identity(first);
-    if (!a) return false;
-    const auto b = file_identity(second);
-    return b && *a == *b;
+// Opening follows junctions and symbolic links to the file itself, and the
+// file system resolves short names: what comes back is the file, not the
+// spelling. Attribute access only, so a running image's sharing never stops it.
+std::optional<std::string> Win32Processes::final_nt_path(const std::string& path) {
+    const auto wide = to_wide(path);
+    if (!wide || !on_local_fixed_volume(*wide)) return std::nullopt;
+    const OwnedFile file(CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const DWORD size = GetFinalPathNameByHandleW(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+        if (size == 0) return std::nullopt;
+        if (size < buffer.size()) return to_utf8_lossy(buffer.data(), size);
+        buffer.assign(size, L'\0');  // the size asked for includes the terminating zero
+    }
+    return std::nullopt;
 }
 
 std::unique_ptr<OpenedProcess> Win32Processes::open_process(std::uint32_t process_id) {
