@@ -175,8 +175,9 @@ TEST_F(GuardOnFolders, MakesAFolderWithTheKitsDescriptorProtectsItAgainAndMovesI
     const std::string made = utf8(base + L"\\made");
     ASSERT_EQ(security.create_protected_folder(made), FolderCreation::created);
     EXPECT_EQ(security.create_protected_folder(made), FolderCreation::exists);
-    const auto entry = security.open_entry(made);
-    ASSERT_NE(entry, nullptr);
+    const auto opened = security.open_entry(made);
+    ASSERT_TRUE(opened);
+    SecuredEntry* const entry = opened->get();
     EXPECT_EQ(entry->attributes() & 0x410u, 0x10u);
     const auto read = entry->owner_and_dacl();
     ASSERT_TRUE(read && read->owner);
@@ -187,19 +188,19 @@ TEST_F(GuardOnFolders, MakesAFolderWithTheKitsDescriptorProtectsItAgainAndMovesI
         EXPECT_TRUE(account.is_well_known(*read->owner, WellKnownSid::administrators));
         EXPECT_TRUE(folder_is_guarded(made, files, security, account));
     }
-    EXPECT_TRUE(entry->protect());
+    EXPECT_TRUE(entry->protect().ok());
 
-    EXPECT_TRUE(files.move(made, made + ".aside"));
+    EXPECT_TRUE(files.move(made, made + ".aside").ok());
     EXPECT_EQ(files.attributes(made), invalid_file_attributes);
-    EXPECT_EQ(files.list(utf8(base)), std::optional<std::vector<std::string>>({"made.aside"}));
+    EXPECT_EQ(files.list(utf8(base)), (Result<std::vector<std::string>>(std::vector<std::string>{"made.aside"})));
     ASSERT_TRUE(CreateDirectoryW((base + L"\\real").c_str(), nullptr));
-    EXPECT_FALSE(files.move(made + ".aside", utf8(base + L"\\real")));  // never replaces
+    EXPECT_FALSE(files.move(made + ".aside", utf8(base + L"\\real")).ok());  // never replaces
 }
 
 TEST_F(GuardOnFolders, ReadsTheOwnerAndDaclOfARealFolder) {
     win32::Win32Security security;
     const auto descriptor = security.owner_and_dacl(utf8(base));
-    ASSERT_TRUE(descriptor.has_value());
+    ASSERT_TRUE(descriptor.ok());
     EXPECT_TRUE(descriptor->owner.has_value());
     EXPECT_FALSE(descriptor->entries.empty());
 }
