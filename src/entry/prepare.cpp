@@ -150,8 +150,8 @@ bool clear_update_folder(const std::string& update_dir, const std::string& data_
             say(text, path + ": " + why + ": removed");
         } else {
             // Usually held open by the process of whoever planted it.
-            say(text, path + ": " + why + ", and could not be removed (error " +
-                              std::to_string(removed.cause()) + "): end what holds it open");
+            say(text, path + ": " + why + ", and could not be removed (error " + std::to_string(removed.cause()) +
+                              "): end what holds it open");
             cleared = false;
         }
     }

@@ -106,8 +106,7 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
         return exit_code::done;
     }
 
-    if (const auto started = run_setup(platform, setup_path, UpdateFolder{context.update_dir}.setup_log());
-        !started) {
+    if (const auto started = run_setup(platform, setup_path, UpdateFolder{context.update_dir}.setup_log()); !started) {
         log.write("setup not started", started.cause());
         // The program was closed for a setup that never ran: the users get it back.
         bridge.raise_program(context.main_exe, pending.sessions, log);

@@ -95,7 +95,8 @@ Result<std::vector<std::string>> Win32Files::list(const std::string& folder) {
     const auto pattern = to_wide(folder + "\\*");
     if (!pattern) return Failure{};
     WIN32_FIND_DATAW found{};
-    const OwnedFind search(FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    const OwnedFind search(
+            FindFirstFileExW(pattern->c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
     if (!search) return last_failure();
     std::vector<std::string> names;
     do {
