@@ -349,10 +349,12 @@ class Status(Offered):
         self.assertEqual(h.state_bytes(), pending)
         self.assertEqual((h.UPDATE_DIR / "updater.log").read_bytes(), log_before)
 
-    def test_status_of_an_unguarded_folder_ends_with_4(self):
+    def test_status_of_an_unguarded_folder_ends_with_4_and_says_why(self):
         h.UPDATE_DIR.chmod(0o777)
         code, out = self.status()
-        self.assertEqual((code, out), (4, ""))
+        self.assertEqual(code, 4)
+        self.assertIn("update: refused: an entry lets S-1-1-0 (Everyone) change it\r\n", out)
+        self.assertIn("/prepare as the system account.\r\n", out)
 
 
 if __name__ == "__main__":
