@@ -278,6 +278,8 @@ public:
     std::unique_ptr<Token> duplicate_own_token() override { return nullptr; }
     bool set_token_session(Token&, std::uint32_t) override { return false; }
     std::unique_ptr<Token> user_token(std::uint32_t) override { return nullptr; }
+    std::optional<Sid> token_user(Token&) override { return std::nullopt; }
+    Result<std::vector<std::uint32_t>> session_ids() override { return std::vector<std::uint32_t>{}; }
     std::unique_ptr<EnvironmentBlock> user_environment(Token&) override { return nullptr; }
     std::unique_ptr<ProcessHandle> start_as_user(Token&, const std::string&, const std::string&,
                                                  const EnvironmentBlock*) override {

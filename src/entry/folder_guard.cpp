@@ -97,10 +97,22 @@ FolderVerdict judge_program_entry(const std::string& path, Security& security, A
                             installer_or([](const Sid& sid, Account& a) { return trusted_trustee(sid, a); }));
 }
 
-std::string sid_text(const Sid& sid) {
+std::optional<std::string> sid_string(const Sid& sid) {
     // Revision 1, a sub-authority count, six bytes of authority (big-endian),
     // then the sub-authorities (little-endian, four bytes each).
-    if (sid.size() < 8 || sid[0] != 1 || sid.size() != 8u + 4u * sid[1]) {
+    if (sid.size() < 8 || sid[0] != 1 || sid.size() != 8u + 4u * sid[1]) return std::nullopt;
+    std::uint64_t authority = 0;
+    for (int i = 2; i < 8; ++i) authority = authority << 8 | sid[i];
+    std::string text = "S-1-" + std::to_string(authority);
+    for (std::size_t at = 8; at < sid.size(); at += 4)
+        text += "-" + std::to_string(std::uint32_t{sid[at]} | std::uint32_t{sid[at + 1]} << 8 |
+                                     std::uint32_t{sid[at + 2]} << 16 | std::uint32_t{sid[at + 3]} << 24);
+    return text;
+}
+
+std::string sid_text(const Sid& sid) {
+    const auto standard = sid_string(sid);
+    if (!standard) {
         std::string hex = "SID ";
         for (const auto byte : sid) {
             char digits[3];
@@ -109,12 +121,7 @@ std::string sid_text(const Sid& sid) {
         }
         return sid.empty() ? "nobody" : hex;
     }
-    std::uint64_t authority = 0;
-    for (int i = 2; i < 8; ++i) authority = authority << 8 | sid[i];
-    std::string text = "S-1-" + std::to_string(authority);
-    for (std::size_t at = 8; at < sid.size(); at += 4)
-        text += "-" + std::to_string(std::uint32_t{sid[at]} | std::uint32_t{sid[at + 1]} << 8 |
-                                     std::uint32_t{sid[at + 2]} << 16 | std::uint32_t{sid[at + 3]} << 24);
+    const std::string& text = *standard;
     static constexpr std::array<std::pair<std::string_view, std::string_view>, 8> names{{
             {"S-1-1-0", "Everyone"},
             {"S-1-5-11", "Authenticated Users"},

@@ -65,6 +65,9 @@ FolderVerdict judge_descriptor(const std::optional<OwnerAndDacl>& descriptor, st
                                const std::function<bool(const Sid&)>& trusted_owner,
                                const std::function<bool(const Sid&)>& trusted_trustee);
 
+// A SID in its standard "S-1-5-21-...-1001" form; nothing for bytes that
+// are not a SID.
+std::optional<std::string> sid_string(const Sid& sid);
 // A SID in its "S-1-5-32-544" form, with the account's name where it is one
 // of the usual ones ("S-1-5-11 (Authenticated Users)").
 std::string sid_text(const Sid& sid);

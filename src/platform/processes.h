@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/result.h"
+#include "platform/account.h"
 
 namespace tamsel {
 
@@ -99,6 +100,14 @@ public:
     virtual bool set_token_session(Token& token, std::uint32_t session_id) = 0;
     // WTSQueryUserToken: the token of the user logged on to the session.
     virtual std::unique_ptr<Token> user_token(std::uint32_t session_id) = 0;
+    // GetTokenInformation(TokenUser): the SID of the token's user, which
+    // stays the same across logons while session ids are reused; nothing
+    // when it cannot be read.
+    virtual std::optional<Sid> token_user(Token& token) = 0;
+    // WTSEnumerateSessionsW on the local machine (reserved 0, version 1): the
+    // ids of its sessions, copied out and freed with WTSFreeMemory; a failure
+    // carries its error.
+    virtual Result<std::vector<std::uint32_t>> session_ids() = 0;
 
     // CreateEnvironmentBlock for the token's user, without the caller's
     // variables; nullptr when it cannot be made.

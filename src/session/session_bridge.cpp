@@ -1,5 +1,6 @@
 #include "session/session_bridge.h"
 
+#include "entry/folder_guard.h"
 #include "session/census.h"
 #include "session/raise_close.h"
 
@@ -22,6 +23,12 @@ public:
                                Log& log) override {
         return tamsel::raise_program(platform_, sessions, main_exe, log);
     }
+    std::optional<std::string> session_user(std::uint32_t session) override {
+        const auto token = platform_.processes.user_token(session);
+        const auto sid = token ? platform_.processes.token_user(*token) : std::nullopt;
+        return sid ? sid_string(*sid) : std::nullopt;
+    }
+    Result<std::vector<std::uint32_t>> sessions() override { return platform_.processes.session_ids(); }
 
 private:
     Platform& platform_;

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,13 @@ public:
     // checked there; logs its own lines with the sessions' numbers.
     virtual RaiseOutcome raise_program(const std::string& main_exe, const std::vector<std::uint32_t>& sessions,
                                        Log& log) = 0;
+    // The user logged on to the session, as a SID in its standard form: the
+    // same user has the same SID at every logon, whatever session id the
+    // logon gets. Nothing when nobody is logged on or it cannot be read.
+    virtual std::optional<std::string> session_user(std::uint32_t) { return std::nullopt; }
+    // The machine's sessions; a failure when they could not be listed. A
+    // bridge that cannot reach users' sessions knows none.
+    virtual Result<std::vector<std::uint32_t>> sessions() { return std::vector<std::uint32_t>{}; }
 };
 
 // The bridge over the platform's processes, desktop and clock: the

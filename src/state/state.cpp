@@ -92,6 +92,35 @@ bool read_sessions(const toml::node& node, std::vector<std::uint32_t>& out, std:
     return true;
 }
 
+bool read_owed(const toml::node& node, std::vector<OwedRaise>& out, std::string& error) {
+    const auto* items = node.as_array();
+    if (items == nullptr) {
+        error = field_error(invalid_type_error(node, "a sequence of owed raises"), "raise_owed");
+        return false;
+    }
+    for (const toml::node& item : *items) {
+        const auto* table = item.as_table();
+        if (table == nullptr) {
+            error = field_error(invalid_type_error(item, "struct OwedRaise"), "raise_owed");
+            return false;
+        }
+        OwedRaise owed;
+        const toml::node* user = table->get("user");
+        const toml::node* since = table->get("since");
+        if (user == nullptr || since == nullptr) {
+            error = std::string("missing field `") + (user == nullptr ? "user" : "since") + "`";
+            return false;
+        }
+        std::int64_t seconds = 0;
+        if (!read_string(*user, "user", owed.user, error) ||
+            !read_integer(*since, "since", 0, std::numeric_limits<std::int64_t>::max(), seconds, error))
+            return false;
+        owed.since = static_cast<std::uint64_t>(seconds);
+        out.push_back(std::move(owed));
+    }
+    return true;
+}
+
 constexpr std::string_view pending_fields[] = {"version", "from", "sessions", "rollback_copy", "rolling_back", "since"};
 
 // One field of Pending by its position in the field order.
@@ -166,6 +195,9 @@ std::variant<State, std::string> state_from_table(const toml::table& table) {
         if (!read_integer(*node, "deferred_at", 0, std::numeric_limits<std::int64_t>::max(), deferred_at, error))
             return error;
         state.deferred_at = static_cast<std::uint64_t>(deferred_at);
+    }
+    if (const auto* node = table.get("raise_owed")) {
+        if (!read_owed(*node, state.raise_owed, error)) return error;
     }
     if (const auto* node = table.get("pending")) {
         Pending pending;
@@ -281,6 +313,17 @@ std::optional<std::string> state_text(const State& state) {
         if (*state.deferred_at > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
             return std::nullopt;
         add_line(out, "deferred_at", std::to_string(*state.deferred_at));
+    }
+    if (!state.raise_owed.empty()) {
+        std::string list = "[";
+        for (const OwedRaise& owed : state.raise_owed) {
+            const auto user = quoted(owed.user);
+            if (!user || owed.since > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+                return std::nullopt;
+            if (list.size() > 1) list += ", ";
+            list += "{user = " + *user + ", since = " + std::to_string(owed.since) + "}";
+        }
+        add_line(out, "raise_owed", list + "]");
     }
     if (state.pending) {
         const Pending& pending = *state.pending;

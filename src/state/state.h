@@ -24,6 +24,15 @@ struct Pending {
     friend bool operator==(const Pending&, const Pending&) = default;
 };
 
+// A user whose main program the updater closed and has not yet seen running
+// again. Kept by user, not by session: a session id is reused by whoever logs
+// on next, and a user who logged off and on again has a new one.
+struct OwedRaise {
+    std::string user;         // the user's SID in its "S-1-5-21-..." form
+    std::uint64_t since = 0;  // unix_now of the close
+    friend bool operator==(const OwedRaise&, const OwedRaise&) = default;
+};
+
 // The whole file, fields in the file's order. Default-constructed it is the
 // empty state, which is also what a missing file reads as.
 struct State {
@@ -35,6 +44,9 @@ struct State {
     // the main program ran; such a pass leaves the day open for a later one.
     // Absent on machines that never deferred, so their file is unchanged.
     std::optional<std::uint64_t> deferred_at;
+    // The users still owed their program back. Written only while one is, so
+    // a machine where every program came back keeps the file it always had.
+    std::vector<OwedRaise> raise_owed;
     std::optional<Pending> pending;
     friend bool operator==(const State&, const State&) = default;
 };

@@ -13,6 +13,7 @@
 #include "update/decision.h"
 #include "update/installation.h"
 #include "update/installer.h"
+#include "update/owed_raises.h"
 #include "update/rollout.h"
 #include "update/policies.h"
 #include "update/version.h"
@@ -53,8 +54,13 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
     }
     State state = std::move(*read);
 
-    if (state.pending && settle_pending(context, log, state, platform, bridge) == Settled::in_flight)
-        return exit_code::done;
+    if (state.pending) {
+        if (settle_pending(context, log, state, platform, bridge) == Settled::in_flight) return exit_code::done;
+    } else {
+        // Every hourly pass, before the once-a-day gate: a program the
+        // updater closed and could not give back is tried again.
+        retry_owed_raises(context, log, state, platform, bridge);
+    }
 
     const auto today_text = platform.clock.local_date_text(date_picture);
     const auto today = today_text ? parse_calendar_date(*today_text) : std::nullopt;

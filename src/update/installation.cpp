@@ -4,6 +4,7 @@
 #include "entry/paths.h"
 #include "update/download.h"
 #include "update/installer.h"
+#include "update/owed_raises.h"
 #include "update/version.h"
 
 namespace tamsel {
@@ -43,6 +44,7 @@ Settled settle_pending(const RunContext& context, Log& log, State& state, Platfo
     }
     log.write("an installation did not finish", 0);
     bridge.raise_program(context.main_exe, pending.sessions, log);
+    settle_owed_raises(state, bridge, context.main_exe);
     // A setup that left itself behind and never reached phase two must not
     // cost the installed version its setup, as in phase two.
     const std::string installed = installed_version_text(platform.version_info, context.main_exe).value_or("");
@@ -81,6 +83,8 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
     pending.rolling_back = false;
     pending.since = unix_now(platform.clock);
     state.pending = pending;
+    // Owed from the moment the record says the program is closed.
+    owe_raises(state, bridge, pending.sessions, pending.since);
     const std::string state_path = UpdateFolder{context.update_dir}.state();
     if (const auto written = write_state(files, state, state_path); !written) {
         log.write("state not written", written.cause());
@@ -102,6 +106,7 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
         log.write("the program could not be closed: nothing installed", 0);
         state.pending.reset();
         bridge.raise_program(context.main_exe, pending.sessions, log);
+        settle_owed_raises(state, bridge, context.main_exe);
         abandon(context, state, files, rollback_copy);
         return exit_code::done;
     }
@@ -110,6 +115,7 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
         log.write("setup not started", started.cause());
         // The program was closed for a setup that never ran: the users get it back.
         bridge.raise_program(context.main_exe, pending.sessions, log);
+        settle_owed_raises(state, bridge, context.main_exe);
         abandon(context, state, files, rollback_copy);
         return exit_code::done;
     }

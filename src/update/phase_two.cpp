@@ -4,6 +4,7 @@
 #include "entry/paths.h"
 #include "state/state.h"
 #include "update/installer.h"
+#include "update/owed_raises.h"
 #include "update/version.h"
 
 namespace tamsel {
@@ -49,6 +50,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     // the record goes, and the write is not checked (a record left behind
     // is given up by a later check run).
     const auto settle = [&] {
+        settle_owed_raises(state, bridge, context.main_exe);
         state.pending.reset();
         write_state(files, state, state_path);
         return exit_code::done;
@@ -87,9 +89,11 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         log.write("did not start, and there is no copy to roll back to", 0);
         return settle();
     }
-    for (const std::uint32_t session : pending.sessions) bridge.close_program(context.main_exe, session, log);
     Pending rollback = pending;
     rollback.since = unix_now(platform.clock);
+    // Closed again for the rollback: whoever has the program now is owed it.
+    owe_raises(state, bridge, pending.sessions, rollback.since);
+    for (const std::uint32_t session : pending.sessions) bridge.close_program(context.main_exe, session, log);
     rollback.rollback_copy = true;
     rollback.rolling_back = true;
     state.pending = rollback;

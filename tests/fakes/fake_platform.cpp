@@ -613,6 +613,28 @@ std::unique_ptr<Token> FakeProcesses::user_token(std::uint32_t session_id) {
     return std::make_unique<FakeToken>(*this, "user:" + std::to_string(session_id));
 }
 
+Sid FakeProcesses::user_sid(std::uint32_t rid) {
+    Sid sid{1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0};
+    for (const std::uint32_t part : {7u, 7u, 7u, rid})
+        for (int shift = 0; shift < 32; shift += 8) sid.push_back(static_cast<std::uint8_t>(part >> shift));
+    return sid;
+}
+
+std::optional<Sid> FakeProcesses::token_user(Token& token) {
+    const std::string& kind = static_cast<FakeToken&>(token).kind;
+    if (fault("processes.token_user " + kind)) return std::nullopt;
+    if (!kind.starts_with("user:")) return FakeAccount::system_sid();
+    const auto session = static_cast<std::uint32_t>(std::stoul(kind.substr(5)));
+    const auto found = session_users.find(session);
+    return found != session_users.end() ? found->second : user_sid(1000 + session);
+}
+
+Result<std::vector<std::uint32_t>> FakeProcesses::session_ids() {
+    if (fault("processes.sessions")) return injected();
+    if (fail_sessions) return Failure{};
+    return std::vector<std::uint32_t>(logged_on.begin(), logged_on.end());
+}
+
 Result<std::unique_ptr<ProcessHandle>> FakeProcesses::launch(std::string token, const std::string& application,
                                                              const std::string& command_line, std::string environment) {
     if (fault("processes.start [" + token + "] " + command_line)) return injected();

@@ -357,6 +357,11 @@ public:
     bool fail_exit_code = false;
     bool fail_environment = false;
     std::set<std::uint32_t> logged_on;  // sessions with a user token
+    // The user of each logged-on session; one not listed is user_sid(1000 + its id).
+    std::map<std::uint32_t, Sid> session_users;
+    bool fail_sessions = false;
+    // S-1-5-21-7-7-7-rid, laid out as Windows lays out a SID.
+    static Sid user_sid(std::uint32_t rid);
     std::function<FakeStartResult(const FakeLaunch&)> on_start;  // default: made, ends at once with 0
     std::function<void(std::uint32_t)> before_open;  // a process id about to be opened by open_process
     // The final NT path of each spelling of a file that can be opened (an 8.3
@@ -390,6 +395,8 @@ public:
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;
     std::unique_ptr<Token> user_token(std::uint32_t session_id) override;
+    std::optional<Sid> token_user(Token& token) override;
+    Result<std::vector<std::uint32_t>> session_ids() override;
     std::unique_ptr<EnvironmentBlock> user_environment(Token& token) override;
     std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
                                                  const std::string& command_line,

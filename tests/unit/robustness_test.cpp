@@ -371,6 +371,9 @@ public:
             return a_look ? base() : rolled_back({failed_window(at.helper)});
         }
         if (is("system.version_info")) return {{0, 0}, with("setup did not install 0")};
+        // After the helpers' waits, the users are asked only to tell who has
+        // the program back: a failure there keeps a debt, and costs no line.
+        if (is("processes.user_token ") && wait_session(i) != 0) return base();
         if (is("processes.user_token "))
             return {{0, 0}, with("raise: nobody in the session " + op.substr(21), "updated 0"),
                     {static_cast<std::uint32_t>(std::stoul(op.substr(21)))}};
@@ -475,7 +478,7 @@ private:
     std::uint32_t wait_session(std::size_t i) const {
         std::size_t k = 0;
         for (std::size_t j = phase_two_; j <= i; ++j) k += calls_[j] == "processes.wait";
-        return sessions_.at(k - 1);
+        return k == 0 ? 0 : sessions_.at(k - 1);
     }
 
     std::vector<std::uint32_t> sessions_;

@@ -130,6 +130,13 @@ TEST_F(StateRead, AcceptedDocuments) {
          "note = 1.5\r\n[other]\r\nx = 1\r\n",
          with_pending(minimal)},
         {"keys in any order", "[pending]\nfrom = \"2.0.3\"\nversion = \"2.1.0\"\n", with_pending(minimal)},
+        {"raises owed", "raise_owed = [{user = \"S-1-5-21-7-7-7-1001\", since = 5}, {since = 0, user = \"S-1-5-21-9\"}]\n",
+         [] {
+             State owed;
+             owed.raise_owed = {{"S-1-5-21-7-7-7-1001", 5}, {"S-1-5-21-9", 0}};
+             return owed;
+         }()},
+        {"no raise owed", "raise_owed = []\n", State{}},
     };
     for (const auto& c : cases) {
         const auto result = read(c.text);
@@ -164,6 +171,12 @@ TEST_F(StateRead, RefusedDocuments) {
         {"[pending]\r\nversion = 2\r\nfrom = \"2.0.3\"\r\n", "invalid type: integer, expected a string for key `version`"},
         {"deferred_at = -1\r\n", "invalid value: integer -1, expected 0 to 9223372036854775807 for key `deferred_at`"},
         {"deferred_at = \"now\"\r\n", "invalid type: string, expected an integer for key `deferred_at`"},
+        {"raise_owed = [{user = \"S-1-5-21-9\"}]\n", "missing field `since`"},
+        {"raise_owed = [{since = 1}]\n", "missing field `user`"},
+        {"raise_owed = [{user = \"S-1-5-21-9\", since = -1}]\n",
+         "invalid value: integer -1, expected 0 to 9223372036854775807 for key `since`"},
+        {"raise_owed = [\"S-1-5-21-9\"]\n", "invalid type: string, expected struct OwedRaise for key `raise_owed`"},
+        {"raise_owed = 1\n", "invalid type: integer, expected a sequence of owed raises for key `raise_owed`"},
         {"[pending]\nversion = \"2.1.0\"\nfrom = \"2.0.3\"\nsince = -1\n",
          "invalid value: integer -1, expected 0 to 9223372036854775807 for key `since`"},
         {"[pending]\nversion = \"2.1.0\"\nfrom = \"2.0.3\"\nsince = 25.0\n",

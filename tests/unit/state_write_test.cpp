@@ -76,6 +76,8 @@ TEST(StateText, ExactForms) {
     State deferred = example;  // written only by a machine that deferred
     deferred.deferred_at = 1796581133;
     deferred.pending = no_sessions.pending;
+    State owed = example;  // users still owed the program
+    owed.raise_owed = {{"S-1-5-21-7-7-7-1001", 1796581133}, {"S-1-5-21-7-7-7-1002", 0}};
 
     const std::vector<Case> cases = {
         {"empty", State{}, "working_key_revoked = false\r\n"},
@@ -89,6 +91,9 @@ TEST(StateText, ExactForms) {
          "working_key_revoked = false\r\nfailed = [\"2.1.0\"]\r\nlast_try = 2026-09-02\r\ndeferred_at = 1796581133\r\n"
          "\r\n[pending]\r\nversion = \"2.2.0\"\r\nfrom = \"2.0.3\"\r\nsessions = []\r\n"
          "rollback_copy = false\r\nrolling_back = true\r\nsince = 0\r\n"},
+        {"raises owed", owed,
+         "working_key_revoked = false\r\nfailed = [\"2.1.0\"]\r\nlast_try = 2026-09-02\r\nraise_owed = [{user = "
+         "\"S-1-5-21-7-7-7-1001\", since = 1796581133}, {user = \"S-1-5-21-7-7-7-1002\", since = 0}]\r\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(state_text(c.state), c.text) << c.name;
 }
@@ -130,6 +135,9 @@ TEST(StateText, RefusesWhatCannotBeWrittenFaithfully) {
         State in_pending;
         in_pending.pending = Pending{"2.2.0", bad, {}, false, false, 0};
         EXPECT_EQ(state_text(in_pending), std::nullopt);
+        State in_owed;
+        in_owed.raise_owed = {{bad, 0}};
+        EXPECT_EQ(state_text(in_owed), std::nullopt);
     }
 }
 

@@ -110,6 +110,8 @@ public:
     std::unique_ptr<Token> duplicate_own_token() override;
     bool set_token_session(Token& token, std::uint32_t session_id) override;
     std::unique_ptr<Token> user_token(std::uint32_t session_id) override;
+    std::optional<Sid> token_user(Token& token) override;
+    Result<std::vector<std::uint32_t>> session_ids() override;
     std::unique_ptr<EnvironmentBlock> user_environment(Token& token) override;
     std::unique_ptr<ProcessHandle> start_as_user(Token& token, const std::string& application,
                                                  const std::string& command_line,

@@ -169,6 +169,27 @@ std::unique_ptr<Token> Win32Processes::user_token(std::uint32_t session_id) {
     return std::make_unique<Win32Token>(token);
 }
 
+std::optional<Sid> Win32Processes::token_user(Token& token) {
+    // TOKEN_USER plus its SID fits in 256 bytes; aligned for the structure.
+    alignas(TOKEN_USER) unsigned char buffer[256] = {};
+    DWORD needed = 0;
+    if (!GetTokenInformation(static_cast<Win32Token&>(token).get(), TokenUser, buffer, sizeof buffer, &needed))
+        return std::nullopt;
+    PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid;
+    if (sid == nullptr || !IsValidSid(sid)) return std::nullopt;
+    const auto* bytes = static_cast<const std::uint8_t*>(sid);
+    return Sid(bytes, bytes + GetLengthSid(sid));
+}
+
+Result<std::vector<std::uint32_t>> Win32Processes::session_ids() {
+    WtsMemory<WTS_SESSION_INFOW> owned_list;
+    DWORD count = 0;
+    if (!WTSEnumerateSessionsW(WTS_CURRENT_SERVER_HANDLE, 0, 1, owned_list.put(), &count)) return last_failure();
+    std::vector<std::uint32_t> sessions;
+    for (DWORD i = 0; i < count; ++i) sessions.push_back(owned_list.get()[i].SessionId);
+    return sessions;
+}
+
 std::unique_ptr<EnvironmentBlock> Win32Processes::user_environment(Token& token) {
     EnvironmentMemory block;
     if (!CreateEnvironmentBlock(block.put(), static_cast<Win32Token&>(token).get(), FALSE)) return nullptr;
