@@ -2,6 +2,8 @@
 // for the check run and phase two. The bridge itself is tested on the fake
 // platform in session_bridge_test.cpp.
 #pragma once
+#include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@ public:
     std::vector<std::uint32_t> sessions;  // where the program runs
     std::set<std::uint32_t> unclosable;   // sessions where closing fails
     RaiseOutcome raise_result = RaiseOutcome::not_up;
+    std::map<std::uint32_t, std::string> users;  // who is logged on where
 
     std::vector<std::vector<std::uint32_t>> raised;
     std::vector<std::uint32_t> closed;  // every session asked, in order
@@ -27,6 +30,10 @@ public:
     RaiseOutcome raise_program(const std::string&, const std::vector<std::uint32_t>& list, Log&) override {
         raised.push_back(list);
         return raise_result;
+    }
+    std::optional<std::string> session_user(std::uint32_t session) override {
+        const auto user = users.find(session);
+        return user == users.end() ? std::nullopt : std::optional<std::string>(user->second);
     }
 };
 

@@ -78,6 +78,7 @@ TEST(SetupCommandLine, QuotesThePathAndTheWholeLogSwitch) {
 
 TEST_F(InstallationTest, StartRecordsClosesAndRunsTheSetup) {
     bridge.sessions = {1, 3};
+    bridge.users = {{1, "S-1-5-21-1"}, {3, "S-1-5-21-3"}};
     EXPECT_EQ(start(), exit_code::done);
     EXPECT_EQ(lines(), (Lines{"download verified 0", "setup started 0"}));
     EXPECT_EQ(bridge.closed, (Sessions{1, 3}));
@@ -87,6 +88,8 @@ TEST_F(InstallationTest, StartRecordsClosesAndRunsTheSetup) {
     EXPECT_EQ(file("rollback-setup.exe"), "setup 1.0.0");
     EXPECT_EQ(file("installed-setup.exe"), "<none>");
     EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {1, 3}, true, false, now_unix}));
+    // Owed back to their users from the moment the record says it is closed.
+    EXPECT_EQ(state().raise_owed, (std::vector<OwedRaise>{{"S-1-5-21-1", now_unix}, {"S-1-5-21-3", now_unix}}));
 }
 
 // The pass that starts a setup keeps the run lock until the setup has made
@@ -255,8 +258,9 @@ public:
     void installed(std::uint16_t a, std::uint16_t b, std::uint16_t c) {
         fake.system.version_infos[context.main_exe] = test_support::version_info(a, b, c);
     }
-    void record(Pending pending, std::vector<std::string> failed = {}) {
+    void record(Pending pending, std::vector<std::string> failed = {}, std::vector<OwedRaise> owed = {}) {
         State s;
+        s.raise_owed = std::move(owed);
         s.failed = std::move(failed);
         s.pending = std::move(pending);
         ASSERT_TRUE(write_state(fake.files, s, state_path));
@@ -307,8 +311,12 @@ TEST_F(PhaseTwoTest, Verdicts) {
         fake.files.files.erase(dir + "\\updater.log");
         bridge = fakes::ScriptedBridge{};
         bridge.raise_result = c.raise_result;
+        // After the raise the program runs for the user of session 1 only:
+        // the user of session 4 stays owed it, whatever the verdict.
+        bridge.sessions = {1};
+        bridge.users = {{1, "S-1-5-21-1"}, {4, "S-1-5-21-4"}};
         installed(c.installed[0], c.installed[1], c.installed[2]);
-        record(c.pending);
+        record(c.pending, {}, {{"S-1-5-21-1", 5}, {"S-1-5-21-4", 6}});
         EXPECT_EQ(run(), exit_code::done);
         EXPECT_EQ(lines(), c.lines);
         EXPECT_EQ(bridge.raised, std::vector<Sessions>{c.pending.sessions});
@@ -316,13 +324,14 @@ TEST_F(PhaseTwoTest, Verdicts) {
         EXPECT_EQ(file("downloaded-setup.exe"), "<none>");
         EXPECT_EQ(file("rollback-setup.exe"), c.rollback_left);
         EXPECT_EQ(file("installed-setup.exe"), c.installed_left);
-        EXPECT_EQ(state(), (State{false, {}, c.failed, std::nullopt, std::nullopt}));
+        EXPECT_EQ(state(), (State{false, {}, c.failed, std::nullopt, std::nullopt, {{"S-1-5-21-4", 6}}}));
         EXPECT_TRUE(fake.processes.launches.empty());
     }
 }
 
 TEST_F(PhaseTwoTest, ANewVersionThatDoesNotComeUpIsRolledBack) {
-    record(update_in_flight, {"2.0.0", "1.5.0"});  // failed before: not listed twice
+    bridge.users = {{1, "S-1-5-21-1"}};
+    record(update_in_flight, {"2.0.0", "1.5.0"}, {{"S-1-5-21-4", 6}});  // failed before: not listed twice
     fake.clock.advance_ms(30'000);
     EXPECT_EQ(run(), exit_code::done);
     EXPECT_EQ(lines(), Lines{"did not start: rollback started 0"});
@@ -335,6 +344,8 @@ TEST_F(PhaseTwoTest, ANewVersionThatDoesNotComeUpIsRolledBack) {
     const State s = state();
     EXPECT_EQ(s.failed, (std::vector<std::string>{"2.0.0", "1.5.0"}));
     EXPECT_EQ(s.pending, (Pending{"2.0.0", "1.0.0", {1, 4}, true, true, now_unix + 30}));
+    // Closed again for the rollback: owed from then on.
+    EXPECT_EQ(s.raise_owed, (std::vector<OwedRaise>{{"S-1-5-21-4", 6}, {"S-1-5-21-1", now_unix + 30}}));
 }
 
 TEST_F(PhaseTwoTest, RollbackFailures) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -581,6 +582,43 @@ TEST(Robustness, EveryPlatformCallFailingInTurnWhenTheOfferFails) {
         }
     }
     std::printf("%zu injected faults on the failure paths\n", faults);
+}
+
+// A program owed to its user (closed by an earlier installation, its start
+// refused) is retried by the next pass, whatever single call fails in it:
+// nothing is judged, nothing escapes, and the pass after gives it back.
+TEST(Robustness, EveryPlatformCallFailingInTurnWhileARaiseIsOwed) {
+    const auto owing = [] {
+        auto m = std::make_unique<Machine>(std::vector<std::uint32_t>{1});
+        for (fakes::FakeProcess& p : m->fake.processes.table) p.ends_at = m->fake.clock.monotonic;
+        m->fake.files.files[state_path] = "working_key_revoked = false\r\nlast_try = 2026-12-08\r\nraise_owed = [{user = "
+                                          "\"S-1-5-21-7-7-7-1001\", since = " + std::to_string(start_unix - 600) + "}]\r\n";
+        return m;
+    };
+    const auto clean = owing();
+    EXPECT_EQ(clean->pass(false), 0);
+    ASSERT_EQ(clean->lines(), Lines{"raise owed: the program runs again 1"});
+    const std::vector<std::string> calls = clean->fake.faults.calls;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        SCOPED_TRACE("call " + std::to_string(i) + " fails: " + calls[i]);
+        const auto m = owing();
+        m->fake.faults.fail_call = i;
+        try {
+            m->pass(false);
+        } catch (...) {
+            ADD_FAILURE() << "an exception escaped";
+            continue;
+        }
+        check_machine(*m);
+        m->fake.faults.fail_call.reset();
+        m->fake.clock.advance_ms(3'600'000);
+        m->pass(false);
+        EXPECT_TRUE(m->program_runs(1));
+        const auto read = read_state(m->fake.files, state_path);
+        ASSERT_TRUE(read.ok());
+        EXPECT_TRUE(read->raise_owed.empty());
+        EXPECT_TRUE(read->failed.empty());
+    }
 }
 
 // After a power cut the machine starts again: every process is gone, the
