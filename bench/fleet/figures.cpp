@@ -115,6 +115,12 @@ void print_table(std::ostream& out, const Scenario& scenario, const FleetResult&
                                                            std::to_string(percentile(result.down_seconds, 100)) +
                                                            " (over " + std::to_string(result.down_seconds.size()) +
                                                            " that closed it)");
+    row("  while its user was at the machine", std::to_string(percentile(result.down_present_seconds, 50)) + " / " +
+                                                     std::to_string(percentile(result.down_present_seconds, 99)) +
+                                                     " / " +
+                                                     std::to_string(percentile(result.down_present_seconds, 100)));
+    row("programs down on a bad version / longest there",
+        std::to_string(result.down_on_bad) + " / " + std::to_string(result.down_on_bad_max_seconds) + " s");
     row("closes: polite / forced", std::to_string(result.polite_closes) + " / " + std::to_string(result.forced_closes));
     row("installations retried", std::to_string(result.retried_installations));
     row("rollbacks started", std::to_string(result.rollbacks));
@@ -139,6 +145,8 @@ void print_table(std::ostream& out, const Scenario& scenario, const FleetResult&
         count("raise: start refused") + " / " +
                 std::to_string(std::stoull(count("raise: the window helper did not start")) +
                                std::stoull(count("close: the helper did not start"))));
+    row("owed programs given back later / given up",
+        count("raise owed: the program runs again") + " / " + count("raise owed: given up"));
     row("passes deferred while the program ran", count("nothing to install: deferred while the program runs"));
     row("feed fetches per machine per day", [&] {
         std::ostringstream text;
@@ -184,9 +192,25 @@ void Simulation::note_stuck(Machine& machine, int day, const std::string& why) {
     if (options_.trace) *options_.trace << "  ! stuck: " << why << "\n";
 }
 
-void Simulation::add_down(std::size_t installation, std::int64_t seconds) {
-    if (installation < result_.down_seconds.size() && seconds > 0)
-        result_.down_seconds[installation] += static_cast<std::uint64_t>(seconds);
+void Simulation::count_present(const Machine& machine, Closed& closed, std::int64_t until) {
+    if (!closed.present_from) return;
+    const std::int64_t seconds = std::max<std::int64_t>(until - *closed.present_from, 0);
+    (vendor_.is_bad(machine.installed) ? closed.present_bad : closed.present_good) += seconds;
+    closed.present_from = until;
+}
+
+void Simulation::give_back(Machine& machine, const Closed& closed, std::int64_t now) {
+    Closed counted = closed;
+    count_present(machine, counted, now);
+    if (closed.installation < result_.down_seconds.size()) {
+        result_.down_seconds[closed.installation] += static_cast<std::uint64_t>(std::max<std::int64_t>(now - closed.at, 0));
+        result_.down_present_seconds[closed.installation] += static_cast<std::uint64_t>(counted.present_good);
+    }
+    if (counted.present_bad > 0) {
+        ++result_.down_on_bad;
+        result_.down_on_bad_max_seconds =
+                std::max(result_.down_on_bad_max_seconds, static_cast<std::uint64_t>(counted.present_bad));
+    }
 }
 
 void Simulation::check_after_process(Machine& machine, int day, std::int64_t now) {
@@ -228,6 +252,14 @@ void Simulation::check_after_process(Machine& machine, int day, std::int64_t now
 }
 
 void Simulation::end_day(Machine& machine, int day) {
+    // The users leave the machine; a program closed for a whole day of its
+    // user's time there, on a version that comes up, is stuck.
+    for (auto& [user, closed] : machine.closed) {
+        count_present(machine, closed, machine.day_end);
+        closed.present_from.reset();
+        if (closed.present_good >= static_cast<std::int64_t>(scenario_.behaviour.passes_per_day) * 3600)
+            note_stuck(machine, day, "program closed for a whole day of its user's time at the machine");
+    }
     DayFigures& figures = result_.per_day[static_cast<std::size_t>(day)];
     ++figures.switched_on;
     ++result_.machine_days_on;

@@ -69,7 +69,10 @@ std::unique_ptr<Simulation::World> Simulation::make_world(Machine& machine, int 
 
     for (Session& session : machine.sessions) {
         if (now >= session.quits_at) session.program_running = false;  // its user ended it
-        if (session.logged_on) w.processes.logged_on.insert(session.id);
+        if (session.logged_on) {
+            w.processes.logged_on.insert(session.id);
+            w.processes.session_users[session.id] = fakes::FakeProcesses::user_sid(session.user);
+        }
         if (session.program_running) w.processes.run_program(context_.main_exe, session.id);
     }
     const bool good = !vendor_.is_bad(machine.installed);
@@ -111,10 +114,10 @@ fakes::FakeStartResult Simulation::on_start(World& w, Machine& machine, std::vec
         if (current_rng_->chance(scenario_.behaviour.raise_refused)) return {false};
         if (good) {
             w.processes.run_program(context_.main_exe, *session);
-            const auto closed = machine.closed.find(*session);
+            const Session* user = session_by_id(machine, *session);
+            const auto closed = user ? machine.closed.find(user->user) : machine.closed.end();
             if (closed != machine.closed.end()) {
-                add_down(closed->second.second,
-                         static_cast<std::int64_t>(w.clock.monotonic / 1000) - closed->second.first);
+                give_back(machine, closed->second, static_cast<std::int64_t>(w.clock.monotonic / 1000));
                 machine.closed.erase(closed);
             }
             set_running(machine, *session, true);
@@ -159,6 +162,7 @@ void Simulation::check_setup_start(World& w, Machine& machine, std::vector<Launc
         if (!machine.started.insert(*version).second) ++result_.retried_installations;
         current_install_ = result_.down_seconds.size();
         result_.down_seconds.push_back(0);
+        result_.down_present_seconds.push_back(0);
         install_closed_.push_back(0);
     } else {
         ++result_.rollbacks;
@@ -205,7 +209,7 @@ bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& r
         if (!session.program_running) continue;
         if (program_in(w, session.id) == nullptr && power) {
             session.program_running = false;
-            machine.closed.try_emplace(session.id, end, current_install_);
+            machine.closed.try_emplace(session.user, Closed{end, current_install_, end});
             if (current_install_ < install_closed_.size()) install_closed_[current_install_] = 1;
         }
     }

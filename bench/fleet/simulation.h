@@ -46,12 +46,28 @@ private:
     std::uint64_t state_;
 };
 
-// A user session on a machine, for one day.
+// A user session on a machine, for one day. Session ids go to the users in
+// the order they log on, so a user's id changes from day to day.
 struct Session {
     std::uint32_t id = 1;
+    std::uint32_t user = 1001;  // the relative id of its user's SID: the same every day
     bool logged_on = false;
     bool program_running = false;
     std::int64_t quits_at = INT64_MAX;  // true time its user ends the program
+};
+
+// A program the updater closed and nobody has started again. Its down time
+// is counted twice: on the wall clock from the close, and only while its
+// user is at the machine (a day the user is logged on, from the day's first
+// hourly pass to an hour after its last), which is the time the updater can
+// do anything about; the latter splits into time on a version that comes
+// up and time on a bad one.
+struct Closed {
+    std::int64_t at = 0;            // true time of the close
+    std::size_t installation = 0;   // the installation it belongs to
+    std::optional<std::int64_t> present_from;  // counting while the user is at the machine, from then
+    std::int64_t present_good = 0;
+    std::int64_t present_bad = 0;
 };
 
 // What one machine keeps from pass to pass: its update folder, its installed
@@ -70,9 +86,9 @@ struct Machine {
     std::int64_t clock_offset = 0;  // seconds the wall clock is wrong by
     std::vector<Session> sessions;
 
-    // The sessions whose program the updater closed and nobody started
-    // again: session -> (true time of the close, installation it belongs to).
-    std::map<std::uint32_t, std::pair<std::int64_t, std::size_t>> closed;
+    // The users whose program the updater closed and nobody started again.
+    std::map<std::uint32_t, Closed> closed;  // by user
+    std::int64_t day_end = 0;                // true time the day's last hourly pass is an hour old
     std::optional<std::uint64_t> pending_since;  // the record's `since`, to tell records apart
     std::int64_t pending_seen = 0;               // true time the record was first seen
     bool revoked_seen = false;
@@ -161,7 +177,15 @@ private:
     void check_setup_start(World& w, Machine& machine, std::vector<Launch>& launches, int day,
                            const std::string& application);
 
-    void add_down(std::size_t installation, std::int64_t seconds);
+    // The program the user had closed is up again (or the count ends) at `now`.
+    void give_back(Machine& machine, const Closed& closed, std::int64_t now);
+    // Adds the time since the closed program's count began (or went on).
+    void count_present(const Machine& machine, Closed& closed, std::int64_t until);
+    static const Session* session_by_id(const Machine& machine, std::uint32_t id) {
+        for (const Session& s : machine.sessions)
+            if (s.id == id) return &s;
+        return nullptr;
+    }
     static void set_running(Machine& machine, std::uint32_t session, bool running) {
         for (Session& s : machine.sessions)
             if (s.id == session) s.program_running = running;
