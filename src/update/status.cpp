@@ -119,6 +119,8 @@ std::string status_report(const RunContext& context, Platform& platform) {
         add(out, "stopped", list_text(state.stopped));
         add(out, "working key revoked", state.working_key_revoked ? "yes" : "no");
         if (state.deferred_at) add(out, "deferred while the program ran", utc_timestamp(*state.deferred_at));
+        for (const OwedRaise& owed : state.raise_owed)
+            add(out, "program owed to", shown(owed.user) + ", closed " + utc_timestamp(owed.since));
     }
 
     // The pass's own reading, with what each value found does or why it is ignored.
