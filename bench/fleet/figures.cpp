@@ -116,9 +116,9 @@ void print_table(std::ostream& out, const Scenario& scenario, const FleetResult&
                                                            " (over " + std::to_string(result.down_seconds.size()) +
                                                            " that closed it)");
     row("  while its user was at the machine", std::to_string(percentile(result.down_present_seconds, 50)) + " / " +
-                                                     std::to_string(percentile(result.down_present_seconds, 99)) +
-                                                     " / " +
-                                                     std::to_string(percentile(result.down_present_seconds, 100)));
+                                                       std::to_string(percentile(result.down_present_seconds, 99)) +
+                                                       " / " +
+                                                       std::to_string(percentile(result.down_present_seconds, 100)));
     row("programs down on a bad version / longest there",
         std::to_string(result.down_on_bad) + " / " + std::to_string(result.down_on_bad_max_seconds) + " s");
     row("closes: polite / forced", std::to_string(result.polite_closes) + " / " + std::to_string(result.forced_closes));
@@ -203,13 +203,14 @@ void Simulation::give_back(Machine& machine, const Closed& closed, std::int64_t 
     Closed counted = closed;
     count_present(machine, counted, now);
     if (closed.installation < result_.down_seconds.size()) {
-        result_.down_seconds[closed.installation] += static_cast<std::uint64_t>(std::max<std::int64_t>(now - closed.at, 0));
+        result_.down_seconds[closed.installation] += static_cast<std::uint64_t>(
+                std::max<std::int64_t>(now - closed.at, 0));
         result_.down_present_seconds[closed.installation] += static_cast<std::uint64_t>(counted.present_good);
     }
     if (counted.present_bad > 0) {
         ++result_.down_on_bad;
-        result_.down_on_bad_max_seconds =
-                std::max(result_.down_on_bad_max_seconds, static_cast<std::uint64_t>(counted.present_bad));
+        result_.down_on_bad_max_seconds = std::max(result_.down_on_bad_max_seconds,
+                                                   static_cast<std::uint64_t>(counted.present_bad));
     }
 }
 

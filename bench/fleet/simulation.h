@@ -63,8 +63,8 @@ struct Session {
 // do anything about; the latter splits into time on a version that comes
 // up and time on a bad one.
 struct Closed {
-    std::int64_t at = 0;            // true time of the close
-    std::size_t installation = 0;   // the installation it belongs to
+    std::int64_t at = 0;                       // true time of the close
+    std::size_t installation = 0;              // the installation it belongs to
     std::optional<std::int64_t> present_from;  // counting while the user is at the machine, from then
     std::int64_t present_good = 0;
     std::int64_t present_bad = 0;
@@ -87,8 +87,8 @@ struct Machine {
     std::vector<Session> sessions;
 
     // The users whose program the updater closed and nobody started again.
-    std::map<std::uint32_t, Closed> closed;  // by user
-    std::int64_t day_end = 0;                // true time the day's last hourly pass is an hour old
+    std::map<std::uint32_t, Closed> closed;      // by user
+    std::int64_t day_end = 0;                    // true time the day's last hourly pass is an hour old
     std::optional<std::uint64_t> pending_since;  // the record's `since`, to tell records apart
     std::int64_t pending_seen = 0;               // true time the record was first seen
     bool revoked_seen = false;

@@ -48,7 +48,7 @@ struct FleetResult {
     std::vector<std::uint64_t> down_seconds;  // per installation that closed the program, wall clock
     // The same while the users were at the machine, on a version that comes up.
     std::vector<std::uint64_t> down_present_seconds;
-    std::uint64_t down_on_bad = 0;             // programs that were down on a bad version nothing could roll back
+    std::uint64_t down_on_bad = 0;              // programs that were down on a bad version nothing could roll back
     std::uint64_t down_on_bad_max_seconds = 0;  // the longest of those, while its user was at the machine
     std::uint64_t machine_days_on = 0;
     std::uint64_t feed_fetches = 0;

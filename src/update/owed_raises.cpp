@@ -20,8 +20,7 @@ std::optional<std::uint32_t> running_in(const Result<std::vector<std::uint32_t>>
 
 }  // namespace
 
-void owe_raises(State& state, SessionBridge& bridge, const std::vector<std::uint32_t>& sessions,
-                std::uint64_t now) {
+void owe_raises(State& state, SessionBridge& bridge, const std::vector<std::uint32_t>& sessions, std::uint64_t now) {
     for (const std::uint32_t session : sessions) {
         const auto user = bridge.session_user(session);
         if (!user) continue;
@@ -44,8 +43,7 @@ void settle_owed_raises(State& state, SessionBridge& bridge, const std::string& 
     std::erase_if(state.raise_owed, [&](const OwedRaise& owed) { return users.count(owed.user) != 0; });
 }
 
-void retry_owed_raises(const RunContext& context, Log& log, State& state, Platform& platform,
-                       SessionBridge& bridge) {
+void retry_owed_raises(const RunContext& context, Log& log, State& state, Platform& platform, SessionBridge& bridge) {
     if (state.raise_owed.empty()) return;
     const std::vector<OwedRaise> before = state.raise_owed;
     const std::uint64_t now = unix_now(platform.clock);

@@ -28,8 +28,7 @@ inline constexpr std::uint32_t owed_poll_ms = 500;
 
 // Before the program is closed in `sessions`: their users are owed it from
 // `now`. A session whose user cannot be told is left out.
-void owe_raises(State& state, SessionBridge& bridge, const std::vector<std::uint32_t>& sessions,
-                std::uint64_t now);
+void owe_raises(State& state, SessionBridge& bridge, const std::vector<std::uint32_t>& sessions, std::uint64_t now);
 
 // After a raise: the users in one of whose sessions the program runs are
 // owed nothing any more. Nothing changes when the processes cannot be listed.
@@ -41,7 +40,6 @@ void settle_owed_raises(State& state, SessionBridge& bridge, const std::string& 
 // given up. Never a verdict on the version: a program that does not come up
 // is simply tried again later. Writes the state when it changed (the write
 // is not checked: a debt kept by mistake only costs one more look).
-void retry_owed_raises(const RunContext& context, Log& log, State& state, Platform& platform,
-                       SessionBridge& bridge);
+void retry_owed_raises(const RunContext& context, Log& log, State& state, Platform& platform, SessionBridge& bridge);
 
 }  // namespace tamsel

@@ -511,23 +511,46 @@ TEST_F(CheckRunTest, ARaiseOwedIsRetriedOnEveryPassUntilTheProgramRunsAgain) {
         };
     };
     const std::vector<Case> cases = {
-        {"its user in a new session", [](fakes::FakePlatform&) {}, {"raise owed: the program runs again 3"}, false, {3}},
-        {"its user not logged on", [](fakes::FakePlatform& f) { f.processes.logged_on = {1}; }, {}, true, {}},
-        {"another user in its old session", [](fakes::FakePlatform& f) {
-             f.processes.logged_on = {1};
-             f.processes.session_users[1] = fakes::FakeProcesses::user_sid(2000);
-         }, {}, true, {}},
-        {"started by its user", [](fakes::FakePlatform& f) { f.processes.run_program("C:\\Program Files\\Tamsel\\Tamsel.exe", 3); },
-         {"raise owed: the program runs again 3"}, false, {3}},
-        {"the start refused again", [](fakes::FakePlatform& f) { f.system.windows_folder.reset(); },
-         {"raise: start refused 3"}, true, {}},
-        {"no helper, but the program is seen", helpers_blocked(true),
-         {"raise: the window helper did not start 3", "raise owed: the program runs again 3"}, false, {3}},
-        {"no helper, and the program never comes", helpers_blocked(false),
-         {"raise: the window helper did not start 3"}, true, {}},
-        {"sessions not listed", [](fakes::FakePlatform& f) { f.processes.fail_sessions = true; }, {}, true, {}},
-        {"a month old", [](fakes::FakePlatform& f) { f.clock.set_unix(now_unix + 30 * 86400 + 100); },
-         {"raise owed: given up 0"}, false, {}},
+            {"its user in a new session",
+             [](fakes::FakePlatform&) {},
+             {"raise owed: the program runs again 3"},
+             false,
+             {3}},
+            {"its user not logged on", [](fakes::FakePlatform& f) { f.processes.logged_on = {1}; }, {}, true, {}},
+            {"another user in its old session",
+             [](fakes::FakePlatform& f) {
+                 f.processes.logged_on = {1};
+                 f.processes.session_users[1] = fakes::FakeProcesses::user_sid(2000);
+             },
+             {},
+             true,
+             {}},
+            {"started by its user",
+             [](fakes::FakePlatform& f) { f.processes.run_program("C:\\Program Files\\Tamsel\\Tamsel.exe", 3); },
+             {"raise owed: the program runs again 3"},
+             false,
+             {3}},
+            {"the start refused again",
+             [](fakes::FakePlatform& f) { f.system.windows_folder.reset(); },
+             {"raise: start refused 3"},
+             true,
+             {}},
+            {"no helper, but the program is seen",
+             helpers_blocked(true),
+             {"raise: the window helper did not start 3", "raise owed: the program runs again 3"},
+             false,
+             {3}},
+            {"no helper, and the program never comes",
+             helpers_blocked(false),
+             {"raise: the window helper did not start 3"},
+             true,
+             {}},
+            {"sessions not listed", [](fakes::FakePlatform& f) { f.processes.fail_sessions = true; }, {}, true, {}},
+            {"a month old",
+             [](fakes::FakePlatform& f) { f.clock.set_unix(now_unix + 30 * 86400 + 100); },
+             {"raise owed: given up 0"},
+             false,
+             {}},
     };
     for (const Case& c : cases) {
         fakes::FakePlatform f;

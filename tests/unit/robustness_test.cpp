@@ -591,8 +591,10 @@ TEST(Robustness, EveryPlatformCallFailingInTurnWhileARaiseIsOwed) {
     const auto owing = [] {
         auto m = std::make_unique<Machine>(std::vector<std::uint32_t>{1});
         for (fakes::FakeProcess& p : m->fake.processes.table) p.ends_at = m->fake.clock.monotonic;
-        m->fake.files.files[state_path] = "working_key_revoked = false\r\nlast_try = 2026-12-08\r\nraise_owed = [{user = "
-                                          "\"S-1-5-21-7-7-7-1001\", since = " + std::to_string(start_unix - 600) + "}]\r\n";
+        m->fake.files.files[state_path] =
+                "working_key_revoked = false\r\nlast_try = 2026-12-08\r\nraise_owed = [{user = "
+                "\"S-1-5-21-7-7-7-1001\", since = " +
+                std::to_string(start_unix - 600) + "}]\r\n";
         return m;
     };
     const auto clean = owing();
