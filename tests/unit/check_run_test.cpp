@@ -489,21 +489,18 @@ TEST_F(CheckRunTest, ARaiseOwedIsRetriedOnEveryPassUntilTheProgramRunsAgain) {
     using Arrange = std::function<void(fakes::FakePlatform&)>;
     const std::string exe = context.main_exe;
     // The user owed the program is logged on in session 3; the shell starts it.
-    const auto helpers_blocked = [exe](bool comes_up) -> Arrange {
-        return [exe, comes_up](fakes::FakePlatform& f) {
-            f.processes.on_start = [&f, exe, comes_up](const fakes::FakeLaunch& launch) {
-                if (comes_up && launch.token == "user:3") f.processes.run_program(exe, 3);
-                return fakes::FakeStartResult{!launch.token.starts_with("own:")};
-            };
-        };
-    };
     const std::vector<std::pair<Arrange, Lines>> cases = {
         {[](fakes::FakePlatform&) {}, {"raise owed: the program runs again 3"}},
         {[](fakes::FakePlatform& f) { f.processes.logged_on = {1}; }, {}},  // its old session is another user's
         {[exe](fakes::FakePlatform& f) { f.processes.run_program(exe, 3); }, {"raise owed: the program runs again 3"}},
         {[](fakes::FakePlatform& f) { f.system.windows_folder.reset(); }, {"raise: start refused 3"}},
-        {helpers_blocked(true), {"raise: the window helper did not start 3", "raise owed: the program runs again 3"}},
-        {helpers_blocked(false), {"raise: the window helper did not start 3"}},  // no verdict on the version
+        {[](fakes::FakePlatform& f) { f.processes.fail_duplicate = true; },
+         {"raise: the window helper did not start 3", "raise owed: the program runs again 3"}},
+        {[](fakes::FakePlatform& f) {  // no helper, and the program never comes: no verdict on the version
+             f.processes.fail_duplicate = true;
+             f.processes.on_start = nullptr;
+         },
+         {"raise: the window helper did not start 3"}},
         {[](fakes::FakePlatform& f) { f.processes.fail_sessions = true; }, {}},
         {[](fakes::FakePlatform& f) { f.clock.set_unix(now_unix + 30 * 86400 + 100); }, {"raise owed: given up 0"}},
     };
