@@ -490,19 +490,20 @@ TEST_F(CheckRunTest, ARaiseOwedIsRetriedOnEveryPassUntilTheProgramRunsAgain) {
     const std::string exe = context.main_exe;
     // The user owed the program is logged on in session 3; the shell starts it.
     const std::vector<std::pair<Arrange, Lines>> cases = {
-        {[](fakes::FakePlatform&) {}, {"raise owed: the program runs again 3"}},
-        {[](fakes::FakePlatform& f) { f.processes.logged_on = {1}; }, {}},  // its old session is another user's
-        {[exe](fakes::FakePlatform& f) { f.processes.run_program(exe, 3); }, {"raise owed: the program runs again 3"}},
-        {[](fakes::FakePlatform& f) { f.system.windows_folder.reset(); }, {"raise: start refused 3"}},
-        {[](fakes::FakePlatform& f) { f.processes.fail_duplicate = true; },
-         {"raise: the window helper did not start 3", "raise owed: the program runs again 3"}},
-        {[](fakes::FakePlatform& f) {  // no helper, and the program never comes: no verdict on the version
-             f.processes.fail_duplicate = true;
-             f.processes.on_start = nullptr;
-         },
-         {"raise: the window helper did not start 3"}},
-        {[](fakes::FakePlatform& f) { f.processes.fail_sessions = true; }, {}},
-        {[](fakes::FakePlatform& f) { f.clock.set_unix(now_unix + 30 * 86400 + 100); }, {"raise owed: given up 0"}},
+            {[](fakes::FakePlatform&) {}, {"raise owed: the program runs again 3"}},
+            {[](fakes::FakePlatform& f) { f.processes.logged_on = {1}; }, {}},  // its old session is another user's
+            {[exe](fakes::FakePlatform& f) { f.processes.run_program(exe, 3); },
+             {"raise owed: the program runs again 3"}},
+            {[](fakes::FakePlatform& f) { f.system.windows_folder.reset(); }, {"raise: start refused 3"}},
+            {[](fakes::FakePlatform& f) { f.processes.fail_duplicate = true; },
+             {"raise: the window helper did not start 3", "raise owed: the program runs again 3"}},
+            {[](fakes::FakePlatform& f) {  // no helper, and the program never comes: no verdict on the version
+                 f.processes.fail_duplicate = true;
+                 f.processes.on_start = nullptr;
+             },
+             {"raise: the window helper did not start 3"}},
+            {[](fakes::FakePlatform& f) { f.processes.fail_sessions = true; }, {}},
+            {[](fakes::FakePlatform& f) { f.clock.set_unix(now_unix + 30 * 86400 + 100); }, {"raise owed: given up 0"}},
     };
     for (const auto& [arrange, expected] : cases) {
         fakes::FakePlatform f;
@@ -516,8 +517,9 @@ TEST_F(CheckRunTest, ARaiseOwedIsRetriedOnEveryPassUntilTheProgramRunsAgain) {
             return fakes::FakeStartResult{};
         };
         arrange(f);
-        const std::string text = "working_key_revoked = false\r\nlast_try = 2026-12-06\r\nraise_owed = [{user = "
-                                 "\"S-1-5-21-7-7-7-1001\", since = 1796577533}]\r\n";
+        const std::string text =
+                "working_key_revoked = false\r\nlast_try = 2026-12-06\r\nraise_owed = [{user = "
+                "\"S-1-5-21-7-7-7-1001\", since = 1796577533}]\r\n";
         f.files.files[state_path] = text;
         const auto bridge = make_session_bridge(f.platform);
         Log log(f.files, f.clock, f.event_log, update_dir);
