@@ -99,6 +99,9 @@ TEST(Win32Processes, StartsAsTheUserWithTheUsersEnvironment) {
     win32::Win32Processes processes;
     const auto user = processes.user_token(1);
     ASSERT_NE(user, nullptr);
+    // Who the session's user is, for the raises owed to them: under Wine, us.
+    EXPECT_EQ(processes.token_user(*user), win32::Win32Account{}.process_user());
+    EXPECT_TRUE(processes.session_ids().ok());
     const auto environment = processes.user_environment(*user);
     ASSERT_NE(environment, nullptr);
     wchar_t system[MAX_PATH] = {};
