@@ -89,11 +89,11 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         log.write("did not start, and there is no copy to roll back to", 0);
         return settle();
     }
+    for (const std::uint32_t session : pending.sessions) bridge.close_program(context.main_exe, session, log);
     Pending rollback = pending;
     rollback.since = unix_now(platform.clock);
-    // Closed again for the rollback: whoever has the program now is owed it.
+    // Closed again for the rollback: the sessions' users are owed it.
     owe_raises(state, bridge, pending.sessions, rollback.since);
-    for (const std::uint32_t session : pending.sessions) bridge.close_program(context.main_exe, session, log);
     rollback.rollback_copy = true;
     rollback.rolling_back = true;
     state.pending = rollback;
