@@ -277,12 +277,11 @@ public:
         Outcome o = unreported(i);
         const bool lost = calls_[i].starts_with("https.get_status");
         Lines lines;
-        for (std::size_t k = 0; k < o.lines.size(); ++k) {
-            lines.push_back(o.lines[k]);
-            const std::string& line = o.lines[k];
-            const bool reported = line == "updated 0" || line == "setup did not install 0" ||
-                                  line == "did not start: rollback started 0" || line.starts_with("setup not started ");
-            if (reported && (k + 1 == o.lines.size() || !o.lines[k + 1].starts_with("report ")))
+        for (const std::string& line : o.lines) {
+            if (line == "report sent 0") continue;  // base() has it
+            lines.push_back(line);
+            if (line == "updated 0" || line == "setup did not install 0" ||
+                line == "did not start: rollback started 0" || line.starts_with("setup not started "))
                 lines.push_back(lost ? "report not sent " + std::to_string(fakes::Faults{}.error) : "report sent 0");
         }
         o.lines = lines;
