@@ -144,6 +144,12 @@ bool held_by_policy(const Policies& policies, std::string_view offered) {
     return policies.max_version && is_newer_than_installed(offered, *policies.max_version);
 }
 
+HttpsRequest PolicyHttps::routed(const HttpsRequest& request) const {
+    HttpsRequest routed = request;
+    routed.proxy = proxy_;
+    return routed;
+}
+
 bool deferred_retry_due(const std::optional<std::uint64_t>& deferred_at, std::uint64_t now) {
     return deferred_at && now > *deferred_at &&
            now - *deferred_at + deferred_retry_margin_seconds >= deferred_retry_seconds;

@@ -82,17 +82,15 @@ class PolicyHttps final : public Https {
 public:
     PolicyHttps(Https& inner, std::string proxy) : inner_(inner), proxy_(std::move(proxy)) {}
     Result<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override {
-        HttpsRequest routed = request;
-        routed.proxy = proxy_;
-        return inner_.https_get(routed, sink);
+        return inner_.https_get(routed(request), sink);
     }
     Result<std::uint32_t> https_get_status(const HttpsRequest& request) override {
-        HttpsRequest routed = request;
-        routed.proxy = proxy_;
-        return inner_.https_get_status(routed);
+        return inner_.https_get_status(routed(request));
     }
 
 private:
+    HttpsRequest routed(const HttpsRequest& request) const;
+
     Https& inner_;
     std::string proxy_;
 };

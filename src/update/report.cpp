@@ -27,8 +27,8 @@ std::optional<std::string> report_address(std::string_view prefix, ReportOutcome
                                           std::string_view to) {
     if (!is_plain_path_part(from) || !is_plain_path_part(to)) return std::nullopt;
     std::string address(prefix);
-    ((address += outcome_name(outcome)) += '/') += from;
-    (address += '/') += to;
+    for (const std::string_view part : {outcome_name(outcome), std::string_view("/"), from, std::string_view("/"), to})
+        address += part;
     return address;
 }
 
