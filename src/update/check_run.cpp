@@ -14,8 +14,9 @@
 #include "update/installation.h"
 #include "update/installer.h"
 #include "update/owed_raises.h"
-#include "update/rollout.h"
 #include "update/policies.h"
+#include "update/report.h"
+#include "update/rollout.h"
 #include "update/version.h"
 
 namespace tamsel {
@@ -143,7 +144,7 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
     }
     return start_installation(context, log, state, std::get<Download>(decision), machine.installed_version, routed,
-                              bridge);
+                              bridge, check_run_reports_to(feed, context, policies));
 }
 
 }  // namespace tamsel

@@ -5,6 +5,7 @@
 #include "state/state.h"
 #include "update/installer.h"
 #include "update/owed_raises.h"
+#include "update/report.h"
 #include "update/version.h"
 
 namespace tamsel {
@@ -55,6 +56,12 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         write_state(files, state, state_path);
         return exit_code::done;
     };
+    // After the state is written: a report never holds up the installation.
+    const auto settle_and_report = [&](ReportOutcome outcome) {
+        settle();
+        send_report_of(pending, outcome, context, log, platform);
+        return exit_code::done;
+    };
 
     if (pending.rolling_back) {
         bridge.raise_program(context.main_exe, pending.sessions, log);
@@ -71,7 +78,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         log.write("setup did not install", 0);
         bridge.raise_program(context.main_exe, pending.sessions, log);
         keep_setup_of_installed_version(files, context.update_dir, pending, installed);
-        return settle();
+        return settle_and_report(ReportOutcome::not_installed);
     }
 
     // A raise that could not watch the program is no verdict against the
@@ -79,7 +86,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     if (bridge.raise_program(context.main_exe, pending.sessions, log) != RaiseOutcome::not_up) {
         log.write("updated", 0);
         files.remove(folder.rollback_setup());
-        return settle();
+        return settle_and_report(ReportOutcome::updated);
     }
 
     // Installed but not up: never install this version here again.
@@ -107,6 +114,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     const auto started = run_setup(platform, rollback_path, folder.setup_log());
     if (started) {
         log.write("did not start: rollback started", 0);
+        send_report_of(pending, ReportOutcome::rolled_back, context, log, platform);
         return exit_code::done;
     }
     log.write("did not start: rollback not started", started.cause());

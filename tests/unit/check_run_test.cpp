@@ -38,6 +38,7 @@ protected:
     const std::string feed_url = "https://localhost/tamsel/news.toml";
     const std::string setup_url = "https://localhost/tamsel/files/setup-2.0.0.exe";
     const std::string setup_body = "MZ setup program 2.0.0";
+    const std::string report = "[report]\nprefix = \"https://localhost/tamsel/report/\"\n";
 
     void SetUp() override {
         context.program_dir = "C:\\Program Files\\Tamsel";
@@ -219,11 +220,12 @@ TEST_F(CheckRunTest, WithoutAReadableInstalledVersionNothingIsNewer) {
 }
 
 TEST_F(CheckRunTest, ADueUpdateIsDownloadedAndVerified) {
-    serve_feed(document("2.0.0"), context.working_key);
+    serve_feed(document("2.0.0", report), context.working_key);
     EXPECT_EQ(run(), exit_code::done);
     EXPECT_EQ(lines(), (Lines{"feed request 0", "download verified 0", "setup started 0"}));
     EXPECT_EQ(fake.files.files.at(update_dir + "\\downloaded-setup.exe"), setup_body);
-    EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {}, false, false, now_unix}));
+    // Phase two reports to the feed's prefix.
+    EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {}, false, false, now_unix, "https://localhost/tamsel/report/"}));
 }
 
 TEST_F(CheckRunTest, AStagedOfferWaitsForTheMachinesWave) {
@@ -258,11 +260,13 @@ TEST_F(CheckRunTest, AStagedOfferWaitsForTheMachinesWave) {
     }
 }
 
-TEST_F(CheckRunTest, ARefusedDownloadIsLogged) {
-    serve_feed(document("2.0.0"), context.working_key);
+TEST_F(CheckRunTest, ARefusedDownloadIsLoggedAndReported) {
+    serve_feed(document("2.0.0", report), context.working_key);
     fake.https.serve(setup_url, FakeHttpsResponse::body(setup_body.substr(1)));
     EXPECT_EQ(run(), exit_code::done);
-    EXPECT_EQ(lines(), (Lines{"feed request 0", "download refused: size differs 0"}));
+    EXPECT_EQ(lines(), (Lines{"feed request 0", "download refused: size differs 0", "report sent 0"}));
+    EXPECT_EQ(fake.https.requests.back().path, "/tamsel/report/download-refused/1.0.0/2.0.0");
+    EXPECT_EQ(fake.https.requests.back().receive_timeout_ms, 3000u);
     EXPECT_FALSE(fake.files.exists(update_dir + "\\downloaded-setup.exe"));
 }
 

@@ -92,6 +92,9 @@ TEST_F(StateRead, AcceptedDocuments) {
     full.rolling_back = true;
     full.since = 9223372036854775807u;
 
+    Pending reporting = minimal;
+    reporting.report_prefix = "https://h/r/";
+
     State lists;
     lists.working_key_revoked = true;
     lists.stopped = {"2.0.1", "2.0.2"};
@@ -137,6 +140,8 @@ TEST_F(StateRead, AcceptedDocuments) {
              return owed;
          }()},
         {"no raise owed", "raise_owed = []\n", State{}},
+        {"pending with a report prefix", "[pending]\nversion = \"2.1.0\"\nfrom = \"2.0.3\"\nreport_prefix = \"https://h/r/\"\n",
+         with_pending(reporting)},
     };
     for (const auto& c : cases) {
         const auto result = read(c.text);

@@ -78,6 +78,7 @@ TEST(StateText, ExactForms) {
     deferred.pending = no_sessions.pending;
     State owed = example;  // users still owed the program
     owed.raise_owed = {{"S-1-5-21-7-7-7-1001", 1796581133}, {"S-1-5-21-7-7-7-1002", 0}};
+    deferred.pending->report_prefix = "https://h/r/";  // written only where the feed asked for reports
 
     const std::vector<Case> cases = {
         {"empty", State{}, "working_key_revoked = false\r\n"},
@@ -90,7 +91,7 @@ TEST(StateText, ExactForms) {
         {"deferred", deferred,
          "working_key_revoked = false\r\nfailed = [\"2.1.0\"]\r\nlast_try = 2026-09-02\r\ndeferred_at = 1796581133\r\n"
          "\r\n[pending]\r\nversion = \"2.2.0\"\r\nfrom = \"2.0.3\"\r\nsessions = []\r\n"
-         "rollback_copy = false\r\nrolling_back = true\r\nsince = 0\r\n"},
+         "rollback_copy = false\r\nrolling_back = true\r\nsince = 0\r\nreport_prefix = \"https://h/r/\"\r\n"},
         {"raises owed", owed,
          "working_key_revoked = false\r\nfailed = [\"2.1.0\"]\r\nlast_try = 2026-09-02\r\nraise_owed = [{user = "
          "\"S-1-5-21-7-7-7-1001\", since = 1796581133}, {user = \"S-1-5-21-7-7-7-1002\", since = 0}]\r\n"},
