@@ -6,9 +6,10 @@ policy key and values) are read from src/common/product_names.h, the one
 place the code keeps them; the MSI's WiX source, the install scripts and the
 Group Policy templates must use exactly those. The templates must also hang
 together: every string and presentation the ADMX names exists in the ADML,
-and every text box refers to an element of its policy. A kit that fails here
-installs folders, sources or tasks the updater never sees, or loads with
-errors in the policy editors.
+every text box refers to an element of its policy, and the ring choices are
+the texts the updater takes. A kit that fails here installs folders, sources
+or tasks the updater never sees, sets values it ignores, or loads with errors
+in the policy editors.
 
 Usage: check_deploy_kit.py SOURCE_ROOT"""
 import pathlib
@@ -76,6 +77,11 @@ def check_templates(admx_path, adml_path, names):
                     problems.append(f"{policy.get('name')}: presentation refers to {box.get('refId')}")
     if seen != values:
         problems.append(f"value names {sorted(seen)}, the updater reads {sorted(values)}")
+    # A choice the updater does not know would be ignored on every machine.
+    choices = {s.text for s in admx.iterfind(".//p:enum//p:string", NS)}
+    rings = {value for name, value in names.items() if name.endswith("_ring")}
+    if choices != rings:
+        problems.append(f"ring choices {sorted(choices)}, the updater takes {sorted(rings)}")
     return problems
 
 

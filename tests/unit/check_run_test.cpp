@@ -225,7 +225,7 @@ TEST_F(CheckRunTest, ADueUpdateIsDownloadedAndVerified) {
 
 TEST_F(CheckRunTest, AStagedOfferWaitsForTheMachinesWave) {
     const Rollout probe{{2026, 12, 6}, 7};
-    const std::uint32_t wave = machine_rollout_wave(fake.platform, probe, "2.0.0");
+    const std::uint32_t wave = machine_rollout_wave(fake.platform, probe, "2.0.0", UpdateRing::own_wave);
     struct Case {
         std::int64_t start_after_due;  // the rollout's start, in days from the start that makes today due
         bool installs;
@@ -251,6 +251,19 @@ TEST_F(CheckRunTest, AStagedOfferWaitsForTheMachinesWave) {
         serve_feed(document("2.0.0", "rollout_start = " + calendar_date_text(start) + "\nrollout_days = 7\n"),
                    context.working_key);
         run();
+        EXPECT_EQ(lines().back(), installs ? "setup started 0" : "nothing to install: not yet in the rollout 0");
+    }
+    // A ring takes the first or the last wave whatever the machine's own.
+    for (const auto& [ring, start_days_ago, installs] :
+         {std::tuple{"early", 0, true}, {"early", -1, false}, {"late", 5, false}, {"late", 6, true}}) {
+        SCOPED_TRACE(ring);
+        fake.files.files.clear();
+        fake.system.policy_texts["UpdateRing"] = ring;
+        serve_feed(document("2.0.0", "rollout_start = " + calendar_date_text(add_days({2026, 12, 6}, -start_days_ago)) +
+                                             "\nrollout_days = 7\n"),
+                   context.working_key);
+        run();
+        EXPECT_EQ(lines().front(), "policy: update ring 0");
         EXPECT_EQ(lines().back(), installs ? "setup started 0" : "nothing to install: not yet in the rollout 0");
     }
 }
@@ -412,6 +425,18 @@ TEST_F(CheckRunTest, PoliciesAgainstADueUpdate) {
         {"proxy", {}, {{"Proxy", "proxy.corp.example:3128"}}, false, false, with("policy: proxy 0", installs),
          "proxy.corp.example:3128"},
         {"malformed proxy", {}, {{"Proxy", "proxy.corp.example"}}, false, false, installs, ""},
+        {"early ring, no waves", {}, {{"UpdateRing", "early"}}, false, false, with("policy: update ring 0", installs),
+         ""},
+        {"late ring, no waves", {}, {{"UpdateRing", "late"}}, false, false, with("policy: update ring 0", installs), ""},
+        {"no such ring", {}, {{"UpdateRing", "middle"}}, false, false, installs, ""},
+        // The pass runs at 18:18 local time.
+        {"within quiet hours", {{"QuietHoursStart", 18}, {"QuietHoursLength", 19}}, {}, false, false,
+         {"policy: quiet hours 0", "feed request 0", "nothing to install: within quiet hours 0"}, ""},
+        {"quiet hours just over", {{"QuietHoursStart", 18}, {"QuietHoursLength", 18}}, {}, false, false,
+         with("policy: quiet hours 0", installs), ""},
+        {"a window across midnight", {{"QuietHoursStart", 19}, {"QuietHoursLength", 1400}}, {}, false, false,
+         {"policy: quiet hours 0", "feed request 0", "nothing to install: within quiet hours 0"}, ""},
+        {"a start without a length", {{"QuietHoursStart", 18}}, {}, false, false, installs, ""},
         {"all four", {{"UpdatesDisabled", 1}, {"DeferWhileRunning", 1}},
          {{"MaxVersion", "1.5"}, {"Proxy", "[::1]:8080"}}, true, false,
          {"policy: updates disabled 0", "policy: maximum version 0", "policy: deferred while the program runs 0",
@@ -435,7 +460,8 @@ TEST_F(CheckRunTest, PoliciesAgainstADueUpdate) {
         const bool installed = c.expected == installs || c.expected.back() == "setup started 0";
         EXPECT_EQ(state().pending.has_value(), installed);
         for (const auto& request : fake.https.requests) EXPECT_EQ(request.proxy, c.proxy);
-        const bool deferred = c.expected.back() == "nothing to install: deferred while the program runs 0";
+        const bool deferred = c.expected.back() == "nothing to install: deferred while the program runs 0" ||
+                              c.expected.back() == "nothing to install: within quiet hours 0";
         EXPECT_EQ(state().deferred_at, deferred ? std::optional<std::uint64_t>(now_unix) : std::nullopt);
     }
 }
@@ -477,6 +503,35 @@ TEST_F(CheckRunTest, ADeferredDayIsRetriedHourly) {
     fake.clock.set_unix(now_unix + 20000);
     EXPECT_EQ(run(), exit_code::done);
     EXPECT_EQ(lines(), Lines{});
+}
+
+// Quiet hours leave the day open as the deferral does; the local wall clock
+// at each pass decides, whether the hour passed, the clock was set back or
+// the time zone's offset changed.
+TEST_F(CheckRunTest, QuietHoursAreRetriedHourlyByTheLocalClock) {
+    serve_feed(document("2.0.0"), context.working_key);
+    fake.system.policy_numbers = {{"QuietHoursStart", 18}, {"QuietHoursLength", 120}};  // 18:00 to 20:00
+    const std::string quiet = "nothing to install: within quiet hours 0";
+    struct Step {
+        std::int64_t after;   // seconds after the first pass (18:18:53 UTC)
+        std::int64_t offset;  // local time minus UTC
+        std::string last;     // the pass's last line; empty: a silent pass
+    };
+    const Step steps[] = {
+        {0, 0, quiet},
+        {3590, 0, quiet},               // 19:18: fetched again, still inside
+        {3590 - 7200, 0, ""},           // set back to 17:18: outside, but no time passed since the mark
+        {3590 + 3600, -3600, quiet},    // 20:18 UTC, yet 19:18 on the local clock
+        {3590 + 7200, -3600, "setup started 0"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.after);
+        fake.files.files.erase(log_path);
+        fake.clock.set_unix(now_unix + step.after);
+        fake.clock.local_offset_seconds = step.offset;
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(lines().empty() ? "" : lines().back(), step.last);
+    }
 }
 
 }  // namespace

@@ -35,12 +35,16 @@ TEST_F(StatusTest, ReportsStatePoliciesAndTheLastLogLines) {
     state.stopped = {"1.6", "1.7\x1b[2J"};
     state.last_try = CalendarDate{2026, 12, 6};
     state.pending = Pending{"2.0.0", "1.0.0", {1, 3}, true, false, 1796581133 - 120};
+    state.deferred_at = 1796581133 - 60;
     ASSERT_TRUE(write_state(fake.files, state, update_dir + "\\state.toml"));
     fake.files.files[update_dir + "\\updater.log.1"] = log_of(1, 15);
     fake.files.files[update_dir + "\\updater.log"] = log_of(16, 10);
     fake.system.policy_numbers["UpdatesDisabled"] = 1;
     fake.system.policy_texts["MaxVersion"] = "2.3";
     fake.system.policy_texts["Proxy"] = "proxy";  // no port: ignored
+    fake.system.policy_texts["UpdateRing"] = "late";
+    fake.system.policy_numbers["QuietHoursStart"] = 22;
+    fake.system.policy_numbers["QuietHoursLength"] = 0;
     const auto files_before = fake.files.files;
 
     EXPECT_EQ(status_mode(fake.platform), exit_code::done);
@@ -57,10 +61,14 @@ TEST_F(StatusTest, ReportsStatePoliciesAndTheLastLogLines) {
             "failed: 1.5\r\n"
             "stopped: 1.6, 1.7?[2J\r\n"
             "working key revoked: no\r\n"
+            "deferred: 2026-12-06T18:17:53Z, the day stays open\r\n"
             "policies:\r\n"
             "  UpdatesDisabled is 1: nothing is installed; the feed is still read for stop orders\r\n"
             "  MaxVersion '2.3': updates above 2.3.0 are held\r\n"
             "  Proxy 'proxy' is not host:port: ignored, the automatic proxy choice applies\r\n"
+            "  UpdateRing 'late': this machine takes the last wave of every staged offer\r\n"
+            "  QuietHoursStart is 22, but QuietHoursLength is not set or ignored: no quiet hours\r\n"
+            "  QuietHoursLength is 0, not 1 to 1440: ignored\r\n"
             "last log lines:\r\n";
     for (int i = 6; i <= 25; ++i) expected += "  2026-12-06T10:00:00Z line " + std::to_string(i) + " 0\r\n";
     EXPECT_EQ(fake.system.standard_output, expected);
