@@ -368,8 +368,8 @@ std::optional<DryRunResult::Wave> wave_of(const DryRunOptions& options, Platform
     const FeedSection<Download>& download = std::get<Feed>(parsed).download;
     if (!download.present() || !download.value.rollout) return std::nullopt;
     const Rollout& rollout = *download.value.rollout;
-    const std::uint32_t wave =
-            machine_rollout_wave(platform, rollout, download.value.version, read_policies(platform.registry).ring);
+    const std::uint32_t wave = machine_rollout_wave(platform, rollout, download.value.version,
+                                                    read_policies(platform.registry).ring);
     return DryRunResult::Wave{rollout.days, calendar_date_text(rollout.start), wave,
                               calendar_date_text(rollout_due_day(rollout, wave))};
 }
@@ -456,8 +456,8 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
     if (result.wave) {
         out << "rollout: " << result.wave->waves << " waves from " << result.wave->start << "; machine "
             << options.machine_guid.value_or("(no MachineGuid)")
-            << (options.ring ? " in the " + *options.ring + " ring" : "") << " is in wave " << result.wave->wave << ", due on "
-            << result.wave->due << "\n";
+            << (options.ring ? " in the " + *options.ring + " ring" : "") << " is in wave " << result.wave->wave
+            << ", due on " << result.wave->due << "\n";
     }
     out << log_file_name << ":\n";
     for (const DryRunStep& step : result.steps) {

@@ -842,10 +842,10 @@ const std::vector<Command>& commands() {
                      "(without it the client is one whose MachineGuid cannot be read: the last wave); --ring\n"
                      "gives the client the UpdateRing policy, which puts it in the first (early) or last (late)\n"
                      "wave. --json prints one JSON object instead: {\"installed\", \"today\", \"host\", \"ring\"\n"
-                     "(or null), \"rollout\": {\"waves\", \"start\", \"wave\", \"due\"} or null, \"steps\": [{\"kind\":\n"
-                     "\"log\", \"time\", \"message\", \"number\"} or {\"kind\": \"would\" or \"note\", \"text\"}],\n"
-                     "\"exit_code\" (null: stopped at the download), \"state\" (text or null), \"update_folder\":\n"
-                     "[{\"name\", \"size\"}]}.\n") +
+                     "(or null), \"rollout\": {\"waves\", \"start\", \"wave\", \"due\"} or null, \"steps\":\n"
+                     "[{\"kind\": \"log\", \"time\", \"message\", \"number\"} or {\"kind\": \"would\" or \"note\",\n"
+                     "\"text\"}], \"exit_code\" (null: stopped at the download), \"state\" (text or null),\n"
+                     "\"update_folder\": [{\"name\", \"size\"}]}.\n") +
              client_help +
              "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage; 3 unreadable input.\n"},
     };

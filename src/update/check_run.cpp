@@ -117,8 +117,8 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
     Machine machine{installed_version_text(platform.version_info, context.main_exe).value_or(""), context.files_prefix,
                     policies, *today};
     if (feed.download.present() && feed.download.value.rollout)
-        machine.rollout_wave = machine_rollout_wave(platform, *feed.download.value.rollout,
-                                                    feed.download.value.version, policies.ring);
+        machine.rollout_wave = machine_rollout_wave(platform, *feed.download.value.rollout, feed.download.value.version,
+                                                    policies.ring);
     // Read now, after the fetch: the wall clock as the decision is made.
     if (policies.quiet_hours) machine.local_minute = platform.clock.local_minute_of_day();
     // A census that fails counts as the program running: nothing is closed

@@ -107,9 +107,9 @@ bool is_proxy_address(std::string_view text) {
 Policies read_policies(Registry& registry) {
     Policies policies;
     std::optional<std::uint32_t> quiet_start, quiet_length;
-    for (const std::string_view name : {updates_disabled_policy, max_version_policy, defer_while_running_policy,
-                                        proxy_policy, update_ring_policy, quiet_hours_start_policy,
-                                        quiet_hours_length_policy}) {
+    for (const std::string_view name :
+         {updates_disabled_policy, max_version_policy, defer_while_running_policy, proxy_policy, update_ring_policy,
+          quiet_hours_start_policy, quiet_hours_length_policy}) {
         auto value = registry.policy_value(std::string(name));
         if (!value) continue;
         const PolicyVerdict verdict = judge(name, *value);
@@ -171,8 +171,8 @@ std::string policy_effect(const PolicyReading& reading) {
         return name + " is " + std::to_string(value.number) + ": no installation starts in the quiet hours from " +
                two_digits(value.number) + ":00 local time";
     if (name == quiet_hours_length_policy)
-        return name + " is " + std::to_string(value.number) + ": the quiet hours last " +
-               std::to_string(value.number) + " minutes; the first hourly pass after them installs";
+        return name + " is " + std::to_string(value.number) + ": the quiet hours last " + std::to_string(value.number) +
+               " minutes; the first hourly pass after them installs";
     return max_version_effect(*value.text);
 }
 

@@ -41,7 +41,7 @@ inline constexpr std::uint32_t minutes_per_day = 1440;
 // The administrators' quiet hours in local wall-clock minutes: from the
 // start for the length, across midnight when it reaches past it.
 struct QuietHours {
-    std::uint32_t start_minute = 0;  // on the hour
+    std::uint32_t start_minute = 0;    // on the hour
     std::uint32_t length_minutes = 0;  // 1 to a whole day
     friend bool operator==(const QuietHours&, const QuietHours&) = default;
 };

@@ -427,7 +427,8 @@ TEST_F(CheckRunTest, PoliciesAgainstADueUpdate) {
         {"malformed proxy", {}, {{"Proxy", "proxy.corp.example"}}, false, false, installs, ""},
         {"early ring, no waves", {}, {{"UpdateRing", "early"}}, false, false, with("policy: update ring 0", installs),
          ""},
-        {"late ring, no waves", {}, {{"UpdateRing", "late"}}, false, false, with("policy: update ring 0", installs), ""},
+        {"late ring, no waves", {}, {{"UpdateRing", "late"}}, false, false, with("policy: update ring 0", installs),
+         ""},
         {"no such ring", {}, {{"UpdateRing", "middle"}}, false, false, installs, ""},
         // The pass runs at 18:18 local time.
         {"within quiet hours", {{"QuietHoursStart", 18}, {"QuietHoursLength", 19}}, {}, false, false,

@@ -164,6 +164,15 @@ TEST(Win32System, FindsItsOwnFoldersAndMutexes) {
     ASSERT_TRUE(today);
     EXPECT_EQ(today->size(), 10u);
     EXPECT_EQ((*today)[4], '-');
+
+    // The local minute of the day, against UTC turned into the zone's time by
+    // another call (a minute may turn between the two).
+    SYSTEMTIME utc{}, local{};
+    GetSystemTime(&utc);
+    const std::uint32_t minute = clock.local_minute_of_day();
+    ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
+    const std::uint32_t expected = local.wHour * 60u + local.wMinute;
+    EXPECT_TRUE(minute == expected || minute == (expected + 1) % 1440) << minute << " against " << expected;
 }
 
 }  // namespace
