@@ -530,14 +530,8 @@ TEST(KitCommandLine, RolloutInWaves) {
     EXPECT_NE(due.output.find("download verified 0"), std::string::npos) << due.output;
     // The early ring is due on the first day, whatever the MachineGuid; no other ring exists.
     const ToolRun ringed = run(dry + " --ring early --today 2027-01-04 --files " + out);
-    EXPECT_NE(ringed.output.find("in the early ring is in wave 0, due on 2027-01-04"), std::string::npos)
-            << ringed.output;
+    EXPECT_NE(ringed.output.find("early ring is in wave 0, due on 2027-01-04"), std::string::npos) << ringed.output;
     EXPECT_NE(ringed.output.find("policy: update ring 0"), std::string::npos) << ringed.output;
-    EXPECT_NE(ringed.output.find("download verified 0"), std::string::npos) << ringed.output;
-    EXPECT_NE(run(dry + " --ring late --json")
-                      .output.find("\"ring\": \"late\", \"rollout\": {\"waves\": 7, "
-                                   "\"start\": \"2027-01-04\", \"wave\": 6"),
-              std::string::npos);
     EXPECT_EQ(run(dry + " --ring middle").status, 2);
     std::filesystem::remove_all(dir);
 }

@@ -83,8 +83,7 @@ public:
         if (!today) return Failure{};
         return *today;
     }
-    // Follows the wall clock, so a clock set by hand moves it too.
-    std::uint32_t local_minute_of_day() override {
+    std::uint32_t local_minute_of_day() override {  // follows the wall clock as set
         const std::int64_t local = static_cast<std::int64_t>(now / 10'000'000) + local_offset_seconds;
         return static_cast<std::uint32_t>((local % 86400 + 86400) % 86400 / 60);
     }

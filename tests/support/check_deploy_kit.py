@@ -6,10 +6,9 @@ policy key and values) are read from src/common/product_names.h, the one
 place the code keeps them; the MSI's WiX source, the install scripts and the
 Group Policy templates must use exactly those. The templates must also hang
 together: every string and presentation the ADMX names exists in the ADML,
-every text box refers to an element of its policy, and the ring choices are
-the texts the updater takes. A kit that fails here installs folders, sources
-or tasks the updater never sees, sets values it ignores, or loads with errors
-in the policy editors.
+and every text box refers to an element of its policy. A kit that fails here
+installs folders, sources or tasks the updater never sees, or loads with
+errors in the policy editors.
 
 Usage: check_deploy_kit.py SOURCE_ROOT"""
 import pathlib

@@ -125,7 +125,6 @@ TEST(Rollout, KeysReadFromDownload) {
 TEST(Rollout, MachineWithoutGuidOrDigestTakesTheLastWave) {
     fakes::FakePlatform fake;
     const Rollout rollout{{2026, 12, 8}, 7};
-    // A ring names the first or the last wave without asking for the machine's own.
     EXPECT_EQ(machine_rollout_wave(fake.platform, rollout, "2.0.0", UpdateRing::early), 0u);
     EXPECT_EQ(machine_rollout_wave(fake.platform, rollout, "2.0.0", UpdateRing::late), 6u);
     EXPECT_EQ(fake.crypto.hashed, "");

@@ -165,8 +165,7 @@ TEST(Win32System, FindsItsOwnFoldersAndMutexes) {
     EXPECT_EQ(today->size(), 10u);
     EXPECT_EQ((*today)[4], '-');
 
-    // The local minute of the day, against UTC turned into the zone's time by
-    // another call (a minute may turn between the two).
+    // The local minute against the zone's conversion of UTC (a minute may turn between them).
     SYSTEMTIME utc{}, local{};
     GetSystemTime(&utc);
     const std::uint32_t minute = clock.local_minute_of_day();
