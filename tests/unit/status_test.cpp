@@ -42,8 +42,6 @@ TEST_F(StatusTest, ReportsStatePoliciesAndTheLastLogLines) {
     fake.system.policy_numbers["UpdatesDisabled"] = 1;
     fake.system.policy_texts["MaxVersion"] = "2.3";
     fake.system.policy_texts["Proxy"] = "proxy";  // no port: ignored
-    fake.system.policy_texts["UpdateRing"] = "late";
-    fake.system.policy_numbers["QuietHoursStart"] = 22;  // without a length
     const auto files_before = fake.files.files;
 
     EXPECT_EQ(status_mode(fake.platform), exit_code::done);
@@ -65,8 +63,6 @@ TEST_F(StatusTest, ReportsStatePoliciesAndTheLastLogLines) {
             "  UpdatesDisabled is 1: nothing is installed; the feed is still read for stop orders\r\n"
             "  MaxVersion '2.3': updates above 2.3.0 are held\r\n"
             "  Proxy 'proxy' is not host:port: ignored, the automatic proxy choice applies\r\n"
-            "  UpdateRing 'late': this machine takes the last wave of every staged offer\r\n"
-            "  QuietHoursStart is 22, but QuietHoursLength is not set or ignored: no quiet hours\r\n"
             "last log lines:\r\n";
     for (int i = 6; i <= 25; ++i) expected += "  2026-12-06T10:00:00Z line " + std::to_string(i) + " 0\r\n";
     EXPECT_EQ(fake.system.standard_output, expected);
