@@ -35,6 +35,7 @@ TEST_F(StatusTest, ReportsStatePoliciesAndTheLastLogLines) {
     state.stopped = {"1.6", "1.7\x1b[2J"};
     state.last_try = CalendarDate{2026, 12, 6};
     state.pending = Pending{"2.0.0", "1.0.0", {1, 3}, true, false, 1796581133 - 120};
+    state.deferred_at = 1796581133 - 60;
     ASSERT_TRUE(write_state(fake.files, state, update_dir + "\\state.toml"));
     fake.files.files[update_dir + "\\updater.log.1"] = log_of(1, 15);
     fake.files.files[update_dir + "\\updater.log"] = log_of(16, 10);
@@ -57,6 +58,7 @@ TEST_F(StatusTest, ReportsStatePoliciesAndTheLastLogLines) {
             "failed: 1.5\r\n"
             "stopped: 1.6, 1.7?[2J\r\n"
             "working key revoked: no\r\n"
+            "deferred: 2026-12-06T18:17:53Z, the day stays open\r\n"
             "policies:\r\n"
             "  UpdatesDisabled is 1: nothing is installed; the feed is still read for stop orders\r\n"
             "  MaxVersion '2.3': updates above 2.3.0 are held\r\n"
