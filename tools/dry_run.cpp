@@ -15,6 +15,7 @@
 #include "feed/signature.h"
 #include "tools/json_text.h"
 #include "update/check_run.h"
+#include "update/policies.h"
 #include "update/rollout.h"
 #include "update/version.h"
 
@@ -220,6 +221,8 @@ public:
     std::uint64_t monotonic_ms() override { return now_ / 10'000; }
     void sleep_ms(std::uint32_t milliseconds) override { now_ += std::uint64_t{milliseconds} * 10'000; }
     Result<std::string> local_date_text(const std::string&) override { return today_; }
+    // A dry run's client has no quiet hours, so its time of day is never asked.
+    std::uint32_t local_minute_of_day() override { return 0; }
 
 private:
     std::uint64_t now_;
@@ -246,8 +249,11 @@ public:
         return version_resource(*options_.installed);
     }
     std::optional<std::string> machine_guid() override { return options_.machine_guid; }
-    // The client of a dry run is a machine without policies.
-    std::optional<PolicyValue> policy_value(const std::string&) override { return std::nullopt; }
+    // The client of a dry run is a machine without policies, but for the ring asked for.
+    std::optional<PolicyValue> policy_value(const std::string& name) override {
+        if (name != update_ring_policy || !options_.ring) return std::nullopt;
+        return PolicyValue{1, 0, *options_.ring};  // REG_SZ
+    }
     bool write_standard_output(const std::string&) override { return false; }
 
 private:
@@ -367,7 +373,8 @@ std::optional<DryRunResult::Wave> wave_of(const DryRunOptions& options, Platform
     const FeedSection<Download>& download = std::get<Feed>(parsed).download;
     if (!download.present() || !download.value.rollout) return std::nullopt;
     const Rollout& rollout = *download.value.rollout;
-    const std::uint32_t wave = machine_rollout_wave(platform, rollout, download.value.version);
+    const std::uint32_t wave = machine_rollout_wave(platform, rollout, download.value.version,
+                                                    read_policies(platform.registry).ring);
     return DryRunResult::Wave{rollout.days, calendar_date_text(rollout.start), wave,
                               calendar_date_text(rollout_due_day(rollout, wave))};
 }
@@ -453,8 +460,9 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
         << options.host << "; " << (options.state ? "state.toml given" : "no state.toml") << "\n";
     if (result.wave) {
         out << "rollout: " << result.wave->waves << " waves from " << result.wave->start << "; machine "
-            << options.machine_guid.value_or("(no MachineGuid)") << " is in wave " << result.wave->wave << ", due on "
-            << result.wave->due << "\n";
+            << options.machine_guid.value_or("(no MachineGuid)")
+            << (options.ring ? " in the " + *options.ring + " ring" : "") << " is in wave " << result.wave->wave
+            << ", due on " << result.wave->due << "\n";
     }
     out << log_file_name << ":\n";
     for (const DryRunStep& step : result.steps) {
@@ -491,7 +499,8 @@ void dry_run_json(const DryRunOptions& options, std::ostream& out) {
         return text ? json_string(*text) : std::string("null");
     };
     out << "{\"installed\": " << text_or_null(result.installed) << ", \"today\": " << json_string(options.today)
-        << ", \"host\": " << json_string(options.host) << ", \"rollout\": ";
+        << ", \"host\": " << json_string(options.host) << ", \"ring\": " << text_or_null(options.ring)
+        << ", \"rollout\": ";
     if (result.wave) {
         out << "{\"waves\": " << result.wave->waves << ", \"start\": \"" << result.wave->start
             << "\", \"wave\": " << result.wave->wave << ", \"due\": \"" << result.wave->due << "\"}";

@@ -27,6 +27,7 @@ struct DryRunOptions {
     std::uint64_t now_unix = 0;                // the client's clock
     std::vector<std::uint32_t> sessions;       // sessions in which the main program runs
     std::optional<std::string> machine_guid;   // the client's MachineGuid; none: unreadable (the last wave)
+    std::optional<std::string> ring;           // the client's UpdateRing policy, early or late; none: not set
 };
 
 // The version resource a main program of that file version carries: up to
@@ -60,7 +61,7 @@ DryRunResult run_dry(const DryRunOptions& options);
 // Runs one check run and prints its transcript. Returns the pass's exit
 // code, -1 when it stopped at the download.
 int dry_run(const DryRunOptions& options, std::ostream& out);
-// The same as one JSON object: {"installed", "today", "host", "rollout":
+// The same as one JSON object: {"installed", "today", "host", "ring" (or null), "rollout":
 // {"waves", "start", "wave", "due"} or null, "steps": [{"kind": "log",
 // "time", "message", "number"} or {"kind": "would" or "note", "text"}],
 // "exit_code" (null: stopped at the download), "state" (the text, or null),

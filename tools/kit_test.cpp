@@ -528,6 +528,10 @@ TEST(KitCommandLine, RolloutInWaves) {
     EXPECT_NE(early.output.find("nothing to install: not yet in the rollout 0"), std::string::npos) << early.output;
     const ToolRun due = run(dry + " --today 2027-01-06 --files " + out);
     EXPECT_NE(due.output.find("download verified 0"), std::string::npos) << due.output;
+    // The early ring is due on the first day, whatever the MachineGuid; no other ring exists.
+    const ToolRun ringed = run(dry + " --ring early --today 2027-01-04 --files " + out);
+    EXPECT_NE(ringed.output.find("early ring is in wave 0, due on 2027-01-04"), std::string::npos) << ringed.output;
+    EXPECT_EQ(run(dry + " --ring middle").status, 2);
     std::filesystem::remove_all(dir);
 }
 

@@ -26,6 +26,7 @@
 
 #include "build_constants.h"
 #include "common/calendar_date.h"
+#include "common/product_names.h"
 #include "feed/feed.h"
 #include "feed/signature.h"
 #include "tools/dry_run.h"
@@ -585,6 +586,7 @@ int dry_run_command(int argc, char** argv) {
                            {"--today", 1},
                            {"--sessions", 1},
                            {"--machine-guid", 1},
+                           {"--ring", 1},
                            {"--json", 0}},
                           positional);
     const auto installed = options.one("--installed");
@@ -638,6 +640,11 @@ int dry_run_command(int argc, char** argv) {
         if (guid->size() > 2 && guid->front() == '{' && guid->back() == '}') *guid = guid->substr(1, guid->size() - 2);
         std::transform(guid->begin(), guid->end(), guid->begin(), [](unsigned char c) { return std::tolower(c); });
         run.machine_guid = guid;
+    }
+    run.ring = options.one("--ring");
+    if (run.ring && *run.ring != tamsel::early_ring && *run.ring != tamsel::late_ring) {
+        std::cerr << "tamsel-feed: --ring takes early or late\n";
+        return exit_usage;
     }
     if (options.has("--json")) {
         dry_run_json(run, std::cout);
@@ -828,15 +835,17 @@ const std::vector<Command>& commands() {
         {"dry-run", dry_run_command,
          "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
          "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n"
-         "                [--machine-guid GUID] [--json]",
+         "                [--machine-guid GUID] [--ring early|late] [--json]",
          std::string("Runs the updater's check run over that answer on a client in memory and prints its log\n"
                      "lines, its exit code and the state file it leaves. For an offer rolled out in waves it\n"
                      "prints the machine's wave and the day it is due; --machine-guid is the client's MachineGuid\n"
-                     "(without it the client is one whose MachineGuid cannot be read: the last wave). --json\n"
-                     "prints one JSON object instead: {\"installed\", \"today\", \"host\", \"rollout\": {\"waves\",\n"
-                     "\"start\", \"wave\", \"due\"} or null, \"steps\": [{\"kind\": \"log\", \"time\", \"message\",\n"
-                     "\"number\"} or {\"kind\": \"would\" or \"note\", \"text\"}], \"exit_code\" (null: stopped at the\n"
-                     "download), \"state\" (text or null), \"update_folder\": [{\"name\", \"size\"}]}.\n") +
+                     "(without it the client is one whose MachineGuid cannot be read: the last wave); --ring\n"
+                     "gives the client the UpdateRing policy, which puts it in the first (early) or last (late)\n"
+                     "wave. --json prints one JSON object instead: {\"installed\", \"today\", \"host\", \"ring\"\n"
+                     "(or null), \"rollout\": {\"waves\", \"start\", \"wave\", \"due\"} or null, \"steps\":\n"
+                     "[{\"kind\": \"log\", \"time\", \"message\", \"number\"} or {\"kind\": \"would\" or \"note\",\n"
+                     "\"text\"}], \"exit_code\" (null: stopped at the download), \"state\" (text or null),\n"
+                     "\"update_folder\": [{\"name\", \"size\"}]}.\n") +
              client_help +
              "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage; 3 unreadable input.\n"},
     };

@@ -101,8 +101,11 @@ inline constexpr auto log_messages = std::to_array<LogMessageEntry>({
     {"policy: reports disabled", 65, EventType::information},
     {"report sent", 66, EventType::information},
     {"report not sent", 67, EventType::warning},
-    {"raise owed: the program runs again", 68, EventType::information},
-    {"raise owed: given up", 69, EventType::warning},
+    {"policy: update ring", 68, EventType::information},
+    {"policy: quiet hours", 69, EventType::information},
+    {"nothing to install: within quiet hours", 70, EventType::information},
+    {"raise owed: the program runs again", 71, EventType::information},
+    {"raise owed: given up", 72, EventType::warning},
     // Reported before the log exists, so never a line of it (Log::write refuses them).
     {"did not run: not the system account", 59, EventType::error, event_only},
     {"did not run: another pass runs", 60, EventType::warning, event_only},

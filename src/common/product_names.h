@@ -30,5 +30,11 @@ inline constexpr std::string_view max_version_policy = "MaxVersion";
 inline constexpr std::string_view defer_while_running_policy = "DeferWhileRunning";
 inline constexpr std::string_view proxy_policy = "Proxy";
 inline constexpr std::string_view disable_reports_policy = "DisableReports";
+inline constexpr std::string_view update_ring_policy = "UpdateRing";
+inline constexpr std::string_view quiet_hours_start_policy = "QuietHoursStart";
+inline constexpr std::string_view quiet_hours_length_policy = "QuietHoursLength";
+// The texts UpdateRing takes (the templates' choices).
+inline constexpr std::string_view early_ring = "early";
+inline constexpr std::string_view late_ring = "late";
 
 }  // namespace tamsel

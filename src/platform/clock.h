@@ -23,6 +23,10 @@ public:
     // Today's local date through GetDateFormatEx with the empty locale name,
     // no flags, the current time and the given picture.
     virtual Result<std::string> local_date_text(const std::string& picture) = 0;
+    // Minutes since local midnight now (GetLocalTime), 0 to 1439: the wall
+    // clock of the moment, with the time zone and daylight saving time then
+    // in force, read afresh at every call so that a clock set meanwhile counts.
+    virtual std::uint32_t local_minute_of_day() = 0;
 };
 
 }  // namespace tamsel

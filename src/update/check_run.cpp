@@ -124,8 +124,10 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
     Machine machine{installed_version_text(platform.version_info, context.main_exe).value_or(""), context.files_prefix,
                     policies, *today};
     if (feed.download.present() && feed.download.value.rollout)
-        machine.rollout_wave = machine_rollout_wave(platform, *feed.download.value.rollout,
-                                                    feed.download.value.version);
+        machine.rollout_wave = machine_rollout_wave(platform, *feed.download.value.rollout, feed.download.value.version,
+                                                    policies.ring);
+    // Read now, after the fetch: the wall clock as the decision is made.
+    if (policies.quiet_hours) machine.local_minute = platform.clock.local_minute_of_day();
     // A census that fails counts as the program running: nothing is closed
     // on a guess.
     if (policies.defer_while_running) {
@@ -136,7 +138,7 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
     if (const auto* verdict = std::get_if<Verdict>(&decision)) {
         log.write(verdict_message(*verdict), 0);
         // A deferred day stays open: later passes of the day try again hourly.
-        if (*verdict == Verdict::deferred_while_running) {
+        if (*verdict == Verdict::deferred_while_running || *verdict == Verdict::within_quiet_hours) {
             state.deferred_at = unix_now(platform.clock);
             // Not checked: a lost mark only means the day is used up.
             write_state(platform.files, state, state_path);

@@ -31,6 +31,7 @@ LogMessage verdict_message(Verdict verdict) {
     case Verdict::held_by_policy: return "nothing to install: held by policy";
     case Verdict::not_yet_in_rollout: return "nothing to install: not yet in the rollout";
     case Verdict::deferred_while_running: return "nothing to install: deferred while the program runs";
+    case Verdict::within_quiet_hours: return "nothing to install: within quiet hours";
     }
     return "refused: [download] malformed";
 }
@@ -101,6 +102,9 @@ std::variant<Download, Verdict> decide_update(KeyUsed key_used, const Feed& feed
     // A staged rollout holds the offer back until this machine's wave is due.
     if (offer.rollout && !rollout_reached(*offer.rollout, machine.rollout_wave, machine.today))
         return Verdict::not_yet_in_rollout;
+    // Before the deferral: in quiet hours whether the program runs does not matter.
+    const auto& quiet = machine.policies.quiet_hours;
+    if (quiet && within_quiet_hours(*quiet, machine.local_minute)) return Verdict::within_quiet_hours;
     if (machine.policies.defer_while_running && machine.program_running) return Verdict::deferred_while_running;
     return offer;
 }

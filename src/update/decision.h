@@ -34,6 +34,7 @@ enum class Verdict : std::uint8_t {
     held_by_policy = 11,
     not_yet_in_rollout = 12,
     deferred_while_running = 13,
+    within_quiet_hours = 14,
 };
 
 LogMessage verdict_message(Verdict verdict);
@@ -56,6 +57,7 @@ struct Machine {
     CalendarDate today{};
     std::uint32_t rollout_wave = 0;  // this machine's wave, for an offer rolled out in waves
     bool program_running = false;    // asked only under the deferral policy; a failed census counts as running
+    std::uint32_t local_minute = 0;  // of the day, asked only under quiet hours
 };
 
 // Whether the feed alone earns `verdict`, the same on every machine: no
@@ -66,7 +68,8 @@ bool feed_earns(Verdict verdict, const Feed& feed, KeyUsed key_used, std::string
 
 // The offer is due (the Download) or refused (the first Verdict in the
 // decision's order: the revoked key, updates disabled, the feed's and the
-// state's rules, then the maximum version, the rollout and the deferral).
+// state's rules, then the maximum version, the rollout, quiet hours and the
+// deferral).
 std::variant<Download, Verdict> decide_update(KeyUsed key_used, const Feed& feed, const State& state,
                                               const Machine& machine);
 

@@ -39,14 +39,35 @@ bool is_switch(std::string_view name) {
     return name == updates_disabled_policy || name == defer_while_running_policy || name == disable_reports_policy;
 }
 
+bool is_quiet_hours(std::string_view name) {
+    return name == quiet_hours_start_policy || name == quiet_hours_length_policy;
+}
+
+bool is_number(std::string_view name) { return is_switch(name) || is_quiet_hours(name); }
+
+// The numbers a REG_DWORD value may hold: a switch 0 or 1, an hour, the
+// minutes of at most a day.
+std::pair<std::uint32_t, std::uint32_t> number_range(std::string_view name) {
+    if (name == quiet_hours_start_policy) return {0, 23};
+    if (name == quiet_hours_length_policy) return {1, minutes_per_day};
+    return {0, 1};
+}
+
 PolicyVerdict judge(std::string_view name, const PolicyValue& value) {
-    if (value.type != (is_switch(name) ? reg_dword : reg_sz)) return PolicyVerdict::wrong_type;
-    if (is_switch(name)) return value.number <= 1 ? PolicyVerdict::in_force : PolicyVerdict::out_of_range;
+    if (value.type != (is_number(name) ? reg_dword : reg_sz)) return PolicyVerdict::wrong_type;
+    if (is_number(name)) {
+        const auto [low, high] = number_range(name);
+        return value.number >= low && value.number <= high ? PolicyVerdict::in_force : PolicyVerdict::out_of_range;
+    }
     if (!value.text) return PolicyVerdict::unreadable;
     if (value.text->empty()) return PolicyVerdict::empty;
     if (name == proxy_policy && !is_proxy_address(*value.text)) return PolicyVerdict::not_host_port;
+    if (name == update_ring_policy && value.text != early_ring && value.text != late_ring)
+        return PolicyVerdict::out_of_range;
     return PolicyVerdict::in_force;
 }
+
+std::string two_digits(std::uint32_t number) { return (number < 10 ? "0" : "") + std::to_string(number); }
 
 // Digits joined by single dots: anything else still reads as a version, with
 // each odd piece as 0.
@@ -87,8 +108,10 @@ bool is_proxy_address(std::string_view text) {
 
 Policies read_policies(Registry& registry) {
     Policies policies;
-    for (const std::string_view name : {updates_disabled_policy, max_version_policy, defer_while_running_policy,
-                                        proxy_policy, disable_reports_policy}) {
+    std::optional<std::uint32_t> quiet_start, quiet_length;
+    for (const std::string_view name :
+         {updates_disabled_policy, max_version_policy, defer_while_running_policy, proxy_policy, disable_reports_policy,
+          update_ring_policy, quiet_hours_start_policy, quiet_hours_length_policy}) {
         auto value = registry.policy_value(std::string(name));
         if (!value) continue;
         const PolicyVerdict verdict = judge(name, *value);
@@ -99,7 +122,16 @@ Policies read_policies(Registry& registry) {
         if (name == max_version_policy) policies.max_version = reading.value.text;
         if (name == proxy_policy) policies.proxy = *reading.value.text;
         if (name == disable_reports_policy) policies.reports_disabled = reading.value.number == 1;
+        if (name == update_ring_policy)
+            policies.ring = reading.value.text == early_ring ? UpdateRing::early : UpdateRing::late;
+        if (name == quiet_hours_start_policy) quiet_start = reading.value.number;
+        if (name == quiet_hours_length_policy) quiet_length = reading.value.number;
     }
+    // Half a window is no window: a start alone would need a guessed length.
+    if (quiet_start && quiet_length) policies.quiet_hours = QuietHours{*quiet_start * 60, *quiet_length};
+    for (PolicyReading& reading : policies.found)
+        if (is_quiet_hours(reading.name) && reading.verdict == PolicyVerdict::in_force && !policies.quiet_hours)
+            reading.verdict = PolicyVerdict::unpaired;
     return policies;
 }
 
@@ -110,9 +142,18 @@ std::string policy_effect(const PolicyReading& reading) {
     switch (reading.verdict) {
     case PolicyVerdict::absent: return name + " is not set";
     case PolicyVerdict::wrong_type:
-        return name + " is " + type_name(value.type) + ", not " + type_name(is_switch(name) ? reg_dword : reg_sz) +
+        return name + " is " + type_name(value.type) + ", not " + type_name(is_number(name) ? reg_dword : reg_sz) +
                ": ignored";
-    case PolicyVerdict::out_of_range: return name + " is " + std::to_string(value.number) + ", not 0 or 1: ignored";
+    case PolicyVerdict::out_of_range: {
+        if (value.text) return name + quoted + " is neither early nor late: ignored";
+        const auto [low, high] = number_range(name);
+        return name + " is " + std::to_string(value.number) + ", not " + std::to_string(low) +
+               (high == 1 ? " or " : " to ") + std::to_string(high) + ": ignored";
+    }
+    case PolicyVerdict::unpaired:
+        return name + " is " + std::to_string(value.number) + ", but " +
+               std::string(name == quiet_hours_start_policy ? quiet_hours_length_policy : quiet_hours_start_policy) +
+               " is not set or ignored: no quiet hours";
     case PolicyVerdict::empty: return name + " is empty: ignored";
     case PolicyVerdict::unreadable: return name + " is no text of at most 4096 bytes: ignored";
     case PolicyVerdict::not_host_port:
@@ -129,6 +170,15 @@ std::string policy_effect(const PolicyReading& reading) {
     if (name == disable_reports_policy)
         return value.number == 1 ? name + " is 1: no installation outcome is reported to the update server"
                                  : name + " is 0: outcomes are reported where the feed asks for it";
+    if (name == update_ring_policy)
+        return name + quoted + ": this machine takes the " + (value.text == early_ring ? "first" : "last") +
+               " wave of every staged offer";
+    if (name == quiet_hours_start_policy)
+        return name + " is " + std::to_string(value.number) + ": no installation starts in the quiet hours from " +
+               two_digits(value.number) + ":00 local time";
+    if (name == quiet_hours_length_policy)
+        return name + " is " + std::to_string(value.number) + ": the quiet hours last " + std::to_string(value.number) +
+               " minutes; the first hourly pass after them installs";
     return max_version_effect(*value.text);
 }
 
@@ -138,6 +188,8 @@ void log_policies(Log& log, const Policies& policies) {
     if (policies.defer_while_running) log.write("policy: deferred while the program runs", 0);
     if (!policies.proxy.empty()) log.write("policy: proxy", 0);
     if (policies.reports_disabled) log.write("policy: reports disabled", 0);
+    if (policies.ring != UpdateRing::own_wave) log.write("policy: update ring", 0);
+    if (policies.quiet_hours) log.write("policy: quiet hours", 0);
 }
 
 bool held_by_policy(const Policies& policies, std::string_view offered) {
@@ -153,6 +205,12 @@ HttpsRequest PolicyHttps::routed(const HttpsRequest& request) const {
 bool deferred_retry_due(const std::optional<std::uint64_t>& deferred_at, std::uint64_t now) {
     return deferred_at && now > *deferred_at &&
            now - *deferred_at + deferred_retry_margin_seconds >= deferred_retry_seconds;
+}
+
+bool within_quiet_hours(const QuietHours& quiet, std::uint32_t minute_of_day) {
+    // Minutes since the window last opened, counted across midnight.
+    return (minute_of_day % minutes_per_day + minutes_per_day - quiet.start_minute) % minutes_per_day <
+           quiet.length_minutes;
 }
 
 }  // namespace tamsel

@@ -11,6 +11,7 @@
 #include "entry/log.h"
 #include "platform/http.h"
 #include "platform/registry.h"
+#include "update/rollout.h"
 
 namespace tamsel {
 
@@ -28,10 +29,21 @@ enum class PolicyVerdict : std::uint8_t {
     absent,
     in_force,
     wrong_type,
-    out_of_range,   // a switch other than 0 or 1
+    out_of_range,   // a number outside its range, a ring other than early or late
     empty,          // an empty text
     unreadable,     // a text that does not convert or is over 4096 bytes
     not_host_port,  // a proxy of another form
+    unpaired,       // one of QuietHoursStart and QuietHoursLength without the other
+};
+
+inline constexpr std::uint32_t minutes_per_day = 1440;
+
+// The administrators' quiet hours in local wall-clock minutes: from the
+// start for the length, across midnight when it reaches past it.
+struct QuietHours {
+    std::uint32_t start_minute = 0;    // on the hour
+    std::uint32_t length_minutes = 0;  // 1 to a whole day
+    friend bool operator==(const QuietHours&, const QuietHours&) = default;
 };
 
 struct PolicyReading {
@@ -49,6 +61,8 @@ struct Policies {
     bool defer_while_running = false;        // DeferWhileRunning = 1
     std::string proxy;                       // Proxy when it reads as host:port; else empty
     bool reports_disabled = false;           // DisableReports = 1
+    UpdateRing ring = UpdateRing::own_wave;  // UpdateRing "early" or "late"
+    std::optional<QuietHours> quiet_hours;   // QuietHoursStart and QuietHoursLength, both in range
     std::vector<PolicyReading> found;        // the values present, in the order of the names above
     friend bool operator==(const Policies&, const Policies&) = default;
 };
@@ -76,6 +90,10 @@ bool held_by_policy(const Policies& policies, std::string_view offered);
 // deferred and about an hour (less the margin) has passed since (a clock set
 // back counts as no time).
 bool deferred_retry_due(const std::optional<std::uint64_t>& deferred_at, std::uint64_t now);
+
+// Whether a local minute of the day (0 to 1439) lies in the quiet hours: the
+// start minute does, the minute their length ends does not.
+bool within_quiet_hours(const QuietHours& quiet, std::uint32_t minute_of_day);
 
 // The HTTPS client with the policy's proxy put into every request.
 class PolicyHttps final : public Https {

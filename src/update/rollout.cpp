@@ -16,8 +16,10 @@ std::uint32_t rollout_wave(const Sha256Digest& digest, std::uint32_t days) {
     return static_cast<std::uint32_t>(number % days);
 }
 
-std::uint32_t machine_rollout_wave(Platform& platform, const Rollout& rollout, std::string_view version) {
+std::uint32_t machine_rollout_wave(Platform& platform, const Rollout& rollout, std::string_view version,
+                                   UpdateRing ring) {
     const std::uint32_t last = rollout.days - 1;
+    if (ring != UpdateRing::own_wave) return ring == UpdateRing::early ? 0 : last;
     const auto guid = platform.registry.machine_guid();
     if (!guid || guid->empty()) return last;
     const std::string text = rollout_wave_text(*guid, version);

@@ -14,6 +14,10 @@
 
 namespace tamsel {
 
+// Where the administrators put the machine in every staged offer (the policy
+// UpdateRing): its own wave, the first or the last.
+enum class UpdateRing : std::uint8_t { own_wave, early, late };
+
 // The text whose SHA-256 decides the wave: the lower-cased MachineGuid, "/",
 // the offered version.
 std::string rollout_wave_text(std::string_view machine_guid, std::string_view version);
@@ -21,10 +25,11 @@ std::string rollout_wave_text(std::string_view machine_guid, std::string_view ve
 // The first 8 bytes of the digest as a big-endian number, modulo `days`.
 std::uint32_t rollout_wave(const Sha256Digest& digest, std::uint32_t days);
 
-// The machine's wave through the platform. A machine whose MachineGuid (or
-// the digest) cannot be had takes the last wave: it is never stranded, only
-// late.
-std::uint32_t machine_rollout_wave(Platform& platform, const Rollout& rollout, std::string_view version);
+// The machine's wave through the platform, unless its ring names the first
+// or the last. A machine whose MachineGuid (or the digest) cannot be had
+// takes the last wave: it is never stranded, only late.
+std::uint32_t machine_rollout_wave(Platform& platform, const Rollout& rollout, std::string_view version,
+                                   UpdateRing ring);
 
 // The first day on which the wave is due: the start plus the wave in days.
 CalendarDate rollout_due_day(const Rollout& rollout, std::uint32_t wave);

@@ -119,7 +119,8 @@ std::string status_report(const RunContext& context, Platform& platform) {
         add(out, "failed", list_text(state.failed));
         add(out, "stopped", list_text(state.stopped));
         add(out, "working key revoked", state.working_key_revoked ? "yes" : "no");
-        if (state.deferred_at) add(out, "deferred while the program ran", utc_timestamp(*state.deferred_at));
+        // The program running or quiet hours: either leaves the day open.
+        if (state.deferred_at) add(out, "deferred", utc_timestamp(*state.deferred_at) + ", the day stays open");
         for (const OwedRaise& owed : state.raise_owed)
             add(out, "program owed to", shown(owed.user) + ", closed " + utc_timestamp(owed.since));
     }

@@ -74,6 +74,7 @@ public:
     std::function<void(FakeClock&)> after_sleep;  // the wall clock set by hand, say
 
     std::optional<std::string> today = std::string("2026-12-08");  // the local date, set by hand
+    std::int64_t local_offset_seconds = 0;  // local wall clock minus UTC: the zone and daylight saving time
 
     // A failed reading is one before 1970, which the logic must survive.
     std::uint64_t filetime_now() override { return fault("clock.now") ? 0 : now; }
@@ -81,6 +82,10 @@ public:
         if (fault("system.date")) return injected();
         if (!today) return Failure{};
         return *today;
+    }
+    std::uint32_t local_minute_of_day() override {  // follows the wall clock as set
+        const std::int64_t local = static_cast<std::int64_t>(now / 10'000'000) + local_offset_seconds;
+        return static_cast<std::uint32_t>((local % 86400 + 86400) % 86400 / 60);
     }
     std::uint64_t monotonic_ms() override { return monotonic; }
     void sleep_ms(std::uint32_t milliseconds) override {

@@ -76,6 +76,11 @@ def check_templates(admx_path, adml_path, names):
                     problems.append(f"{policy.get('name')}: presentation refers to {box.get('refId')}")
     if seen != values:
         problems.append(f"value names {sorted(seen)}, the updater reads {sorted(values)}")
+    # A choice the updater does not know would be ignored on every machine.
+    choices = {s.text for s in admx.iterfind(".//p:enum//p:string", NS)}
+    rings = {value for name, value in names.items() if name.endswith("_ring")}
+    if choices != rings:
+        problems.append(f"ring choices {sorted(choices)}, the updater takes {sorted(rings)}")
     return problems
 
 

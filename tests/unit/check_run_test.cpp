@@ -230,7 +230,7 @@ TEST_F(CheckRunTest, ADueUpdateIsDownloadedAndVerified) {
 
 TEST_F(CheckRunTest, AStagedOfferWaitsForTheMachinesWave) {
     const Rollout probe{{2026, 12, 6}, 7};
-    const std::uint32_t wave = machine_rollout_wave(fake.platform, probe, "2.0.0");
+    const std::uint32_t wave = machine_rollout_wave(fake.platform, probe, "2.0.0", UpdateRing::own_wave);
     struct Case {
         std::int64_t start_after_due;  // the rollout's start, in days from the start that makes today due
         bool installs;
@@ -258,6 +258,12 @@ TEST_F(CheckRunTest, AStagedOfferWaitsForTheMachinesWave) {
         run();
         EXPECT_EQ(lines().back(), installs ? "setup started 0" : "nothing to install: not yet in the rollout 0");
     }
+    // Still without one, the early ring takes the first wave.
+    fake.files.files.clear();
+    fake.system.policy_texts["UpdateRing"] = "early";
+    serve_feed(document("2.0.0", "rollout_start = 2026-12-06\nrollout_days = 7\n"), context.working_key);
+    run();
+    EXPECT_EQ(lines(), (Lines{"policy: update ring 0", "feed request 0", "download verified 0", "setup started 0"}));
 }
 
 TEST_F(CheckRunTest, ARefusedDownloadIsLoggedAndReported) {
@@ -419,6 +425,10 @@ TEST_F(CheckRunTest, PoliciesAgainstADueUpdate) {
         {"proxy", {}, {{"Proxy", "proxy.corp.example:3128"}}, false, false, with("policy: proxy 0", installs),
          "proxy.corp.example:3128"},
         {"malformed proxy", {}, {{"Proxy", "proxy.corp.example"}}, false, false, installs, ""},
+        {"early ring, no waves", {}, {{"UpdateRing", "early"}}, false, false, with("policy: update ring 0", installs),
+         ""},
+        {"within quiet hours (at 18:18)", {{"QuietHoursStart", 18}, {"QuietHoursLength", 19}}, {}, false, false,
+         {"policy: quiet hours 0", "feed request 0", "nothing to install: within quiet hours 0"}, ""},
         {"all four", {{"UpdatesDisabled", 1}, {"DeferWhileRunning", 1}},
          {{"MaxVersion", "1.5"}, {"Proxy", "[::1]:8080"}}, true, false,
          {"policy: updates disabled 0", "policy: maximum version 0", "policy: deferred while the program runs 0",
@@ -442,7 +452,8 @@ TEST_F(CheckRunTest, PoliciesAgainstADueUpdate) {
         const bool installed = c.expected == installs || c.expected.back() == "setup started 0";
         EXPECT_EQ(state().pending.has_value(), installed);
         for (const auto& request : fake.https.requests) EXPECT_EQ(request.proxy, c.proxy);
-        const bool deferred = c.expected.back() == "nothing to install: deferred while the program runs 0";
+        const bool deferred = c.expected.back() == "nothing to install: deferred while the program runs 0" ||
+                              c.expected.back() == "nothing to install: within quiet hours 0";
         EXPECT_EQ(state().deferred_at, deferred ? std::optional<std::uint64_t>(now_unix) : std::nullopt);
     }
 }
@@ -536,6 +547,27 @@ TEST_F(CheckRunTest, ARaiseOwedIsRetriedOnEveryPassUntilTheProgramRunsAgain) {
         EXPECT_EQ(f.files.files[state_path] == text, !ended) << f.files.files[state_path];
         EXPECT_EQ(f.processes.find_alive(1000) != nullptr, back);  // the one program, in session 3
         EXPECT_TRUE(f.https.requests.empty());
+    }
+}
+
+// Quiet hours (18:00 to 20:00) leave the day open as the deferral does; the
+// local clock at each pass decides, after an hour, a clock set back or a
+// change of the zone's offset.
+TEST_F(CheckRunTest, QuietHoursAreRetriedHourlyByTheLocalClock) {
+    serve_feed(document("2.0.0"), context.working_key);
+    fake.system.policy_numbers = {{"QuietHoursStart", 18}, {"QuietHoursLength", 120}};
+    const std::string quiet = "nothing to install: within quiet hours 0";
+    // Seconds after the first pass (18:18:53 UTC), local time minus UTC, the pass's last line.
+    for (const auto& [after, offset, last] : std::initializer_list<std::tuple<std::int64_t, std::int64_t, std::string>>{
+                 {0, 0, quiet}, {3590, 0, quiet},  // 19:18: fetched again, still inside
+                 {3590 - 7200, 0, ""},             // set back to 17:18: outside, but no time passed since the mark
+                 {3590 + 3600, -3600, quiet},      // 20:18 UTC, yet 19:18 on the local clock
+                 {3590 + 7200, -3600, "setup started 0"}}) {
+        fake.files.files.erase(log_path);
+        fake.clock.set_unix(now_unix + after);
+        fake.clock.local_offset_seconds = offset;
+        run();
+        EXPECT_EQ(lines().empty() ? "" : lines().back(), last) << after;
     }
 }
 

@@ -35,6 +35,7 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
         Policies policies = {};
         std::uint32_t wave = 0;  // of an offer rolled out over 7 days from today
         bool running = false;
+        std::uint32_t minute = 0;  // local, of the day
     };
     // Tied to the situations, not to the verdicts' names: a verdict given for
     // the wrong situation, or logged with another's text, shows.
@@ -52,6 +53,7 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
     const char* held_text = "nothing to install: held by policy";
     const char* not_yet = "nothing to install: not yet in the rollout";
     const char* deferred = "nothing to install: deferred while the program runs";
+    const char* quiet_text = "nothing to install: within quiet hours";
     State revoked;
     revoked.working_key_revoked = true;
     State stopped_here;
@@ -79,11 +81,13 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
     add_stop(revoked_with_stop, {"2.0.0"});
     Feed in_waves = offer_of("2.0.0");
     in_waves.download.value.rollout = Rollout{{2026, 12, 6}, 7};
-    Policies disabled, held, no_version, deferring;
+    Policies disabled, held, no_version, deferring, quiet;
     disabled.updates_disabled = true;
     deferring.defer_while_running = true;
     held.max_version = "1.5";
     no_version.max_version = "2,3";  // reads as 0.0.0
+    quiet.quiet_hours = QuietHours{540, 480};  // 09:00 to 17:00
+    quiet.defer_while_running = true;
 
     const std::vector<Case> cases = {
         {"due", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", nullptr},
@@ -133,10 +137,15 @@ TEST(DecideUpdate, VerdictsInTheirOrder) {
         {"rollout before the deferral", KeyUsed::working, in_waves, {}, "1.0.0", not_yet, deferring, 1, true},
         {"deferred while running", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", deferred, deferring, 0, true},
         {"running without the policy", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", nullptr, {}, 0, true},
+        {"rollout before quiet hours", KeyUsed::working, in_waves, {}, "1.0.0", not_yet, quiet, 1, true, 600},
+        {"quiet hours before the deferral", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", quiet_text, quiet, 0,
+         true, 600},
+        {"after quiet hours", KeyUsed::working, offer_of("2.0.0"), {}, "1.0.0", deferred, quiet, 0, true, 1020},
     };
     for (const Case& c : cases) {
         const auto result = decide_update(c.key, c.feed, c.state,
-                                          Machine{c.installed, prefix, c.policies, {2026, 12, 6}, c.wave, c.running});
+                                          Machine{c.installed, prefix, c.policies, {2026, 12, 6}, c.wave, c.running,
+                                                  c.minute});
         if (c.logged) {
             ASSERT_TRUE(std::holds_alternative<Verdict>(result)) << c.name;
             EXPECT_EQ(verdict_message(std::get<Verdict>(result)), c.logged) << c.name;

@@ -53,6 +53,14 @@ TEST(PoliciesTest, EachValueWithItsVerdict) {
         {"Proxy", {1, 0, "p:1"}, "Proxy 'p:1': the feed and the download go through this proxy", true},
         {"DisableReports", {4, 1}, "DisableReports is 1: no installation outcome is reported to the update server",
          true},
+        {"UpdateRing", {1, 0, "early"}, "UpdateRing 'early': this machine takes the first wave of every staged offer",
+         true},
+        {"UpdateRing", {1, 0, "Early"}, "UpdateRing 'Early' is neither early nor late: ignored", false},
+        {"QuietHoursStart", {4, 24}, "QuietHoursStart is 24, not 0 to 23: ignored", false},
+        {"QuietHoursLength", {4, 0}, "QuietHoursLength is 0, not 1 to 1440: ignored", false},
+        {"QuietHoursLength", {1, 0, "60"}, "QuietHoursLength is REG_SZ, not REG_DWORD: ignored", false},
+        {"QuietHoursStart", {4, 23},
+         "QuietHoursStart is 23, but QuietHoursLength is not set or ignored: no quiet hours", false},
     };
     for (const Case& c : cases) {
         fakes::FakeSystem system;
@@ -61,11 +69,22 @@ TEST(PoliciesTest, EachValueWithItsVerdict) {
         ASSERT_EQ(policies.found.size(), 1u) << c.effect;
         EXPECT_EQ(policy_effect(policies.found[0]), c.effect);
         const bool taken = policies.updates_disabled || policies.max_version || policies.defer_while_running ||
-                           !policies.proxy.empty() || policies.reports_disabled;
+                           !policies.proxy.empty() || policies.reports_disabled ||
+                           policies.ring != UpdateRing::own_wave || policies.quiet_hours;
         EXPECT_EQ(taken, c.taken) << c.effect;
     }
     fakes::FakeSystem none;
     EXPECT_EQ(read_policies(none), Policies{});
+}
+
+// The start minute lies inside, the end minute outside, across midnight too.
+TEST(PoliciesTest, QuietHoursEdges) {
+    for (const auto& [quiet, minute, inside] : std::initializer_list<std::tuple<QuietHours, std::uint32_t, bool>>{
+                 {{540, 480}, 539, false},   {{540, 480}, 540, true},   {{540, 480}, 1019, true},
+                 {{540, 480}, 1020, false},  {{1320, 600}, 1319, false}, {{1320, 600}, 1320, true},
+                 {{1320, 600}, 0, true},     {{1320, 600}, 479, true},  {{1320, 600}, 480, false},
+                 {{1380, 1}, 1381, false},   {{0, 1440}, 0, true},      {{0, 1440}, 1439, true}})
+        EXPECT_EQ(within_quiet_hours(quiet, minute), inside) << quiet.start_minute << " at " << minute;
 }
 
 // The next hourly start comes a little less than an hour after the mark,

@@ -125,16 +125,19 @@ TEST(Rollout, KeysReadFromDownload) {
 TEST(Rollout, MachineWithoutGuidOrDigestTakesTheLastWave) {
     fakes::FakePlatform fake;
     const Rollout rollout{{2026, 12, 8}, 7};
-    const std::uint32_t wave = machine_rollout_wave(fake.platform, rollout, "2.0.0");
+    EXPECT_EQ(machine_rollout_wave(fake.platform, rollout, "2.0.0", UpdateRing::early), 0u);
+    EXPECT_EQ(machine_rollout_wave(fake.platform, rollout, "2.0.0", UpdateRing::late), 6u);
+    EXPECT_EQ(fake.crypto.hashed, "");
+    const std::uint32_t wave = machine_rollout_wave(fake.platform, rollout, "2.0.0", UpdateRing::own_wave);
     EXPECT_LT(wave, 7u);
     EXPECT_EQ(fake.crypto.hashed, "6b29fc40-ca47-1067-b31d-00dd010662da/2.0.0");  // lower-cased, then the version
     fake.system.guid.reset();
-    EXPECT_EQ(machine_rollout_wave(fake.platform, rollout, "2.0.0"), 6u);
+    EXPECT_EQ(machine_rollout_wave(fake.platform, rollout, "2.0.0", UpdateRing::own_wave), 6u);
     fake.system.guid = "";
-    EXPECT_EQ(machine_rollout_wave(fake.platform, rollout, "2.0.0"), 6u);
+    EXPECT_EQ(machine_rollout_wave(fake.platform, rollout, "2.0.0", UpdateRing::own_wave), 6u);
     fake.system.guid = "x";
     fake.crypto.fail_finish = true;
-    EXPECT_EQ(machine_rollout_wave(fake.platform, rollout, "2.0.0"), 6u);
+    EXPECT_EQ(machine_rollout_wave(fake.platform, rollout, "2.0.0", UpdateRing::own_wave), 6u);
 }
 
 }  // namespace

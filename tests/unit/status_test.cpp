@@ -35,6 +35,7 @@ TEST_F(StatusTest, ReportsStatePoliciesAndTheLastLogLines) {
     state.stopped = {"1.6", "1.7\x1b[2J"};
     state.last_try = CalendarDate{2026, 12, 6};
     state.pending = Pending{"2.0.0", "1.0.0", {1, 3}, true, false, 1796581133 - 120};
+    state.deferred_at = 1796581133 - 60;
     state.raise_owed = {{"S-1-5-21-7-7-7-1001", 1796581133 - 120}};
     ASSERT_TRUE(write_state(fake.files, state, update_dir + "\\state.toml"));
     fake.files.files[update_dir + "\\updater.log.1"] = log_of(1, 15);
@@ -58,6 +59,7 @@ TEST_F(StatusTest, ReportsStatePoliciesAndTheLastLogLines) {
             "failed: 1.5\r\n"
             "stopped: 1.6, 1.7?[2J\r\n"
             "working key revoked: no\r\n"
+            "deferred: 2026-12-06T18:17:53Z, the day stays open\r\n"
             "program owed to: S-1-5-21-7-7-7-1001, closed 2026-12-06T18:16:53Z\r\n"
             "policies:\r\n"
             "  UpdatesDisabled is 1: nothing is installed; the feed is still read for stop orders\r\n"

@@ -164,6 +164,11 @@ TEST(Win32System, FindsItsOwnFoldersAndMutexes) {
     ASSERT_TRUE(today);
     EXPECT_EQ(today->size(), 10u);
     EXPECT_EQ((*today)[4], '-');
+    SYSTEMTIME utc{}, local{};  // the zone's conversion of UTC; a minute may turn between the readings
+    GetSystemTime(&utc);
+    const std::uint32_t minute = clock.local_minute_of_day();
+    ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
+    EXPECT_LE((minute + 1440 - (local.wHour * 60u + local.wMinute)) % 1440, 1u) << minute;
 }
 
 }  // namespace

@@ -27,4 +27,10 @@ Result<std::string> Win32Clock::local_date_text(const std::string& picture) {
     return Failure{};
 }
 
+std::uint32_t Win32Clock::local_minute_of_day() {
+    SYSTEMTIME local{};
+    GetLocalTime(&local);
+    return std::uint32_t{local.wHour} * 60 + local.wMinute;
+}
+
 }  // namespace tamsel::win32

@@ -26,6 +26,7 @@ public:
     std::uint64_t monotonic_ms() override;
     void sleep_ms(std::uint32_t milliseconds) override;
     Result<std::string> local_date_text(const std::string& picture) override;
+    std::uint32_t local_minute_of_day() override;
 };
 
 class Win32Crypto final : public Crypto {
