@@ -15,6 +15,7 @@
 #include "tools/feed_tool.h"
 #include "tools/lint.h"
 #include "tools/publish.h"
+#include "tools/reports.h"
 
 namespace tamsel::tool {
 namespace {
@@ -528,6 +529,93 @@ TEST(KitCommandLine, RolloutInWaves) {
     EXPECT_NE(early.output.find("nothing to install: not yet in the rollout 0"), std::string::npos) << early.output;
     const ToolRun due = run(dry + " --today 2027-01-06 --files " + out);
     EXPECT_NE(due.output.find("download verified 0"), std::string::npos) << due.output;
+    std::filesystem::remove_all(dir);
+}
+
+// ---------------------------------------------------------------- reports
+
+TEST(Reports, ReadsEachLineForm) {
+    const std::string common = "10.0.0.1 - - [08/Dec/2026:10:00:01 +0100] \"";
+    const struct {
+        std::string line;
+        const char* counted;  // report: "outcome from to"; else other, malformed, before, blank
+    } rows[] = {
+            {common + "GET /tamsel/report/rolled-back/1.4.0/2.0.0 HTTP/1.1\" 404 153", "rolled-back 1.4.0 2.0.0"},
+            {common + "GET /r/updated/1.4.0/2.0.0?x HTTP/1.1\" 404 153 \"-\" \"Tamsel\"\r", "updated 1.4.0 2.0.0"},
+            {"/tamsel/report/download-refused/1.4.0/2.0.0", "download-refused 1.4.0 2.0.0"},
+            {"https://cdn.example/tamsel/report/not-started/1.4.0/2.0.0", "not-started 1.4.0 2.0.0"},
+            {common + "HEAD /r/updated/1.4.0/2.0.0 HTTP/1.1\" 200 0", "other"},
+            {common + "GET /r/Updated/1.4.0/2.0.0 HTTP/1.1\" 404 0", "other"},
+            {common + "GET /r/updated//2.0.0 HTTP/1.1\" 404 0", "other"},
+            {common + "GET /tamsel/news.toml HTTP/1.1\" 200 900", "other"},
+            {common + "\\x16\\x03\\x01\" 400 150", "other"},
+            {"10.0.0.1 - - [07/Dec/2026:23:59:59 +0000] \"GET /r/updated/1.4.0/2.0.0 HTTP/1.1\" 404 0", "before"},
+            {"10.0.0.1 - - [31/Feb/2026:10:00:00 +0000] \"GET /r/updated/1.4.0/2.0.0 HTTP/1.1\" 404 0", "malformed"},
+            {common + "GET /r/updated/1.4.0/2.0.0 HTTP/1.1\" 40 0", "malformed"},
+            {"updated/1.4.0/2.0.0 and more", "malformed"},
+            {"  \r", "blank"},
+    };
+    for (const auto& row : rows) {
+        ReportTally tally;
+        count_log_line(tally, row.line, CalendarDate{2026, 12, 8}, "log:1");
+        const std::string counted = row.counted;
+        if (tally.reports == 1) {
+            const auto& [offer, counts] = *tally.offers.begin();
+            const auto outcome = std::find(counts.by_outcome.begin(), counts.by_outcome.end(), 1u);
+            EXPECT_EQ(std::string(report_outcomes[outcome - counts.by_outcome.begin()]) + " " + offer.first + " " +
+                              offer.second,
+                      counted)
+                    << row.line;
+        } else {
+            EXPECT_EQ(tally.other_requests == 1 ? "other"
+                      : tally.malformed == 1    ? "malformed"
+                      : tally.before_since == 1 ? "before"
+                      : tally.lines == 0        ? "blank"
+                                                : "?",
+                      counted)
+                    << row.line;
+        }
+        EXPECT_EQ(tally.first_malformed, tally.malformed ? "log:1" : "") << row.line;
+    }
+}
+
+TEST(Reports, HaltRuleAtItsEdgeOnTheNewestOffer) {
+    char pattern[] = "/tmp/tamsel-reports-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    // 1.10.0 (newer than 1.9.0 by number, not by text): 1 failure in 4 reports, 25%.
+    std::ofstream(dir / "access.log")
+            << "1.2.3.4 - - [08/Dec/2026:10:00:01 +0000] \"GET /tamsel/report/updated/1.9.0/1.10.0 HTTP/1.1\" 404 9\n"
+               "1.2.3.4 - - [08/Dec/2026:10:00:02 +0000] \"GET /tamsel/report/updated/1.8.0/1.10.0 HTTP/1.1\" 404 9 "
+               "\"-\" \"Tamsel\"\n"
+               "not a log line\n"
+               "1.2.3.4 - - [08/Dec/2026:10:00:03 +0000] \"GET /tamsel/report/rolled-back/1.8.0/1.9.0 HTTP/1.1\" 404 "
+               "9\n";
+    std::ofstream(dir / "cdn.txt")
+            << "/tamsel/report/updated/1.8.0/1.10.0\n/tamsel/report/not-installed/1.8.0/1.10.0\n";
+    const std::string logs = "reports " + (dir / "access.log").string() + " " + (dir / "cdn.txt").string();
+    const struct {
+        std::string options;
+        int status;
+        const char* says;
+    } rows[] = {
+            {"", 0, "newest offer 1.10.0: 4 report(s), 1 failure(s) (25.0%)"},
+            {"", 0, "skipped 1 malformed line(s) (first: "},
+            {" --halt-above 24.9 --min-reports 4", 5, "halt: 25.0% failures is above 24.9%: withdraw 1.10.0"},
+            {" --halt-above 25 --min-reports 4", 0, "halt: no"},
+            {" --halt-above 10 --min-reports 5", 0, "fewer than 5"},
+            {" --since 2026-12-09 --halt-above 10 --min-reports 2", 5, "2 plain line(s) have no date"},
+            {" --halt-above 10", 2, "goes with --min-reports"},
+            {" --halt-above 1e2 --min-reports 1", 2, "percentage"},
+            {" --json --halt-above 24.9 --min-reports 4", 5,
+             "\"newest\": {\"to\": \"1.10.0\", \"outcomes\": {\"updated\": 3, \"rolled-back\": 0, \"not-installed\": "
+             "1"},
+    };
+    for (const auto& row : rows) {
+        const ToolRun result = run_tool(logs + row.options, true);
+        EXPECT_EQ(result.status, row.status) << row.options << "\n" << result.output;
+        EXPECT_NE(result.output.find(row.says), std::string::npos) << row.options << "\n" << result.output;
+    }
     std::filesystem::remove_all(dir);
 }
 

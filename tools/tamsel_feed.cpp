@@ -6,7 +6,7 @@
 // Exit codes: 0 done (verify: a key verified; lint: clean or advisory
 // warnings only); 1 verify: refused or not verified; lint: warnings; 2 wrong
 // usage, a file or key that cannot be read or written, a publication or
-// order refused; lint: errors.
+// order refused; lint: errors; 5 reports: the halt rule fired.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,8 +19,10 @@
 #include <variant>
 
 #include <algorithm>
+#include <charconv>
 #include <ctime>
 #include <filesystem>
+#include <iomanip>
 #include <map>
 #include <vector>
 
@@ -35,7 +37,9 @@
 #include "tools/lint.h"
 #include "tools/orders.h"
 #include "tools/publish.h"
+#include "tools/reports.h"
 #include "tools/signing_key.h"
+#include "update/version.h"
 
 namespace {
 
@@ -726,6 +730,167 @@ int withdraw_command(int argc, char** argv) {
     return write_order(prepare_withdraw(request), "offer withdrawn", options.one("--out").value_or(*feed));
 }
 
+// reports: the outcome reports counted from the update server's access
+// logs, per offer, and the halt rule a release pipeline runs hourly.
+std::string percent_text(double percent) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f%%", percent);
+    return text;
+}
+
+// The offers newest first (by `to`, then by `from`), as the updater orders versions.
+std::vector<const std::pair<const std::pair<std::string, std::string>, OutcomeCounts>*> offers_newest_first(
+        const ReportTally& tally) {
+    std::vector<const std::pair<const std::pair<std::string, std::string>, OutcomeCounts>*> rows;
+    for (const auto& entry : tally.offers) rows.push_back(&entry);
+    const auto newer = [](const std::string& a, const std::string& b) {
+        return tamsel::is_newer(a, b) || (!tamsel::is_newer(b, a) && a > b);
+    };
+    std::stable_sort(rows.begin(), rows.end(), [&](const auto* a, const auto* b) {
+        if (a->first.second != b->first.second) return newer(a->first.second, b->first.second);
+        return newer(a->first.first, b->first.first);
+    });
+    return rows;
+}
+
+void print_reports_json(const std::vector<std::string>& files, const ReportTally& tally,
+                        const std::optional<std::string>& since, const std::optional<HaltRule>& rule, int code,
+                        std::ostream& out) {
+    const auto counts = [&out](const OutcomeCounts& c) {
+        out << "{";
+        for (std::size_t i = 0; i < report_outcomes.size(); ++i)
+            out << (i ? ", " : "") << json_string(report_outcomes[i]) << ": " << c.by_outcome[i];
+        out << "}, \"reports\": " << c.reports() << ", \"failures\": " << c.failures()
+            << ", \"failure_percent\": " << c.failure_percent();
+    };
+    out << "{\"files\": [";
+    for (const std::string& file : files) out << (&file == &files.front() ? "" : ", ") << json_string(file);
+    out << "], \"exit_code\": " << code << ", \"lines\": " << tally.lines << ", \"reports\": " << tally.reports
+        << ", \"other_requests\": " << tally.other_requests << ", \"malformed\": " << tally.malformed
+        << ", \"first_malformed\": " << (tally.malformed ? json_string(tally.first_malformed) : "null")
+        << ", \"undated\": " << tally.undated << ", \"since\": " << (since ? json_string(*since) : "null")
+        << ", \"before_since\": " << tally.before_since << ", \"offers\": [";
+    const auto rows = offers_newest_first(tally);
+    for (const auto* row : rows) {
+        out << (row == rows.front() ? "" : ", ") << "{\"from\": " << json_string(row->first.first)
+            << ", \"to\": " << json_string(row->first.second) << ", \"outcomes\": ";
+        counts(row->second);
+        out << "}";
+    }
+    out << "], \"newest\": ";
+    const auto newest = newest_offer(tally);
+    if (newest) {
+        out << "{\"to\": " << json_string(newest->first) << ", \"outcomes\": ";
+        counts(newest->second);
+        out << "}";
+    } else {
+        out << "null";
+    }
+    out << ", \"halt\": ";
+    if (rule) {
+        out << "{\"above_percent\": " << rule->above_percent << ", \"min_reports\": " << rule->min_reports
+            << ", \"fires\": " << (code == exit_halt ? "true" : "false") << "}";
+    } else {
+        out << "null";
+    }
+    out << "}\n";
+}
+
+int reports_command(int argc, char** argv) {
+    std::vector<std::string> positional;
+    const Options options(argc, argv, 2, {{"--since", 1}, {"--json", 0}, {"--halt-above", 1}, {"--min-reports", 1}},
+                          positional);
+    if (!command_line_ok("reports", options, positional, std::max<std::size_t>(positional.size(), 1)))
+        return exit_usage;
+    std::optional<tamsel::CalendarDate> since;
+    if (const auto text = options.one("--since")) {
+        since = tamsel::parse_calendar_date(*text);
+        if (!since) {
+            std::cerr << "tamsel-feed: --since takes a day written YYYY-MM-DD\n";
+            return exit_usage;
+        }
+    }
+    std::optional<HaltRule> rule;
+    if (options.has("--halt-above") || options.has("--min-reports")) {
+        const auto above = options.one("--halt-above");
+        const auto minimum = options.one("--min-reports");
+        HaltRule parsed;
+        const auto number = [](const std::string& text, auto& out) {
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+            return !text.empty() && error == std::errc{} && end == text.data() + text.size();
+        };
+        if (!above || !minimum || !number(*above, parsed.above_percent) || !(parsed.above_percent >= 0) ||
+            parsed.above_percent >= 100 || !number(*minimum, parsed.min_reports) || parsed.min_reports == 0) {
+            std::cerr << "tamsel-feed: --halt-above takes a percentage from 0 to below 100 and goes with "
+                         "--min-reports, 1 or more\n";
+            return exit_usage;
+        }
+        rule = parsed;
+    }
+    ReportTally tally;
+    for (const std::string& path : positional) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            std::cerr << "tamsel-feed: cannot read " << path << "\n";
+            return exit_unreadable;
+        }
+        std::size_t number = 0;
+        for (std::string line; std::getline(in, line);)
+            count_log_line(tally, line, since, path + ":" + std::to_string(++number));
+        if (in.bad()) {
+            std::cerr << "tamsel-feed: cannot read " << path << "\n";
+            return exit_unreadable;
+        }
+    }
+    const auto newest = newest_offer(tally);
+    const int code = rule && newest && halt_fires(newest->second, *rule) ? exit_halt : exit_done;
+    if (options.has("--json")) {
+        print_reports_json(positional, tally, options.one("--since"), rule, code, std::cout);
+        return code;
+    }
+    std::cout << tally.lines << " line(s): " << tally.reports << " report(s), " << tally.other_requests
+              << " other request(s)";
+    if (since) std::cout << ", " << tally.before_since << " before " << *options.one("--since") << " left out";
+    std::cout << "\n";
+    if (tally.malformed != 0)
+        std::cout << "skipped " << tally.malformed << " malformed line(s) (first: " << tally.first_malformed
+                  << "): neither the common or combined log format nor a request path\n";
+    if (since && tally.undated != 0)
+        std::cout << tally.undated << " plain line(s) have no date: counted whatever --since says\n";
+    std::cout << "from → to             ";
+    for (const std::string_view outcome : report_outcomes) std::cout << "  " << outcome;
+    std::cout << "  failures\n";
+    for (const auto* row : offers_newest_first(tally)) {
+        std::string offer = row->first.first + " → " + row->first.second;
+        offer.resize(std::max<std::size_t>(offer.size(), 24), ' ');  // the arrow is three bytes, one column
+        std::cout << offer;
+        for (std::size_t i = 0; i < report_outcomes.size(); ++i) {
+            const std::string n = std::to_string(row->second.by_outcome[i]);
+            std::cout << std::string(2 + std::max(report_outcomes[i].size(), n.size()) - n.size(), ' ') << n;
+        }
+        std::cout << "  " << std::setw(8) << percent_text(row->second.failure_percent()) << "\n";
+    }
+    if (!newest) {
+        std::cout << "no reports" << (rule ? ": the halt rule has nothing to judge" : "") << "\n";
+        return code;
+    }
+    std::cout << "newest offer " << newest->first << ": " << newest->second.reports() << " report(s), "
+              << newest->second.failures() << " failure(s) (" << percent_text(newest->second.failure_percent())
+              << ")\n";
+    if (!rule) return code;
+    if (newest->second.reports() < rule->min_reports) {
+        std::cout << "halt: not yet judged: " << newest->second.reports() << " report(s) of " << newest->first
+                  << ", fewer than " << rule->min_reports << "\n";
+    } else if (code == exit_halt) {
+        std::cout << "halt: " << percent_text(newest->second.failure_percent()) << " failures is above "
+                  << *options.one("--halt-above") << "%: withdraw " << newest->first << "\n";
+    } else {
+        std::cout << "halt: no: " << percent_text(newest->second.failure_percent()) << " failures is not above "
+                  << *options.one("--halt-above") << "%\n";
+    }
+    return code;
+}
+
 constexpr const char* key_help =
     "  KEY is a PEM private key file (encrypted or not) or a PKCS#11 URI of a key in a token\n"
     "  (pkcs11:token=...;object=...;type=private). The PEM's passphrase or the token's PIN comes from\n"
@@ -756,89 +921,123 @@ struct Command {
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
-        {"keygen", keygen, "keygen <private.pem> [--encrypt (--passphrase-file FILE | --passphrase-env VAR)]",
-         "Makes a P-256 key, writes it as PKCS#8 PEM (never over an existing file; mode 0600) and prints\n"
-         "the public key as the 128 hex digits a build takes as TAMSEL_WORKING_KEY or TAMSEL_RESERVE_KEY.\n"
-         "With --encrypt the PEM is encrypted (AES-256, PBKDF2-HMAC-SHA256 with 600,000 iterations) with the\n"
-         "passphrase, at least 20 characters, from the file's first line (a file only its owner can read)\n"
-         "or the environment variable.\n"
-         "Exit: 0 written; 2 wrong usage; 3 the file exists or cannot be written, the passphrase cannot be read;\n"
-         "4 a passphrase under 20 characters.\n"},
-        {"sign", sign, "sign <KEY> <document> <answer-out> [--passphrase-file FILE | --passphrase-env VAR]",
-         std::string("Writes the feed answer: the signature line, a line feed, then the document's bytes as they are.\n") +
-             key_help + "Exit: 0 written; 2 wrong usage; 3 a file or the key cannot be read, signing failed.\n"},
-        {"public-key", public_key_command, "public-key <KEY> [--passphrase-file FILE | --passphrase-env VAR]",
-         std::string("Prints the public key of a private key as the 128 hex digits a build takes: for a key made\n"
-                     "in a token, or to check which key a PEM file holds.\n") +
-             key_help + "Exit: 0 printed; 2 wrong usage; 3 the key cannot be read.\n"},
-        {"verify", verify, "verify <answer> <working-key> <reserve-key>",
-         "Says which key verifies the answer (working or reserve), splitting it with the updater's own code.\n"
-         "Keys are 128 hex digits, or files with them or with a PEM key.\n"
-         "Exit: 0 a key verified; 1 the signature line is refused or neither key verifies; 2 wrong usage;\n"
-         "3 unreadable input.\n"},
-        {"publish", publish,
-         "publish --key <KEY> --setup <file> --version <V> --files-prefix https://HOST/tamsel/files/\n"
-         "                --news <lang> <title> <text> [--news ...] --out <folder> [--name <path>]\n"
-         "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env VAR]\n"
-         "                [--rollout-days N [--rollout-start YYYY-MM-DD]] [--allow-lower]\n"
-         "                [--working <key> --reserve <key>]",
-         std::string(
-             "Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a copy of the update server's\n"
-             "tree, after checking that clients would take the offer. The earlier items and [stop] of\n"
-             "<folder>/tamsel/news.toml (or of --previous) are kept. Refused: a version the carried [stop] lists\n"
-             "(whichever key signs), a version lower than the earlier offer (unless --allow-lower), the earlier\n"
-             "offer's version with other bytes, a rollout start before today, and signing with the working key\n"
-             "when the earlier feed revokes it.\n"
-             "--rollout-days N (1 to 30) rolls the offer out in N daily waves from --rollout-start (default\n"
-             "today): each machine installs on its own wave's day, so that a stop order or a withdrawal given\n"
-             "early reaches the machines that have not installed yet.\n") +
-             carry_help + key_help + write_exit_help},
-        {"stop", stop_command,
-         "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
-         "                [--out FILE] [--working <key> --reserve <key>] [--passphrase-file FILE | --passphrase-env VAR]",
-         std::string(
-             "Writes the next feed, signed with the reserve key: the current feed's items with a [stop] section\n"
-             "listing the versions (after those the current [stop] already lists) and, with --revoke-working,\n"
-             "revoke_working = true (a revocation already in force stays). The offer ([download]) is dropped\n"
-             "unless --keep-offer is given and its version is not stopped. --feed is the answer served now;\n"
-             "--out defaults to it (rewritten whole, keeping its mode). The key must be the client's reserve\n"
-             "key: clients ignore a [stop] signed with any other. Each version must be written as clients hold\n"
-             "it (major.minor.build); one that the feed never offered is stopped with a warning.\n") +
-             carry_help + key_help + write_exit_help},
-        {"withdraw", withdraw_command,
-         "withdraw <KEY> --feed <news.toml> [--out FILE] [--working <key> --reserve <key>]\n"
-         "                [--passphrase-file FILE | --passphrase-env VAR]",
-         std::string(
-             "Writes the next feed without its offer ([download]), keeping its items and any [stop]: the\n"
-             "everyday answer to a bad release, signed with the working key. Clients that already installed\n"
-             "the version keep it. Refused when the current feed revokes the working key and another key signed\n"
-             "it (sign with the reserve key then). A feed without an offer is left as it is (exit 0).\n") +
-             carry_help + key_help + write_exit_help},
-        {"lint", lint_command,
-         "lint <file> [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--json]",
-         std::string("Judges a document or an answer with the updater's own feed code: TOML errors with their\n"
-                     "line:column, the updater's verdicts, then hazards. For an offer rolled out in waves it\n"
-                     "then shows how many waves are due on --today (default today), the share of machines that\n"
-                     "makes and how many waves remain. --json prints one JSON object instead:\n"
-                     "{\"file\", \"exit_code\", \"findings\": [{\"severity\", \"advisory\", \"line\", \"column\", \"message\"}],\n"
-                     "\"rollout\": {\"version\", \"start\", \"waves\", \"due\", \"last_due\"} or null}.\n") +
-             client_help +
-             "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 warnings;\n"
-             "2 wrong usage; 3 unreadable input; 4 errors.\n"},
-        {"dry-run", dry_run_command,
-         "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
-         "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n"
-         "                [--machine-guid GUID] [--json]",
-         std::string("Runs the updater's check run over that answer on a client in memory and prints its log\n"
+            {"keygen", keygen, "keygen <private.pem> [--encrypt (--passphrase-file FILE | --passphrase-env VAR)]",
+             "Makes a P-256 key, writes it as PKCS#8 PEM (never over an existing file; mode 0600) and prints\n"
+             "the public key as the 128 hex digits a build takes as TAMSEL_WORKING_KEY or TAMSEL_RESERVE_KEY.\n"
+             "With --encrypt the PEM is encrypted (AES-256, PBKDF2-HMAC-SHA256 with 600,000 iterations) with the\n"
+             "passphrase, at least 20 characters, from the file's first line (a file only its owner can read)\n"
+             "or the environment variable.\n"
+             "Exit: 0 written; 2 wrong usage; 3 the file exists or cannot be written, the passphrase cannot be read;\n"
+             "4 a passphrase under 20 characters.\n"},
+            {"sign", sign, "sign <KEY> <document> <answer-out> [--passphrase-file FILE | --passphrase-env VAR]",
+             std::string("Writes the feed answer: the signature line, a line feed, then the document's bytes as they "
+                         "are.\n") +
+                     key_help +
+                     "Exit: 0 written; 2 wrong usage; 3 a file or the key cannot be read, signing failed.\n"},
+            {"public-key", public_key_command, "public-key <KEY> [--passphrase-file FILE | --passphrase-env VAR]",
+             std::string("Prints the public key of a private key as the 128 hex digits a build takes: for a key made\n"
+                         "in a token, or to check which key a PEM file holds.\n") +
+                     key_help + "Exit: 0 printed; 2 wrong usage; 3 the key cannot be read.\n"},
+            {"verify", verify, "verify <answer> <working-key> <reserve-key>",
+             "Says which key verifies the answer (working or reserve), splitting it with the updater's own code.\n"
+             "Keys are 128 hex digits, or files with them or with a PEM key.\n"
+             "Exit: 0 a key verified; 1 the signature line is refused or neither key verifies; 2 wrong usage;\n"
+             "3 unreadable input.\n"},
+            {"publish", publish,
+             "publish --key <KEY> --setup <file> --version <V> --files-prefix https://HOST/tamsel/files/\n"
+             "                --news <lang> <title> <text> [--news ...] --out <folder> [--name <path>]\n"
+             "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env "
+             "VAR]\n"
+             "                [--rollout-days N [--rollout-start YYYY-MM-DD]] [--allow-lower]\n"
+             "                [--working <key> --reserve <key>]",
+             std::string(
+                     "Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a copy of the update "
+                     "server's\n"
+                     "tree, after checking that clients would take the offer. The earlier items and [stop] of\n"
+                     "<folder>/tamsel/news.toml (or of --previous) are kept. Refused: a version the carried [stop] "
+                     "lists\n"
+                     "(whichever key signs), a version lower than the earlier offer (unless --allow-lower), the "
+                     "earlier\n"
+                     "offer's version with other bytes, a rollout start before today, and signing with the working "
+                     "key\n"
+                     "when the earlier feed revokes it.\n"
+                     "--rollout-days N (1 to 30) rolls the offer out in N daily waves from --rollout-start (default\n"
+                     "today): each machine installs on its own wave's day, so that a stop order or a withdrawal given\n"
+                     "early reaches the machines that have not installed yet.\n") +
+                     carry_help + key_help + write_exit_help},
+            {"stop", stop_command,
+             "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
+             "                [--out FILE] [--working <key> --reserve <key>] [--passphrase-file FILE | "
+             "--passphrase-env VAR]",
+             std::string(
+                     "Writes the next feed, signed with the reserve key: the current feed's items with a [stop] "
+                     "section\n"
+                     "listing the versions (after those the current [stop] already lists) and, with --revoke-working,\n"
+                     "revoke_working = true (a revocation already in force stays). The offer ([download]) is dropped\n"
+                     "unless --keep-offer is given and its version is not stopped. --feed is the answer served now;\n"
+                     "--out defaults to it (rewritten whole, keeping its mode). The key must be the client's reserve\n"
+                     "key: clients ignore a [stop] signed with any other. Each version must be written as clients "
+                     "hold\n"
+                     "it (major.minor.build); one that the feed never offered is stopped with a warning.\n") +
+                     carry_help + key_help + write_exit_help},
+            {"withdraw", withdraw_command,
+             "withdraw <KEY> --feed <news.toml> [--out FILE] [--working <key> --reserve <key>]\n"
+             "                [--passphrase-file FILE | --passphrase-env VAR]",
+             std::string(
+                     "Writes the next feed without its offer ([download]), keeping its items and any [stop]: the\n"
+                     "everyday answer to a bad release, signed with the working key. Clients that already installed\n"
+                     "the version keep it. Refused when the current feed revokes the working key and another key "
+                     "signed\n"
+                     "it (sign with the reserve key then). A feed without an offer is left as it is (exit 0).\n") +
+                     carry_help + key_help + write_exit_help},
+            {"lint", lint_command,
+             "lint <file> [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--json]",
+             std::string("Judges a document or an answer with the updater's own feed code: TOML errors with their\n"
+                         "line:column, the updater's verdicts, then hazards. For an offer rolled out in waves it\n"
+                         "then shows how many waves are due on --today (default today), the share of machines that\n"
+                         "makes and how many waves remain. --json prints one JSON object instead:\n"
+                         "{\"file\", \"exit_code\", \"findings\": [{\"severity\", \"advisory\", \"line\", \"column\", "
+                         "\"message\"}],\n"
+                         "\"rollout\": {\"version\", \"start\", \"waves\", \"due\", \"last_due\"} or null}.\n") +
+                     client_help +
+                     "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 "
+                     "warnings;\n"
+                     "2 wrong usage; 3 unreadable input; 4 errors.\n"},
+            {"reports", reports_command,
+             "reports <log>... [--since YYYY-MM-DD] [--json] [--halt-above PERCENT --min-reports N]",
+             "Counts the clients' outcome reports in the update server's access logs: the common and the\n"
+             "combined format (nginx's and Apache's defaults), or plain lines holding one request path (or\n"
+             "https address) each. A report is a GET of a path ending in <outcome>/<from>/<to>, the outcome\n"
+             "one of updated, rolled-back, not-installed, not-started, download-refused (all but updated are\n"
+             "failures). Prints per from → to the count of each outcome and the failure rate, then the newest\n"
+             "offer's (the highest <to> by the updater's version comparison) over every <from>. Lines of\n"
+             "neither form are skipped and counted. --since leaves out log lines dated before that day (as the\n"
+             "log writes it, in the server's time zone); plain lines have no date and are always counted.\n"
+             "--halt-above PERCENT --min-reports N: exit 5 when the newest offer has at least N reports and\n"
+             "more than PERCENT of them failures, so that a release pipeline can withdraw it. --json prints\n"
+             "one JSON object instead: {\"files\", \"exit_code\", \"lines\", \"reports\", \"other_requests\",\n"
+             "\"malformed\", \"first_malformed\", \"undated\", \"since\", \"before_since\", \"offers\": [{\"from\",\n"
+             "\"to\", \"outcomes\": {OUTCOME: count}, \"reports\", \"failures\", \"failure_percent\"}], \"newest\":\n"
+             "{\"to\", \"outcomes\", \"reports\", \"failures\", \"failure_percent\"} or null, \"halt\":\n"
+             "{\"above_percent\", \"min_reports\", \"fires\"} or null}.\n"
+             "Exit: 0 counted (the halt rule did not fire); 2 wrong usage; 3 a log cannot be read; 5 the halt\n"
+             "rule fired.\n"},
+            {"dry-run", dry_run_command,
+             "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
+             "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n"
+             "                [--machine-guid GUID] [--json]",
+             std::string(
+                     "Runs the updater's check run over that answer on a client in memory and prints its log\n"
                      "lines, its exit code and the state file it leaves. For an offer rolled out in waves it\n"
                      "prints the machine's wave and the day it is due; --machine-guid is the client's MachineGuid\n"
                      "(without it the client is one whose MachineGuid cannot be read: the last wave). --json\n"
                      "prints one JSON object instead: {\"installed\", \"today\", \"host\", \"rollout\": {\"waves\",\n"
                      "\"start\", \"wave\", \"due\"} or null, \"steps\": [{\"kind\": \"log\", \"time\", \"message\",\n"
-                     "\"number\"} or {\"kind\": \"would\" or \"note\", \"text\"}], \"exit_code\" (null: stopped at the\n"
+                     "\"number\"} or {\"kind\": \"would\" or \"note\", \"text\"}], \"exit_code\" (null: stopped at "
+                     "the\n"
                      "download), \"state\" (text or null), \"update_folder\": [{\"name\", \"size\"}]}.\n") +
-             client_help +
-             "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage; 3 unreadable input.\n"},
+                     client_help +
+                     "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage; 3 unreadable input.\n"},
     };
     return table;
 }
@@ -866,7 +1065,8 @@ int help(const std::string& name) {
     for (const Command& command : commands()) std::cout << "  tamsel-feed " << command.synopsis << "\n";
     std::cout << "\ntamsel-feed help COMMAND (or COMMAND --help) says more.\n"
                  "Exit codes: 0 done; 1 verify: not verified, lint: warnings; 2 wrong usage; 3 a file or key\n"
-                 "cannot be read (or a file written); 4 refused, nothing written, lint: errors.\n";
+                 "cannot be read (or a file written); 4 refused, nothing written, lint: errors; 5 reports: the\n"
+                 "halt rule fired.\n";
     return 0;
 }
 
