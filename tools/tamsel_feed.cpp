@@ -921,123 +921,108 @@ struct Command {
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
-            {"keygen", keygen, "keygen <private.pem> [--encrypt (--passphrase-file FILE | --passphrase-env VAR)]",
-             "Makes a P-256 key, writes it as PKCS#8 PEM (never over an existing file; mode 0600) and prints\n"
-             "the public key as the 128 hex digits a build takes as TAMSEL_WORKING_KEY or TAMSEL_RESERVE_KEY.\n"
-             "With --encrypt the PEM is encrypted (AES-256, PBKDF2-HMAC-SHA256 with 600,000 iterations) with the\n"
-             "passphrase, at least 20 characters, from the file's first line (a file only its owner can read)\n"
-             "or the environment variable.\n"
-             "Exit: 0 written; 2 wrong usage; 3 the file exists or cannot be written, the passphrase cannot be read;\n"
-             "4 a passphrase under 20 characters.\n"},
-            {"sign", sign, "sign <KEY> <document> <answer-out> [--passphrase-file FILE | --passphrase-env VAR]",
-             std::string("Writes the feed answer: the signature line, a line feed, then the document's bytes as they "
-                         "are.\n") +
-                     key_help +
-                     "Exit: 0 written; 2 wrong usage; 3 a file or the key cannot be read, signing failed.\n"},
-            {"public-key", public_key_command, "public-key <KEY> [--passphrase-file FILE | --passphrase-env VAR]",
-             std::string("Prints the public key of a private key as the 128 hex digits a build takes: for a key made\n"
-                         "in a token, or to check which key a PEM file holds.\n") +
-                     key_help + "Exit: 0 printed; 2 wrong usage; 3 the key cannot be read.\n"},
-            {"verify", verify, "verify <answer> <working-key> <reserve-key>",
-             "Says which key verifies the answer (working or reserve), splitting it with the updater's own code.\n"
-             "Keys are 128 hex digits, or files with them or with a PEM key.\n"
-             "Exit: 0 a key verified; 1 the signature line is refused or neither key verifies; 2 wrong usage;\n"
-             "3 unreadable input.\n"},
-            {"publish", publish,
-             "publish --key <KEY> --setup <file> --version <V> --files-prefix https://HOST/tamsel/files/\n"
-             "                --news <lang> <title> <text> [--news ...] --out <folder> [--name <path>]\n"
-             "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env "
-             "VAR]\n"
-             "                [--rollout-days N [--rollout-start YYYY-MM-DD]] [--allow-lower]\n"
-             "                [--working <key> --reserve <key>]",
-             std::string(
-                     "Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a copy of the update "
-                     "server's\n"
-                     "tree, after checking that clients would take the offer. The earlier items and [stop] of\n"
-                     "<folder>/tamsel/news.toml (or of --previous) are kept. Refused: a version the carried [stop] "
-                     "lists\n"
-                     "(whichever key signs), a version lower than the earlier offer (unless --allow-lower), the "
-                     "earlier\n"
-                     "offer's version with other bytes, a rollout start before today, and signing with the working "
-                     "key\n"
-                     "when the earlier feed revokes it.\n"
-                     "--rollout-days N (1 to 30) rolls the offer out in N daily waves from --rollout-start (default\n"
-                     "today): each machine installs on its own wave's day, so that a stop order or a withdrawal given\n"
-                     "early reaches the machines that have not installed yet.\n") +
-                     carry_help + key_help + write_exit_help},
-            {"stop", stop_command,
-             "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
-             "                [--out FILE] [--working <key> --reserve <key>] [--passphrase-file FILE | "
-             "--passphrase-env VAR]",
-             std::string(
-                     "Writes the next feed, signed with the reserve key: the current feed's items with a [stop] "
-                     "section\n"
-                     "listing the versions (after those the current [stop] already lists) and, with --revoke-working,\n"
-                     "revoke_working = true (a revocation already in force stays). The offer ([download]) is dropped\n"
-                     "unless --keep-offer is given and its version is not stopped. --feed is the answer served now;\n"
-                     "--out defaults to it (rewritten whole, keeping its mode). The key must be the client's reserve\n"
-                     "key: clients ignore a [stop] signed with any other. Each version must be written as clients "
-                     "hold\n"
-                     "it (major.minor.build); one that the feed never offered is stopped with a warning.\n") +
-                     carry_help + key_help + write_exit_help},
-            {"withdraw", withdraw_command,
-             "withdraw <KEY> --feed <news.toml> [--out FILE] [--working <key> --reserve <key>]\n"
-             "                [--passphrase-file FILE | --passphrase-env VAR]",
-             std::string(
-                     "Writes the next feed without its offer ([download]), keeping its items and any [stop]: the\n"
-                     "everyday answer to a bad release, signed with the working key. Clients that already installed\n"
-                     "the version keep it. Refused when the current feed revokes the working key and another key "
-                     "signed\n"
-                     "it (sign with the reserve key then). A feed without an offer is left as it is (exit 0).\n") +
-                     carry_help + key_help + write_exit_help},
-            {"lint", lint_command,
-             "lint <file> [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--json]",
-             std::string("Judges a document or an answer with the updater's own feed code: TOML errors with their\n"
-                         "line:column, the updater's verdicts, then hazards. For an offer rolled out in waves it\n"
-                         "then shows how many waves are due on --today (default today), the share of machines that\n"
-                         "makes and how many waves remain. --json prints one JSON object instead:\n"
-                         "{\"file\", \"exit_code\", \"findings\": [{\"severity\", \"advisory\", \"line\", \"column\", "
-                         "\"message\"}],\n"
-                         "\"rollout\": {\"version\", \"start\", \"waves\", \"due\", \"last_due\"} or null}.\n") +
-                     client_help +
-                     "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 "
-                     "warnings;\n"
-                     "2 wrong usage; 3 unreadable input; 4 errors.\n"},
-            {"reports", reports_command,
-             "reports <log>... [--since YYYY-MM-DD] [--json] [--halt-above PERCENT --min-reports N]",
-             "Counts the clients' outcome reports in the update server's access logs: the common and the\n"
-             "combined format (nginx's and Apache's defaults), or plain lines holding one request path (or\n"
-             "https address) each. A report is a GET of a path ending in <outcome>/<from>/<to>, the outcome\n"
-             "one of updated, rolled-back, not-installed, not-started, download-refused (all but updated are\n"
-             "failures). Prints per from → to the count of each outcome and the failure rate, then the newest\n"
-             "offer's (the highest <to> by the updater's version comparison) over every <from>. Lines of\n"
-             "neither form are skipped and counted. --since leaves out log lines dated before that day (as the\n"
-             "log writes it, in the server's time zone); plain lines have no date and are always counted.\n"
-             "--halt-above PERCENT --min-reports N: exit 5 when the newest offer has at least N reports and\n"
-             "more than PERCENT of them failures, so that a release pipeline can withdraw it. --json prints\n"
-             "one JSON object instead: {\"files\", \"exit_code\", \"lines\", \"reports\", \"other_requests\",\n"
-             "\"malformed\", \"first_malformed\", \"undated\", \"since\", \"before_since\", \"offers\": [{\"from\",\n"
-             "\"to\", \"outcomes\": {OUTCOME: count}, \"reports\", \"failures\", \"failure_percent\"}], \"newest\":\n"
-             "{\"to\", \"outcomes\", \"reports\", \"failures\", \"failure_percent\"} or null, \"halt\":\n"
-             "{\"above_percent\", \"min_reports\", \"fires\"} or null}.\n"
-             "Exit: 0 counted (the halt rule did not fire); 2 wrong usage; 3 a log cannot be read; 5 the halt\n"
-             "rule fired.\n"},
-            {"dry-run", dry_run_command,
-             "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
-             "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n"
-             "                [--machine-guid GUID] [--json]",
-             std::string(
-                     "Runs the updater's check run over that answer on a client in memory and prints its log\n"
+        {"keygen", keygen, "keygen <private.pem> [--encrypt (--passphrase-file FILE | --passphrase-env VAR)]",
+         "Makes a P-256 key, writes it as PKCS#8 PEM (never over an existing file; mode 0600) and prints\n"
+         "the public key as the 128 hex digits a build takes as TAMSEL_WORKING_KEY or TAMSEL_RESERVE_KEY.\n"
+         "With --encrypt the PEM is encrypted (AES-256, PBKDF2-HMAC-SHA256 with 600,000 iterations) with the\n"
+         "passphrase, at least 20 characters, from the file's first line (a file only its owner can read)\n"
+         "or the environment variable.\n"
+         "Exit: 0 written; 2 wrong usage; 3 the file exists or cannot be written, the passphrase cannot be read;\n"
+         "4 a passphrase under 20 characters.\n"},
+        {"sign", sign, "sign <KEY> <document> <answer-out> [--passphrase-file FILE | --passphrase-env VAR]",
+         std::string("Writes the feed answer: the signature line, a line feed, then the document's bytes as they are.\n") +
+             key_help + "Exit: 0 written; 2 wrong usage; 3 a file or the key cannot be read, signing failed.\n"},
+        {"public-key", public_key_command, "public-key <KEY> [--passphrase-file FILE | --passphrase-env VAR]",
+         std::string("Prints the public key of a private key as the 128 hex digits a build takes: for a key made\n"
+                     "in a token, or to check which key a PEM file holds.\n") +
+             key_help + "Exit: 0 printed; 2 wrong usage; 3 the key cannot be read.\n"},
+        {"verify", verify, "verify <answer> <working-key> <reserve-key>",
+         "Says which key verifies the answer (working or reserve), splitting it with the updater's own code.\n"
+         "Keys are 128 hex digits, or files with them or with a PEM key.\n"
+         "Exit: 0 a key verified; 1 the signature line is refused or neither key verifies; 2 wrong usage;\n"
+         "3 unreadable input.\n"},
+        {"publish", publish,
+         "publish --key <KEY> --setup <file> --version <V> --files-prefix https://HOST/tamsel/files/\n"
+         "                --news <lang> <title> <text> [--news ...] --out <folder> [--name <path>]\n"
+         "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env VAR]\n"
+         "                [--rollout-days N [--rollout-start YYYY-MM-DD]] [--allow-lower]\n"
+         "                [--working <key> --reserve <key>]",
+         std::string(
+             "Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a copy of the update server's\n"
+             "tree, after checking that clients would take the offer. The earlier items and [stop] of\n"
+             "<folder>/tamsel/news.toml (or of --previous) are kept. Refused: a version the carried [stop] lists\n"
+             "(whichever key signs), a version lower than the earlier offer (unless --allow-lower), the earlier\n"
+             "offer's version with other bytes, a rollout start before today, and signing with the working key\n"
+             "when the earlier feed revokes it.\n"
+             "--rollout-days N (1 to 30) rolls the offer out in N daily waves from --rollout-start (default\n"
+             "today): each machine installs on its own wave's day, so that a stop order or a withdrawal given\n"
+             "early reaches the machines that have not installed yet.\n") +
+             carry_help + key_help + write_exit_help},
+        {"stop", stop_command,
+         "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
+         "                [--out FILE] [--working <key> --reserve <key>] [--passphrase-file FILE | --passphrase-env VAR]",
+         std::string(
+             "Writes the next feed, signed with the reserve key: the current feed's items with a [stop] section\n"
+             "listing the versions (after those the current [stop] already lists) and, with --revoke-working,\n"
+             "revoke_working = true (a revocation already in force stays). The offer ([download]) is dropped\n"
+             "unless --keep-offer is given and its version is not stopped. --feed is the answer served now;\n"
+             "--out defaults to it (rewritten whole, keeping its mode). The key must be the client's reserve\n"
+             "key: clients ignore a [stop] signed with any other. Each version must be written as clients hold\n"
+             "it (major.minor.build); one that the feed never offered is stopped with a warning.\n") +
+             carry_help + key_help + write_exit_help},
+        {"withdraw", withdraw_command,
+         "withdraw <KEY> --feed <news.toml> [--out FILE] [--working <key> --reserve <key>]\n"
+         "                [--passphrase-file FILE | --passphrase-env VAR]",
+         std::string(
+             "Writes the next feed without its offer ([download]), keeping its items and any [stop]: the\n"
+             "everyday answer to a bad release, signed with the working key. Clients that already installed\n"
+             "the version keep it. Refused when the current feed revokes the working key and another key signed\n"
+             "it (sign with the reserve key then). A feed without an offer is left as it is (exit 0).\n") +
+             carry_help + key_help + write_exit_help},
+        {"lint", lint_command,
+         "lint <file> [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--json]",
+         std::string("Judges a document or an answer with the updater's own feed code: TOML errors with their\n"
+                     "line:column, the updater's verdicts, then hazards. For an offer rolled out in waves it\n"
+                     "then shows how many waves are due on --today (default today), the share of machines that\n"
+                     "makes and how many waves remain. --json prints one JSON object instead:\n"
+                     "{\"file\", \"exit_code\", \"findings\": [{\"severity\", \"advisory\", \"line\", \"column\", \"message\"}],\n"
+                     "\"rollout\": {\"version\", \"start\", \"waves\", \"due\", \"last_due\"} or null}.\n") +
+             client_help +
+             "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 warnings;\n"
+             "2 wrong usage; 3 unreadable input; 4 errors.\n"},
+        {"reports", reports_command,
+         "reports <log>... [--since YYYY-MM-DD] [--json] [--halt-above PERCENT --min-reports N]",
+         "Counts the clients' outcome reports in the update server's access logs: the common and the\n"
+         "combined format (nginx's and Apache's defaults), or plain lines holding one request path (or\n"
+         "https address) each. A report is a GET of a path ending in <outcome>/<from>/<to>, the outcome\n"
+         "one of updated, rolled-back, not-installed, not-started, download-refused (all but updated are\n"
+         "failures). Prints per from → to the count of each outcome and the failure rate, then the newest\n"
+         "offer's (the highest <to> by the updater's version comparison) over every <from>. Lines of\n"
+         "neither form are skipped and counted. --since leaves out log lines dated before that day (as the\n"
+         "log writes it, in the server's time zone); plain lines have no date and are always counted.\n"
+         "--halt-above PERCENT --min-reports N: exit 5 when the newest offer has at least N reports and\n"
+         "more than PERCENT of them failures, so that a release pipeline can withdraw it. --json prints\n"
+         "one JSON object instead: {\"files\", \"exit_code\", \"lines\", \"reports\", \"other_requests\",\n"
+         "\"malformed\", \"first_malformed\", \"undated\", \"since\", \"before_since\", \"offers\": [{\"from\",\n"
+         "\"to\", \"outcomes\": {OUTCOME: count}, \"reports\", \"failures\", \"failure_percent\"}], \"newest\":\n"
+         "{\"to\", \"outcomes\", \"reports\", \"failures\", \"failure_percent\"} or null, \"halt\":\n"
+         "{\"above_percent\", \"min_reports\", \"fires\"} or null}.\n"
+         "Exit: 0 counted (the halt rule did not fire); 2 wrong usage; 3 a log cannot be read; 5 the halt\n"
+         "rule fired.\n"},
+        {"dry-run", dry_run_command,
+         "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
+         "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n"
+         "                [--machine-guid GUID] [--json]",
+         std::string("Runs the updater's check run over that answer on a client in memory and prints its log\n"
                      "lines, its exit code and the state file it leaves. For an offer rolled out in waves it\n"
                      "prints the machine's wave and the day it is due; --machine-guid is the client's MachineGuid\n"
                      "(without it the client is one whose MachineGuid cannot be read: the last wave). --json\n"
                      "prints one JSON object instead: {\"installed\", \"today\", \"host\", \"rollout\": {\"waves\",\n"
                      "\"start\", \"wave\", \"due\"} or null, \"steps\": [{\"kind\": \"log\", \"time\", \"message\",\n"
-                     "\"number\"} or {\"kind\": \"would\" or \"note\", \"text\"}], \"exit_code\" (null: stopped at "
-                     "the\n"
+                     "\"number\"} or {\"kind\": \"would\" or \"note\", \"text\"}], \"exit_code\" (null: stopped at the\n"
                      "download), \"state\" (text or null), \"update_folder\": [{\"name\", \"size\"}]}.\n") +
-                     client_help +
-                     "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage; 3 unreadable input.\n"},
+             client_help +
+             "Exit: 0 the pass ran (its own exit code is printed); 2 wrong usage; 3 unreadable input.\n"},
     };
     return table;
 }
