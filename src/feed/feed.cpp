@@ -5,6 +5,7 @@
 #include "common/calendar_date.h"
 #include "common/toml.h"
 #include "common/toml_reading.h"
+#include "feed/https_address.h"
 
 namespace tamsel {
 namespace {
@@ -40,6 +41,7 @@ struct RawFeed {
     std::vector<RawItem> items;
     const toml::node* download = nullptr;
     const toml::node* stop = nullptr;
+    const toml::node* report = nullptr;
 };
 
 // A table with string `title` and `text` (other keys ignored), or an array of
@@ -126,6 +128,7 @@ std::optional<RawFeed> read_raw_feed(const toml::table& root) {
     }
     feed.download = root.get("download");
     feed.stop = root.get("stop");
+    feed.report = root.get("report");
     return feed;
 }
 
@@ -227,7 +230,40 @@ FeedSection<Stop> read_stop(const toml::node* node) {
     return section;
 }
 
+FeedSection<Report> read_report(const toml::node* node) {
+    FeedSection<Report> section;
+    if (node == nullptr) return section;
+    section.state = SectionState::malformed;
+    const toml::table* table = node->as_table();
+    const toml::node* prefix = table == nullptr ? nullptr : table->get("prefix");
+    const std::string* text = prefix == nullptr ? nullptr : string_of(*prefix);
+    if (text == nullptr) return section;
+    section.value.prefix = *text;
+    section.state = SectionState::present;
+    return section;
+}
+
 }  // namespace
+
+std::optional<std::string> report_prefix_refusal(std::string_view prefix, std::string_view update_host) {
+    const auto address = split_https_address(prefix);
+    if (!address) return "not an https:// address with a plain host";
+    if (address->host != update_host) return "not on the update host " + std::string(update_host);
+    if (!prefix.ends_with('/')) return "not ending in \"/\"";
+    if (address->path.size() > report_path_limit) return "a path over 200 bytes";
+    for (std::string_view path = std::string_view(address->path).substr(1); !path.empty();) {
+        const std::size_t slash = path.find('/');
+        if (slash == std::string_view::npos || !is_plain_path_part(path.substr(0, slash)))
+            return "a path part other than letters, digits, \"-\", \".\" and \"_\"";
+        path.remove_prefix(slash + 1);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> report_prefix(const Feed& feed, std::string_view update_host) {
+    if (!feed.report.present() || report_prefix_refusal(feed.report.value.prefix, update_host)) return std::nullopt;
+    return feed.report.value.prefix;
+}
 
 std::variant<Feed, FeedError> parse_feed(std::string_view document) {
     toml::parse_result parsed = toml::parse(document, std::string_view{"news.toml"});
@@ -243,6 +279,7 @@ std::variant<Feed, FeedError> parse_feed(std::string_view document) {
     feed.update_entry = choose_update_entry(raw->items);
     feed.download = read_download(raw->download);
     feed.stop = read_stop(raw->stop);
+    feed.report = read_report(raw->report);
     return feed;
 }
 

@@ -61,11 +61,29 @@ struct FeedSection {
     bool present() const { return state == SectionState::present; }
 };
 
+// The feed's request for outcome reports: clients send each installation's
+// outcome as a GET of `prefix` + "<outcome>/<from>/<to>".
+struct Report {
+    std::string prefix;
+};
+
 struct Feed {
     std::optional<UpdateEntry> update_entry;
     FeedSection<Download> download;
     FeedSection<Stop> stop;
+    FeedSection<Report> report;  // malformed: not a table with a text `prefix`
 };
+
+inline constexpr std::size_t report_path_limit = 200;
+
+// Why clients of `update_host` send no reports to `prefix`, or nothing when
+// they do: it must be an https address on that host, byte for byte, whose
+// path is at most 200 bytes of plain parts, each ending in "/".
+std::optional<std::string> report_prefix_refusal(std::string_view prefix, std::string_view update_host);
+
+// The prefix the clients of `update_host` report to: that of a present
+// [report] which report_prefix_refusal accepts.
+std::optional<std::string> report_prefix(const Feed& feed, std::string_view update_host);
 
 // Parses the document exactly as it follows the signature line. Fails with
 // FeedError::document for a syntax or shape error, or FeedError::schema for

@@ -1,5 +1,7 @@
 #include "feed/https_address.h"
 
+#include <algorithm>
+
 namespace tamsel {
 
 std::optional<HttpsAddress> split_https_address(std::string_view address) {
@@ -17,6 +19,14 @@ std::optional<HttpsAddress> split_https_address(std::string_view address) {
     }
     if (split.host.empty() || split.host.find_first_of(":@") != std::string::npos) return std::nullopt;
     return split;
+}
+
+bool is_plain_path_part(std::string_view part) {
+    if (part.empty() || part == "." || part == "..") return false;
+    return std::all_of(part.begin(), part.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+               c == '_';
+    });
 }
 
 }  // namespace tamsel

@@ -17,4 +17,8 @@ struct HttpsAddress {
 // query or fragment stays in the path as written.
 std::optional<HttpsAddress> split_https_address(std::string_view address);
 
+// A part of a path the updater builds or accepts between slashes: not
+// empty, not "." or "..", only ASCII letters, digits, "-", "." and "_".
+bool is_plain_path_part(std::string_view part);
+
 }  // namespace tamsel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "feed/https_address.h"
 #include "update/rollout.h"
 #include "update/version.h"
 
@@ -10,14 +11,6 @@ namespace {
 
 bool holds(const std::vector<std::string>& list, std::string_view text) {
     return std::find(list.begin(), list.end(), text) != list.end();
-}
-
-bool is_plain_part(std::string_view part) {
-    if (part.empty() || part == "." || part == "..") return false;
-    return std::all_of(part.begin(), part.end(), [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-               c == '.' || c == '_';
-    });
 }
 
 }  // namespace
@@ -64,7 +57,7 @@ bool is_under_files_prefix(std::string_view url, std::string_view files_prefix) 
     if (rest.empty() || rest.size() > address_tail_limit) return false;
     while (true) {
         const auto slash = rest.find('/');
-        if (!is_plain_part(rest.substr(0, slash))) return false;
+        if (!is_plain_path_part(rest.substr(0, slash))) return false;
         if (slash == std::string_view::npos) return true;
         rest.remove_prefix(slash + 1);
     }

@@ -30,6 +30,7 @@ struct Case {
     std::optional<std::uint64_t> entry_id = std::nullopt;
     SectionState download = SectionState::absent;
     SectionState stop = SectionState::absent;
+    SectionState report = SectionState::absent;
 };
 
 TEST(ParseFeed, DocumentTable) {
@@ -126,6 +127,15 @@ TEST(ParseFeed, DocumentTable) {
          SectionState::absent, SectionState::malformed},
         {"stop with an extra key", one + "[stop]\nversions = []\nwhy = \"x\"\n", Result::accepted, std::nullopt,
          SectionState::absent, SectionState::present},
+        // report
+        {"[report] with a prefix", one + "[report]\nprefix = \"x\"\nmore = 1\n", Result::accepted, std::nullopt,
+         SectionState::absent, SectionState::absent, SectionState::present},
+        {"[report] without a prefix", one + "[report]\n", Result::accepted, std::nullopt, SectionState::absent,
+         SectionState::absent, SectionState::malformed},
+        {"prefix as a number", one + "[report]\nprefix = 1\n", Result::accepted, std::nullopt, SectionState::absent,
+         SectionState::absent, SectionState::malformed},
+        {"report as a string", one + "report = \"https://h/r/\"\n", Result::accepted, std::nullopt,
+         SectionState::absent, SectionState::absent, SectionState::malformed},
         // a broken download or stop leaves the rest usable
         {"everything at once", one + "stop = 1\n" + update_item(5, "2.0") + download(hex64, "0"), Result::accepted, 5,
          SectionState::malformed, SectionState::malformed},
@@ -144,12 +154,40 @@ TEST(ParseFeed, DocumentTable) {
         if (feed.update_entry && c.entry_id) EXPECT_EQ(feed.update_entry->id, *c.entry_id) << c.name;
         EXPECT_EQ(feed.download.state, c.download) << c.name;
         EXPECT_EQ(feed.stop.state, c.stop) << c.name;
+        EXPECT_EQ(feed.report.state, c.report) << c.name;
     }
 }
 
+TEST(ReportPrefix, OnlyPlainFoldersOnTheUpdateHost) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+            {"https://h/tamsel/report/", std::nullopt},
+            {"https://h/", std::nullopt},
+            {"https://h/a.b/c-d_e/", std::nullopt},
+            {"https://h/" + std::string(198, 'a') + "/", std::nullopt},
+            {"https://h/" + std::string(199, 'a') + "/", "a path over 200 bytes"},
+            {"https://h", "not ending in \"/\""},
+            {"https://h/report", "not ending in \"/\""},
+            {"https://other/report/", "not on the update host h"},
+            {"https://H/report/", "not on the update host h"},
+            {"https://h:8443/report/", "not an https:// address with a plain host"},
+            {"https://u@h/report/", "not an https:// address with a plain host"},
+            {"http://h/report/", "not an https:// address with a plain host"},
+            {"", "not an https:// address with a plain host"},
+            {"https://h//", "a path part other than letters, digits, \"-\", \".\" and \"_\""},
+            {"https://h/../", "a path part other than letters, digits, \"-\", \".\" and \"_\""},
+            {"https://h/r?x=1/", "a path part other than letters, digits, \"-\", \".\" and \"_\""},
+            {"https://h/r%20s/", "a path part other than letters, digits, \"-\", \".\" and \"_\""},
+    };
+    for (const auto& [prefix, refusal] : cases) EXPECT_EQ(report_prefix_refusal(prefix, "h"), refusal) << prefix;
+    const auto feed = parse_feed("schema = 1\n[report]\nprefix = \"https://h/r/\"\n");
+    EXPECT_EQ(report_prefix(std::get<Feed>(feed), "h"), "https://h/r/");
+    EXPECT_EQ(report_prefix(std::get<Feed>(feed), "g"), std::nullopt);
+    EXPECT_EQ(report_prefix(std::get<Feed>(parse_feed("schema = 1\nreport = 1\n")), "h"), std::nullopt);
+}
+
 TEST(ParseFeed, PresentSectionsCarryTheirValues) {
-    const std::string text = "schema = 1\n" + update_item(9, "2.0.1") + update_item(9, "other") + update_item(2, "1.0") +
-                             download(hex64, "16777216", "\"2.0.1\"") +
+    const std::string text = "schema = 1\n" + update_item(9, "2.0.1") + update_item(9, "other") +
+                             update_item(2, "1.0") + download(hex64, "16777216", "\"2.0.1\"") +
                              "[stop]\nversions = [\"1.9\", \"1.8\", \"1.9\"]\nrevoke_working = true\n";
     const auto result = parse_feed(text);
     ASSERT_TRUE(std::holds_alternative<Feed>(result));
