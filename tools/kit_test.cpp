@@ -104,6 +104,12 @@ const Refusal refusals[] = {
      nullptr},
     {"the same version with other bytes", [](PublishRequest& r) { r.previous = earlier_offer("2.0.0"); },
      "other bytes"},
+    {"report prefix", [](PublishRequest& r) { r.report_prefix = "https://updates.example.com/tamsel/report/"; },
+     nullptr},
+    {"report prefix off the update host",
+     [](PublishRequest& r) { r.report_prefix = "https://stats.example.com/tamsel/report/"; }, "not on the update host"},
+    {"report prefix over plain http",
+     [](PublishRequest& r) { r.report_prefix = "http://updates.example.com/tamsel/report/"; }, "not an https://"},
     {"rollout from yesterday",
      [](PublishRequest& r) {
          r.rollout_days = 7;
@@ -171,7 +177,7 @@ TEST(Publish, KeepsEarlierItemsAndStopOrderAndReplacesTheSameVersion) {
         "schema = 1\n[[item]]\nid = 4\ntype = \"news\"\nen = [\"Hello\", \"First news\"]\n"
         "[[item]]\nid = 7\ntype = \"update\"\nversion = \"2.0.0\"\nen = { title = \"old\", text = \"old\" }\n"
         "[[item]]\nid = 5\ntype = \"update\"\nversion = \"1.9.0\"\nru = { title = \"t\", text = \"x\" }\n"
-        "[stop]\nversions = [\"1.8.0\"]\n"
+        "[stop]\nversions = [\"1.8.0\"]\n[report]\nprefix = \"https://updates.example.com/r/\"\n"
         "[download]\nversion = \"1.9.0\"\nurl = \"https://updates.example.com/tamsel/files/s.exe\"\n"
         "sha256 = \"" + std::string(64, 'a') + "\"\nsize = 9\n";
     PublishRequest request = good_request(key.get());
@@ -182,6 +188,7 @@ TEST(Publish, KeepsEarlierItemsAndStopOrderAndReplacesTheSameVersion) {
     EXPECT_EQ(publication.kept_items, 2u);  // the old 2.0.0 item gives way to the new one
     EXPECT_NE(publication.document.find("First news"), std::string::npos);
     EXPECT_NE(publication.document.find("1.8.0"), std::string::npos);
+    EXPECT_NE(publication.document.find("[report]\nprefix = \"https://updates.example.com/r/\""), std::string::npos);
     EXPECT_EQ(publication.document.find("\"old\""), std::string::npos);
     EXPECT_NE(publication.document.find("id = 8"), std::string::npos);  // above every earlier id
     EXPECT_EQ(publication.document.find("1.9.0\"\nurl"), std::string::npos);
@@ -261,6 +268,10 @@ TEST(Lint, PlacesAndJudgesWhatIsWrong) {
          "rollout_start must be a local date", 4},
         {"rollout days without a start", update + download + "rollout_days = 7\n", 12, 16,
          "rollout_days needs rollout_start", 4},
+        {"report off the update host", update + download + "[report]\nprefix = \"https://stats/tamsel/r/\"\n", 12, 1,
+         "[report] prefix https://stats/tamsel/r/ is not on the update host localhost: clients send no reports", 1},
+        {"report of the wrong shape", update + download + "[report]\nprefix = 1\n", 12, 1,
+         "[report] must be a table with a text prefix", 1},
         {"signed by neither key", feed_answer(Signature{1}, update), 1, 1, "did not verify", 4},
         {"signature line of the wrong form", "signature: \"x\"\n" + update, 1, 1, "signature line refused", 4},
         {"not UTF-8", "schema = 1\n# \xC0\xAF\n", 0, 0, "not UTF-8", 4},
@@ -467,7 +478,7 @@ TEST(KitCommandLine, PublishVerifyLintDryRun) {
     EXPECT_NE(refused.output.find("fourth piece"), std::string::npos) << refused.output;
     EXPECT_FALSE(std::filesystem::exists(out));
 
-    ASSERT_EQ(publish("2.0.0").status, 0);
+    ASSERT_EQ(publish("2.0.0", " --report-prefix https://updates.example.com/tamsel/report/").status, 0);
     const ToolRun second = publish("2.1.0");
     ASSERT_EQ(second.status, 0) << second.output;
     EXPECT_NE(second.output.find("1 earlier item(s) kept"), std::string::npos) << second.output;
@@ -476,16 +487,20 @@ TEST(KitCommandLine, PublishVerifyLintDryRun) {
               "working\n");
     const ToolRun lint_run = run("lint " + news + keys);
     EXPECT_EQ(lint_run.status, 0) << lint_run.output;
-    EXPECT_EQ(lint_run.output, news + ": clean\n");
+    const std::string reports = "https://updates.example.com/tamsel/report/";
+    EXPECT_EQ(lint_run.output, news + ": clean\n" + news + ": clients report each installation's outcome to " +
+                                   reports + "<outcome>/<from>/<to>\n");
 
     const ToolRun dry = run("dry-run " + news + " --installed 2.0.0 --files " + out + keys);
     EXPECT_EQ(dry.status, 0) << dry.output;
     EXPECT_NE(dry.output.find(" feed request 0\n"), std::string::npos) << dry.output;
+    EXPECT_NE(dry.output.find("reports: clients report each installation's outcome to " + reports), std::string::npos);
     EXPECT_NE(dry.output.find(" download verified 0\n"), std::string::npos) << dry.output;
     EXPECT_NE(dry.output.find("downloaded-setup.exe (14 bytes)"), std::string::npos) << dry.output;
     // The machine-readable forms, as pipelines read them.
     EXPECT_EQ(run("lint " + news + keys + " --json").output,
-              "{\"file\": \"" + news + "\", \"exit_code\": 0, \"findings\": [], \"rollout\": null}\n");
+              "{\"file\": \"" + news + "\", \"exit_code\": 0, \"findings\": [], \"rollout\": null, \"report\": \"" +
+                      reports + "\"}\n");
     const ToolRun dry_json = run("dry-run " + news + " --installed 2.0.0 --files " + out + keys + " --json");
     EXPECT_NE(dry_json.output.find("\"message\": \"download verified\", \"number\": \"0\"}"), std::string::npos)
         << dry_json.output;

@@ -417,7 +417,8 @@ int publish(int argc, char** argv) {
                                                {"--rollout-start", 1},
                                                {"--working", 1},
                                                {"--reserve", 1},
-                                               {"--allow-lower", 0}}),
+                                               {"--allow-lower", 0},
+                                               {"--report-prefix", 1}}),
                           positional);
     const auto key_path = options.one("--key");
     const auto setup_path = options.one("--setup");
@@ -443,6 +444,7 @@ int publish(int argc, char** argv) {
     request.date = options.one("--date").value_or(local_today());
     request.today = local_today();
     request.allow_lower = options.has("--allow-lower");
+    if (const auto report = options.one("--report-prefix")) request.report_prefix = *report == "none" ? "" : *report;
     for (const auto& news : options.all("--news")) request.news.push_back({news[0], news[1], news[2]});
     if (const auto days = options.one("--rollout-days")) {
         if (days->empty() || days->size() > 2 || days->find_first_not_of("0123456789") != std::string::npos ||
@@ -502,9 +504,11 @@ int publish(int argc, char** argv) {
 // lint --json: one object, its keys always present (null when empty):
 // {"file", "exit_code", "findings": [{"severity", "advisory", "line",
 // "column", "message"}], "rollout": {"version", "start", "waves", "due",
-// "last_due"} or null}. Line and column are 0 for a finding without a place.
+// "last_due"} or null, "report": the reports' prefix or null}. Line and
+// column are 0 for a finding without a place.
 void print_lint_json(const std::string& file, const std::vector<Finding>& findings,
-                     const std::optional<RolloutProgress>& rollout, std::ostream& out) {
+                     const std::optional<RolloutProgress>& rollout, const std::optional<std::string>& report,
+                     std::ostream& out) {
     out << "{\"file\": " << json_string(file) << ", \"exit_code\": " << lint_exit_code(findings) << ", \"findings\": [";
     for (const Finding& finding : findings) {
         out << (&finding == &findings.front() ? "" : ", ") << "{\"severity\": \""
@@ -521,7 +525,7 @@ void print_lint_json(const std::string& file, const std::vector<Finding>& findin
     } else {
         out << "null";
     }
-    out << "}\n";
+    out << ", \"report\": " << (report ? json_string(*report) : "null") << "}\n";
 }
 
 int lint_command(int argc, char** argv) {
@@ -545,7 +549,8 @@ int lint_command(int argc, char** argv) {
     }
     const auto findings = lint(file, lint_options);
     if (options.has("--json")) {
-        print_lint_json(positional[0], findings, rollout_progress(file, *today), std::cout);
+        print_lint_json(positional[0], findings, rollout_progress(file, *today),
+                        report_prefix_of(file, lint_options.host), std::cout);
         return lint_exit_code(findings);
     }
     for (const Finding& finding : findings) {
@@ -556,6 +561,9 @@ int lint_command(int argc, char** argv) {
     const int code = lint_exit_code(findings);
     if (findings.empty()) std::cout << positional[0] << ": clean\n";
     if (const auto status = rollout_status(file, *today)) std::cout << positional[0] << ": " << *status << "\n";
+    if (const auto prefix = report_prefix_of(file, lint_options.host))
+        std::cout << positional[0] << ": clients report each installation's outcome to " << *prefix
+                  << "<outcome>/<from>/<to>\n";
     return code;
 }
 
@@ -946,6 +954,7 @@ const std::vector<Command>& commands() {
          "                --news <lang> <title> <text> [--news ...] --out <folder> [--name <path>]\n"
          "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env VAR]\n"
          "                [--rollout-days N [--rollout-start YYYY-MM-DD]] [--allow-lower]\n"
+         "                [--report-prefix https://HOST/PATH/ | --report-prefix none]\n"
          "                [--working <key> --reserve <key>]",
          std::string(
              "Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a copy of the update server's\n"
@@ -956,7 +965,11 @@ const std::vector<Command>& commands() {
              "when the earlier feed revokes it.\n"
              "--rollout-days N (1 to 30) rolls the offer out in N daily waves from --rollout-start (default\n"
              "today): each machine installs on its own wave's day, so that a stop order or a withdrawal given\n"
-             "early reaches the machines that have not installed yet.\n") +
+             "early reaches the machines that have not installed yet.\n"
+             "--report-prefix asks clients to report each installation's outcome as a GET of\n"
+             "PREFIX<outcome>/<from>/<to> (refused unless it is an https address on the files prefix's host\n"
+             "with plain path parts, each ending in \"/\"); the earlier feed's [report] is carried on unless\n"
+             "it is given (none drops it). tamsel-feed reports counts them in the server's access logs.\n") +
              carry_help + key_help + write_exit_help},
         {"stop", stop_command,
          "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
@@ -986,7 +999,9 @@ const std::vector<Command>& commands() {
                      "then shows how many waves are due on --today (default today), the share of machines that\n"
                      "makes and how many waves remain. --json prints one JSON object instead:\n"
                      "{\"file\", \"exit_code\", \"findings\": [{\"severity\", \"advisory\", \"line\", \"column\", \"message\"}],\n"
-                     "\"rollout\": {\"version\", \"start\", \"waves\", \"due\", \"last_due\"} or null}.\n") +
+                     "\"rollout\": {\"version\", \"start\", \"waves\", \"due\", \"last_due\"} or null, \"report\": the\n"
+                     "prefix clients send their outcome reports to, or null}. A [report] clients would not use\n"
+                     "is a warning that says why.\n") +
              client_help +
              "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 warnings;\n"
              "2 wrong usage; 3 unreadable input; 4 errors.\n"},
