@@ -50,7 +50,7 @@ std::unique_ptr<Simulation::World> Simulation::make_world(Machine& machine, int 
     current_rng_ = &rng;
 
     // The server, as this machine reaches it today.
-    const auto& answer = vendor_.answer(day);
+    const auto& answer = vendor_.answer(day, now - day_start(0));
     if (answer && !rng.chance(scenario_.behaviour.network_failure)) {
         w.https.serve(context_.feed_url, FakeHttpsResponse::body(*answer));
         for (const auto& [url, bytes] : vendor_.setups()) {
@@ -169,6 +169,8 @@ void Simulation::check_setup_start(World& w, Machine& machine, std::vector<Launc
 // power went out during it.
 bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& rng, bool phase2,
                              std::vector<Launch>& launches) {
+    const auto state_file = machine.files.find(UpdateFolder{context_.update_dir}.state());
+    const std::string state_before = state_file == machine.files.end() ? std::string() : state_file->second;
     auto world = make_world(machine, day, now, rng, launches);
     World& w = *world;
     bool power = true;
@@ -186,8 +188,9 @@ bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& r
 
     // The log's lines go into the fleet's counts; the folder keeps none.
     const std::string log_path = UpdateFolder{context_.update_dir}.log();
+    std::vector<std::string> messages;
     for (const std::string& line : fakes::log_messages(w.files, log_path)) {
-        const std::string message = line.substr(0, line.find_last_of(' '));
+        const std::string message = messages.emplace_back(line.substr(0, line.find_last_of(' ')));
         ++result_.log_lines[message];
         if (message == "feed request") {
             ++result_.feed_fetches;
@@ -197,6 +200,7 @@ bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& r
         if (message == "close: the program closed by itself") ++result_.polite_closes;
         if (options_.trace) *options_.trace << "    " << line << "\n";
     }
+    send_reports(machine, w, now, messages, state_before);
     w.files.files.erase(log_path);
     w.files.files.erase(UpdateFolder{context_.update_dir}.previous_log());
 
@@ -213,6 +217,57 @@ bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& r
     if (!power) power_cut(machine);
     check_after_process(machine, day, now);
     return power;
+}
+
+void Simulation::send_reports(const Machine& machine, World& w, std::int64_t now,
+                              const std::vector<std::string>& messages, const std::string& state_before) {
+    const std::string prefix = vendor_.report_prefix();
+    const std::string path_prefix = prefix.substr(prefix.find('/', 8));
+    std::vector<std::string> paths;
+    std::string offered;  // the version of the setup this process downloaded
+    for (const HttpsRequest& request : w.https.requests) {
+        if (request.path.starts_with(path_prefix)) paths.push_back(request.path);
+        if (request.path.ends_with("-setup.exe")) offered = request.path.substr(request.path.rfind("Tamsel-") + 7);
+    }
+    offered = offered.substr(0, offered.find("-setup.exe"));
+    product_reports_ = product_reports_ || !paths.empty();
+    for (const std::string& message : product_reports_ ? std::vector<std::string>{} : messages) {
+        const char* outcome = message == "updated"                           ? "updated"
+                              : message == "did not start: rollback started" ? "rolled-back"
+                              : message == "setup did not install"           ? "not-installed"
+                              : message == "setup not started"               ? "not-started"
+                              : message == "download refused: size differs" ||
+                                              message == "download refused: SHA-256 differs"
+                                      ? "download-refused"
+                                      : nullptr;
+        if (outcome == nullptr) continue;
+        fakes::FakeFiles before;
+        before.files[UpdateFolder{context_.update_dir}.state()] = state_before;
+        before.folders = {context_.data_dir, context_.update_dir};
+        const auto state = read_state(before, UpdateFolder{context_.update_dir}.state());
+        const bool pending = state && state->pending && std::string_view(outcome) != "download-refused" &&
+                             std::string_view(outcome) != "not-started";
+        paths.push_back(path_prefix + outcome + "/" + (pending ? state->pending->from : machine.installed) + "/" +
+                        (pending ? state->pending->version : offered));
+    }
+    // The server's clock is true time; a report is lost on the way by a
+    // stream of chances of its own, so the rest of the run never depends
+    // on it.
+    Rng loss(scenario_.seed, static_cast<std::uint64_t>(machine.index), static_cast<std::uint64_t>(now), 2);
+    const CalendarDate date = date_from_unix_days(now / day_seconds);
+    static constexpr const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char stamp[40];
+    std::snprintf(stamp, sizeof stamp, "[%02u/%s/%04lld:%s +0000]", date.day, months[date.month - 1],
+                  static_cast<long long>(date.year), clock_text(now).c_str());
+    for (const std::string& path : paths) {
+        if (loss.chance(scenario_.behaviour.report_lost)) {
+            ++result_.reports_lost;
+            continue;
+        }
+        result_.report_log.emplace_back(
+                now, "10.0.0.1 - - " + std::string(stamp) + " \"GET " + path + " HTTP/1.1\" 404 0 \"-\" \"Tamsel\"");
+    }
 }
 
 void Simulation::power_cut(Machine& machine) {

@@ -173,6 +173,13 @@ private:
 
     void power_cut(Machine& machine);
 
+    // The outcome reports of one process, as the server's log receives
+    // them: the report GETs the updater made, or, while it makes none,
+    // the ones its log lines call for (from the pending record before the
+    // process, or the installed version and the offer downloaded).
+    void send_reports(const Machine& machine, World& w, std::int64_t now, const std::vector<std::string>& messages,
+                      const std::string& state_before);
+
     void check_after_process(Machine& machine, int day, std::int64_t now);
 
     Result<State, StateUnreadable> read_state_of(const Machine& machine);
@@ -206,6 +213,7 @@ private:
     std::size_t current_install_ = SIZE_MAX;
     Rng* current_rng_ = nullptr;
     std::vector<char> install_closed_;  // by installation: whether it closed the program anywhere
+    bool product_reports_ = false;      // the updater itself sent a report GET
 };
 
 }  // namespace tamsel::fleet
