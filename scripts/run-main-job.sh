@@ -4,10 +4,11 @@
 # Tamsel.exe 1.0.0 runs in the session; the server offers 2.0.0 in a feed
 # signed with the test working key. The check run downloads the stand-in
 # setup program, closes the program politely and starts the setup, which
-# installs 2.0.0 and starts phase two; phase two logs "updated" and the
-# program runs again as 2.0.0. Prints the log, the state file, the update
-# folder and the running program's version. Run again the same day, the
-# pass is silent.
+# installs 2.0.0 and starts phase two; phase two logs "updated", reports it
+# to the server (the feed asks for outcome reports; the server's answer, a
+# 404, does not matter) and the program runs again as 2.0.0. Prints the log,
+# the state file, the update folder, the server's report requests and the
+# running program's version. Run again the same day, the pass is silent.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -58,6 +59,9 @@ version = "2.0.0"
 url = "https://localhost/tamsel/files/tamsel-setup-2.0.0.exe"
 sha256 = "$sha"
 size = $size
+
+[report]
+prefix = "https://localhost/tamsel/report/"
 TOML
 "$root/build/native/tools/tamsel-feed" sign tests/keys/test-only-working.pem "$site/news-document.toml" \
   "$site/tamsel/news.toml" >/dev/null
@@ -107,4 +111,6 @@ echo "== update folder"
 ls -l "$data/update"
 echo "== setup.log"
 cat "$data/update/setup.log" 2>/dev/null || echo "(none)"
+echo "== outcome reports in the update server's log"
+grep -o '"GET /tamsel/report/[^"]*"' "$pid_file.log" 2>/dev/null || echo "(none)"
 echo "== Tamsel.exe now: $(python3 tests/support/file_version.py "$program/Tamsel.exe"), running as (pid session): $(probe census "$main_exe" | tr '\n' ' ')"

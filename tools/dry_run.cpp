@@ -186,6 +186,9 @@ public:
         return serve(body.str(), sink);
     }
 
+    // An outcome report: the publish folder holds no such file.
+    Result<std::uint32_t> https_get_status(const HttpsRequest&) override { return 404u; }
+
     // Thrown when the pass reaches the setup download and no publish folder
     // was given: it ends the dry run there instead of logging a download
     // failure that a real client would not see.

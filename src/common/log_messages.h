@@ -98,6 +98,9 @@ inline constexpr auto log_messages = std::to_array<LogMessageEntry>({
     {"raise: the window helper did not start", 56, EventType::warning},
     {"raise: the window helper gave no verdict", 57, EventType::warning},
     {"raise: the program's window did not appear or did not live", 58, EventType::warning},
+    {"policy: reports disabled", 65, EventType::information},
+    {"report sent", 66, EventType::information},
+    {"report not sent", 67, EventType::warning},
     // Reported before the log exists, so never a line of it (Log::write refuses them).
     {"did not run: not the system account", 59, EventType::error, event_only},
     {"did not run: another pass runs", 60, EventType::warning, event_only},

@@ -29,5 +29,6 @@ inline constexpr std::string_view updates_disabled_policy = "UpdatesDisabled";
 inline constexpr std::string_view max_version_policy = "MaxVersion";
 inline constexpr std::string_view defer_while_running_policy = "DeferWhileRunning";
 inline constexpr std::string_view proxy_policy = "Proxy";
+inline constexpr std::string_view disable_reports_policy = "DisableReports";
 
 }  // namespace tamsel

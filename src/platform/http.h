@@ -48,6 +48,10 @@ public:
     // call that failed, or the status (100 to 599) of an answer that was not
     // the expected one; 0 for a body beyond the limit or a sink that refused it.
     virtual Result<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) = 0;
+    // One GET whose answer is not read: the status of the final response,
+    // whatever it is, or a failure with the cause of the call that failed.
+    // `expected_status` plays no part.
+    virtual Result<std::uint32_t> https_get_status(const HttpsRequest& request) = 0;
 };
 
 }  // namespace tamsel

@@ -125,6 +125,9 @@ bool read_pending(const toml::node& node, Pending& pending, std::string& error) 
             }
             if (!read_pending_field(index, *field, pending, error)) return false;
         }
+        if (const toml::node* prefix = table->get("report_prefix")) {
+            if (!read_string(*prefix, "report_prefix", pending.report_prefix.emplace(), error)) return false;
+        }
         return true;
     }
     // The record may also be written as an array of its values in field order;
@@ -288,7 +291,8 @@ std::optional<std::string> state_text(const State& state) {
         if (pending.since > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
         const auto version = quoted(pending.version);
         const auto from = quoted(pending.from);
-        if (!version || !from) return std::nullopt;
+        const auto prefix = pending.report_prefix ? quoted(*pending.report_prefix) : std::optional<std::string>("");
+        if (!version || !from || !prefix) return std::nullopt;
         out += "\r\n[pending]\r\n";
         add_line(out, "version", *version);
         add_line(out, "from", *from);
@@ -296,6 +300,7 @@ std::optional<std::string> state_text(const State& state) {
         add_line(out, "rollback_copy", pending.rollback_copy ? "true" : "false");
         add_line(out, "rolling_back", pending.rolling_back ? "true" : "false");
         add_line(out, "since", std::to_string(pending.since));
+        if (pending.report_prefix) add_line(out, "report_prefix", *prefix);
     }
     return out;
 }

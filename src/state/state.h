@@ -21,6 +21,9 @@ struct Pending {
     bool rollback_copy = false;  // the previous setup program was kept as rollback-setup.exe
     bool rolling_back = false;   // the setup in flight is that rollback copy
     std::uint64_t since = 0;     // unix_now when it began
+    // Where phase two reports the outcome: written only when the feed asked
+    // for reports, so records without it read and write as before.
+    std::optional<std::string> report_prefix;
     friend bool operator==(const Pending&, const Pending&) = default;
 };
 

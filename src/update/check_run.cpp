@@ -13,8 +13,9 @@
 #include "update/decision.h"
 #include "update/installation.h"
 #include "update/installer.h"
-#include "update/rollout.h"
 #include "update/policies.h"
+#include "update/report.h"
+#include "update/rollout.h"
 #include "update/version.h"
 
 namespace tamsel {
@@ -137,7 +138,7 @@ int check_run(const RunContext& context, Log& log, Platform& platform, SessionBr
         return exit_code::done;
     }
     return start_installation(context, log, state, std::get<Download>(decision), machine.installed_version, routed,
-                              bridge);
+                              bridge, check_run_reports_to(feed, context, policies));
 }
 
 }  // namespace tamsel

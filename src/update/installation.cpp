@@ -4,6 +4,7 @@
 #include "entry/paths.h"
 #include "update/download.h"
 #include "update/installer.h"
+#include "update/report.h"
 #include "update/version.h"
 
 namespace tamsel {
@@ -53,14 +54,22 @@ Settled settle_pending(const RunContext& context, Log& log, State& state, Platfo
 }
 
 int start_installation(const RunContext& context, Log& log, State& state, const Download& download,
-                       const std::string& installed_version, Platform& platform, SessionBridge& bridge) {
+                       const std::string& installed_version, Platform& platform, SessionBridge& bridge,
+                       const std::optional<std::string>& report_prefix) {
     Files& files = platform.files;
     const std::string setup_path = UpdateFolder{context.update_dir}.downloaded_setup();
     const DownloadResult downloaded = download_setup(download, setup_path,
                                                      UpdateFolder{context.update_dir}.partial_setup(), files,
                                                      platform.https, platform.crypto);
     log.write(download_message(outcome_of(downloaded)), downloaded.cause());
-    if (!downloaded) return exit_code::done;
+    if (!downloaded) {
+        // Only what the release itself got wrong: the network and the disk are this machine's.
+        const DownloadOutcome outcome = outcome_of(downloaded);
+        if (outcome == DownloadOutcome::size_differs || outcome == DownloadOutcome::sha256_differs)
+            send_report(platform.https, log, report_prefix, ReportOutcome::download_refused, installed_version,
+                        download.version);
+        return exit_code::done;
+    }
 
     Pending pending;
     pending.version = download.version;
@@ -80,6 +89,7 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
     pending.rollback_copy = installed_setup_can_be_set_aside(files, context.update_dir);
     pending.rolling_back = false;
     pending.since = unix_now(platform.clock);
+    pending.report_prefix = report_prefix;
     state.pending = pending;
     const std::string state_path = UpdateFolder{context.update_dir}.state();
     if (const auto written = write_state(files, state, state_path); !written) {
@@ -111,6 +121,8 @@ int start_installation(const RunContext& context, Log& log, State& state, const 
         // The program was closed for a setup that never ran: the users get it back.
         bridge.raise_program(context.main_exe, pending.sessions, log);
         abandon(context, state, files, rollback_copy);
+        send_report(platform.https, log, report_prefix, ReportOutcome::not_started, installed_version,
+                    download.version);
         return exit_code::done;
     }
     log.write("setup started", 0);

@@ -2,6 +2,7 @@
 // earlier pass, and starting a new one when an update is due.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "entry/log.h"
@@ -26,7 +27,10 @@ Settled settle_pending(const RunContext& context, Log& log, State& state, Platfo
                        SessionBridge& bridge);
 
 // Called when the update is due; returns the pass's exit code (0 or 5).
+// With a report prefix, a refused download or setup is reported, and the
+// prefix goes into the pending record for phase two.
 int start_installation(const RunContext& context, Log& log, State& state, const Download& download,
-                       const std::string& installed_version, Platform& platform, SessionBridge& bridge);
+                       const std::string& installed_version, Platform& platform, SessionBridge& bridge,
+                       const std::optional<std::string>& report_prefix = std::nullopt);
 
 }  // namespace tamsel

@@ -4,6 +4,7 @@
 #include "entry/paths.h"
 #include "state/state.h"
 #include "update/installer.h"
+#include "update/report.h"
 #include "update/version.h"
 
 namespace tamsel {
@@ -53,6 +54,12 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         write_state(files, state, state_path);
         return exit_code::done;
     };
+    // After the state is written: a report never holds up the installation.
+    const auto settle_and_report = [&](ReportOutcome outcome) {
+        settle();
+        send_report_of(pending, outcome, context, log, platform);
+        return exit_code::done;
+    };
 
     if (pending.rolling_back) {
         bridge.raise_program(context.main_exe, pending.sessions, log);
@@ -69,7 +76,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
         log.write("setup did not install", 0);
         bridge.raise_program(context.main_exe, pending.sessions, log);
         keep_setup_of_installed_version(files, context.update_dir, pending, installed);
-        return settle();
+        return settle_and_report(ReportOutcome::not_installed);
     }
 
     // A raise that could not watch the program is no verdict against the
@@ -77,7 +84,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     if (bridge.raise_program(context.main_exe, pending.sessions, log) != RaiseOutcome::not_up) {
         log.write("updated", 0);
         files.remove(folder.rollback_setup());
-        return settle();
+        return settle_and_report(ReportOutcome::updated);
     }
 
     // Installed but not up: never install this version here again.
@@ -103,6 +110,7 @@ int phase_two(const RunContext& context, Log& log, Platform& platform, SessionBr
     const auto started = run_setup(platform, rollback_path, folder.setup_log());
     if (started) {
         log.write("did not start: rollback started", 0);
+        send_report_of(pending, ReportOutcome::rolled_back, context, log, platform);
         return exit_code::done;
     }
     log.write("did not start: rollback not started", started.cause());

@@ -35,7 +35,9 @@ std::string type_name(std::uint32_t type) {
     return type < std::size(names) ? std::string(names[type]) : "registry type " + std::to_string(type);
 }
 
-bool is_switch(std::string_view name) { return name == updates_disabled_policy || name == defer_while_running_policy; }
+bool is_switch(std::string_view name) {
+    return name == updates_disabled_policy || name == defer_while_running_policy || name == disable_reports_policy;
+}
 
 PolicyVerdict judge(std::string_view name, const PolicyValue& value) {
     if (value.type != (is_switch(name) ? reg_dword : reg_sz)) return PolicyVerdict::wrong_type;
@@ -85,8 +87,8 @@ bool is_proxy_address(std::string_view text) {
 
 Policies read_policies(Registry& registry) {
     Policies policies;
-    for (const std::string_view name :
-         {updates_disabled_policy, max_version_policy, defer_while_running_policy, proxy_policy}) {
+    for (const std::string_view name : {updates_disabled_policy, max_version_policy, defer_while_running_policy,
+                                        proxy_policy, disable_reports_policy}) {
         auto value = registry.policy_value(std::string(name));
         if (!value) continue;
         const PolicyVerdict verdict = judge(name, *value);
@@ -96,6 +98,7 @@ Policies read_policies(Registry& registry) {
         if (name == defer_while_running_policy) policies.defer_while_running = reading.value.number == 1;
         if (name == max_version_policy) policies.max_version = reading.value.text;
         if (name == proxy_policy) policies.proxy = *reading.value.text;
+        if (name == disable_reports_policy) policies.reports_disabled = reading.value.number == 1;
     }
     return policies;
 }
@@ -123,6 +126,9 @@ std::string policy_effect(const PolicyReading& reading) {
         return value.number == 1 ? name + " is 1: nothing is installed while Tamsel.exe runs; tried again hourly"
                                  : name + " is 0: a running Tamsel.exe is closed for an update";
     if (name == proxy_policy) return name + quoted + ": the feed and the download go through this proxy";
+    if (name == disable_reports_policy)
+        return value.number == 1 ? name + " is 1: no installation outcome is reported to the update server"
+                                 : name + " is 0: outcomes are reported where the feed asks for it";
     return max_version_effect(*value.text);
 }
 
@@ -131,6 +137,7 @@ void log_policies(Log& log, const Policies& policies) {
     if (policies.max_version) log.write("policy: maximum version", 0);
     if (policies.defer_while_running) log.write("policy: deferred while the program runs", 0);
     if (!policies.proxy.empty()) log.write("policy: proxy", 0);
+    if (policies.reports_disabled) log.write("policy: reports disabled", 0);
 }
 
 bool held_by_policy(const Policies& policies, std::string_view offered) {

@@ -48,6 +48,7 @@ struct Policies {
     std::optional<std::string> max_version;  // MaxVersion, not empty
     bool defer_while_running = false;        // DeferWhileRunning = 1
     std::string proxy;                       // Proxy when it reads as host:port; else empty
+    bool reports_disabled = false;           // DisableReports = 1
     std::vector<PolicyReading> found;        // the values present, in the order of the names above
     friend bool operator==(const Policies&, const Policies&) = default;
 };
@@ -84,6 +85,11 @@ public:
         HttpsRequest routed = request;
         routed.proxy = proxy_;
         return inner_.https_get(routed, sink);
+    }
+    Result<std::uint32_t> https_get_status(const HttpsRequest& request) override {
+        HttpsRequest routed = request;
+        routed.proxy = proxy_;
+        return inner_.https_get_status(routed);
     }
 
 private:

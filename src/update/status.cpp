@@ -112,6 +112,7 @@ std::string status_report(const RunContext& context, Platform& platform) {
             add(out, "pending sessions", sessions.empty() ? "none" : sessions);
             add(out, "pending rollback copy", pending.rollback_copy ? "yes" : "no");
             add(out, "pending rolling back", pending.rolling_back ? "yes" : "no");
+            if (pending.report_prefix) add(out, "pending outcome reported to", shown(*pending.report_prefix));
         } else {
             add(out, "pending", "none");
         }

@@ -160,6 +160,14 @@ def feed_document(version: str, url: str, sha256: str, size: int, extra: str = "
             f"size = {size}\n" + extra)
 
 
+# A feed's request for outcome reports, and the report paths a server saw.
+REPORT = '[report]\nprefix = "https://localhost/tamsel/report/"\n'
+
+
+def reports(server) -> list:
+    return [r["path"] for r in server.requests() if r["path"].startswith("/tamsel/report/")]
+
+
 def fresh_server_root() -> None:
     if SERVER_ROOT.exists():
         shutil.rmtree(SERVER_ROOT)

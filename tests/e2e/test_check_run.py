@@ -278,15 +278,19 @@ class Policies(Offered):
             ("Proxy", "REG_SZ", "no port here", INSTALLS),
             # Nothing listens there: the connection is refused, and the line says so.
             ("Proxy", "REG_SZ", "127.0.0.1:1", ["policy: proxy 0", "feed request 0", "feed: no answer 12029"]),
+            # The feed asks for reports; the policy keeps the setup's outcome to the machine.
+            ("DisableReports", "REG_DWORD", "1", ["policy: reports disabled 0"] + INSTALLS),
         ]
         for name, kind, value, expected in cases:
             with self.subTest(policy=name, kind=kind, value=value):
                 h.reg("delete", POLICY_KEY, "/f")
                 h.fresh_folders()
                 set_policy(name, kind, value)
-                self.offer()
+                self.server.reset()
+                self.offer(extra=h.REPORT if name == "DisableReports" else "")
                 self.run_pass()
                 self.assertEqual(h.log_lines(), expected)
+                self.assertEqual(h.reports(self.server), [])
                 self.assertEqual((h.UPDATE_DIR / "downloaded-setup.exe").exists(), expected[-1] == INSTALLS[-1])
 
     def test_deferred_while_the_program_runs_leaves_the_day_open(self):

@@ -19,9 +19,9 @@ class Download(h.ServedCase):
         self.final = h.UPDATE_DIR / "downloaded-setup.exe"
         self.partial = h.UPDATE_DIR / "downloaded-setup.part"
 
-    def pass_with(self, served: bytes, size: int, sha256: str, name="setup-2.0.0.exe", url=None):
+    def pass_with(self, served: bytes, size: int, sha256: str, name="setup-2.0.0.exe", url=None, extra=""):
         url = url or h.publish_setup(name, served)
-        h.publish_feed(h.feed_document("2.0.0", url, sha256, size))
+        h.publish_feed(h.feed_document("2.0.0", url, sha256, size, extra))
         self.assertEqual(h.run_updater(), 0, h.log_lines())
         self.assertEqual(h.log_lines()[0], "feed request 0")
         return h.log_lines()[1:]
@@ -43,16 +43,23 @@ class Download(h.ServedCase):
         changed = bytearray(SETUP)
         changed[1000] ^= 1
         good_sha = hashlib.sha256(SETUP).hexdigest()
+        # The feed asks for reports: the release's own faults are reported, the network is not.
+        refused = ["report sent 0"]
         cases = [
-            ("one byte short", SETUP[:-1], len(SETUP), good_sha, "download refused: size differs 0"),
-            ("one byte long", SETUP + b"x", len(SETUP), good_sha, "download refused: network or oversize 0"),
-            ("one byte changed", bytes(changed), len(SETUP), good_sha, "download refused: SHA-256 differs 0"),
+            ("one byte short", SETUP[:-1], len(SETUP), good_sha, ["download refused: size differs 0"] + refused),
+            ("one byte long", SETUP + b"x", len(SETUP), good_sha, ["download refused: network or oversize 0"]),
+            ("one byte changed", bytes(changed), len(SETUP), good_sha,
+             ["download refused: SHA-256 differs 0"] + refused),
         ]
-        for name, served, size, sha, line in cases:
+        for name, served, size, sha, lines in cases:
             with self.subTest(name):
                 h.fresh_folders()
+                self.server.reset()
                 self.final.write_bytes(b"earlier setup")
-                self.assertEqual(self.pass_with(served, size, sha, name=name.replace(" ", "-") + ".exe"), [line])
+                self.assertEqual(self.pass_with(served, size, sha, name=name.replace(" ", "-") + ".exe",
+                                                extra=h.REPORT), lines)
+                self.assertEqual(h.reports(self.server),
+                                 ["/tamsel/report/download-refused/1.0.0/2.0.0"] * (lines[-1] == refused[0]))
                 self.assertEqual(self.final.read_bytes(), b"earlier setup")
                 self.assertFalse(self.partial.exists())
 

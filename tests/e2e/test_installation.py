@@ -40,7 +40,7 @@ class Installation(h.ServedCase):
     def offer(self, setup, version="2.0.0"):
         body = h.setup_program(setup) if isinstance(setup, str) else setup
         url = h.publish_setup(f"tamsel-setup-{version}.exe", body)
-        h.publish_feed(h.feed_document(version, url, hashlib.sha256(body).hexdigest(), len(body)))
+        h.publish_feed(h.feed_document(version, url, hashlib.sha256(body).hexdigest(), len(body), h.REPORT))
 
     def keep_installed_setup(self, target="setup_v1_0_0"):
         (h.UPDATE_DIR / "installed-setup.exe").write_bytes(h.setup_program(target))
@@ -59,6 +59,9 @@ class Installation(h.ServedCase):
     def assert_state(self, *lines):
         self.assertEqual(h.state_bytes(), "".join(line + "\r\n" for line in lines).encode())
 
+    def assert_reported(self, *outcomes):
+        self.assertEqual(h.reports(self.server), [f"/tamsel/report/{o}/1.0.0/2.0.0" for o in outcomes])
+
     def test_updated(self):
         self.keep_installed_setup()
         self.run_program()
@@ -66,7 +69,9 @@ class Installation(h.ServedCase):
         self.assertEqual(h.run_updater(), 0)
         lines = h.wait_for_phase_two()
         self.assertEqual(lines, ["feed request 0", "download verified 0", f"close: asked politely {S}",
-                                 f"close: the program closed by itself {S}", "setup started 0", "updated 0"])
+                                 f"close: the program closed by itself {S}", "setup started 0", "updated 0",
+                                 "report sent 0"])
+        self.assert_reported("updated")
         self.assert_program("standin_v2_0_0")
         self.assertEqual(update_files(), ["installed-setup.exe", "setup.log", "state.toml", "update.lock", "updater.log"])
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), h.setup_program("setup_v2_0_0"))
@@ -88,7 +93,7 @@ class Installation(h.ServedCase):
         self.assertEqual(h.run_updater(folder=OTHER_DIR), 0)
         self.assertEqual(h.wait_for_phase_two(), [
             "feed request 0", "download verified 0", f"close: asked politely {S}",
-            f"close: the program closed by itself {S}", "setup started 0", "updated 0"])
+            f"close: the program closed by itself {S}", "setup started 0", "updated 0", "report sent 0"])
         self.assertEqual((OTHER_DIR / "Tamsel.exe").read_bytes(), h.standin("standin_v2_0_0").read_bytes())
         self.assertEqual(len(h.census(f"{OTHER_DIR_WINDOWS}\\Tamsel.exe")), 1)
         # The setup program put the next updater in place before it started
@@ -108,7 +113,7 @@ class Installation(h.ServedCase):
         self.assertEqual(h.run_updater(), 0)
         self.assertEqual(h.wait_for_phase_two(), [
             "feed request 0", "download verified 0", f"close: asked politely {S}", f"close: ended {S}",
-            "setup started 0", "updated 0"])
+            "setup started 0", "updated 0", "report sent 0"])
         self.assert_program("standin_v2_0_0")
 
     def test_setup_did_not_install(self):
@@ -116,7 +121,8 @@ class Installation(h.ServedCase):
         self.run_program()
         self.offer("setup_nothing")
         self.assertEqual(h.run_updater(), 0)
-        self.assertEqual(h.wait_for_phase_two()[-2:], ["setup started 0", "setup did not install 0"])
+        self.assertEqual(h.wait_for_phase_two()[-2:], ["setup did not install 0", "report sent 0"])
+        self.assert_reported("not-installed")
         self.assert_program("standin_v1_0_0")  # raised again, still the old version
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), h.setup_program("setup_v1_0_0"))
         self.assertNotIn("rollback-setup.exe", update_files())
@@ -130,7 +136,9 @@ class Installation(h.ServedCase):
         lines = h.wait_for_phase_two(count=1, timeout=300)
         self.assertEqual(lines[4:], [
             "setup started 0", f"raise: the program's window did not appear or did not live {S}",
-            f"close: asked politely {S}", f"close: ended {S}", "did not start: rollback started 0", "rolled back 0"])
+            f"close: asked politely {S}", f"close: ended {S}", "did not start: rollback started 0", "report sent 0",
+            "rolled back 0"])
+        self.assert_reported("rolled-back")
         self.assert_program("standin_v1_0_0")
         self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), h.setup_program("setup_v1_0_0"))
         self.assertNotIn("rollback-setup.exe", update_files())
@@ -149,6 +157,7 @@ class Installation(h.ServedCase):
         self.assertEqual(h.wait_for_phase_two(timeout=300)[-3:], [
             "setup started 0", f"raise: the program's window did not appear or did not live {S}",
             "did not start, and there is no copy to roll back to 0"])
+        self.assert_reported()
         self.assert_state("working_key_revoked = false", 'failed = ["2.0.0"]', f"last_try = {h.today()}")
 
     def test_a_setup_that_cannot_be_started(self):
@@ -157,7 +166,9 @@ class Installation(h.ServedCase):
         self.offer(b"MZ this is no program " * 50)
         self.assertEqual(h.run_updater(), 0)
         self.assertEqual(h.log_lines(), ["feed request 0", "download verified 0", f"close: asked politely {S}",
-                                         f"close: the program closed by itself {S}", "setup not started 2"])
+                                         f"close: the program closed by itself {S}", "setup not started 2",
+                                         "report sent 0"])
+        self.assert_reported("not-started")
         self.assert_program("standin_v1_0_0")  # closed for nothing, so started again
         self.assertEqual(update_files(), ["downloaded-setup.exe", "installed-setup.exe", "state.toml", "update.lock", "updater.log"])
         self.assert_state("working_key_revoked = false", f"last_try = {h.today()}")
@@ -171,9 +182,10 @@ class Installation(h.ServedCase):
             if day == 2:  # the next day: the same offer, the same setup
                 state.write_bytes(state.read_bytes().replace(f"last_try = {h.today()}".encode(), b"last_try = 2000-01-01"))
             self.assertEqual(h.run_updater(), 0)
-            self.assertEqual(h.wait_for_phase_two(count=day)[-6:], [
+            self.assertEqual(h.wait_for_phase_two(count=day)[-7:], [
                 "feed request 0", "download verified 0", f"close: asked politely {S}",
-                f"close: the program closed by itself {S}", "setup started 0", "setup did not install 0"])
+                f"close: the program closed by itself {S}", "setup started 0", "setup did not install 0",
+                "report sent 0"])
             self.assert_program("standin_v1_0_0")
             self.assertEqual((h.UPDATE_DIR / "installed-setup.exe").read_bytes(), h.setup_program("setup_v1_0_0"))
             self.assertNotIn("rollback-setup.exe", update_files())

@@ -418,6 +418,16 @@ Result<std::uint64_t> FakeHttps::https_get(const HttpsRequest& request, const Bo
     return count;
 }
 
+Result<std::uint32_t> FakeHttps::https_get_status(const HttpsRequest& request) {
+    const std::string address = "https://" + request.host + request.path;
+    if (fault("https.get_status " + address)) return injected();
+    requests.push_back(request);
+    const auto it = responses.find(address);
+    if (it == responses.end()) return 404u;
+    if (it->second.no_connection) return Failure{it->second.error};
+    return it->second.status;
+}
+
 FakePlatform::FakePlatform() {
     for (FaultPoint* point : std::initializer_list<FaultPoint*>{&account, &clock, &crypto, &files, &https, &security,
                                                                 &system, &processes, &desktop, &event_log})

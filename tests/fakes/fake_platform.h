@@ -216,6 +216,8 @@ public:
 
     void serve(const std::string& address, FakeHttpsResponse response) { responses[address] = std::move(response); }
     Result<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
+    // The status the address answers with; its chunks are not read.
+    Result<std::uint32_t> https_get_status(const HttpsRequest& request) override;
 };
 
 class FakeAccount final : public Account, public FaultPoint {

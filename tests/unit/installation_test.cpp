@@ -2,6 +2,8 @@
 // starts one, and phase two with its rollback.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -318,6 +320,110 @@ TEST_F(PhaseTwoTest, Verdicts) {
         EXPECT_EQ(file("installed-setup.exe"), c.installed_left);
         EXPECT_EQ(state(), (State{false, {}, c.failed, std::nullopt, std::nullopt}));
         EXPECT_TRUE(fake.processes.launches.empty());
+    }
+}
+
+// Phase two reports to the prefix its record kept, after the state is
+// written; a report that fails, or none at all, leaves the same state.
+TEST_F(PhaseTwoTest, OutcomesAreReportedToTheRecordsPrefix) {
+    struct Case {
+        const char* what;
+        std::array<std::uint16_t, 3> installed;
+        RaiseOutcome raise_result;
+        std::function<void(PhaseTwoTest&, Pending&)> arrange;
+        Lines lines;
+        std::vector<std::string> reported;
+    };
+    const auto none = [](PhaseTwoTest&, Pending&) {};
+    using enum RaiseOutcome;
+    const std::vector<Case> cases = {
+            // The server holds no such file: its 404 is an answer.
+            {"updated", {2, 0, 0}, up, none, {"updated 0", "report sent 0"}, {"/r/updated/1.0.0/2.0.0"}},
+            {"a server error is an answer too",
+             {2, 0, 0},
+             up,
+             [](PhaseTwoTest& t, Pending&) {
+                 fakes::FakeHttpsResponse error;
+                 error.status = 500;
+                 t.fake.https.serve("https://localhost/r/updated/1.0.0/2.0.0", error);
+             },
+             {"updated 0", "report sent 0"},
+             {"/r/updated/1.0.0/2.0.0"}},
+            {"not installed",
+             {1, 0, 0},
+             up,
+             none,
+             {"setup did not install 0", "report sent 0"},
+             {"/r/not-installed/1.0.0/2.0.0"}},
+            {"rolled back",
+             {2, 0, 0},
+             not_up,
+             none,
+             {"did not start: rollback started 0", "report sent 0"},
+             {"/r/rolled-back/1.0.0/2.0.0"}},
+            {"no copy to roll back to",
+             {2, 0, 0},
+             not_up,
+             [](PhaseTwoTest&, Pending& p) { p.rollback_copy = false; },
+             {"did not start, and there is no copy to roll back to 0"},
+             {}},
+            {"the rollback's own phase two",
+             {1, 0, 0},
+             not_up,
+             [](PhaseTwoTest&, Pending& p) { p.rolling_back = true; },
+             {"rolled back 0"},
+             {}},
+            {"no prefix kept",
+             {2, 0, 0},
+             up,
+             [](PhaseTwoTest&, Pending& p) { p.report_prefix.reset(); },
+             {"updated 0"},
+             {}},
+            {"a kept prefix off the update host",
+             {2, 0, 0},
+             up,
+             [](PhaseTwoTest&, Pending& p) { p.report_prefix = "https://elsewhere/r/"; },
+             {"updated 0"},
+             {}},
+            {"disabled since",
+             {2, 0, 0},
+             up,
+             [](PhaseTwoTest& t, Pending&) {
+                 t.fake.system.policy_numbers = {{"DisableReports", 1}};
+             },
+             {"updated 0", "policy: reports disabled 0"},
+             {}},
+            {"no answer",
+             {2, 0, 0},
+             up,
+             [](PhaseTwoTest& t, Pending&) {
+                 t.fake.https.serve("https://localhost/r/updated/1.0.0/2.0.0", fakes::FakeHttpsResponse{true});
+             },
+             {"updated 0", "report not sent 12029"},
+             {"/r/updated/1.0.0/2.0.0"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        fake.files.files.erase(dir + "\\updater.log");
+        fake.https.requests.clear();
+        fake.https.responses.clear();
+        fake.system.policy_numbers.clear();
+        context.feed_url = "https://localhost/tamsel/news.toml";
+        bridge = fakes::ScriptedBridge{};
+        bridge.raise_result = c.raise_result;
+        installed(c.installed[0], c.installed[1], c.installed[2]);
+        Pending pending = update_in_flight;
+        pending.report_prefix = "https://localhost/r/";
+        c.arrange(*this, pending);
+        record(pending);
+        EXPECT_EQ(run(), exit_code::done);
+        EXPECT_EQ(lines(), c.lines);
+        std::vector<std::string> paths;
+        for (const HttpsRequest& request : fake.https.requests) paths.push_back(request.path);
+        EXPECT_EQ(paths, c.reported);
+        const auto kept = state().pending;
+        EXPECT_EQ(kept.has_value(), c.lines[0] == "did not start: rollback started 0");
     }
 }
 

@@ -51,6 +51,9 @@ TEST(PoliciesTest, EachValueWithItsVerdict) {
         {"MaxVersion", {2, 0, std::nullopt}, "MaxVersion is REG_EXPAND_SZ, not REG_SZ: ignored", false},
         {"Proxy", {1, 0, "proxy"}, "Proxy 'proxy' is not host:port: ignored, the automatic proxy choice applies", false},
         {"Proxy", {1, 0, "p:1"}, "Proxy 'p:1': the feed and the download go through this proxy", true},
+        {"DisableReports", {4, 1}, "DisableReports is 1: no installation outcome is reported to the update server",
+         true},
+        {"DisableReports", {4, 0}, "DisableReports is 0: outcomes are reported where the feed asks for it", false},
     };
     for (const Case& c : cases) {
         fakes::FakeSystem system;
@@ -59,7 +62,7 @@ TEST(PoliciesTest, EachValueWithItsVerdict) {
         ASSERT_EQ(policies.found.size(), 1u) << c.effect;
         EXPECT_EQ(policy_effect(policies.found[0]), c.effect);
         const bool taken = policies.updates_disabled || policies.max_version || policies.defer_while_running ||
-                           !policies.proxy.empty();
+                           !policies.proxy.empty() || policies.reports_disabled;
         EXPECT_EQ(taken, c.taken) << c.effect;
     }
     fakes::FakeSystem none;

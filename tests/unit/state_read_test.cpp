@@ -92,6 +92,9 @@ TEST_F(StateRead, AcceptedDocuments) {
     full.rolling_back = true;
     full.since = 9223372036854775807u;
 
+    Pending reporting = minimal;
+    reporting.report_prefix = "https://h/r/";
+
     State lists;
     lists.working_key_revoked = true;
     lists.stopped = {"2.0.1", "2.0.2"};
@@ -130,6 +133,8 @@ TEST_F(StateRead, AcceptedDocuments) {
          "note = 1.5\r\n[other]\r\nx = 1\r\n",
          with_pending(minimal)},
         {"keys in any order", "[pending]\nfrom = \"2.0.3\"\nversion = \"2.1.0\"\n", with_pending(minimal)},
+        {"pending with a report prefix", "[pending]\nversion = \"2.1.0\"\nfrom = \"2.0.3\"\nreport_prefix = \"https://h/r/\"\n",
+         with_pending(reporting)},
     };
     for (const auto& c : cases) {
         const auto result = read(c.text);
@@ -178,6 +183,8 @@ TEST_F(StateRead, RefusedDocuments) {
          "invalid type: integer, expected a boolean for key `rollback_copy`"},
         {"[pending]\nversion = \"2.1.0\"\nfrom = \"2.0.3\"\nrolling_back = \"no\"\n",
          "invalid type: string, expected a boolean for key `rolling_back`"},
+        {"[pending]\nversion = \"2.1.0\"\nfrom = \"2.0.3\"\nreport_prefix = 1\n",
+         "invalid type: integer, expected a string for key `report_prefix`"},
         {"pending = []\r\n", "invalid length 0, expected struct Pending with 6 elements"},
         {"pending = [\"2.1.0\"]\r\n", "invalid length 1, expected struct Pending with 6 elements"},
         {"pending = [\"2.1.0\", \"2.0.3\", [], 1]\r\n", "invalid type: integer, expected a boolean for key `rollback_copy`"},

@@ -23,9 +23,9 @@ std::optional<std::wstring> to_terminated_wide(const std::string& text) {
     return to_wide(text);
 }
 
-}  // namespace
-
-Result<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, const BodySink& sink) {
+// One GET. With a sink, the body goes there as https_get says; without one,
+// the answer's status is the result and the body is not read.
+Result<std::uint64_t> exchange(const HttpsRequest& request, const BodySink* sink) {
     // A failure that no call reports (a text that cannot be handed over, a
     // body beyond the limit, a sink that refused) has the cause 0.
     const auto host = to_terminated_wide(request.host);
@@ -78,6 +78,10 @@ Result<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, const B
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
         status = 0;
     }
+    if (sink == nullptr) {
+        if (status == 0) return last_failure();
+        return status;
+    }
     if (status != request.expected_status) {
         // The status is the cause an administrator can act on (404, 407,
         // 5xx); a status that could not be read is told by the query's error.
@@ -92,9 +96,21 @@ Result<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, const B
         if (!WinHttpReadData(handle.get(), buffer.data(), chunk_size, &got)) return last_failure();
         if (got == 0) return count;
         count += got;
-        if (count > sink.limit) return Failure{};
-        if (!sink.write || !sink.write(std::span<const std::uint8_t>(buffer.data(), got))) return Failure{};
+        if (count > sink->limit) return Failure{};
+        if (!sink->write || !sink->write(std::span<const std::uint8_t>(buffer.data(), got))) return Failure{};
     }
+}
+
+}  // namespace
+
+Result<std::uint64_t> Win32Https::https_get(const HttpsRequest& request, const BodySink& sink) {
+    return exchange(request, &sink);
+}
+
+Result<std::uint32_t> Win32Https::https_get_status(const HttpsRequest& request) {
+    const auto status = exchange(request, nullptr);
+    if (!status) return status.error();
+    return static_cast<std::uint32_t>(*status);
 }
 
 }  // namespace tamsel::win32

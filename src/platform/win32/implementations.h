@@ -51,6 +51,7 @@ public:
 class Win32Https final : public Https {
 public:
     Result<std::uint64_t> https_get(const HttpsRequest& request, const BodySink& sink) override;
+    Result<std::uint32_t> https_get_status(const HttpsRequest& request) override;
 };
 
 class Win32Account : public Account {
