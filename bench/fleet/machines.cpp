@@ -169,8 +169,6 @@ void Simulation::check_setup_start(World& w, Machine& machine, std::vector<Launc
 // power went out during it.
 bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& rng, bool phase2,
                              std::vector<Launch>& launches) {
-    const auto state_file = machine.files.find(UpdateFolder{context_.update_dir}.state());
-    const std::string state_before = state_file == machine.files.end() ? std::string() : state_file->second;
     auto world = make_world(machine, day, now, rng, launches);
     World& w = *world;
     bool power = true;
@@ -188,9 +186,8 @@ bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& r
 
     // The log's lines go into the fleet's counts; the folder keeps none.
     const std::string log_path = UpdateFolder{context_.update_dir}.log();
-    std::vector<std::string> messages;
     for (const std::string& line : fakes::log_messages(w.files, log_path)) {
-        const std::string message = messages.emplace_back(line.substr(0, line.find_last_of(' ')));
+        const std::string message = line.substr(0, line.find_last_of(' '));
         ++result_.log_lines[message];
         if (message == "feed request") {
             ++result_.feed_fetches;
@@ -200,7 +197,7 @@ bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& r
         if (message == "close: the program closed by itself") ++result_.polite_closes;
         if (options_.trace) *options_.trace << "    " << line << "\n";
     }
-    send_reports(machine, w, now, messages, state_before);
+    send_reports(machine, w, now);
     w.files.files.erase(log_path);
     w.files.files.erase(UpdateFolder{context_.update_dir}.previous_log());
 
@@ -219,37 +216,12 @@ bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& r
     return power;
 }
 
-void Simulation::send_reports(const Machine& machine, World& w, std::int64_t now,
-                              const std::vector<std::string>& messages, const std::string& state_before) {
+void Simulation::send_reports(const Machine& machine, World& w, std::int64_t now) {
     const std::string prefix = vendor_.report_prefix();
     const std::string path_prefix = prefix.substr(prefix.find('/', 8));
     std::vector<std::string> paths;
-    std::string offered;  // the version of the setup this process downloaded
-    for (const HttpsRequest& request : w.https.requests) {
+    for (const HttpsRequest& request : w.https.requests)
         if (request.path.starts_with(path_prefix)) paths.push_back(request.path);
-        if (request.path.ends_with("-setup.exe")) offered = request.path.substr(request.path.rfind("Tamsel-") + 7);
-    }
-    offered = offered.substr(0, offered.find("-setup.exe"));
-    product_reports_ = product_reports_ || !paths.empty();
-    for (const std::string& message : product_reports_ ? std::vector<std::string>{} : messages) {
-        const char* outcome = message == "updated"                           ? "updated"
-                              : message == "did not start: rollback started" ? "rolled-back"
-                              : message == "setup did not install"           ? "not-installed"
-                              : message == "setup not started"               ? "not-started"
-                              : message == "download refused: size differs" ||
-                                              message == "download refused: SHA-256 differs"
-                                      ? "download-refused"
-                                      : nullptr;
-        if (outcome == nullptr) continue;
-        fakes::FakeFiles before;
-        before.files[UpdateFolder{context_.update_dir}.state()] = state_before;
-        before.folders = {context_.data_dir, context_.update_dir};
-        const auto state = read_state(before, UpdateFolder{context_.update_dir}.state());
-        const bool pending = state && state->pending && std::string_view(outcome) != "download-refused" &&
-                             std::string_view(outcome) != "not-started";
-        paths.push_back(path_prefix + outcome + "/" + (pending ? state->pending->from : machine.installed) + "/" +
-                        (pending ? state->pending->version : offered));
-    }
     // The server's clock is true time; a report is lost on the way by a
     // stream of chances of its own, so the rest of the run never depends
     // on it.

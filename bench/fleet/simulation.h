@@ -173,12 +173,9 @@ private:
 
     void power_cut(Machine& machine);
 
-    // The outcome reports of one process, as the server's log receives
-    // them: the report GETs the updater made, or, while it makes none,
-    // the ones its log lines call for (from the pending record before the
-    // process, or the installed version and the offer downloaded).
-    void send_reports(const Machine& machine, World& w, std::int64_t now, const std::vector<std::string>& messages,
-                      const std::string& state_before);
+    // The outcome reports the updater sent in one process, as the server's
+    // access log receives them (a share is lost on the way).
+    void send_reports(const Machine& machine, World& w, std::int64_t now);
 
     void check_after_process(Machine& machine, int day, std::int64_t now);
 
@@ -213,7 +210,6 @@ private:
     std::size_t current_install_ = SIZE_MAX;
     Rng* current_rng_ = nullptr;
     std::vector<char> install_closed_;  // by installation: whether it closed the program anywhere
-    bool product_reports_ = false;      // the updater itself sent a report GET
 };
 
 }  // namespace tamsel::fleet
