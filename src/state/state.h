@@ -23,7 +23,7 @@ struct Pending {
     std::uint64_t since = 0;     // unix_now when it began
     // Where phase two reports the outcome: written only when the feed asked
     // for reports, so records without it read and write as before.
-    std::optional<std::string> report_prefix;
+    std::optional<std::string> report_prefix = std::nullopt;
     friend bool operator==(const Pending&, const Pending&) = default;
 };
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,7 +25,7 @@ using test_support::version_info;
 constexpr std::int64_t now_unix = 1796581133;  // 2026-12-06T18:18:53Z
 
 class CheckRunTest : public ::testing::Test {
-public:  // the case tables arrange the fixture through lambdas
+protected:
     fakes::FakePlatform fake;
     fakes::ScriptedBridge bridge;
     RunContext context;
@@ -36,6 +35,7 @@ public:  // the case tables arrange the fixture through lambdas
     const std::string feed_url = "https://localhost/tamsel/news.toml";
     const std::string setup_url = "https://localhost/tamsel/files/setup-2.0.0.exe";
     const std::string setup_body = "MZ setup program 2.0.0";
+    const std::string report = "[report]\nprefix = \"https://localhost/tamsel/report/\"\n";
 
     void SetUp() override {
         context.program_dir = "C:\\Program Files\\Tamsel";
@@ -217,11 +217,12 @@ TEST_F(CheckRunTest, WithoutAReadableInstalledVersionNothingIsNewer) {
 }
 
 TEST_F(CheckRunTest, ADueUpdateIsDownloadedAndVerified) {
-    serve_feed(document("2.0.0"), context.working_key);
+    serve_feed(document("2.0.0", report), context.working_key);
     EXPECT_EQ(run(), exit_code::done);
     EXPECT_EQ(lines(), (Lines{"feed request 0", "download verified 0", "setup started 0"}));
     EXPECT_EQ(fake.files.files.at(update_dir + "\\downloaded-setup.exe"), setup_body);
-    EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {}, false, false, now_unix}));
+    // Phase two reports to the feed's prefix.
+    EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {}, false, false, now_unix, "https://localhost/tamsel/report/"}));
 }
 
 TEST_F(CheckRunTest, AStagedOfferWaitsForTheMachinesWave) {
@@ -256,106 +257,14 @@ TEST_F(CheckRunTest, AStagedOfferWaitsForTheMachinesWave) {
     }
 }
 
-TEST_F(CheckRunTest, ARefusedDownloadIsLogged) {
-    serve_feed(document("2.0.0"), context.working_key);
+TEST_F(CheckRunTest, ARefusedDownloadIsLoggedAndReported) {
+    serve_feed(document("2.0.0", report), context.working_key);
     fake.https.serve(setup_url, FakeHttpsResponse::body(setup_body.substr(1)));
     EXPECT_EQ(run(), exit_code::done);
-    EXPECT_EQ(lines(), (Lines{"feed request 0", "download refused: size differs 0"}));
+    EXPECT_EQ(lines(), (Lines{"feed request 0", "download refused: size differs 0", "report sent 0"}));
+    EXPECT_EQ(fake.https.requests.back().path, "/tamsel/report/download-refused/1.0.0/2.0.0");
+    EXPECT_EQ(fake.https.requests.back().receive_timeout_ms, 3000u);
     EXPECT_FALSE(fake.files.exists(update_dir + "\\downloaded-setup.exe"));
-}
-
-// The check run reports the outcomes it sees itself; an installation that
-// starts takes the prefix into its record for phase two.
-TEST_F(CheckRunTest, ReportsOfTheCheckRun) {
-    const std::string report = "[report]\nprefix = \"https://localhost/tamsel/report/\"\n";
-    const std::string refused = "/tamsel/report/download-refused/1.0.0/2.0.0";
-    struct Case {
-        const char* name;
-        std::string extra;  // the feed's [report], or none
-        std::function<void(CheckRunTest&)> arrange;
-        Lines lines;
-        std::vector<std::string> reported;  // request paths after the feed's and the setup's
-        std::optional<std::string> kept;    // the pending record's prefix
-    };
-    const auto short_body = [](CheckRunTest& t) {
-        t.fake.https.serve(t.setup_url, FakeHttpsResponse::body(t.setup_body.substr(1)));
-    };
-    const auto not_started = [](CheckRunTest& t) {
-        t.fake.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
-    };
-    const Lines size_differs{"feed request 0", "download refused: size differs 0"};
-    const std::vector<Case> cases = {
-            {"no [report]", "", short_body, size_differs, {}},
-            {"size differs",
-             report,
-             short_body,
-             {"feed request 0", "download refused: size differs 0", "report sent 0"},
-             {refused}},
-            {"SHA-256 differs",
-             report,
-             [](CheckRunTest& t) {
-                 t.fake.https.serve(t.setup_url, FakeHttpsResponse::body("MZ setup program 2.0.1"));
-             },
-             {"feed request 0", "download refused: SHA-256 differs 0", "report sent 0"},
-             {refused}},
-            {"the network is no verdict",
-             report,
-             [](CheckRunTest& t) { t.fake.https.responses.erase(t.setup_url); },
-             {"feed request 0", "download refused: network or oversize 404"},
-             {}},
-            {"setup not started",
-             report,
-             not_started,
-             {"feed request 0", "download verified 0", "setup not started 0", "report sent 0"},
-             {"/tamsel/report/not-started/1.0.0/2.0.0"}},
-            {"setup started",
-             report,
-             [](CheckRunTest&) {},
-             {"feed request 0", "download verified 0", "setup started 0"},
-             {},
-             "https://localhost/tamsel/report/"},
-            {"a prefix off the update host",
-             "[report]\nprefix = \"https://elsewhere/tamsel/report/\"\n",
-             short_body,
-             size_differs,
-             {}},
-            {"disabled by policy",
-             report,
-             [&](CheckRunTest& t) {
-                 t.fake.system.policy_numbers = {{"DisableReports", 1}};
-                 not_started(t);
-             },
-             {"policy: reports disabled 0", "feed request 0", "download verified 0", "setup not started 0"},
-             {}},
-            {"a report that fails changes nothing else",
-             report,
-             [&](CheckRunTest& t) {
-                 t.fake.https.serve("https://localhost" + refused, FakeHttpsResponse{true});
-                 short_body(t);
-             },
-             {"feed request 0", "download refused: size differs 0", "report not sent 12029"},
-             {refused}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        fake.files.files.clear();
-        fake.https.requests.clear();
-        fake.system.policy_numbers.clear();
-        fake.processes.on_start = nullptr;
-        serve_feed(document("2.0.0", c.extra), context.working_key);
-        c.arrange(*this);
-        EXPECT_EQ(run(), exit_code::done);
-        EXPECT_EQ(lines(), c.lines);
-        std::vector<std::string> paths;
-        for (std::size_t i = 2; i < fake.https.requests.size(); ++i) {
-            paths.push_back(fake.https.requests[i].path);
-            EXPECT_EQ(fake.https.requests[i].receive_timeout_ms, 3000u);
-        }
-        EXPECT_EQ(paths, c.reported);
-        const State s = state();
-        EXPECT_EQ(s.pending ? s.pending->report_prefix : std::nullopt, c.kept);
-    }
 }
 
 TEST_F(CheckRunTest, APendingRecordIsInFlightForAnHour) {

@@ -128,14 +128,12 @@ TEST(ParseFeed, DocumentTable) {
         {"stop with an extra key", one + "[stop]\nversions = []\nwhy = \"x\"\n", Result::accepted, std::nullopt,
          SectionState::absent, SectionState::present},
         // report
-        {"[report] with a prefix", one + "[report]\nprefix = \"x\"\nmore = 1\n", Result::accepted, std::nullopt,
-         SectionState::absent, SectionState::absent, SectionState::present},
-        {"[report] without a prefix", one + "[report]\n", Result::accepted, std::nullopt, SectionState::absent,
-         SectionState::absent, SectionState::malformed},
-        {"prefix as a number", one + "[report]\nprefix = 1\n", Result::accepted, std::nullopt, SectionState::absent,
-         SectionState::absent, SectionState::malformed},
-        {"report as a string", one + "report = \"https://h/r/\"\n", Result::accepted, std::nullopt,
-         SectionState::absent, SectionState::absent, SectionState::malformed},
+        {"[report] with a prefix", one + "[report]\nprefix = \"x\"\nmore = 1\n", Result::accepted, {}, {}, {},
+         SectionState::present},
+        {"[report] without a prefix", one + "[report]\n", Result::accepted, {}, {}, {}, SectionState::malformed},
+        {"prefix as a number", one + "[report]\nprefix = 1\n", Result::accepted, {}, {}, {}, SectionState::malformed},
+        {"report as a string", one + "report = \"https://h/r/\"\n", Result::accepted, {}, {}, {},
+         SectionState::malformed},
         // a broken download or stop leaves the rest usable
         {"everything at once", one + "stop = 1\n" + update_item(5, "2.0") + download(hex64, "0"), Result::accepted, 5,
          SectionState::malformed, SectionState::malformed},
@@ -159,30 +157,19 @@ TEST(ParseFeed, DocumentTable) {
 }
 
 TEST(ReportPrefix, OnlyPlainFoldersOnTheUpdateHost) {
+    const std::string plain = "a path part other than letters, digits, \"-\", \".\" and \"_\"";
     const std::pair<std::string, std::optional<std::string>> cases[] = {
-            {"https://h/tamsel/report/", std::nullopt},
-            {"https://h/", std::nullopt},
-            {"https://h/a.b/c-d_e/", std::nullopt},
-            {"https://h/" + std::string(198, 'a') + "/", std::nullopt},
-            {"https://h/" + std::string(199, 'a') + "/", "a path over 200 bytes"},
-            {"https://h", "not ending in \"/\""},
-            {"https://h/report", "not ending in \"/\""},
-            {"https://other/report/", "not on the update host h"},
-            {"https://H/report/", "not on the update host h"},
-            {"https://h:8443/report/", "not an https:// address with a plain host"},
-            {"https://u@h/report/", "not an https:// address with a plain host"},
-            {"http://h/report/", "not an https:// address with a plain host"},
-            {"", "not an https:// address with a plain host"},
-            {"https://h//", "a path part other than letters, digits, \"-\", \".\" and \"_\""},
-            {"https://h/../", "a path part other than letters, digits, \"-\", \".\" and \"_\""},
-            {"https://h/r?x=1/", "a path part other than letters, digits, \"-\", \".\" and \"_\""},
-            {"https://h/r%20s/", "a path part other than letters, digits, \"-\", \".\" and \"_\""},
+        {"https://h/tamsel/report/", std::nullopt}, {"https://h/", std::nullopt},
+        {"https://h/" + std::string(198, 'a') + "/", std::nullopt},
+        {"https://h/" + std::string(199, 'a') + "/", "a path over 200 bytes"},
+        {"https://h/report", "not ending in \"/\""}, {"https://other/report/", "not on the update host h"},
+        {"https://h:8443/report/", "not an https:// address with a plain host"},
+        {"https://h//", plain}, {"https://h/r?x=1/", plain},
     };
     for (const auto& [prefix, refusal] : cases) EXPECT_EQ(report_prefix_refusal(prefix, "h"), refusal) << prefix;
-    const auto feed = parse_feed("schema = 1\n[report]\nprefix = \"https://h/r/\"\n");
-    EXPECT_EQ(report_prefix(std::get<Feed>(feed), "h"), "https://h/r/");
-    EXPECT_EQ(report_prefix(std::get<Feed>(feed), "g"), std::nullopt);
-    EXPECT_EQ(report_prefix(std::get<Feed>(parse_feed("schema = 1\nreport = 1\n")), "h"), std::nullopt);
+    const Feed feed = std::get<Feed>(parse_feed("schema = 1\n[report]\nprefix = \"https://h/r/\"\n"));
+    EXPECT_EQ(report_prefix(feed, "h"), "https://h/r/");
+    EXPECT_EQ(report_prefix(feed, "g"), std::nullopt);
 }
 
 TEST(ParseFeed, PresentSectionsCarryTheirValues) {

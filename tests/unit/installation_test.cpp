@@ -2,8 +2,6 @@
 // starts one, and phase two with its rollback.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,7 +58,7 @@ public:  // the case tables arrange the fixture through lambdas
         State s;
         s.last_try = CalendarDate{2026, 12, 6};
         Log log(fake.files, fake.clock, fake.event_log, dir);
-        return start_installation(context, log, s, offer, "1.0.0", fake.platform, bridge);
+        return start_installation(context, log, s, offer, "1.0.0", fake.platform, bridge, "https://localhost/r/");
     }
     std::vector<std::string> setup_launches() const {
         std::vector<std::string> out;
@@ -88,7 +86,7 @@ TEST_F(InstallationTest, StartRecordsClosesAndRunsTheSetup) {
     EXPECT_EQ(fake.processes.open_handles, 0);
     EXPECT_EQ(file("rollback-setup.exe"), "setup 1.0.0");
     EXPECT_EQ(file("installed-setup.exe"), "<none>");
-    EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {1, 3}, true, false, now_unix}));
+    EXPECT_EQ(state().pending, (Pending{"2.0.0", "1.0.0", {1, 3}, true, false, now_unix, "https://localhost/r/"}));
 }
 
 // The pass that starts a setup keeps the run lock until the setup has made
@@ -150,7 +148,7 @@ TEST_F(InstallationTest, AnInstallationThatDoesNotGoAheadPutsEverythingBack) {
              t.bridge.sessions = {2, 4};
              t.fake.processes.on_start = [](const fakes::FakeLaunch&) { return fakes::FakeStartResult{false}; };
          },
-         {"download verified 0", "setup not started 0"}, {{2, 4}}, {2, 4}},
+         {"download verified 0", "setup not started 0", "report sent 0"}, {{2, 4}}, {2, 4}},
     };
     for (const Case& c : cases) {
         InstallationTest& t = *this;
@@ -324,106 +322,52 @@ TEST_F(PhaseTwoTest, Verdicts) {
 }
 
 // Phase two reports to the prefix its record kept, after the state is
-// written; a report that fails, or none at all, leaves the same state.
+// written; a report that fails leaves everything as without it.
 TEST_F(PhaseTwoTest, OutcomesAreReportedToTheRecordsPrefix) {
+    const std::string here = "https://localhost/r/";
     struct Case {
         const char* what;
-        std::array<std::uint16_t, 3> installed;
+        std::uint16_t major;  // of the installed version
         RaiseOutcome raise_result;
-        std::function<void(PhaseTwoTest&, Pending&)> arrange;
+        std::string prefix;   // kept in the record
+        bool copy, disabled, unreachable;
         Lines lines;
-        std::vector<std::string> reported;
+        std::string reported;  // the report's path, "" for none
     };
-    const auto none = [](PhaseTwoTest&, Pending&) {};
     using enum RaiseOutcome;
     const std::vector<Case> cases = {
-            // The server holds no such file: its 404 is an answer.
-            {"updated", {2, 0, 0}, up, none, {"updated 0", "report sent 0"}, {"/r/updated/1.0.0/2.0.0"}},
-            {"a server error is an answer too",
-             {2, 0, 0},
-             up,
-             [](PhaseTwoTest& t, Pending&) {
-                 fakes::FakeHttpsResponse error;
-                 error.status = 500;
-                 t.fake.https.serve("https://localhost/r/updated/1.0.0/2.0.0", error);
-             },
-             {"updated 0", "report sent 0"},
-             {"/r/updated/1.0.0/2.0.0"}},
-            {"not installed",
-             {1, 0, 0},
-             up,
-             none,
-             {"setup did not install 0", "report sent 0"},
-             {"/r/not-installed/1.0.0/2.0.0"}},
-            {"rolled back",
-             {2, 0, 0},
-             not_up,
-             none,
-             {"did not start: rollback started 0", "report sent 0"},
-             {"/r/rolled-back/1.0.0/2.0.0"}},
-            {"no copy to roll back to",
-             {2, 0, 0},
-             not_up,
-             [](PhaseTwoTest&, Pending& p) { p.rollback_copy = false; },
-             {"did not start, and there is no copy to roll back to 0"},
-             {}},
-            {"the rollback's own phase two",
-             {1, 0, 0},
-             not_up,
-             [](PhaseTwoTest&, Pending& p) { p.rolling_back = true; },
-             {"rolled back 0"},
-             {}},
-            {"no prefix kept",
-             {2, 0, 0},
-             up,
-             [](PhaseTwoTest&, Pending& p) { p.report_prefix.reset(); },
-             {"updated 0"},
-             {}},
-            {"a kept prefix off the update host",
-             {2, 0, 0},
-             up,
-             [](PhaseTwoTest&, Pending& p) { p.report_prefix = "https://elsewhere/r/"; },
-             {"updated 0"},
-             {}},
-            {"disabled since",
-             {2, 0, 0},
-             up,
-             [](PhaseTwoTest& t, Pending&) {
-                 t.fake.system.policy_numbers = {{"DisableReports", 1}};
-             },
-             {"updated 0", "policy: reports disabled 0"},
-             {}},
-            {"no answer",
-             {2, 0, 0},
-             up,
-             [](PhaseTwoTest& t, Pending&) {
-                 t.fake.https.serve("https://localhost/r/updated/1.0.0/2.0.0", fakes::FakeHttpsResponse{true});
-             },
-             {"updated 0", "report not sent 12029"},
-             {"/r/updated/1.0.0/2.0.0"}},
+        // The server holds no such file: its 404 is an answer.
+        {"updated", 2, up, here, true, false, false, {"updated 0", "report sent 0"}, "/r/updated/1.0.0/2.0.0"},
+        {"not installed", 1, up, here, true, false, false, {"setup did not install 0", "report sent 0"},
+         "/r/not-installed/1.0.0/2.0.0"},
+        {"rolled back", 2, not_up, here, true, false, false,
+         {"did not start: rollback started 0", "report sent 0"}, "/r/rolled-back/1.0.0/2.0.0"},
+        {"no copy to roll back to", 2, not_up, here, false, false, false,
+         {"did not start, and there is no copy to roll back to 0"}, ""},
+        {"a kept prefix off the update host", 2, up, "https://elsewhere/r/", true, false, false,
+         {"updated 0"}, ""},
+        {"disabled since", 2, up, here, true, true, false, {"updated 0", "policy: reports disabled 0"}, ""},
+        {"no answer", 2, up, here, true, false, true, {"updated 0", "report not sent 12029"},
+         "/r/updated/1.0.0/2.0.0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
         fake.files.files.erase(dir + "\\updater.log");
         fake.https.requests.clear();
-        fake.https.responses.clear();
-        fake.system.policy_numbers.clear();
+        if (c.unreachable) fake.https.serve("https://localhost" + c.reported, fakes::FakeHttpsResponse{true});
+        fake.system.policy_numbers = {{"DisableReports", c.disabled ? 1 : 0}};
         context.feed_url = "https://localhost/tamsel/news.toml";
         bridge = fakes::ScriptedBridge{};
         bridge.raise_result = c.raise_result;
-        installed(c.installed[0], c.installed[1], c.installed[2]);
-        Pending pending = update_in_flight;
-        pending.report_prefix = "https://localhost/r/";
-        c.arrange(*this, pending);
-        record(pending);
+        installed(c.major, 0, 0);
+        record(Pending{"2.0.0", "1.0.0", {1}, c.copy, false, now_unix - 60, c.prefix});
         EXPECT_EQ(run(), exit_code::done);
         EXPECT_EQ(lines(), c.lines);
         std::vector<std::string> paths;
         for (const HttpsRequest& request : fake.https.requests) paths.push_back(request.path);
-        EXPECT_EQ(paths, c.reported);
-        const auto kept = state().pending;
-        EXPECT_EQ(kept.has_value(), c.lines[0] == "did not start: rollback started 0");
+        EXPECT_EQ(paths, c.reported.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.reported});
+        EXPECT_EQ(state().pending.has_value(), c.lines[0] == "did not start: rollback started 0");
     }
 }
 
@@ -573,7 +517,8 @@ TEST_F(InstallationTest, AFailedCleanUpWriteStillPutsTheRollbackCopyBack) {
         return fakes::FakeStartResult{false};
     };
     EXPECT_EQ(start(), exit_code::done);
-    EXPECT_EQ(lines(), (Lines{"download verified 0", "setup not started 0"}));
+    EXPECT_EQ(lines(), (Lines{"download verified 0", "setup not started 0", "report sent 0"}));
+    EXPECT_EQ(fake.https.requests.back().path, "/r/not-started/1.0.0/2.0.0");
     EXPECT_EQ(file("installed-setup.exe"), "setup 1.0.0");
     EXPECT_TRUE(state().pending.has_value());  // given up by a later check run after an hour
 }

@@ -53,7 +53,6 @@ TEST(PoliciesTest, EachValueWithItsVerdict) {
         {"Proxy", {1, 0, "p:1"}, "Proxy 'p:1': the feed and the download go through this proxy", true},
         {"DisableReports", {4, 1}, "DisableReports is 1: no installation outcome is reported to the update server",
          true},
-        {"DisableReports", {4, 0}, "DisableReports is 0: outcomes are reported where the feed asks for it", false},
     };
     for (const Case& c : cases) {
         fakes::FakeSystem system;

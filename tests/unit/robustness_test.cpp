@@ -267,28 +267,7 @@ public:
         }
     }
 
-    // Each outcome that is reported is followed by its report's line.
     Outcome expect(std::size_t i) const {
-        if (info_[i].log_call && !calls_[i].starts_with("files.size") && calls_[i] != "clock.now") {
-            Outcome o = base();  // a lost line
-            o.lines.erase(o.lines.begin() + static_cast<std::ptrdiff_t>(info_[i].line));
-            return o;
-        }
-        Outcome o = unreported(i);
-        const bool lost = calls_[i].starts_with("https.get_status");
-        Lines lines;
-        for (const std::string& line : o.lines) {
-            if (line == "report sent 0") continue;  // base() has it
-            lines.push_back(line);
-            if (line == "updated 0" || line == "setup did not install 0" ||
-                line == "did not start: rollback started 0" || line.starts_with("setup not started "))
-                lines.push_back(lost ? "report not sent " + std::to_string(fakes::Faults{}.error) : "report sent 0");
-        }
-        o.lines = lines;
-        return o;
-    }
-
-    Outcome unreported(std::size_t i) const {
         const std::string& op = calls_[i];
         const Info& at = info_[i];
         const bool phase_two = i >= phase_two_;
@@ -300,7 +279,17 @@ public:
 
         // A failed event report changes nothing at all.
         if (is("event_log.")) return base();
-        if (at.log_call) return base();  // a size or clock that fails costs nothing
+        if (is("https.get_status")) {  // the report of "updated": only its line changes
+            Outcome o = base();
+            o.lines.back() = "report not sent" + cause;
+            return o;
+        }
+        if (at.log_call) {  // a lost line; a size or clock that fails costs nothing
+            if (is("files.size") || is("clock.now")) return base();
+            Outcome o = base();
+            o.lines.erase(o.lines.begin() + static_cast<std::ptrdiff_t>(at.line));
+            return o;
+        }
         if (at.in_entry) {
             int code = 0;
             if (is("account.process_user") || (is("account.is_well_known") && calls_[i - 1] == "account.process_user"))
@@ -336,7 +325,8 @@ public:
                 return {{exit_code::state_unusable}, {"feed request 0", "download verified 0", "state not written" + cause}};
             if (is("processes.start []")) {
                 Lines lines = check_run_lines();
-                lines.back() = "setup not started" + cause;
+                lines.pop_back();
+                reported(lines, "setup not started" + cause);
                 return {{0}, lines};
             }
             const bool census_at_start = at.line == 2 && !record_written(i);
@@ -374,7 +364,7 @@ public:
         const auto unwatched = [&](const Lines& raise_lines) {
             Lines lines = check_run_lines();
             lines.insert(lines.end(), raise_lines.begin(), raise_lines.end());
-            lines.push_back("updated 0");
+            reported(lines, "updated 0");
             return Outcome{{0, 0}, lines};
         };
         const auto no_verdict = [&](std::uint32_t s) { return "raise: the window helper gave no verdict " + std::to_string(s); };
@@ -431,12 +421,19 @@ private:
         lines.push_back("setup started 0");
         return lines;
     }
-    Outcome base() const { return {{0, 0}, with("updated 0", "report sent 0")}; }
+    Outcome base() const { return {{0, 0}, with("updated 0")}; }
     Lines with(const std::string& a, const std::string& b = "") const {
         Lines lines = check_run_lines();
-        lines.push_back(a);
-        if (!b.empty()) lines.push_back(b);
+        reported(lines, a);
+        if (!b.empty()) reported(lines, b);
         return lines;
+    }
+    // The feed asks for reports: each reported outcome's line is followed by its report's.
+    static void reported(Lines& lines, const std::string& line) {
+        lines.push_back(line);
+        if (line == "updated 0" || line == "setup did not install 0" || line == "did not start: rollback started 0" ||
+            line.starts_with("setup not started"))
+            lines.push_back("report sent 0");
     }
     Outcome closed_by_force(std::uint32_t s, const std::string& first) const {
         Outcome o = base();
@@ -459,7 +456,7 @@ private:
             lines.push_back(close_polite(s));
             lines.push_back(close_itself(s));
         }
-        lines.push_back("did not start: rollback started 0");
+        reported(lines, "did not start: rollback started 0");
         lines.push_back("rolled back 0");
         return {{0, 0, 0}, lines};
     }

@@ -183,8 +183,6 @@ TEST_F(StateRead, RefusedDocuments) {
          "invalid type: integer, expected a boolean for key `rollback_copy`"},
         {"[pending]\nversion = \"2.1.0\"\nfrom = \"2.0.3\"\nrolling_back = \"no\"\n",
          "invalid type: string, expected a boolean for key `rolling_back`"},
-        {"[pending]\nversion = \"2.1.0\"\nfrom = \"2.0.3\"\nreport_prefix = 1\n",
-         "invalid type: integer, expected a string for key `report_prefix`"},
         {"pending = []\r\n", "invalid length 0, expected struct Pending with 6 elements"},
         {"pending = [\"2.1.0\"]\r\n", "invalid length 1, expected struct Pending with 6 elements"},
         {"pending = [\"2.1.0\", \"2.0.3\", [], 1]\r\n", "invalid type: integer, expected a boolean for key `rollback_copy`"},

@@ -76,9 +76,7 @@ TEST(StateText, ExactForms) {
     State deferred = example;  // written only by a machine that deferred
     deferred.deferred_at = 1796581133;
     deferred.pending = no_sessions.pending;
-
-    State reporting = no_sessions;  // written only when the feed asked for reports
-    reporting.pending->report_prefix = "https://h/r/";
+    deferred.pending->report_prefix = "https://h/r/";  // written only where the feed asked for reports
 
     const std::vector<Case> cases = {
         {"empty", State{}, "working_key_revoked = false\r\n"},
@@ -88,13 +86,10 @@ TEST(StateText, ExactForms) {
          "working_key_revoked = false\r\n\r\n[pending]\r\nversion = \"2.2.0\"\r\nfrom = \"2.0.3\"\r\nsessions = []\r\n"
          "rollback_copy = false\r\nrolling_back = true\r\nsince = 0\r\n"},
         {"short year padded", odd_dates, "working_key_revoked = false\r\nlast_try = 0026-01-02\r\n"},
-        {"reporting", reporting,
-         "working_key_revoked = false\r\n\r\n[pending]\r\nversion = \"2.2.0\"\r\nfrom = \"2.0.3\"\r\nsessions = []\r\n"
-         "rollback_copy = false\r\nrolling_back = true\r\nsince = 0\r\nreport_prefix = \"https://h/r/\"\r\n"},
         {"deferred", deferred,
          "working_key_revoked = false\r\nfailed = [\"2.1.0\"]\r\nlast_try = 2026-09-02\r\ndeferred_at = 1796581133\r\n"
          "\r\n[pending]\r\nversion = \"2.2.0\"\r\nfrom = \"2.0.3\"\r\nsessions = []\r\n"
-         "rollback_copy = false\r\nrolling_back = true\r\nsince = 0\r\n"},
+         "rollback_copy = false\r\nrolling_back = true\r\nsince = 0\r\nreport_prefix = \"https://h/r/\"\r\n"},
     };
     for (const auto& c : cases) EXPECT_EQ(state_text(c.state), c.text) << c.name;
 }
