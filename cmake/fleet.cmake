@@ -11,7 +11,7 @@ add_library(tamsel_fleet STATIC
   bench/fleet/scenario.cpp bench/fleet/server.cpp bench/fleet/machines.cpp bench/fleet/schedule.cpp
   bench/fleet/figures.cpp tests/fakes/fake_platform.cpp)
 target_include_directories(tamsel_fleet PUBLIC tests bench/fleet)
-target_link_libraries(tamsel_fleet PUBLIC tamsel_core OpenSSL::Crypto)
+target_link_libraries(tamsel_fleet PUBLIC tamsel_core tamsel_reports OpenSSL::Crypto)
 target_compile_options(tamsel_fleet PRIVATE ${tamsel_warnings})
 
 add_executable(tamsel-fleet bench/fleet/main.cpp)

@@ -13,6 +13,7 @@
 #include "entry/update_folder.h"
 #include "feed/https_address.h"
 #include "feed/signature.h"
+#include "tools/feed_rules.h"
 #include "tools/json_text.h"
 #include "update/check_run.h"
 #include "update/policies.h"
@@ -364,12 +365,18 @@ void print_lines(std::ostream& out, std::string_view text) {
 }
 
 // The machine's wave and due day when the answer's offer is rolled out in
-// waves; the pass then shows whether it is due today.
-std::optional<DryRunResult::Wave> wave_of(const DryRunOptions& options, Platform& platform) {
+// waves; the pass then shows whether it is due today. And where the client
+// reports outcomes, when the answer has a [report].
+std::optional<DryRunResult::Wave> wave_and_report_of(const DryRunOptions& options, Platform& platform,
+                                                     DryRunResult& result) {
     const auto split = split_feed_answer(options.answer);
     if (!std::holds_alternative<FeedAnswer>(split)) return std::nullopt;
     const auto parsed = parse_feed(std::get<FeedAnswer>(split).document);
     if (!std::holds_alternative<Feed>(parsed)) return std::nullopt;
+    if (!std::get<Feed>(parsed).report.absent()) {
+        result.report = report_setting(std::get<Feed>(parsed).report, options.host);
+        result.report_prefix = report_prefix(std::get<Feed>(parsed), options.host);
+    }
     const FeedSection<Download>& download = std::get<Feed>(parsed).download;
     if (!download.present() || !download.value.rollout) return std::nullopt;
     const Rollout& rollout = *download.value.rollout;
@@ -439,7 +446,7 @@ DryRunResult run_dry(const DryRunOptions& options) {
     const auto installed_info = options.installed ? version_resource(*options.installed) : std::nullopt;
     result.main_exe = context.main_exe;
     result.installed = installed_info ? version_text_from_info(*installed_info) : std::nullopt;
-    result.wave = wave_of(options, platform);
+    result.wave = wave_and_report_of(options, platform, result);
     try {
         result.exit_code = check_run(context, log, platform, bridge);
     } catch (const PublishFolderServer::DownloadNotAttempted& stop) {
@@ -464,6 +471,7 @@ int dry_run(const DryRunOptions& options, std::ostream& out) {
             << (options.ring ? " in the " + *options.ring + " ring" : "") << " is in wave " << result.wave->wave
             << ", due on " << result.wave->due << "\n";
     }
+    if (result.report) out << "reports: " << *result.report << "\n";
     out << log_file_name << ":\n";
     for (const DryRunStep& step : result.steps) {
         out << "  "
@@ -507,7 +515,7 @@ void dry_run_json(const DryRunOptions& options, std::ostream& out) {
     } else {
         out << "null";
     }
-    out << ", \"steps\": [";
+    out << ", \"report\": " << text_or_null(result.report_prefix) << ", \"steps\": [";
     const char* separator = "";
     for (const DryRunStep& step : result.steps) {
         out << separator;

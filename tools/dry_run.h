@@ -51,6 +51,8 @@ struct DryRunResult {
         std::string due;     // the day its wave is due
     };
     std::optional<Wave> wave;  // for an offer rolled out in waves
+    std::optional<std::string> report;         // where the client reports outcomes, or why not; none: no [report]
+    std::optional<std::string> report_prefix;  // the prefix it reports to
     std::vector<DryRunStep> steps;
     std::optional<int> exit_code;                                    // none: stopped at the download (no --files)
     std::optional<std::string> state;                                // state.toml as the pass leaves it
@@ -62,7 +64,8 @@ DryRunResult run_dry(const DryRunOptions& options);
 // code, -1 when it stopped at the download.
 int dry_run(const DryRunOptions& options, std::ostream& out);
 // The same as one JSON object: {"installed", "today", "host", "ring" (or null), "rollout":
-// {"waves", "start", "wave", "due"} or null, "steps": [{"kind": "log",
+// {"waves", "start", "wave", "due"} or null, "report" (the prefix outcome
+// reports go to, or null), "steps": [{"kind": "log",
 // "time", "message", "number"} or {"kind": "would" or "note", "text"}],
 // "exit_code" (null: stopped at the download), "state" (the text, or null),
 // "update_folder": [{"name", "size"}]}.

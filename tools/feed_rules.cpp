@@ -32,6 +32,20 @@ std::optional<std::string> version_text_problem(std::string_view version) {
     return std::nullopt;
 }
 
+std::optional<std::string> report_problem(const FeedSection<Report>& report, std::string_view host) {
+    if (report.malformed()) return "[report] must be a table with a text prefix";
+    if (!report.present()) return std::nullopt;
+    const auto refusal = report_prefix_refusal(report.value.prefix, host);
+    if (!refusal) return std::nullopt;
+    return "[report] prefix " + report.value.prefix + " is " + *refusal;
+}
+
+std::string report_setting(const FeedSection<Report>& report, std::string_view host) {
+    if (const auto problem = report_problem(report, host)) return *problem + ": clients send no reports";
+    if (!report.present()) return "no [report]: clients send no reports";
+    return "clients report each installation's outcome to " + report.value.prefix + "<outcome>/<from>/<to>";
+}
+
 bool is_plain_host(std::string_view host) {
     return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-';

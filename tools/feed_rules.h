@@ -7,6 +7,7 @@
 
 #include "common/client_limits.h"
 #include "common/log_messages.h"
+#include "feed/feed.h"
 
 namespace tamsel::tool {
 
@@ -39,6 +40,14 @@ bool is_plain_host(std::string_view host);
 // file information in its resource section), as "a.b.c.d"; nothing when the
 // file is no PE image or has none.
 std::optional<std::string> product_version_of(std::string_view image);
+
+// Why clients of `host` send no reports for a feed's [report], or nothing
+// when they send them: a refused prefix (report_prefix_refusal's reason) or
+// a section of the wrong shape. No [report] is no fault.
+std::optional<std::string> report_problem(const FeedSection<Report>& report, std::string_view host);
+// The same as one line for lint and dry-run: where clients report, or that
+// (and why) they do not.
+std::string report_setting(const FeedSection<Report>& report, std::string_view host);
 
 // Whether a file starts with a signature line (and so is a feed answer, not
 // a bare document).

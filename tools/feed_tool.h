@@ -30,6 +30,7 @@ enum ExitCode : int {
     exit_usage = 2,       // wrong usage: an unknown command or option, a missing or malformed value
     exit_unreadable = 3,  // a file or key that cannot be read (or a file that cannot be written)
     exit_refused = 4,     // refused, nothing written; lint: errors
+    exit_halt = 5,        // reports: the halt rule fired (withdraw the newest offer)
 };
 
 // Failures carry a one-line reason for the command line.

@@ -15,6 +15,7 @@
 #include "tools/feed_tool.h"
 #include "tools/lint.h"
 #include "tools/publish.h"
+#include "tools/reports.h"
 
 namespace tamsel::tool {
 namespace {
@@ -103,6 +104,12 @@ const Refusal refusals[] = {
      nullptr},
     {"the same version with other bytes", [](PublishRequest& r) { r.previous = earlier_offer("2.0.0"); },
      "other bytes"},
+    {"report prefix", [](PublishRequest& r) { r.report_prefix = "https://updates.example.com/tamsel/report/"; },
+     nullptr},
+    {"report prefix off the update host",
+     [](PublishRequest& r) { r.report_prefix = "https://stats.example.com/tamsel/report/"; }, "not on the update host"},
+    {"report prefix over plain http",
+     [](PublishRequest& r) { r.report_prefix = "http://updates.example.com/tamsel/report/"; }, "not an https://"},
     {"rollout from yesterday",
      [](PublishRequest& r) {
          r.rollout_days = 7;
@@ -170,7 +177,7 @@ TEST(Publish, KeepsEarlierItemsAndStopOrderAndReplacesTheSameVersion) {
         "schema = 1\n[[item]]\nid = 4\ntype = \"news\"\nen = [\"Hello\", \"First news\"]\n"
         "[[item]]\nid = 7\ntype = \"update\"\nversion = \"2.0.0\"\nen = { title = \"old\", text = \"old\" }\n"
         "[[item]]\nid = 5\ntype = \"update\"\nversion = \"1.9.0\"\nru = { title = \"t\", text = \"x\" }\n"
-        "[stop]\nversions = [\"1.8.0\"]\n"
+        "[stop]\nversions = [\"1.8.0\"]\n[report]\nprefix = \"https://updates.example.com/r/\"\n"
         "[download]\nversion = \"1.9.0\"\nurl = \"https://updates.example.com/tamsel/files/s.exe\"\n"
         "sha256 = \"" + std::string(64, 'a') + "\"\nsize = 9\n";
     PublishRequest request = good_request(key.get());
@@ -181,6 +188,7 @@ TEST(Publish, KeepsEarlierItemsAndStopOrderAndReplacesTheSameVersion) {
     EXPECT_EQ(publication.kept_items, 2u);  // the old 2.0.0 item gives way to the new one
     EXPECT_NE(publication.document.find("First news"), std::string::npos);
     EXPECT_NE(publication.document.find("1.8.0"), std::string::npos);
+    EXPECT_NE(publication.document.find("[report]\nprefix = \"https://updates.example.com/r/\""), std::string::npos);
     EXPECT_EQ(publication.document.find("\"old\""), std::string::npos);
     EXPECT_NE(publication.document.find("id = 8"), std::string::npos);  // above every earlier id
     EXPECT_EQ(publication.document.find("1.9.0\"\nurl"), std::string::npos);
@@ -260,6 +268,10 @@ TEST(Lint, PlacesAndJudgesWhatIsWrong) {
          "rollout_start must be a local date", 4},
         {"rollout days without a start", update + download + "rollout_days = 7\n", 12, 16,
          "rollout_days needs rollout_start", 4},
+        {"report off the update host", update + download + "[report]\nprefix = \"https://stats/tamsel/r/\"\n", 12, 1,
+         "[report] prefix https://stats/tamsel/r/ is not on the update host localhost: clients send no reports", 1},
+        {"report of the wrong shape", update + download + "[report]\nprefix = 1\n", 12, 1,
+         "[report] must be a table with a text prefix", 1},
         {"signed by neither key", feed_answer(Signature{1}, update), 1, 1, "did not verify", 4},
         {"signature line of the wrong form", "signature: \"x\"\n" + update, 1, 1, "signature line refused", 4},
         {"not UTF-8", "schema = 1\n# \xC0\xAF\n", 0, 0, "not UTF-8", 4},
@@ -466,7 +478,7 @@ TEST(KitCommandLine, PublishVerifyLintDryRun) {
     EXPECT_NE(refused.output.find("fourth piece"), std::string::npos) << refused.output;
     EXPECT_FALSE(std::filesystem::exists(out));
 
-    ASSERT_EQ(publish("2.0.0").status, 0);
+    ASSERT_EQ(publish("2.0.0", " --report-prefix https://updates.example.com/tamsel/report/").status, 0);
     const ToolRun second = publish("2.1.0");
     ASSERT_EQ(second.status, 0) << second.output;
     EXPECT_NE(second.output.find("1 earlier item(s) kept"), std::string::npos) << second.output;
@@ -475,16 +487,20 @@ TEST(KitCommandLine, PublishVerifyLintDryRun) {
               "working\n");
     const ToolRun lint_run = run("lint " + news + keys);
     EXPECT_EQ(lint_run.status, 0) << lint_run.output;
-    EXPECT_EQ(lint_run.output, news + ": clean\n");
+    const std::string reports = "https://updates.example.com/tamsel/report/";
+    EXPECT_EQ(lint_run.output, news + ": clean\n" + news + ": clients report each installation's outcome to " +
+                                   reports + "<outcome>/<from>/<to>\n");
 
     const ToolRun dry = run("dry-run " + news + " --installed 2.0.0 --files " + out + keys);
     EXPECT_EQ(dry.status, 0) << dry.output;
     EXPECT_NE(dry.output.find(" feed request 0\n"), std::string::npos) << dry.output;
+    EXPECT_NE(dry.output.find("reports: clients report each installation's outcome to " + reports), std::string::npos);
     EXPECT_NE(dry.output.find(" download verified 0\n"), std::string::npos) << dry.output;
     EXPECT_NE(dry.output.find("downloaded-setup.exe (14 bytes)"), std::string::npos) << dry.output;
     // The machine-readable forms, as pipelines read them.
     EXPECT_EQ(run("lint " + news + keys + " --json").output,
-              "{\"file\": \"" + news + "\", \"exit_code\": 0, \"findings\": [], \"rollout\": null}\n");
+              "{\"file\": \"" + news + "\", \"exit_code\": 0, \"findings\": [], \"rollout\": null, \"report\": \"" +
+                      reports + "\"}\n");
     const ToolRun dry_json = run("dry-run " + news + " --installed 2.0.0 --files " + out + keys + " --json");
     EXPECT_NE(dry_json.output.find("\"message\": \"download verified\", \"number\": \"0\"}"), std::string::npos)
         << dry_json.output;
@@ -532,6 +548,93 @@ TEST(KitCommandLine, RolloutInWaves) {
     const ToolRun ringed = run(dry + " --ring early --today 2027-01-04 --files " + out);
     EXPECT_NE(ringed.output.find("early ring is in wave 0, due on 2027-01-04"), std::string::npos) << ringed.output;
     EXPECT_EQ(run(dry + " --ring middle").status, 2);
+    std::filesystem::remove_all(dir);
+}
+
+// ---------------------------------------------------------------- reports
+
+TEST(Reports, ReadsEachLineForm) {
+    const std::string common = "10.0.0.1 - - [08/Dec/2026:10:00:01 +0100] \"";
+    const struct {
+        std::string line;
+        const char* counted;  // report: "outcome from to"; else other, malformed, before, blank
+    } rows[] = {
+            {common + "GET /tamsel/report/rolled-back/1.4.0/2.0.0 HTTP/1.1\" 404 153", "rolled-back 1.4.0 2.0.0"},
+            {common + "GET /r/updated/1.4.0/2.0.0?x HTTP/1.1\" 404 153 \"-\" \"Tamsel\"\r", "updated 1.4.0 2.0.0"},
+            {"/tamsel/report/download-refused/1.4.0/2.0.0", "download-refused 1.4.0 2.0.0"},
+            {"https://cdn.example/tamsel/report/not-started/1.4.0/2.0.0", "not-started 1.4.0 2.0.0"},
+            {common + "HEAD /r/updated/1.4.0/2.0.0 HTTP/1.1\" 200 0", "other"},
+            {common + "GET /r/Updated/1.4.0/2.0.0 HTTP/1.1\" 404 0", "other"},
+            {common + "GET /r/updated//2.0.0 HTTP/1.1\" 404 0", "other"},
+            {common + "GET /tamsel/news.toml HTTP/1.1\" 200 900", "other"},
+            {common + "\\x16\\x03\\x01\" 400 150", "other"},
+            {"10.0.0.1 - - [07/Dec/2026:23:59:59 +0000] \"GET /r/updated/1.4.0/2.0.0 HTTP/1.1\" 404 0", "before"},
+            {"10.0.0.1 - - [31/Feb/2026:10:00:00 +0000] \"GET /r/updated/1.4.0/2.0.0 HTTP/1.1\" 404 0", "malformed"},
+            {common + "GET /r/updated/1.4.0/2.0.0 HTTP/1.1\" 40 0", "malformed"},
+            {"updated/1.4.0/2.0.0 and more", "malformed"},
+            {"  \r", "blank"},
+    };
+    for (const auto& row : rows) {
+        ReportTally tally;
+        count_log_line(tally, row.line, CalendarDate{2026, 12, 8}, "log:1");
+        const std::string counted = row.counted;
+        if (tally.reports == 1) {
+            const auto& [offer, counts] = *tally.offers.begin();
+            const auto outcome = std::find(counts.by_outcome.begin(), counts.by_outcome.end(), 1u);
+            EXPECT_EQ(std::string(report_outcomes[outcome - counts.by_outcome.begin()]) + " " + offer.first + " " +
+                              offer.second,
+                      counted)
+                    << row.line;
+        } else {
+            EXPECT_EQ(tally.other_requests == 1 ? "other"
+                      : tally.malformed == 1    ? "malformed"
+                      : tally.before_since == 1 ? "before"
+                      : tally.lines == 0        ? "blank"
+                                                : "?",
+                      counted)
+                    << row.line;
+        }
+        EXPECT_EQ(tally.first_malformed, tally.malformed ? "log:1" : "") << row.line;
+    }
+}
+
+TEST(Reports, HaltRuleAtItsEdgeOnTheNewestOffer) {
+    char pattern[] = "/tmp/tamsel-reports-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path dir = pattern;
+    // 1.10.0 (newer than 1.9.0 by number, not by text): 1 failure in 4 reports, 25%.
+    std::ofstream(dir / "access.log")
+            << "1.2.3.4 - - [08/Dec/2026:10:00:01 +0000] \"GET /tamsel/report/updated/1.9.0/1.10.0 HTTP/1.1\" 404 9\n"
+               "1.2.3.4 - - [08/Dec/2026:10:00:02 +0000] \"GET /tamsel/report/updated/1.8.0/1.10.0 HTTP/1.1\" 404 9 "
+               "\"-\" \"Tamsel\"\n"
+               "not a log line\n"
+               "1.2.3.4 - - [08/Dec/2026:10:00:03 +0000] \"GET /tamsel/report/rolled-back/1.8.0/1.9.0 HTTP/1.1\" 404 "
+               "9\n";
+    std::ofstream(dir / "cdn.txt")
+            << "/tamsel/report/updated/1.8.0/1.10.0\n/tamsel/report/not-installed/1.8.0/1.10.0\n";
+    const std::string logs = "reports " + (dir / "access.log").string() + " " + (dir / "cdn.txt").string();
+    const struct {
+        std::string options;
+        int status;
+        const char* says;
+    } rows[] = {
+            {"", 0, "newest offer 1.10.0: 4 report(s), 1 failure(s) (25.0%)"},
+            {"", 0, "skipped 1 malformed line(s) (first: "},
+            {" --halt-above 24.9 --min-reports 4", 5, "halt: 25.0% failures is above 24.9%: withdraw 1.10.0"},
+            {" --halt-above 25 --min-reports 4", 0, "halt: no"},
+            {" --halt-above 10 --min-reports 5", 0, "fewer than 5"},
+            {" --since 2026-12-09 --halt-above 10 --min-reports 2", 5, "2 plain line(s) have no date"},
+            {" --halt-above 10", 2, "goes with --min-reports"},
+            {" --halt-above 1e2 --min-reports 1", 2, "percentage"},
+            {" --json --halt-above 24.9 --min-reports 4", 5,
+             "\"newest\": {\"to\": \"1.10.0\", \"outcomes\": {\"updated\": 3, \"rolled-back\": 0, \"not-installed\": "
+             "1"},
+    };
+    for (const auto& row : rows) {
+        const ToolRun result = run_tool(logs + row.options, true);
+        EXPECT_EQ(result.status, row.status) << row.options << "\n" << result.output;
+        EXPECT_NE(result.output.find(row.says), std::string::npos) << row.options << "\n" << result.output;
+    }
     std::filesystem::remove_all(dir);
 }
 

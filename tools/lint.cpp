@@ -300,6 +300,8 @@ void judge_feed(const Feed& feed, const toml::table& root, std::optional<KeyUsed
         }
     }
     check_stop_entries(feed, stop_node, findings);
+    if (const auto problem = report_problem(feed.report, options.host))
+        findings.at(Severity::warning, root.get("report")->source(), *problem + ": clients send no reports");
     warn_dropped_updates(root, findings);
 }
 
@@ -365,16 +367,32 @@ std::vector<Finding> lint(std::string_view file, const LintOptions& options) {
     return all;
 }
 
-std::optional<RolloutProgress> rollout_progress(std::string_view file, const CalendarDate& today) {
+namespace {
+
+// The feed record of a document or answer the updater's code accepts.
+std::optional<Feed> feed_of_file(std::string_view file) {
     std::string_view document = file;
     if (looks_signed(file)) {
         const auto split = split_feed_answer(file);
         if (!std::holds_alternative<FeedAnswer>(split)) return std::nullopt;
         document = std::get<FeedAnswer>(split).document;
     }
-    const auto parsed = parse_feed(document);
+    auto parsed = parse_feed(document);
     if (!std::holds_alternative<Feed>(parsed)) return std::nullopt;
-    const FeedSection<Download>& download = std::get<Feed>(parsed).download;
+    return std::get<Feed>(std::move(parsed));
+}
+
+}  // namespace
+
+std::optional<std::string> report_prefix_of(std::string_view file, std::string_view host) {
+    const auto feed = feed_of_file(file);
+    return feed ? report_prefix(*feed, host) : std::nullopt;
+}
+
+std::optional<RolloutProgress> rollout_progress(std::string_view file, const CalendarDate& today) {
+    const auto feed = feed_of_file(file);
+    if (!feed) return std::nullopt;
+    const FeedSection<Download>& download = feed->download;
     if (!download.present() || !download.value.rollout) return std::nullopt;
     const Rollout& rollout = *download.value.rollout;
     const std::int64_t waves = rollout.days;

@@ -47,6 +47,10 @@ std::optional<RolloutProgress> rollout_progress(std::string_view file, const Cal
 // The same as a line of text: the share of machines due and the waves that remain.
 std::optional<std::string> rollout_status(std::string_view file, const CalendarDate& today);
 
+// The prefix clients of `host` send their outcome reports to, when the
+// file's [report] asks for them and they would.
+std::optional<std::string> report_prefix_of(std::string_view file, std::string_view host);
+
 // exit_done clean (or advisory warnings only), exit_findings warnings,
 // exit_refused errors.
 int lint_exit_code(const std::vector<Finding>& findings);

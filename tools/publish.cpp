@@ -47,7 +47,8 @@ std::variant<toml::table, Failure> earlier_sections(std::string_view document, c
     }
     kept = items.size();
     if (!items.empty()) kept_sections.insert("item", std::move(items));
-    if (const toml::node* stop = parsed.table().get("stop")) kept_sections.insert("stop", *stop);
+    for (const char* carried : {"stop", "report"})
+        if (const toml::node* node = parsed.table().get(carried)) kept_sections.insert(carried, *node);
     return kept_sections;
 }
 
@@ -106,6 +107,11 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
     if (!is_plain_host(prefix_host) || request.files_prefix != files_prefix_for(prefix_host)) {
         return refuse("the files prefix " + request.files_prefix +
                       " is not https://HOST/tamsel/files/, the only place clients take setup programs from");
+    }
+    if (request.report_prefix && !request.report_prefix->empty()) {
+        if (const auto refusal = report_prefix_refusal(*request.report_prefix, prefix_host))
+            return refuse("the report prefix " + *request.report_prefix + " is " + *refusal +
+                          ": clients would send no reports");
     }
     Publication publication;
     publication.url = request.files_prefix + request.setup_name;
@@ -201,12 +207,22 @@ std::variant<Publication, Failure> prepare_publication(const PublishRequest& req
                                     calendar_date_text(add_days(*rollout_start, request.rollout_days - 1)));
     }
     root.insert("download", std::move(download));
+    if (request.report_prefix) {
+        root.erase("report");
+        if (!request.report_prefix->empty()) root.insert("report", toml::table{{"prefix", *request.report_prefix}});
+    }
     publication.document = toml_text(root);
 
     // The client's own reading of what is about to be published.
     const auto parsed = parse_feed(publication.document);
     if (!std::holds_alternative<Feed>(parsed)) {
         return refuse("the document would be refused: " + std::string(feed_error_message(std::get<FeedError>(parsed))));
+    }
+    const FeedSection<Report>& report = std::get<Feed>(parsed).report;
+    if (const auto problem = report_problem(report, prefix_host)) {
+        publication.warnings.push_back("the carried " + *problem + ": clients send no reports");
+    } else if (report.present()) {
+        publication.notes.push_back(report_setting(report, prefix_host));
     }
     // Decided as the key that signs decides: a reserve-signed feed's [stop]
     // counts in it (the earlier stop list was judged above, whoever signs).

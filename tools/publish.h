@@ -34,6 +34,9 @@ struct PublishRequest {
     bool allow_lower = false;             // offer a lower version than the earlier feed's offer
     std::uint32_t rollout_days = 0;       // 0: every client at once; 1 to 30: in that many daily waves
     std::optional<std::string> rollout_start;  // the first wave's day, YYYY-MM-DD; default `date`
+    // The [report] prefix clients send outcome reports to; "" drops the
+    // earlier feed's [report]; none: the earlier feed's is carried on.
+    std::optional<std::string> report_prefix;
 };
 
 struct Publication {

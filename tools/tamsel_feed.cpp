@@ -6,7 +6,7 @@
 // Exit codes: 0 done (verify: a key verified; lint: clean or advisory
 // warnings only); 1 verify: refused or not verified; lint: warnings; 2 wrong
 // usage, a file or key that cannot be read or written, a publication or
-// order refused; lint: errors.
+// order refused; lint: errors; 5 reports: the halt rule fired.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,8 +19,10 @@
 #include <variant>
 
 #include <algorithm>
+#include <charconv>
 #include <ctime>
 #include <filesystem>
+#include <iomanip>
 #include <map>
 #include <vector>
 
@@ -36,7 +38,9 @@
 #include "tools/lint.h"
 #include "tools/orders.h"
 #include "tools/publish.h"
+#include "tools/reports.h"
 #include "tools/signing_key.h"
+#include "update/version.h"
 
 namespace {
 
@@ -414,7 +418,8 @@ int publish(int argc, char** argv) {
                                                {"--rollout-start", 1},
                                                {"--working", 1},
                                                {"--reserve", 1},
-                                               {"--allow-lower", 0}}),
+                                               {"--allow-lower", 0},
+                                               {"--report-prefix", 1}}),
                           positional);
     const auto key_path = options.one("--key");
     const auto setup_path = options.one("--setup");
@@ -440,6 +445,7 @@ int publish(int argc, char** argv) {
     request.date = options.one("--date").value_or(local_today());
     request.today = local_today();
     request.allow_lower = options.has("--allow-lower");
+    if (const auto report = options.one("--report-prefix")) request.report_prefix = *report == "none" ? "" : *report;
     for (const auto& news : options.all("--news")) request.news.push_back({news[0], news[1], news[2]});
     if (const auto days = options.one("--rollout-days")) {
         if (days->empty() || days->size() > 2 || days->find_first_not_of("0123456789") != std::string::npos ||
@@ -499,9 +505,11 @@ int publish(int argc, char** argv) {
 // lint --json: one object, its keys always present (null when empty):
 // {"file", "exit_code", "findings": [{"severity", "advisory", "line",
 // "column", "message"}], "rollout": {"version", "start", "waves", "due",
-// "last_due"} or null}. Line and column are 0 for a finding without a place.
+// "last_due"} or null, "report": the reports' prefix or null}. Line and
+// column are 0 for a finding without a place.
 void print_lint_json(const std::string& file, const std::vector<Finding>& findings,
-                     const std::optional<RolloutProgress>& rollout, std::ostream& out) {
+                     const std::optional<RolloutProgress>& rollout, const std::optional<std::string>& report,
+                     std::ostream& out) {
     out << "{\"file\": " << json_string(file) << ", \"exit_code\": " << lint_exit_code(findings) << ", \"findings\": [";
     for (const Finding& finding : findings) {
         out << (&finding == &findings.front() ? "" : ", ") << "{\"severity\": \""
@@ -518,7 +526,7 @@ void print_lint_json(const std::string& file, const std::vector<Finding>& findin
     } else {
         out << "null";
     }
-    out << "}\n";
+    out << ", \"report\": " << (report ? json_string(*report) : "null") << "}\n";
 }
 
 int lint_command(int argc, char** argv) {
@@ -542,7 +550,8 @@ int lint_command(int argc, char** argv) {
     }
     const auto findings = lint(file, lint_options);
     if (options.has("--json")) {
-        print_lint_json(positional[0], findings, rollout_progress(file, *today), std::cout);
+        print_lint_json(positional[0], findings, rollout_progress(file, *today),
+                        report_prefix_of(file, lint_options.host), std::cout);
         return lint_exit_code(findings);
     }
     for (const Finding& finding : findings) {
@@ -553,6 +562,9 @@ int lint_command(int argc, char** argv) {
     const int code = lint_exit_code(findings);
     if (findings.empty()) std::cout << positional[0] << ": clean\n";
     if (const auto status = rollout_status(file, *today)) std::cout << positional[0] << ": " << *status << "\n";
+    if (const auto prefix = report_prefix_of(file, lint_options.host))
+        std::cout << positional[0] << ": clients report each installation's outcome to " << *prefix
+                  << "<outcome>/<from>/<to>\n";
     return code;
 }
 
@@ -733,6 +745,167 @@ int withdraw_command(int argc, char** argv) {
     return write_order(prepare_withdraw(request), "offer withdrawn", options.one("--out").value_or(*feed));
 }
 
+// reports: the outcome reports counted from the update server's access
+// logs, per offer, and the halt rule a release pipeline runs hourly.
+std::string percent_text(double percent) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f%%", percent);
+    return text;
+}
+
+// The offers newest first (by `to`, then by `from`), as the updater orders versions.
+std::vector<const std::pair<const std::pair<std::string, std::string>, OutcomeCounts>*> offers_newest_first(
+        const ReportTally& tally) {
+    std::vector<const std::pair<const std::pair<std::string, std::string>, OutcomeCounts>*> rows;
+    for (const auto& entry : tally.offers) rows.push_back(&entry);
+    const auto newer = [](const std::string& a, const std::string& b) {
+        return tamsel::is_newer(a, b) || (!tamsel::is_newer(b, a) && a > b);
+    };
+    std::stable_sort(rows.begin(), rows.end(), [&](const auto* a, const auto* b) {
+        if (a->first.second != b->first.second) return newer(a->first.second, b->first.second);
+        return newer(a->first.first, b->first.first);
+    });
+    return rows;
+}
+
+void print_reports_json(const std::vector<std::string>& files, const ReportTally& tally,
+                        const std::optional<std::string>& since, const std::optional<HaltRule>& rule, int code,
+                        std::ostream& out) {
+    const auto counts = [&out](const OutcomeCounts& c) {
+        out << "{";
+        for (std::size_t i = 0; i < report_outcomes.size(); ++i)
+            out << (i ? ", " : "") << json_string(report_outcomes[i]) << ": " << c.by_outcome[i];
+        out << "}, \"reports\": " << c.reports() << ", \"failures\": " << c.failures()
+            << ", \"failure_percent\": " << c.failure_percent();
+    };
+    out << "{\"files\": [";
+    for (const std::string& file : files) out << (&file == &files.front() ? "" : ", ") << json_string(file);
+    out << "], \"exit_code\": " << code << ", \"lines\": " << tally.lines << ", \"reports\": " << tally.reports
+        << ", \"other_requests\": " << tally.other_requests << ", \"malformed\": " << tally.malformed
+        << ", \"first_malformed\": " << (tally.malformed ? json_string(tally.first_malformed) : "null")
+        << ", \"undated\": " << tally.undated << ", \"since\": " << (since ? json_string(*since) : "null")
+        << ", \"before_since\": " << tally.before_since << ", \"offers\": [";
+    const auto rows = offers_newest_first(tally);
+    for (const auto* row : rows) {
+        out << (row == rows.front() ? "" : ", ") << "{\"from\": " << json_string(row->first.first)
+            << ", \"to\": " << json_string(row->first.second) << ", \"outcomes\": ";
+        counts(row->second);
+        out << "}";
+    }
+    out << "], \"newest\": ";
+    const auto newest = newest_offer(tally);
+    if (newest) {
+        out << "{\"to\": " << json_string(newest->first) << ", \"outcomes\": ";
+        counts(newest->second);
+        out << "}";
+    } else {
+        out << "null";
+    }
+    out << ", \"halt\": ";
+    if (rule) {
+        out << "{\"above_percent\": " << rule->above_percent << ", \"min_reports\": " << rule->min_reports
+            << ", \"fires\": " << (code == exit_halt ? "true" : "false") << "}";
+    } else {
+        out << "null";
+    }
+    out << "}\n";
+}
+
+int reports_command(int argc, char** argv) {
+    std::vector<std::string> positional;
+    const Options options(argc, argv, 2, {{"--since", 1}, {"--json", 0}, {"--halt-above", 1}, {"--min-reports", 1}},
+                          positional);
+    if (!command_line_ok("reports", options, positional, std::max<std::size_t>(positional.size(), 1)))
+        return exit_usage;
+    std::optional<tamsel::CalendarDate> since;
+    if (const auto text = options.one("--since")) {
+        since = tamsel::parse_calendar_date(*text);
+        if (!since) {
+            std::cerr << "tamsel-feed: --since takes a day written YYYY-MM-DD\n";
+            return exit_usage;
+        }
+    }
+    std::optional<HaltRule> rule;
+    if (options.has("--halt-above") || options.has("--min-reports")) {
+        const auto above = options.one("--halt-above");
+        const auto minimum = options.one("--min-reports");
+        HaltRule parsed;
+        const auto number = [](const std::string& text, auto& out) {
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+            return !text.empty() && error == std::errc{} && end == text.data() + text.size();
+        };
+        if (!above || !minimum || !number(*above, parsed.above_percent) || !(parsed.above_percent >= 0) ||
+            parsed.above_percent >= 100 || !number(*minimum, parsed.min_reports) || parsed.min_reports == 0) {
+            std::cerr << "tamsel-feed: --halt-above takes a percentage from 0 to below 100 and goes with "
+                         "--min-reports, 1 or more\n";
+            return exit_usage;
+        }
+        rule = parsed;
+    }
+    ReportTally tally;
+    for (const std::string& path : positional) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            std::cerr << "tamsel-feed: cannot read " << path << "\n";
+            return exit_unreadable;
+        }
+        std::size_t number = 0;
+        for (std::string line; std::getline(in, line);)
+            count_log_line(tally, line, since, path + ":" + std::to_string(++number));
+        if (in.bad()) {
+            std::cerr << "tamsel-feed: cannot read " << path << "\n";
+            return exit_unreadable;
+        }
+    }
+    const auto newest = newest_offer(tally);
+    const int code = rule && newest && halt_fires(newest->second, *rule) ? exit_halt : exit_done;
+    if (options.has("--json")) {
+        print_reports_json(positional, tally, options.one("--since"), rule, code, std::cout);
+        return code;
+    }
+    std::cout << tally.lines << " line(s): " << tally.reports << " report(s), " << tally.other_requests
+              << " other request(s)";
+    if (since) std::cout << ", " << tally.before_since << " before " << *options.one("--since") << " left out";
+    std::cout << "\n";
+    if (tally.malformed != 0)
+        std::cout << "skipped " << tally.malformed << " malformed line(s) (first: " << tally.first_malformed
+                  << "): neither the common or combined log format nor a request path\n";
+    if (since && tally.undated != 0)
+        std::cout << tally.undated << " plain line(s) have no date: counted whatever --since says\n";
+    std::cout << "from → to             ";
+    for (const std::string_view outcome : report_outcomes) std::cout << "  " << outcome;
+    std::cout << "  failures\n";
+    for (const auto* row : offers_newest_first(tally)) {
+        std::string offer = row->first.first + " → " + row->first.second;
+        offer.resize(std::max<std::size_t>(offer.size(), 24), ' ');  // the arrow is three bytes, one column
+        std::cout << offer;
+        for (std::size_t i = 0; i < report_outcomes.size(); ++i) {
+            const std::string n = std::to_string(row->second.by_outcome[i]);
+            std::cout << std::string(2 + std::max(report_outcomes[i].size(), n.size()) - n.size(), ' ') << n;
+        }
+        std::cout << "  " << std::setw(8) << percent_text(row->second.failure_percent()) << "\n";
+    }
+    if (!newest) {
+        std::cout << "no reports" << (rule ? ": the halt rule has nothing to judge" : "") << "\n";
+        return code;
+    }
+    std::cout << "newest offer " << newest->first << ": " << newest->second.reports() << " report(s), "
+              << newest->second.failures() << " failure(s) (" << percent_text(newest->second.failure_percent())
+              << ")\n";
+    if (!rule) return code;
+    if (newest->second.reports() < rule->min_reports) {
+        std::cout << "halt: not yet judged: " << newest->second.reports() << " report(s) of " << newest->first
+                  << ", fewer than " << rule->min_reports << "\n";
+    } else if (code == exit_halt) {
+        std::cout << "halt: " << percent_text(newest->second.failure_percent()) << " failures is above "
+                  << *options.one("--halt-above") << "%: withdraw " << newest->first << "\n";
+    } else {
+        std::cout << "halt: no: " << percent_text(newest->second.failure_percent()) << " failures is not above "
+                  << *options.one("--halt-above") << "%\n";
+    }
+    return code;
+}
+
 constexpr const char* key_help =
     "  KEY is a PEM private key file (encrypted or not) or a PKCS#11 URI of a key in a token\n"
     "  (pkcs11:token=...;object=...;type=private). The PEM's passphrase or the token's PIN comes from\n"
@@ -788,6 +961,7 @@ const std::vector<Command>& commands() {
          "                --news <lang> <title> <text> [--news ...] --out <folder> [--name <path>]\n"
          "                [--previous <news.toml>] [--date YYYY-MM-DD] [--passphrase-file FILE | --passphrase-env VAR]\n"
          "                [--rollout-days N [--rollout-start YYYY-MM-DD]] [--allow-lower]\n"
+         "                [--report-prefix https://HOST/PATH/ | --report-prefix none]\n"
          "                [--working <key> --reserve <key>]",
          std::string(
              "Writes <folder>/tamsel/files/<name> and <folder>/tamsel/news.toml, a copy of the update server's\n"
@@ -798,7 +972,11 @@ const std::vector<Command>& commands() {
              "when the earlier feed revokes it.\n"
              "--rollout-days N (1 to 30) rolls the offer out in N daily waves from --rollout-start (default\n"
              "today): each machine installs on its own wave's day, so that a stop order or a withdrawal given\n"
-             "early reaches the machines that have not installed yet.\n") +
+             "early reaches the machines that have not installed yet.\n"
+             "--report-prefix asks clients to report each installation's outcome as a GET of\n"
+             "PREFIX<outcome>/<from>/<to> (refused unless it is an https address on the files prefix's host\n"
+             "with plain path parts, each ending in \"/\"); the earlier feed's [report] is carried on unless\n"
+             "it is given (none drops it). tamsel-feed reports counts them in the server's access logs.\n") +
              carry_help + key_help + write_exit_help},
         {"stop", stop_command,
          "stop <RESERVE-KEY> --feed <news.toml> (--versions V... | --revoke-working) [--keep-offer]\n"
@@ -828,10 +1006,31 @@ const std::vector<Command>& commands() {
                      "then shows how many waves are due on --today (default today), the share of machines that\n"
                      "makes and how many waves remain. --json prints one JSON object instead:\n"
                      "{\"file\", \"exit_code\", \"findings\": [{\"severity\", \"advisory\", \"line\", \"column\", \"message\"}],\n"
-                     "\"rollout\": {\"version\", \"start\", \"waves\", \"due\", \"last_due\"} or null}.\n") +
+                     "\"rollout\": {\"version\", \"start\", \"waves\", \"due\", \"last_due\"} or null, \"report\": the\n"
+                     "prefix clients send their outcome reports to, or null}. A [report] clients would not use\n"
+                     "is a warning that says why.\n") +
              client_help +
              "Exit: 0 clean, or only advisory warnings (a [stop] carried on in a working-key feed); 1 warnings;\n"
              "2 wrong usage; 3 unreadable input; 4 errors.\n"},
+        {"reports", reports_command,
+         "reports <log>... [--since YYYY-MM-DD] [--json] [--halt-above PERCENT --min-reports N]",
+         "Counts the clients' outcome reports in the update server's access logs: the common and the\n"
+         "combined format (nginx's and Apache's defaults), or plain lines holding one request path (or\n"
+         "https address) each. A report is a GET of a path ending in <outcome>/<from>/<to>, the outcome\n"
+         "one of updated, rolled-back, not-installed, not-started, download-refused (all but updated are\n"
+         "failures). Prints per from → to the count of each outcome and the failure rate, then the newest\n"
+         "offer's (the highest <to> by the updater's version comparison) over every <from>. Lines of\n"
+         "neither form are skipped and counted. --since leaves out log lines dated before that day (as the\n"
+         "log writes it, in the server's time zone); plain lines have no date and are always counted.\n"
+         "--halt-above PERCENT --min-reports N: exit 5 when the newest offer has at least N reports and\n"
+         "more than PERCENT of them failures, so that a release pipeline can withdraw it. --json prints\n"
+         "one JSON object instead: {\"files\", \"exit_code\", \"lines\", \"reports\", \"other_requests\",\n"
+         "\"malformed\", \"first_malformed\", \"undated\", \"since\", \"before_since\", \"offers\": [{\"from\",\n"
+         "\"to\", \"outcomes\": {OUTCOME: count}, \"reports\", \"failures\", \"failure_percent\"}], \"newest\":\n"
+         "{\"to\", \"outcomes\", \"reports\", \"failures\", \"failure_percent\"} or null, \"halt\":\n"
+         "{\"above_percent\", \"min_reports\", \"fires\"} or null}.\n"
+         "Exit: 0 counted (the halt rule did not fire); 2 wrong usage; 3 a log cannot be read; 5 the halt\n"
+         "rule fired.\n"},
         {"dry-run", dry_run_command,
          "dry-run <answer> --installed <version|none> [--state <state.toml>] [--files <publish-folder>]\n"
          "                [--working <key> --reserve <key> --host <host>] [--today YYYY-MM-DD] [--sessions 1,2]\n"
@@ -875,7 +1074,8 @@ int help(const std::string& name) {
     for (const Command& command : commands()) std::cout << "  tamsel-feed " << command.synopsis << "\n";
     std::cout << "\ntamsel-feed help COMMAND (or COMMAND --help) says more.\n"
                  "Exit codes: 0 done; 1 verify: not verified, lint: warnings; 2 wrong usage; 3 a file or key\n"
-                 "cannot be read (or a file written); 4 refused, nothing written, lint: errors.\n";
+                 "cannot be read (or a file written); 4 refused, nothing written, lint: errors; 5 reports: the\n"
+                 "halt rule fired.\n";
     return 0;
 }
 

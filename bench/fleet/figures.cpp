@@ -10,6 +10,7 @@
 #include "entry/paths.h"
 #include "entry/update_folder.h"
 #include "simulation.h"
+#include "tools/reports.h"
 #include "update/installer.h"
 
 namespace tamsel::fleet {
@@ -29,6 +30,47 @@ Scenario blast_scenario(const Scenario& base, const BlastCheck& blast, int rollo
     scenario.outages.clear();
     scenario.blast.reset();
     return scenario;
+}
+
+std::vector<std::pair<std::string, std::int64_t>> halt_times(const Scenario& scenario,
+                                                             std::vector<std::pair<std::int64_t, std::string>> log) {
+    const BlastCheck rule = scenario.blast.value_or(BlastCheck{});
+    const std::int64_t day0 = days_between(CalendarDate{1970, 1, 1}, scenario.start) * day_seconds;
+    std::sort(log.begin(), log.end());
+    std::vector<std::pair<std::string, std::int64_t>> fired;
+    tool::ReportTally tally;
+    std::size_t next = 0;
+    for (std::int64_t hour = 0; hour <= scenario.days * day_seconds; hour += 3600) {
+        while (next < log.size() && log[next].first < day0 + hour) tool::count_log_line(tally, log[next++].second, {});
+        const auto newest = tool::newest_offer(tally);
+        if (newest && (fired.empty() || fired.back().first != newest->first) &&
+            tool::halt_fires(newest->second,
+                             {static_cast<double>(rule.halt_above), static_cast<std::uint64_t>(rule.min_reports)}))
+            fired.emplace_back(newest->first, hour);
+    }
+    return fired;
+}
+
+HaltFigures halt_figures(const Scenario& base, const BlastCheck& blast) {
+    Scenario scenario = blast_scenario(base, blast, blast.rollout_days);
+    scenario.stops.clear();
+    scenario.blast = blast;
+    const auto share = [](const FleetResult& r) { return static_cast<double>(r.ran_bad_machines) / r.machines; };
+    const FleetResult unhalted = run_fleet(scenario);
+    HaltFigures figures;
+    figures.no_halt = share(unhalted);
+    figures.reports = unhalted.report_log.size();
+    figures.lost = unhalted.reports_lost;
+    // The runs agree up to the withdrawal: answers before it are the same
+    // and every chance is drawn per machine and day, so the reports the
+    // rule saw by then are the ones the unhalted run logged.
+    const auto fired = halt_times(scenario, unhalted.report_log);
+    if (!fired.empty()) figures.halt_at = fired.front().second;
+    scenario.withdraw_at = (scenario.releases.front().day + 1) * day_seconds;
+    figures.manual = share(run_fleet(scenario));
+    scenario.withdraw_at = figures.halt_at;
+    figures.by_reports = figures.halt_at ? share(run_fleet(scenario)) : figures.no_halt;
+    return figures;
 }
 
 std::optional<int> days_to_share(const std::vector<double>& share_by_day, int from_day, double share) {
@@ -70,6 +112,14 @@ std::string percent(double share) {
     return text.str();
 }
 
+// "day D HH:00" of an hour counted from day 0's start.
+std::string hour_text(std::int64_t since_start) {
+    char text[32];
+    std::snprintf(text, sizeof text, "day %lld %02lld:00", static_cast<long long>(since_start / day_seconds),
+                  static_cast<long long>(since_start % day_seconds / 3600));
+    return text;
+}
+
 std::string days_text(const std::optional<int>& days) {
     return days ? std::to_string(*days) + (*days == 1 ? " day" : " days") : "not reached";
 }
@@ -77,7 +127,7 @@ std::string days_text(const std::optional<int>& days) {
 }  // namespace
 
 void print_table(std::ostream& out, const Scenario& scenario, const FleetResult& result,
-                 const std::optional<std::pair<double, double>>& blast_radius) {
+                 const std::optional<std::pair<double, double>>& blast_radius, const HaltFigures* halt) {
     const auto row = [&out](const std::string& name, const std::string& value) {
         out << "  " << std::left << std::setw(52) << name << value << "\n";
     };
@@ -108,6 +158,24 @@ void print_table(std::ostream& out, const Scenario& scenario, const FleetResult&
         row("the same with rollout_days = " + std::to_string(scenario.blast->rollout_days),
             percent(blast_radius->second));
     }
+    if (halt && scenario.blast) {
+        const BlastCheck& b = *scenario.blast;
+        const std::string waves = std::to_string(b.rollout_days) + " waves, ";
+        row(waves + "never halted", percent(halt->no_halt));
+        row(waves + "withdrawn a day later", percent(halt->manual));
+        const std::string when = halt->halt_at ? hour_text(*halt->halt_at) : "never";
+        row(waves + "withdrawn by the hourly halt rule",
+            percent(halt->by_reports) + " (over " + std::to_string(b.halt_above) + "% of at least " +
+                    std::to_string(b.min_reports) + " reports: " + when + "; " + std::to_string(halt->lost) + " of " +
+                    std::to_string(halt->reports + halt->lost) + " reports lost)");
+    }
+    out << "outcome reports (the vendor's hourly halt rule over this scenario's)\n";
+    row("reached the server / lost",
+        std::to_string(result.report_log.size()) + " / " + std::to_string(result.reports_lost));
+    std::string fired;
+    for (const auto& [version, hour] : halt_times(scenario, result.report_log))
+        fired += (fired.empty() ? "" : ", ") + version + " (" + hour_text(hour) + ")";
+    row("halt rule fired for", fired.empty() ? "none" : fired);
     out << "users' cost per installation\n";
     row("installations (setups started)", std::to_string(result.installations));
     row("program-down seconds median / p99 / max", std::to_string(percentile(result.down_seconds, 50)) + " / " +

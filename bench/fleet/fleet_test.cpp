@@ -37,8 +37,10 @@ switched_off = 0
 ignores_close = 1
 passes_per_day = 2
 raise_refused = 0.5
+report_lost = 0.25
 [blast]
 rollout_days = 3
+halt_above = 5
 )");
     ASSERT_TRUE(std::holds_alternative<Scenario>(read)) << std::get<std::string>(read);
     const Scenario& s = std::get<Scenario>(read);
@@ -60,6 +62,8 @@ rollout_days = 3
     ASSERT_TRUE(s.blast);
     EXPECT_EQ(s.blast->rollout_days, 3);
     EXPECT_EQ(s.blast->days, BlastCheck{}.days);
+    EXPECT_EQ(s.behaviour.report_lost, 0.25);
+    EXPECT_EQ(s.blast->halt_above, 5);
 }
 
 TEST(FleetScenario, RefusesWithTheKeyNamed) {
@@ -105,6 +109,23 @@ TEST(FleetFigures, DaysToShareAndPercentiles) {
     std::vector<std::uint64_t> hundred;
     for (std::uint64_t i = 1; i <= 100; ++i) hundred.push_back(i);
     EXPECT_EQ(percentile(hundred, 99), 99u);
+}
+
+// The vendor's hourly rule sees the reports logged before each hour; each
+// newest offer fires at most once.
+TEST(FleetFigures, HaltRuleFiresOnTheHourAfterEnoughFailures) {
+    Scenario scenario;
+    scenario.days = 1;
+    scenario.blast = BlastCheck{};
+    scenario.blast->min_reports = 2;
+    const std::int64_t day0 = days_between(CalendarDate{1970, 1, 1}, scenario.start) * 86400;
+    const auto at = [&](std::int64_t seconds, const std::string& report) {
+        return std::pair{day0 + seconds, "/tamsel/report/" + report};
+    };
+    EXPECT_EQ(halt_times(scenario, {at(7200, "rolled-back/1.0.0/1.1.0"), at(3599, "updated/1.0.0/1.1.0"),
+                                    at(3600, "updated/1.0.0/1.1.0"), at(10800, "rolled-back/1.0.0/1.1.0"),
+                                    at(11000, "rolled-back/1.1.0/1.2.0"), at(11001, "updated/1.1.0/1.2.0")}),
+              (std::vector<std::pair<std::string, std::int64_t>>{{"1.1.0", 3 * 3600}, {"1.2.0", 4 * 3600}}));
 }
 
 TEST(FleetFigures, AdoptionSummaryAndCsv) {

@@ -50,7 +50,7 @@ std::unique_ptr<Simulation::World> Simulation::make_world(Machine& machine, int 
     current_rng_ = &rng;
 
     // The server, as this machine reaches it today.
-    const auto& answer = vendor_.answer(day);
+    const auto& answer = vendor_.answer(day, now - day_start(0));
     if (answer && !rng.chance(scenario_.behaviour.network_failure)) {
         w.https.serve(context_.feed_url, FakeHttpsResponse::body(*answer));
         for (const auto& [url, bytes] : vendor_.setups()) {
@@ -201,6 +201,7 @@ bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& r
         if (message == "close: the program closed by itself") ++result_.polite_closes;
         if (options_.trace) *options_.trace << "    " << line << "\n";
     }
+    send_reports(machine, w, now);
     w.files.files.erase(log_path);
     w.files.files.erase(UpdateFolder{context_.update_dir}.previous_log());
 
@@ -217,6 +218,32 @@ bool Simulation::run_process(Machine& machine, int day, std::int64_t now, Rng& r
     if (!power) power_cut(machine);
     check_after_process(machine, day, now);
     return power;
+}
+
+void Simulation::send_reports(const Machine& machine, World& w, std::int64_t now) {
+    const std::string prefix = vendor_.report_prefix();
+    const std::string path_prefix = prefix.substr(prefix.find('/', 8));
+    std::vector<std::string> paths;
+    for (const HttpsRequest& request : w.https.requests)
+        if (request.path.starts_with(path_prefix)) paths.push_back(request.path);
+    // The server's clock is true time; a report is lost on the way by a
+    // stream of chances of its own, so the rest of the run never depends
+    // on it.
+    Rng loss(scenario_.seed, static_cast<std::uint64_t>(machine.index), static_cast<std::uint64_t>(now), 2);
+    const CalendarDate date = date_from_unix_days(now / day_seconds);
+    static constexpr const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char stamp[40];
+    std::snprintf(stamp, sizeof stamp, "[%02u/%s/%04lld:%s +0000]", date.day, months[date.month - 1],
+                  static_cast<long long>(date.year), clock_text(now).c_str());
+    for (const std::string& path : paths) {
+        if (loss.chance(scenario_.behaviour.report_lost)) {
+            ++result_.reports_lost;
+            continue;
+        }
+        result_.report_log.emplace_back(
+                now, "10.0.0.1 - - " + std::string(stamp) + " \"GET " + path + " HTTP/1.1\" 404 0 \"-\" \"Tamsel\"");
+    }
 }
 
 void Simulation::power_cut(Machine& machine) {

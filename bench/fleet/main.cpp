@@ -82,17 +82,19 @@ int main(int argc, char** argv) {
     }
 
     std::optional<std::pair<double, double>> radius;
+    std::optional<HaltFigures> halt;
     if (blast && scenario.blast) {
         const auto share = [&](int rollout_days) {
             const FleetResult r = run_fleet(blast_scenario(scenario, *scenario.blast, rollout_days));
             return static_cast<double>(r.ran_bad_machines) / r.machines;
         };
         radius = std::pair{share(0), share(scenario.blast->rollout_days)};
+        halt = halt_figures(scenario, *scenario.blast);
     }
     if (!csv_path.empty()) {
         std::ofstream csv(csv_path);
         write_csv(csv, scenario, result);
     }
-    print_table(std::cout, scenario, result, radius);
+    print_table(std::cout, scenario, result, radius, halt ? &*halt : nullptr);
     return result.invariant_breaks() == 0 ? 0 : 1;
 }

@@ -207,12 +207,15 @@ std::variant<Scenario, std::string> read_scenario(std::string_view text) {
         table.chance("helpers_blocked", b.helpers_blocked);
         table.chance("raise_refused", b.raise_refused);
         table.chance("never_restarts", b.never_restarts);
+        table.chance("report_lost", b.report_lost);
     });
     root.table("blast", [&](TableReader& table) {
         BlastCheck blast;
         table.integer("days", blast.days, 3, 365);
         table.integer("rollout_days", blast.rollout_days, 1, 30);
         table.version("version", blast.version, false);
+        table.integer("halt_above", blast.halt_above, 0, 99);
+        table.integer("min_reports", blast.min_reports, 1, 1'000'000);
         scenario.blast = blast;
     });
     root.finish();

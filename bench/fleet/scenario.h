@@ -58,6 +58,7 @@ struct Behaviour {
     double helpers_blocked = 0.02;     // trait: endpoint protection stops the updater's own copies starting
     double raise_refused = 0.01;       // per start of the program by the updater: the start as the user fails
     double never_restarts = 0.05;      // trait: users leave a program the updater closed to the updater
+    double report_lost = 0.05;         // per outcome report: it never reaches the server's log
 };
 
 // The blast-radius comparison: a bad release on day 1 of a fresh fleet,
@@ -66,6 +67,10 @@ struct BlastCheck {
     int days = 10;
     int rollout_days = 7;
     std::string version = "1.0.1";
+    // The vendor's halt rule, run hourly over the reports (tamsel-feed
+    // reports --halt-above H --min-reports N), then withdraw.
+    int halt_above = 10;
+    int min_reports = 30;
 };
 
 struct Scenario {
@@ -79,6 +84,9 @@ struct Scenario {
     std::vector<Outage> outages;
     Behaviour behaviour;
     std::optional<BlastCheck> blast;
+    // Seconds after day 0 began at which the vendor withdraws its newest
+    // release (tamsel-feed withdraw): machines see it at their next fetch.
+    std::optional<std::int64_t> withdraw_at;
 };
 
 // Reads a scenario; the error names the key and what was wrong with it.

@@ -22,7 +22,7 @@ std::string setup_bytes(const std::string& version) {
     return bytes;
 }
 
-std::optional<std::string> Vendor::make_answer(int day) const {
+std::optional<std::string> Vendor::make_answer(int day, const std::string* withdrawn) const {
     for (const Outage& outage : scenario_.outages)
         if (day >= outage.day && day < outage.day + outage.days) return std::nullopt;
     std::set<std::string> stopped;
@@ -44,6 +44,7 @@ std::optional<std::string> Vendor::make_answer(int day) const {
     const Release* offer = nullptr;
     for (const Release& release : scenario_.releases) {
         if (release.day > day) break;
+        if (withdrawn != nullptr && release.version == *withdrawn) continue;
         if (!stopped.count(release.version) || (reserve && last_stop->keep_offer && &release == latest))
             offer = &release;
     }
@@ -61,6 +62,7 @@ std::optional<std::string> Vendor::make_answer(int day) const {
                 << "\nrollout_days = " << offer->rollout_days << "\n";
         }
     }
+    doc << "\n[report]\nprefix = \"" << report_prefix() << "\"\n";
     if (reserve) {
         doc << "\n[stop]\nversions = [";
         const char* separator = "";

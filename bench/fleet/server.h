@@ -74,11 +74,27 @@ public:
             setups_[setup_url(release.version)] = bytes;
         }
         version_of_setup_[setup_bytes(scenario.installed)] = scenario.installed;
-        for (int day = 0; day < scenario.days; ++day) answers_.push_back(make_answer(day));
+        for (int day = 0; day < scenario.days; ++day) answers_.push_back(make_answer(day, nullptr));
+        if (scenario.withdraw_at) {
+            // The newest release published by then is withdrawn from then on.
+            const Release* newest = nullptr;
+            for (const Release& release : scenario.releases)
+                if (release.day <= *scenario.withdraw_at / 86400) newest = &release;
+            for (int day = 0; day < scenario.days; ++day)
+                withdrawn_answers_.push_back(make_answer(day, newest ? &newest->version : nullptr));
+        }
     }
 
-    // Nothing during an outage.
+    // Nothing during an outage. `since_start`: seconds after day 0 began.
     const std::optional<std::string>& answer(int day) const { return answers_.at(static_cast<std::size_t>(day)); }
+    const std::optional<std::string>& answer(int day, std::int64_t since_start) const {
+        const bool withdrawn = scenario_.withdraw_at && since_start >= *scenario_.withdraw_at;
+        return (withdrawn ? withdrawn_answers_ : answers_).at(static_cast<std::size_t>(day));
+    }
+    // Where the feed asks clients to report their installations' outcomes.
+    std::string report_prefix() const {
+        return context_.files_prefix.substr(0, context_.files_prefix.rfind("files/")) + "report/";
+    }
     const std::map<std::string, std::string>& setups() const { return setups_; }
     // The version a setup program's bytes install, when the vendor made it.
     const std::string* version_of(const std::string& bytes) const {
@@ -94,11 +110,12 @@ public:
     }
 
 private:
-    std::optional<std::string> make_answer(int day) const;
+    std::optional<std::string> make_answer(int day, const std::string* withdrawn) const;
 
     const Scenario& scenario_;
     const RunContext& context_;
     std::vector<std::optional<std::string>> answers_;
+    std::vector<std::optional<std::string>> withdrawn_answers_;
     std::map<std::string, std::string> setups_;
     std::map<std::string, std::string> version_of_setup_;
 };

@@ -197,6 +197,10 @@ private:
 
     void power_cut(Machine& machine);
 
+    // The outcome reports the updater sent in one process, as the server's
+    // access log receives them (a share is lost on the way).
+    void send_reports(const Machine& machine, World& w, std::int64_t now);
+
     void check_after_process(Machine& machine, int day, std::int64_t now);
 
     Result<State, StateUnreadable> read_state_of(const Machine& machine);

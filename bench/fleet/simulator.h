@@ -53,6 +53,10 @@ struct FleetResult {
     std::uint64_t machine_days_on = 0;
     std::uint64_t feed_fetches = 0;
     std::map<std::string, std::uint64_t> log_lines;  // message -> count over the fleet
+    // The update server's access log of the outcome reports that reached
+    // it: (true time, the line in the combined format), in no order.
+    std::vector<std::pair<std::int64_t, std::string>> report_log;
+    std::uint64_t reports_lost = 0;
 
     std::uint64_t invariant_breaks() const;
 };
@@ -72,6 +76,25 @@ std::optional<std::string> latest_good_version(const Scenario& scenario, int day
 // stop order of it on day 2.
 Scenario blast_scenario(const Scenario& base, const BlastCheck& blast, int rollout_days);
 
+// The vendor's halt rule run hourly over a report log, with the counting
+// code of tamsel-feed reports: each offer that became the newest and made
+// the rule fire, with the hour (seconds after day 0 began) it first did.
+std::vector<std::pair<std::string, std::int64_t>> halt_times(const Scenario& scenario,
+                                                             std::vector<std::pair<std::int64_t, std::string>> log);
+
+// A bad release in the blast check's waves: the share of machines that ever
+// had it installed when it is never halted, withdrawn a day after its
+// release, and withdrawn when the halt rule first fires.
+struct HaltFigures {
+    double no_halt = 0;
+    double manual = 0;
+    double by_reports = 0;
+    std::optional<std::int64_t> halt_at;  // seconds after day 0 began
+    std::uint64_t reports = 0;            // reached the server in the run never halted
+    std::uint64_t lost = 0;
+};
+HaltFigures halt_figures(const Scenario& base, const BlastCheck& blast);
+
 // Figures.
 // The first day from `from_day` on whose share reaches `share`, as days after
 // `from_day`; nothing when it never does.
@@ -84,7 +107,7 @@ std::vector<double> adoption_by_day(const FleetResult& result, const Scenario& s
 
 // The printed table; its last line is the summary line.
 void print_table(std::ostream& out, const Scenario& scenario, const FleetResult& result,
-                 const std::optional<std::pair<double, double>>& blast_radius);
+                 const std::optional<std::pair<double, double>>& blast_radius, const HaltFigures* halt = nullptr);
 std::string summary_line(const FleetResult& result);
 // One row a day, for the chart.
 void write_csv(std::ostream& out, const Scenario& scenario, const FleetResult& result);
